@@ -1,0 +1,35 @@
+#!/usr/bin/env bash
+# Prepares a Wine prefix for tests and the demo and starts a persistent wineserver for it.
+#   wine-prefix.sh PREFIX start   create the prefix if needed, start wineserver -p
+#   wine-prefix.sh PREFIX stop    end every Wine process of the prefix
+set -euo pipefail
+prefix=$1
+action=${2:-start}
+export WINEPREFIX="$prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+wine=/usr/lib/wine/wine64
+
+case "$action" in
+  start)
+    if [ ! -f "$prefix/.zelvora-ready" ]; then
+      rm -rf "$prefix"
+      mkdir -p "$prefix"
+      "$wine" wineboot -i >/dev/null 2>&1
+      wineserver -w
+      "$wine" winecfg -v win10 >/dev/null 2>&1
+      # A crashing program fails at once instead of waiting for the debugger.
+      "$wine" reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug' \
+        /v Debugger /d '' /f >/dev/null 2>&1
+      wineserver -w
+      touch "$prefix/.zelvora-ready"
+    fi
+    # Detached from our output, or whoever reads it would wait for the server to end.
+    wineserver -p </dev/null >/dev/null 2>&1
+    ;;
+  stop)
+    wineserver -k 2>/dev/null || true
+    ;;
+  *)
+    echo "usage: $0 PREFIX start|stop" >&2
+    exit 2
+    ;;
+esac

@@ -1,0 +1,7 @@
+#!/bin/sh
+# Runs a Windows program under Wine in the given prefix: wine-run.sh PREFIX PROGRAM [ARGS...]
+prefix=$1
+shift
+export WINEPREFIX="$prefix"
+export WINEDEBUG="${WINEDEBUG:--all}"
+exec /usr/lib/wine/wine64 "$@"

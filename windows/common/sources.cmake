@@ -1,0 +1,3 @@
+list(APPEND ZELVORA_PORTABLE_SOURCES
+  ${CMAKE_CURRENT_LIST_DIR}/text_encoding.cpp
+)
