@@ -59,9 +59,41 @@ struct LocalMemoryTraits {
   static void Close(Handle h) { ::LocalFree(h); }
 };
 
+struct FindHandleTraits {
+  using Handle = HANDLE;
+  static Handle Invalid() { return INVALID_HANDLE_VALUE; }
+  static bool IsValid(Handle h) { return h != nullptr && h != INVALID_HANDLE_VALUE; }
+  static void Close(Handle h) { ::FindClose(h); }
+};
+
+struct IconTraits {
+  using Handle = HICON;
+  static Handle Invalid() { return nullptr; }
+  static bool IsValid(Handle h) { return h != nullptr; }
+  static void Close(Handle h) { ::DestroyIcon(h); }
+};
+
+struct GdiBitmapTraits {
+  using Handle = HBITMAP;
+  static Handle Invalid() { return nullptr; }
+  static bool IsValid(Handle h) { return h != nullptr; }
+  static void Close(Handle h) { ::DeleteObject(h); }
+};
+
+struct MemoryDcTraits {
+  using Handle = HDC;
+  static Handle Invalid() { return nullptr; }
+  static bool IsValid(Handle h) { return h != nullptr; }
+  static void Close(Handle h) { ::DeleteDC(h); }
+};
+
 using UniqueHandle = UniqueResource<KernelHandleTraits>;
 using UniqueRegKey = UniqueResource<RegKeyTraits>;
 using UniqueLocalMemory = UniqueResource<LocalMemoryTraits>;
+using UniqueFindHandle = UniqueResource<FindHandleTraits>;       // FindFirstFileW
+using UniqueIcon = UniqueResource<IconTraits>;                   // DestroyIcon
+using UniqueBitmap = UniqueResource<GdiBitmapTraits>;            // DeleteObject
+using UniqueMemoryDc = UniqueResource<MemoryDcTraits>;           // CreateCompatibleDC
 
 // Holds a named mutex that this thread owns (also when it was abandoned by a dead owner)
 // and releases it on destruction.
