@@ -87,17 +87,9 @@ struct MemoryDcTraits {
   static void Close(Handle h) { ::DeleteDC(h); }
 };
 
-struct FindFileTraits {
-  using Handle = HANDLE;
-  static Handle Invalid() { return INVALID_HANDLE_VALUE; }
-  static bool IsValid(Handle h) { return h != INVALID_HANDLE_VALUE && h != nullptr; }
-  static void Close(Handle h) { ::FindClose(h); }
-};
-
 using UniqueHandle = UniqueResource<KernelHandleTraits>;
 using UniqueRegKey = UniqueResource<RegKeyTraits>;
 using UniqueLocalMemory = UniqueResource<LocalMemoryTraits>;
-using UniqueFindHandle = UniqueResource<FindFileTraits>;  // FindFirstFileW
 using UniqueFindHandle = UniqueResource<FindHandleTraits>;       // FindFirstFileW
 using UniqueIcon = UniqueResource<IconTraits>;                   // DestroyIcon
 using UniqueBitmap = UniqueResource<GdiBitmapTraits>;            // DeleteObject
