@@ -87,9 +87,18 @@ struct MemoryDcTraits {
   static void Close(Handle h) { ::DeleteDC(h); }
 };
 
+struct WindowTraits {
+  using Handle = HWND;
+  static Handle Invalid() { return nullptr; }
+  static bool IsValid(Handle h) { return h != nullptr; }
+  static void Close(Handle h) { ::DestroyWindow(h); }
+};
+
 using UniqueHandle = UniqueResource<KernelHandleTraits>;
 using UniqueRegKey = UniqueResource<RegKeyTraits>;
 using UniqueLocalMemory = UniqueResource<LocalMemoryTraits>;
+// A window; destroy it on the thread that created it.
+using UniqueWindow = UniqueResource<WindowTraits>;
 using UniqueFindHandle = UniqueResource<FindHandleTraits>;       // FindFirstFileW
 using UniqueIcon = UniqueResource<IconTraits>;                   // DestroyIcon
 using UniqueBitmap = UniqueResource<GdiBitmapTraits>;            // DeleteObject
