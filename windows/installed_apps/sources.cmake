@@ -8,4 +8,14 @@ list(APPEND ZELVORA_PORTABLE_SOURCES
   ${CMAKE_CURRENT_LIST_DIR}/icon_pixels.cpp
 )
 list(APPEND ZELVORA_WIN32_SOURCES
+  ${CMAKE_CURRENT_LIST_DIR}/registry_values.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/exe_locator.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/uninstall_scan.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/process_capture.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/store_scan.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/exe_version.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/icon_png.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/catalogue.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/file_picker.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/catalogue_workers.cpp
 )

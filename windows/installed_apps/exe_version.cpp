@@ -1,0 +1,55 @@
+#include "installed_apps/exe_version.h"
+
+#include <windows.h>
+
+#include <cstdio>
+#include <vector>
+
+namespace installed_apps {
+namespace {
+
+std::wstring QueryVersionString(const std::vector<BYTE>& block, WORD language, WORD code_page,
+                                const wchar_t* field) {
+  wchar_t query[64];
+  std::swprintf(query, 64, L"\\StringFileInfo\\%04x%04x\\%ls", language, code_page, field);
+  void* value = nullptr;
+  UINT units = 0;
+  if (!::VerQueryValueW(block.data(), query, &value, &units) || value == nullptr || units == 0) {
+    return std::wstring();
+  }
+  // `units` counts characters and may include the terminator; never read past the block.
+  const auto* text = static_cast<const wchar_t*>(value);
+  const auto* block_end = reinterpret_cast<const wchar_t*>(block.data() + block.size());
+  size_t length = 0;
+  while (length < units && text + length < block_end && text[length] != L'\0') ++length;
+  return std::wstring(text, length);
+}
+
+}  // namespace
+
+std::wstring ReadExeFileVersion(const std::wstring& path) {
+  if (path.empty()) return std::wstring();
+  DWORD ignored = 0;
+  const DWORD size = ::GetFileVersionInfoSizeW(path.c_str(), &ignored);
+  if (size == 0) return std::wstring();
+  std::vector<BYTE> block(size);
+  if (!::GetFileVersionInfoW(path.c_str(), 0, size, block.data())) return std::wstring();
+
+  void* translation = nullptr;
+  UINT bytes = 0;
+  if (!::VerQueryValueW(block.data(), L"\\VarFileInfo\\Translation", &translation, &bytes) ||
+      translation == nullptr || bytes < 4) {
+    return std::wstring();
+  }
+  const WORD language = static_cast<const WORD*>(translation)[0];
+  const WORD code_page = static_cast<const WORD*>(translation)[1];
+
+  std::wstring version = QueryVersionString(block, language, code_page, L"ProductVersion");
+  if (version.empty()) version = QueryVersionString(block, language, code_page, L"FileVersion");
+  while (!version.empty() && (version.back() == L' ' || version.back() == L'\0')) {
+    version.pop_back();
+  }
+  return version;
+}
+
+}  // namespace installed_apps

@@ -1,0 +1,25 @@
+#include "installed_apps/file_picker.h"
+
+#include <commdlg.h>
+#include <windows.h>
+
+namespace installed_apps {
+
+std::optional<std::wstring> PickExecutableFile() {
+  wchar_t file[MAX_PATH] = {};
+  // Pairs of label and pattern, each NUL-terminated, the list ending in an empty string.
+  static const wchar_t kFilter[] = L"Programs (*.exe)\0*.exe\0All Files\0*.*\0";
+  OPENFILENAMEW dialog{};
+  dialog.lStructSize = sizeof(dialog);
+  dialog.lpstrFilter = kFilter;
+  dialog.nFilterIndex = 1;
+  dialog.lpstrFile = file;
+  dialog.nMaxFile = MAX_PATH;
+  dialog.lpstrTitle = L"Select application";
+  dialog.Flags =
+      OFN_EXPLORER | OFN_FILEMUSTEXIST | OFN_PATHMUSTEXIST | OFN_NOCHANGEDIR | OFN_HIDEREADONLY;
+  if (!::GetOpenFileNameW(&dialog)) return std::nullopt;
+  return std::wstring(file);
+}
+
+}  // namespace installed_apps

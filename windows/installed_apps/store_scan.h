@@ -1,0 +1,33 @@
+// Applications installed from the Microsoft Store: a PowerShell listing of the user's
+// packages, or the per-user package repository in the registry when that yields nothing.
+#pragma once
+
+#include <functional>
+#include <string>
+
+#include "installed_apps/entry_table.h"
+
+namespace installed_apps {
+
+// Runs the script file and returns its standard output (the listing itself goes to the file
+// named by "ZELVORA_APPX_OUT").
+using ScriptRunner = std::function<std::string(const std::wstring& script_path)>;
+
+// Adds Store applications to `table`. `run_script` defaults to RunPowerShellCaptureStdout.
+void ScanMicrosoftStorePackages(EntryTable& table, const ScriptRunner& run_script = {});
+// The PowerShell half alone; the table grows by what it accepted.
+void ScanMicrosoftStorePackagesViaPowerShell(EntryTable& table, const ScriptRunner& run_script);
+// The registry half alone.
+void ScanStorePackageRepository(EntryTable& table);
+
+// The executable the package manifest declares, else the best one in the package folder.
+// Paths under WindowsApps count even when they cannot be read (the folder usually denies the
+// user a listing).
+std::wstring ResolveAppxExecutable(const std::wstring& location, const std::wstring& hint);
+std::wstring ParseAppxManifestExecutable(const std::wstring& location);
+
+// The whole file without a leading UTF-8 byte order mark; empty when it cannot be read or is
+// implausibly large.
+std::string ReadTextFileUtf8(const std::wstring& path);
+
+}  // namespace installed_apps

@@ -1,0 +1,23 @@
+// The classic program list: the "Uninstall" keys that installers write.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "installed_apps/entry_table.h"
+
+namespace installed_apps {
+
+// Adds every acceptable program below `root`\`subkey` to `table`.
+void ScanUninstallHive(HKEY root, const wchar_t* subkey, EntryTable& table);
+
+// The three hives in their fixed order: machine (64-bit), machine (32-bit programs), user.
+void ScanUninstallHives(EntryTable& table);
+
+// Names of the subkeys of `key`, in index order; subkeys that vanish or change while the list
+// is read are skipped.
+std::vector<std::wstring> EnumerateSubkeyNames(HKEY key);
+
+}  // namespace installed_apps
