@@ -1,0 +1,99 @@
+// Runs every configuration-text function and its std::regex reference on one input and names
+// the first disagreement. Shared by the equivalence tests and the fuzz target.
+#pragma once
+
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "regex_reference.h"
+#include "vpn_engine/config_injection.h"
+#include "vpn_engine/config_inspection.h"
+#include "vpn_engine/config_meta.h"
+#include "vpn_engine/text_patterns.h"
+#include "vpn_engine/xray_core_contract.h"
+
+namespace reference_comparison {
+
+template <typename T>
+std::string Show(const T& value) {
+  std::ostringstream out;
+  out << value;
+  return out.str();
+}
+inline std::string Show(const std::vector<std::string>& items) {
+  std::string out = "[";
+  for (const auto& item : items) out += "<" + item + ">";
+  return out + "]";
+}
+inline std::string Show(const std::vector<uint32_t>& items) {
+  std::string out = "[";
+  for (auto item : items) out += std::to_string(item) + " ";
+  return out + "]";
+}
+inline std::string Show(const std::optional<std::string>& value) {
+  return value ? "<" + *value + ">" : "(none)";
+}
+
+#define ZELVORA_COMPARE(what, ours, theirs)                                      \
+  do {                                                                           \
+    const auto ours_value = (ours);                                              \
+    const auto theirs_value = (theirs);                                          \
+    if (!(ours_value == theirs_value)) {                                         \
+      return std::string(what) + ": ours " + Show(ours_value) + ", reference " + \
+             Show(theirs_value);                                                 \
+    }                                                                            \
+  } while (0)
+
+// Empty when every function agrees with its reference on `text`.
+inline std::string FirstDifference(const std::string& text) {
+  const SocksPattern patterns[] = {SocksPattern::kTagged, SocksPattern::kProtocol,
+                                   SocksPattern::kReverse};
+  for (int i = 0; i < 3; ++i) {
+    ZELVORA_COMPARE("socks pattern " + std::to_string(i + 1), FindSocksPortText(text, patterns[i]),
+                    regex_reference::SocksCapture(text, i));
+  }
+  ZELVORA_COMPARE("ExtractSocksPort", ExtractSocksPort(text),
+                  regex_reference::ExtractSocksPort(text));
+  ZELVORA_COMPARE("FindSocksInboundPort", FindSocksInboundPort(text),
+                  regex_reference::FindSocksInboundPort(text));
+
+  std::vector<std::string> ours_lines, reference_lines;
+  ZELVORA_COMPARE("ExtractServerAddress", ExtractServerAddress(text, &ours_lines),
+                  regex_reference::ExtractServerAddress(text, &reference_lines));
+  ZELVORA_COMPARE("ExtractServerAddress lines", ours_lines, reference_lines);
+
+  ZELVORA_COMPARE("ExtractDnsServers", ExtractDnsServers(text),
+                  regex_reference::ExtractDnsServers(text));
+  ZELVORA_COMPARE("IsDottedQuad", config_text::IsDottedQuad(text),
+                  regex_reference::IsDottedQuad(text));
+
+  std::string ours_text = text, reference_text = text;
+  const ConfigMeta ours = ExtractConfigMeta(ours_text);
+  const ConfigMeta reference = regex_reference::ExtractConfigMeta(reference_text);
+  ZELVORA_COMPARE("meta text", ours_text, reference_text);
+  ZELVORA_COMPARE("panelHost", ours.panelHost, reference.panelHost);
+  ZELVORA_COMPARE("bypassSubnets", ours.bypassSubnets, reference.bypassSubnets);
+  ZELVORA_COMPARE("blockedApps", ours.blockedApps, reference.blockedApps);
+  ZELVORA_COMPARE("directDomains", ours.directDomains, reference.directDomains);
+  ZELVORA_COMPARE("shareProxyPorts", ours.shareProxyPorts, reference.shareProxyPorts);
+
+  ZELVORA_COMPARE("StripAllowInsecure", StripAllowInsecure(text),
+                  regex_reference::StripAllowInsecure(text));
+  ZELVORA_COMPARE("ListenOnIpv4Loopback", ListenOnIpv4Loopback(text),
+                  regex_reference::ListenOnIpv4Loopback(text));
+  const auto ours_api = FindApiInboundPort(text);
+  const auto reference_api = regex_reference::ApiPortCapture(text);
+  ZELVORA_COMPARE("api port found", ours_api.has_value(), reference_api.has_value());
+  if (ours_api) {
+    ZELVORA_COMPARE("api port offset", ours_api->offset, reference_api->first);
+    ZELVORA_COMPARE("api port digits", ours_api->digits, reference_api->second);
+  }
+  ZELVORA_COMPARE("ParseCoreVersion", xray_core::ParseCoreVersion(text),
+                  regex_reference::CoreVersion(text));
+  return {};
+}
+
+#undef ZELVORA_COMPARE
+
+}  // namespace reference_comparison

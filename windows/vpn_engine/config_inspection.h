@@ -1,0 +1,57 @@
+// Read-side questions about the Xray configuration text: the SOCKS inbound port, the proxy
+// server's host and the DNS servers it names. The text is never parsed as a document; every
+// answer comes from the pattern matchers of text_patterns.h, which stay linear and
+// non-recursive however long the text is.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+constexpr uint16_t kDefaultSocksPort = 10807;
+
+// The three ways a SOCKS inbound is recognised, in the order they are tried.
+enum class SocksPattern {
+  kTagged,    // a "tag" of in_proxy / socks-in / socks, then the first "port" after it
+  kProtocol,  // "protocol": "socks", then a "port" within 500 bytes
+  kReverse,   // a "port" followed within 300 bytes by "protocol": "socks"
+};
+
+// The port digits of the first match of `pattern`, or nothing when it does not match.
+std::optional<std::string> FindSocksPortText(const std::string& config, SocksPattern pattern);
+
+// The SOCKS port the probes use: the first pattern that matches decides; a bad port (0, above
+// 65535, or too long to convert) gives the default.
+uint16_t ExtractSocksPort(const std::string& config);
+// The SOCKS port the port remap checks: a bad port makes the next pattern be tried.
+uint16_t FindSocksInboundPort(const std::string& config);
+
+// What the engine's start sequence reports: which pattern decided (nothing when none matched)
+// and the port, the default when that pattern's port text does not pass ParsePortText.
+struct SocksPortDetection {
+  std::optional<SocksPattern> pattern;
+  uint16_t port = kDefaultSocksPort;
+};
+SocksPortDetection DetectEngineSocksPort(const std::string& config);
+
+// One to five decimal digits giving 1 to 65535.
+bool ParsePortText(const std::string& text, uint16_t* port);
+
+// The bare host of a server candidate: blanks, an http(s):// prefix, a path, brackets around an
+// IPv6 literal and a ":port" suffix removed. Empty when nothing is left.
+std::string NormalizeServerHost(std::string candidate);
+
+// The proxy server's host as written, or empty. Writes its progress lines to the standard error
+// stream; the overload collects them instead.
+std::string ExtractServerAddress(const std::string& config);
+std::string ExtractServerAddress(const std::string& config, std::vector<std::string>* lines);
+
+// Up to four distinct quoted dotted quads of the "dns" block's "servers" array.
+std::vector<std::string> ExtractDnsServers(const std::string& config);
+// The DNS servers the tunnel uses: the first four of `dns_servers`, or the public fallback.
+std::vector<std::string> GetTunnelDnsServers(const std::vector<std::string>& dns_servers);
+
+// The host's IPv4 addresses in dotted form; a dotted quad is returned without a lookup.
+// (Windows: uses Winsock name resolution.)
+std::vector<std::string> ResolveServerIPv4(const std::string& host);

@@ -1,0 +1,39 @@
+// Small scanners over configuration text. The configuration is never parsed as a document;
+// these helpers answer local questions about it (is this a JSON blank, where does this array
+// end) in one forward or backward pass, without recursion.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+namespace config_text {
+
+constexpr size_t kNone = std::string_view::npos;
+
+// The bytes a regular-expression "\s" matches in the "C" locale: space, \t, \n, \v, \f, \r.
+inline bool IsPatternSpace(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+// The blanks JSON itself allows between tokens.
+inline bool IsJsonBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+inline bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+inline char AsciiLower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; }
+std::string AsciiLowerCopy(std::string_view text);
+
+// True when `literal` stands at `pos` (letters compared without case when `icase`).
+bool LiteralAt(std::string_view text, size_t pos, std::string_view literal, bool icase);
+// First position at or after `from` where `literal` stands, or kNone.
+size_t FindLiteral(std::string_view text, std::string_view literal, size_t from, bool icase);
+// First position at or after `pos` that is not a pattern space.
+size_t SkipPatternSpaces(std::string_view text, size_t pos);
+
+// From the '[' at `open`, the position of the ']' that closes it, with '"' strings (and their
+// backslash escapes) skipped and '{' '}' counted as nesting too; kNone when the text ends first.
+size_t FindArrayEnd(std::string_view text, size_t open);
+// From the '[' or '{' at `open`, the position of its closer, counting only that kind of bracket
+// and skipping strings; kNone when the text ends first.
+size_t FindMatchingCloser(std::string_view text, size_t open);
+
+// Inserts `insert` just after the first '{' of `text`; false (text unchanged) when it has none.
+bool InsertAfterFirstBrace(std::string& text, std::string_view insert);
+
+}  // namespace config_text

@@ -1,0 +1,32 @@
+// Routing rules the engine puts in front of the configuration's own: the API route, the proxy
+// server, the panel and chosen hosts, the bypassed applications and the tunnel's DNS servers go
+// direct; everything else goes to the "proxy" outbound.
+#pragma once
+
+#include <functional>
+#include <set>
+#include <string>
+#include <vector>
+
+// Lists the names of the regular "*.exe" files of a folder (UTF-8 path in, UTF-8 names out).
+// The Windows side gives the real folder listing; tests give a fake.
+using ExeFolderLister = std::function<std::vector<std::string>(const std::string& folder)>;
+
+// Adds the other executables of a Store application's folder (`entry` under \WindowsApps\),
+// lower-cased, skipping names already taken and uninstallers, setup/update programs, updaters,
+// crash handlers and notification helpers.
+void CollectStoreAppExecutables(const std::string& entry, std::set<std::string>* taken,
+                                std::vector<std::string>* names, const ExeFolderLister& lister);
+
+// One "direct" rule per non-empty host: "ip" for a dotted quad, else "domain".
+std::string BuildDirectRules(const std::vector<std::string>& hosts);
+// One "direct" process rule per executable name derived from the bypass list.
+std::string BuildProcessBypassRules(const std::vector<std::string>& blocked_apps,
+                                    const ExeFolderLister& lister);
+
+// Inserts the rule block into `config`; false (text unchanged) when there is nothing to route
+// or no place to put it.
+bool InjectRoutingRules(std::string& config, const std::string& server_host,
+                        const std::vector<std::string>& direct_hosts,
+                        const std::vector<std::string>& blocked_apps,
+                        const std::vector<std::string>& dns_servers, const ExeFolderLister& lister);

@@ -1,0 +1,73 @@
+// What the engine and proxy mode rely on from the Xray core (xray.exe): how it is invoked, what
+// it prints, and the configuration names the injected text uses. Anything that stands in for
+// the core (the test stand-in, a future core) must honour exactly this.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace xray_core {
+
+// Files of the core's folder.
+constexpr char kExecutableName[] = "xray.exe";
+constexpr char kGeoIpFile[] = "geoip.dat";
+constexpr char kGeoSiteFile[] = "geosite.dat";
+// Environment variable that tells the core where its data files are (proxy mode).
+constexpr char kAssetLocationVariable[] = "XRAY_LOCATION_ASSET";
+
+// Loopback endpoints and ports.
+constexpr uint16_t kDefaultSocksPort = 10807;
+constexpr uint16_t kEngineApiPort = 10086;
+constexpr char kEngineApiAddress[] = "127.0.0.1:10086";
+constexpr uint16_t kProxyApiPort = 10085;
+constexpr char kProxyApiAddress[] = "127.0.0.1:10085";
+
+// `"<xray>" -config "<file>"`: reads the file, serves its inbounds, runs until terminated.
+inline std::string RunCommandLine(const std::string& xray, const std::string& config) {
+  return "\"" + xray + "\" -config \"" + config + "\"";
+}
+
+// `"<xray>" run -test -config "<file>"`: exit code 0 for a valid file, non-zero otherwise.
+inline std::string TestCommandLine(const std::string& xray, const std::string& config) {
+  return "\"" + xray + "\" run -test -config \"" + config + "\"";
+}
+constexpr uint32_t kTestTimeoutMs = 15000;
+
+// The engine's counters: standard output holds a JSON object with a "stat" array of objects
+// carrying "name" and "value".
+inline std::string EngineStatsQueryArguments(const std::string& api_address) {
+  return "api statsquery -server=" + api_address;
+}
+// Proxy mode's form of the same query.
+inline std::string ProxyStatsQueryArguments(const std::string& api_address) {
+  return "api statsquery -s " + api_address + " -pattern \"\"";
+}
+// `"<xray>" <arguments>`, used with the statsquery and version arguments.
+inline std::string ApiCommandLine(const std::string& xray, const std::string& arguments) {
+  return "\"" + xray + "\" " + arguments;
+}
+constexpr char kStatArrayKey[] = "\"stat\"";
+constexpr char kStatNameKey[] = "\"name\"";
+constexpr char kStatValueKey[] = "\"value\"";
+constexpr char kProxyUplinkCounter[] = "outbound>>>proxy>>>traffic>>>uplink";
+constexpr char kProxyDownlinkCounter[] = "outbound>>>proxy>>>traffic>>>downlink";
+
+// Version: the API command "version" (its first output line is the answer), or
+// `"<xray>" -version`, whose output holds "Xray" and a dotted three-part version.
+constexpr char kVersionApiArguments[] = "version";
+inline std::string VersionCommandLine(const std::string& xray) {
+  return "\"" + xray + "\" -version";
+}
+// The x.y.z after "Xray" and blanks in the version output (first such place); empty when none.
+std::string ParseCoreVersion(const std::string& output);
+
+// Names the injected configuration uses and the core must understand.
+constexpr char kApiTag[] = "api";
+constexpr char kApiInboundProtocol[] = "dokodemo-door";
+constexpr char kStatsServiceName[] = "StatsService";
+constexpr char kTunInboundTag[] = "tun-in";
+constexpr char kTunAdapterName[] = "Zelvora";
+constexpr char kDirectOutboundTag[] = "direct";
+constexpr char kProxyOutboundTag[] = "proxy";
+
+}  // namespace xray_core
