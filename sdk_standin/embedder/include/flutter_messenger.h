@@ -45,12 +45,9 @@ FLUTTER_EXPORT bool FlutterDesktopMessengerSend(FlutterDesktopMessengerRef messe
                                                 const size_t message_size);
 
 // Sends a message to Dart on |channel|; |reply| is called with the answer.
-FLUTTER_EXPORT bool FlutterDesktopMessengerSendWithReply(FlutterDesktopMessengerRef messenger,
-                                                         const char* channel,
-                                                         const uint8_t* message,
-                                                         const size_t message_size,
-                                                         const FlutterDesktopBinaryReply reply,
-                                                         void* user_data);
+FLUTTER_EXPORT bool FlutterDesktopMessengerSendWithReply(
+    FlutterDesktopMessengerRef messenger, const char* channel, const uint8_t* message,
+    const size_t message_size, const FlutterDesktopBinaryReply reply, void* user_data);
 
 // Answers a message received by a FlutterDesktopMessageCallback. Any thread may call this.
 FLUTTER_EXPORT void FlutterDesktopMessengerSendResponse(

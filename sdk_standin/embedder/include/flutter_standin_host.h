@@ -49,8 +49,7 @@ FLUTTER_EXPORT void FlutterStandinDestroyRegistrar(FlutterDesktopPluginRegistrar
 FLUTTER_EXPORT bool FlutterStandinSendToPlugin(FlutterDesktopPluginRegistrarRef registrar,
                                                const char* channel, const uint8_t* message,
                                                size_t message_size,
-                                               FlutterStandinReplyCallback reply,
-                                               void* user_data);
+                                               FlutterStandinReplyCallback reply, void* user_data);
 
 // Sets (or with null, clears) the observer of the messages the plug-in sends towards Dart.
 FLUTTER_EXPORT void FlutterStandinSetMessageObserver(FlutterDesktopPluginRegistrarRef registrar,

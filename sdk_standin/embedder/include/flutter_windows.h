@@ -35,8 +35,7 @@ FLUTTER_EXPORT HWND FlutterDesktopViewGetHWND(FlutterDesktopViewRef view);
 // true when the delegate handled the message, with the window procedure's value in |result|.
 typedef bool (*FlutterDesktopWindowProcCallback)(HWND /* hwnd */, UINT /* uMsg */,
                                                  WPARAM /*wParam*/, LPARAM /* lParam*/,
-                                                 void* /* user data */,
-                                                 LRESULT* /* result */);
+                                                 void* /* user data */, LRESULT* /* result */);
 
 // Returns the view of the registrar, or null when the engine runs without a view.
 FLUTTER_EXPORT FlutterDesktopViewRef

@@ -43,20 +43,10 @@ using EncodableMap = std::map<EncodableValue, EncodableValue>;
 namespace internal {
 // The alternatives are in the order of the real client wrapper, so index() and std::get
 // behave the same for code written against it.
-using EncodableValueVariant = std::variant<std::monostate,
-                                           bool,
-                                           int32_t,
-                                           int64_t,
-                                           double,
-                                           std::string,
-                                           std::vector<uint8_t>,
-                                           std::vector<int32_t>,
-                                           std::vector<int64_t>,
-                                           std::vector<double>,
-                                           EncodableList,
-                                           EncodableMap,
-                                           CustomEncodableValue,
-                                           std::vector<float>>;
+using EncodableValueVariant =
+    std::variant<std::monostate, bool, int32_t, int64_t, double, std::string, std::vector<uint8_t>,
+                 std::vector<int32_t>, std::vector<int64_t>, std::vector<double>, EncodableList,
+                 EncodableMap, CustomEncodableValue, std::vector<float>>;
 }  // namespace internal
 
 // A value the standard codec can carry: null, bool, numbers, strings, typed lists, lists and

@@ -55,65 +55,64 @@ class EventChannel {
     const MethodCodec<T>* codec = codec_;
     const std::string channel_name = name_;
     const BinaryMessenger* messenger = messenger_;
-    BinaryMessageHandler binary_handler =
-        [shared_handler, codec, channel_name, messenger,
-         // Mutable state to track the handler's listening status.
-         is_listening = bool(false)](const uint8_t* message, const size_t message_size,
-                                     const BinaryReply& reply) mutable {
-          constexpr char kOnListenMethod[] = "listen";
-          constexpr char kOnCancelMethod[] = "cancel";
+    BinaryMessageHandler binary_handler = [shared_handler, codec, channel_name, messenger,
+                                           // Mutable state to track the handler's listening status.
+                                           is_listening = bool(false)](
+                                              const uint8_t* message, const size_t message_size,
+                                              const BinaryReply& reply) mutable {
+      constexpr char kOnListenMethod[] = "listen";
+      constexpr char kOnCancelMethod[] = "cancel";
 
-          std::unique_ptr<MethodCall<T>> method_call =
-              codec->DecodeMethodCall(message, message_size);
-          if (!method_call) {
-            std::cerr << "Unable to construct method call from message on channel: "
-                      << channel_name << std::endl;
-            reply(nullptr, 0);
-            return;
+      std::unique_ptr<MethodCall<T>> method_call = codec->DecodeMethodCall(message, message_size);
+      if (!method_call) {
+        std::cerr << "Unable to construct method call from message on channel: " << channel_name
+                  << std::endl;
+        reply(nullptr, 0);
+        return;
+      }
+
+      const std::string& method = method_call->method_name();
+      if (method.compare(kOnListenMethod) == 0) {
+        if (is_listening) {
+          std::unique_ptr<StreamHandlerError<T>> error = shared_handler->OnCancel(nullptr);
+          if (error) {
+            std::cerr << "Failed to cancel existing stream: " << (error->error_code) << ", "
+                      << (error->error_message) << std::endl;
           }
+        }
+        is_listening = true;
 
-          const std::string& method = method_call->method_name();
-          if (method.compare(kOnListenMethod) == 0) {
-            if (is_listening) {
-              std::unique_ptr<StreamHandlerError<T>> error = shared_handler->OnCancel(nullptr);
-              if (error) {
-                std::cerr << "Failed to cancel existing stream: " << (error->error_code) << ", "
-                          << (error->error_message) << std::endl;
-              }
-            }
-            is_listening = true;
-
-            std::unique_ptr<std::vector<uint8_t>> result;
-            auto sink = std::make_unique<EventSinkImplementation>(messenger, channel_name, codec);
-            std::unique_ptr<StreamHandlerError<T>> error =
-                shared_handler->OnListen(method_call->arguments(), std::move(sink));
-            if (error) {
-              result = codec->EncodeErrorEnvelope(error->error_code, error->error_message,
-                                                  error->error_details.get());
-            } else {
-              result = codec->EncodeSuccessEnvelope();
-            }
-            reply(result->data(), result->size());
-          } else if (method.compare(kOnCancelMethod) == 0) {
-            std::unique_ptr<std::vector<uint8_t>> result;
-            if (is_listening) {
-              std::unique_ptr<StreamHandlerError<T>> error =
-                  shared_handler->OnCancel(method_call->arguments());
-              if (error) {
-                result = codec->EncodeErrorEnvelope(error->error_code, error->error_message,
-                                                    error->error_details.get());
-              } else {
-                result = codec->EncodeSuccessEnvelope();
-              }
-              is_listening = false;
-            } else {
-              result = codec->EncodeErrorEnvelope("error", "No active stream to cancel", nullptr);
-            }
-            reply(result->data(), result->size());
+        std::unique_ptr<std::vector<uint8_t>> result;
+        auto sink = std::make_unique<EventSinkImplementation>(messenger, channel_name, codec);
+        std::unique_ptr<StreamHandlerError<T>> error =
+            shared_handler->OnListen(method_call->arguments(), std::move(sink));
+        if (error) {
+          result = codec->EncodeErrorEnvelope(error->error_code, error->error_message,
+                                              error->error_details.get());
+        } else {
+          result = codec->EncodeSuccessEnvelope();
+        }
+        reply(result->data(), result->size());
+      } else if (method.compare(kOnCancelMethod) == 0) {
+        std::unique_ptr<std::vector<uint8_t>> result;
+        if (is_listening) {
+          std::unique_ptr<StreamHandlerError<T>> error =
+              shared_handler->OnCancel(method_call->arguments());
+          if (error) {
+            result = codec->EncodeErrorEnvelope(error->error_code, error->error_message,
+                                                error->error_details.get());
           } else {
-            reply(nullptr, 0);
+            result = codec->EncodeSuccessEnvelope();
           }
-        };
+          is_listening = false;
+        } else {
+          result = codec->EncodeErrorEnvelope("error", "No active stream to cancel", nullptr);
+        }
+        reply(result->data(), result->size());
+      } else {
+        reply(nullptr, 0);
+      }
+    };
     messenger_->SetMessageHandler(name_, std::move(binary_handler));
   }
 

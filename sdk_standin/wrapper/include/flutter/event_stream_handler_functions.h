@@ -43,8 +43,8 @@ class StreamHandlerFunctions : public StreamHandler<T> {
       return on_listen_(arguments, std::move(events));
     }
 
-    auto error = std::make_unique<StreamHandlerError<T>>("error", "No OnListen handler set",
-                                                         nullptr);
+    auto error =
+        std::make_unique<StreamHandlerError<T>>("error", "No OnListen handler set", nullptr);
     return std::move(error);
   }
 
@@ -54,8 +54,8 @@ class StreamHandlerFunctions : public StreamHandler<T> {
       return on_cancel_(arguments);
     }
 
-    auto error = std::make_unique<StreamHandlerError<T>>("error", "No OnCancel handler set",
-                                                         nullptr);
+    auto error =
+        std::make_unique<StreamHandlerError<T>>("error", "No OnCancel handler set", nullptr);
     return std::move(error);
   }
 

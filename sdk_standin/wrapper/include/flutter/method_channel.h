@@ -58,13 +58,14 @@ class MethodChannel {
     const auto* codec = codec_;
     std::string channel_name = name_;
     BinaryReply reply_handler = [shared_result, codec, channel_name](const uint8_t* reply,
-                                                                    size_t reply_size) {
+                                                                     size_t reply_size) {
       if (reply_size == 0) {
         shared_result->NotImplemented();
         return;
       }
       // Use this channel's codec to decode and handle the reply.
-      bool decoded = codec->DecodeAndProcessResponseEnvelope(reply, reply_size, shared_result.get());
+      bool decoded =
+          codec->DecodeAndProcessResponseEnvelope(reply, reply_size, shared_result.get());
       if (!decoded) {
         std::cerr << "Unable to decode reply to method invocation on channel " << channel_name
                   << std::endl;
@@ -88,9 +89,9 @@ class MethodChannel {
     }
     const auto* codec = codec_;
     std::string channel_name = name_;
-    BinaryMessageHandler binary_handler = [handler, codec, channel_name](
-                                              const uint8_t* message, size_t message_size,
-                                              BinaryReply reply) {
+    BinaryMessageHandler binary_handler = [handler, codec, channel_name](const uint8_t* message,
+                                                                         size_t message_size,
+                                                                         BinaryReply reply) {
       // Use this channel's codec to decode the call and build a result handler.
       auto result = std::make_unique<EngineMethodResult<T>>(std::move(reply), codec);
       std::unique_ptr<MethodCall<T>> method_call = codec->DecodeMethodCall(message, message_size);

@@ -48,9 +48,9 @@ class MethodCodec {
 
   // Returns a binary encoding of |error|. The |error_details| must be a type supported by the
   // codec.
-  std::unique_ptr<std::vector<uint8_t>> EncodeErrorEnvelope(const std::string& error_code,
-                                                            const std::string& error_message = "",
-                                                            const T* error_details = nullptr) const {
+  std::unique_ptr<std::vector<uint8_t>> EncodeErrorEnvelope(
+      const std::string& error_code, const std::string& error_message = "",
+      const T* error_details = nullptr) const {
     return std::move(EncodeErrorEnvelopeInternal(error_code, error_message, error_details));
   }
 

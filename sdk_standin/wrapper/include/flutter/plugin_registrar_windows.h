@@ -19,8 +19,8 @@ namespace flutter {
 //
 // Implementations should return a value only if they have handled the message and want to
 // stop all further handling.
-using WindowProcDelegate = std::function<std::optional<LRESULT>(HWND hwnd, UINT message,
-                                                               WPARAM wparam, LPARAM lparam)>;
+using WindowProcDelegate =
+    std::function<std::optional<LRESULT>(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam)>;
 
 // An extension to PluginRegistrar providing access to Windows-specific functionality.
 class PluginRegistrarWindows : public PluginRegistrar {
