@@ -333,7 +333,8 @@ StandardMessageCodec::~StandardMessageCodec() = default;
 
 std::unique_ptr<EncodableValue> StandardMessageCodec::DecodeMessageInternal(
     const uint8_t* binary_message, size_t message_size) const {
-  if (!binary_message) {
+  // An empty message is how the engine carries a null message.
+  if (!binary_message || message_size == 0) {
     return std::make_unique<EncodableValue>();
   }
   try {
