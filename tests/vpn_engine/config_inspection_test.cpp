@@ -1,0 +1,136 @@
+#include "vpn_engine/config_inspection.h"
+
+#include <gtest/gtest.h>
+
+#include "vpn_engine/xray_core_contract.h"
+
+namespace {
+
+TEST(SocksPort, TaggedInboundAfterAnotherKindWinsForEveryUser) {
+  const std::string config = R"({"inbounds":[{"tag":"http","port":8080,"protocol":"http"},)"
+                             R"({"tag":"socks-in","port":1080,"protocol":"socks"}]})";
+  EXPECT_EQ(ExtractSocksPort(config), 1080);
+  EXPECT_EQ(FindSocksInboundPort(config), 1080);
+  const SocksPortDetection detection = DetectEngineSocksPort(config);
+  EXPECT_EQ(detection.pattern, SocksPattern::kTagged);
+  EXPECT_EQ(detection.port, 1080);
+}
+
+TEST(SocksPort, BadTaggedPortIsTreatedDifferentlyByEachUser) {
+  const std::string config =
+      R"({"inbounds":[{"tag":"socks","port":0},{"protocol":"socks","port":2080}]})";
+  EXPECT_EQ(ExtractSocksPort(config), 10807);
+  EXPECT_EQ(FindSocksInboundPort(config), 2080);
+  EXPECT_EQ(DetectEngineSocksPort(config).port, 10807);
+
+  const std::string huge = R"({"tag":"socks","port":99999999999999999999})";
+  EXPECT_EQ(ExtractSocksPort(huge), 10807);
+  EXPECT_EQ(ExtractSocksPort(R"({"tag":"socks","port":0080})"), 80);
+  EXPECT_EQ(ExtractSocksPort(R"({"tag":"socks","port":0000000080})"), 80);
+  EXPECT_EQ(FindSocksInboundPort(R"({"tag":"socks","port":0000000080})"), 10807);
+}
+
+TEST(SocksPort, BoundedGapsKeepTheMatchInsideItsObject) {
+  const std::string far =
+      R"({"protocol":"socks","settings":")" + std::string(520, 'x') + R"(","port":3000})";
+  EXPECT_EQ(FindSocksPortText(far, SocksPattern::kProtocol), std::nullopt);
+  EXPECT_EQ(ExtractSocksPort(far), 10807);
+
+  const std::string reverse = R"({"port":4000,"listen":"127.0.0.1","protocol":"socks"})";
+  EXPECT_EQ(FindSocksPortText(reverse, SocksPattern::kReverse), "4000");
+  EXPECT_EQ(DetectEngineSocksPort(reverse).pattern, SocksPattern::kReverse);
+  EXPECT_EQ(ExtractSocksPort("{}"), 10807);
+  EXPECT_FALSE(DetectEngineSocksPort("{}").pattern.has_value());
+}
+
+TEST(ParsePortText, AcceptsOneToFiveDigitsInRange) {
+  uint16_t port = 7;
+  EXPECT_TRUE(ParsePortText("65535", &port));
+  EXPECT_EQ(port, 65535);
+  EXPECT_TRUE(ParsePortText("00080", &port));
+  EXPECT_EQ(port, 80);
+  for (const char* bad : {"", "0", "65536", "000080", "12a", "-1", "99999"}) {
+    port = 7;
+    EXPECT_FALSE(ParsePortText(bad, &port)) << bad;
+    EXPECT_EQ(port, 7) << bad;
+  }
+}
+
+TEST(NormalizeServerHost, StripsSchemePathBracketsAndPort) {
+  EXPECT_EQ(NormalizeServerHost(" \thttps://Srv.Example.com/path/x \t"), "Srv.Example.com");
+  EXPECT_EQ(NormalizeServerHost("HTTP://host:8080"), "host");
+  EXPECT_EQ(NormalizeServerHost("[2001:db8::1]:443"), "2001:db8::1");
+  EXPECT_EQ(NormalizeServerHost("2001:db8::1"), "2001:db8::1");
+  EXPECT_EQ(NormalizeServerHost("host:"), "host:");
+  EXPECT_EQ(NormalizeServerHost(":443"), ":443");
+  EXPECT_EQ(NormalizeServerHost("host:44a"), "host:44a");
+  EXPECT_EQ(NormalizeServerHost("https:///x"), "");
+  EXPECT_EQ(NormalizeServerHost("  "), "");
+}
+
+TEST(ExtractServerAddress, SkipsLoopbackAndReportsEachCandidate) {
+  const std::string config =
+      R"({"outbounds":[{"protocol":"vless","settings":{"vnext":[{"address":"127.0.0.1"}]}},)"
+      R"({"protocol":"vless","settings":{"vnext":[{"address":"Edge.Example.net:443"}]}}]})";
+  std::vector<std::string> lines;
+  EXPECT_EQ(ExtractServerAddress(config, &lines), "Edge.Example.net");
+  EXPECT_EQ(lines, (std::vector<std::string>{
+                       "VPN Service: Skipping non-server address candidate: 127.0.0.1",
+                       "VPN Service: Extracted server address: Edge.Example.net"}));
+
+  // Matching resumes after a rejected candidate, so a second address under the same anchor
+  // is only reached through a later pattern's anchor.
+  lines.clear();
+  EXPECT_EQ(ExtractServerAddress(R"({"vnext":[{"address":"localhost"},{"address":"h.example"}]})",
+                                 &lines),
+            "");
+  EXPECT_EQ(lines.size(), 3u);
+}
+
+TEST(ExtractServerAddress, FallsThroughToWireguardAndDumpsWhenNothingFits) {
+  std::vector<std::string> lines;
+  EXPECT_EQ(
+      ExtractServerAddress(R"({"protocol":"wireguard","endpoint":"wg.example:51820"})", &lines),
+      "wg.example");
+  lines.clear();
+  const std::string nothing(600, 'z');
+  EXPECT_EQ(ExtractServerAddress(nothing, &lines), "");
+  ASSERT_EQ(lines.size(), 2u);
+  EXPECT_EQ(lines[0],
+            "VPN Service: Could not extract server address. Dumping first 500 chars of config:");
+  EXPECT_EQ(lines[1], std::string(500, 'z'));
+}
+
+TEST(ExtractDnsServers, KeepsFourDistinctQuotedAddressesInOrder) {
+  const std::string config =
+      R"({"dns":{"servers":["1.1.1.1","1.1.1.1",{"address":"8.8.8.8"},"8.8.4.4","9.9.9.9","1.0.0.1"]}})";
+  EXPECT_EQ(ExtractDnsServers(config),
+            (std::vector<std::string>{"1.1.1.1", "8.8.8.8", "8.8.4.4", "9.9.9.9"}));
+  EXPECT_EQ(ExtractDnsServers(R"({"dns":{"servers":["x]y","2.2.2.2"]},"z":["3.3.3.3"]})"),
+            (std::vector<std::string>{"2.2.2.2"}));
+  EXPECT_TRUE(ExtractDnsServers(R"({"dns":{"servers":["https://dns.google/dns-query"]}})").empty());
+  EXPECT_TRUE(ExtractDnsServers(R"({"dns":{"servers":["1.1.1.1")").empty());
+  const std::string far =
+      R"({"dns":{"x":")" + std::string(2000, 'a') + R"(","servers":["1.1.1.1"]}})";
+  EXPECT_TRUE(ExtractDnsServers(far).empty());
+}
+
+TEST(GetTunnelDnsServers, FallsBackToPublicResolvers) {
+  EXPECT_EQ(GetTunnelDnsServers({}), (std::vector<std::string>{"9.9.9.9", "149.112.112.112"}));
+  EXPECT_EQ(GetTunnelDnsServers({"1", "2", "3", "4", "5"}),
+            (std::vector<std::string>{"1", "2", "3", "4"}));
+}
+
+TEST(CoreContract, CommandLinesAndVersion) {
+  EXPECT_EQ(xray_core::RunCommandLine("C:\\x\\xray.exe", "C:\\t\\c.json"),
+            "\"C:\\x\\xray.exe\" -config \"C:\\t\\c.json\"");
+  EXPECT_EQ(xray_core::TestCommandLine("x.exe", "c.json"),
+            "\"x.exe\" run -test -config \"c.json\"");
+  EXPECT_EQ(xray_core::ApiCommandLine(
+                "x.exe", xray_core::EngineStatsQueryArguments(xray_core::kEngineApiAddress)),
+            "\"x.exe\" api statsquery -server=127.0.0.1:10086");
+  EXPECT_EQ(xray_core::ParseCoreVersion("Xray 1.8.24 (Xray, Penetrates Everything.)"), "1.8.24");
+  EXPECT_EQ(xray_core::ParseCoreVersion("Xray 1.8 beta"), "");
+}
+
+}  // namespace
