@@ -1,0 +1,65 @@
+// The slow cases: every limit here is the client's real constant, so each runs once.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <chrono>
+#include <string>
+#include <thread>
+
+#include "ipc/request_policy.h"
+#include "ipc/vpn_ipc_client.h"
+#include "ipc_service_env.h"
+#include "tunnel_log_watch.h"
+
+namespace zelvora::ipc {
+namespace {
+
+using IpcClientTimeoutTest = TunnelServiceTest;
+
+TEST_F(IpcClientTimeoutTest, SilentServiceTimesOutAndLeavesNothingPending) {
+  ASSERT_TRUE(tunnel_fixture::StartTunnelService());
+  SetBehaviour("status=silent\n");
+  const TunnelLogWatch log;
+  std::string error;
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_FALSE(VpnIpcClient::QueryStatus(nullptr, &error));
+  const long long elapsed = MillisSince(start);
+  EXPECT_EQ(error, kTextTransportFailed);
+  EXPECT_GE(elapsed, 4900);
+  EXPECT_LE(elapsed, 10500);
+  const std::string lines = log.NewText();
+  EXPECT_NE(lines.find("IPC: ReadExact timed out after 5000ms\r\n"), std::string::npos) << lines;
+  EXPECT_NE(lines.find("IPC client status transport failed: 1460\r\n"), std::string::npos);
+  EXPECT_EQ(lines.find("did not finish"), std::string::npos);
+
+  // The cancelled read is gone and the pipe closed: the next exchange goes through at once.
+  SetBehaviour("");
+  const auto next = std::chrono::steady_clock::now();
+  EXPECT_TRUE(VpnIpcClient::Ping(&error)) << error;
+  EXPECT_LT(MillisSince(next), 2000);
+}
+
+TEST_F(IpcClientTimeoutTest, StopWaitingBehindALongStartIsBusy) {
+  ASSERT_TRUE(tunnel_fixture::StartTunnelService());
+  SetBehaviour("delay_ms=8000\n");
+
+  bool start_ok = false;
+  std::string start_error;
+  std::thread starter([&] { start_ok = VpnIpcClient::Start("{}", false, &start_error); });
+  ::Sleep(300);  // the start holds the client mutex by now
+
+  std::string error;
+  const auto stop_began = std::chrono::steady_clock::now();
+  EXPECT_FALSE(VpnIpcClient::Stop(&error));
+  const long long waited = MillisSince(stop_began);
+  starter.join();
+
+  EXPECT_EQ(error, kTextBusy);
+  EXPECT_GE(waited, 6900);
+  EXPECT_LT(waited, 7700);
+  EXPECT_TRUE(start_ok) << start_error;
+  SetBehaviour("");
+}
+
+}  // namespace
+}  // namespace zelvora::ipc

@@ -1,0 +1,109 @@
+// One request/response exchange: client mutex, pipe wait, identity-checked open, the frames,
+// and the translation of every failure into the user's text and a log line.
+#include <cstdint>
+#include <limits>
+#include <string>
+
+#include "common/unique_handle.h"
+#include "ipc/request_policy.h"
+#include "ipc/vpn_ipc_client.h"
+#include "tunnel_log/tunnel_log.h"
+
+namespace zelvora::ipc {
+
+namespace {
+
+void SetError(std::string* error, const std::string& text) {
+  if (error) *error = text;
+}
+
+UniqueHandle OpenPipe() {
+  // Identification level: the service may check who we are but cannot act as us.
+  return UniqueHandle(::CreateFileW(
+      kTunnelPipeName, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+      FILE_FLAG_OVERLAPPED | SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION, nullptr));
+}
+
+}  // namespace
+
+bool VpnIpcClient::SendRequest(Command command, const std::string& payload, std::string* body,
+                               std::string* error) {
+  const RequestLimits limits = LimitsFor(command);
+  const std::string name = CommandLogName(command);
+
+  NamedMutexLock lock(kIpcClientMutexName, limits.mutex_ms);
+  if (!lock.owns()) {
+    SetError(error, kTextBusy);
+    return false;
+  }
+
+  const std::string request_line = RequestLogLine(command, payload.size());
+  if (!request_line.empty()) TunnelLogWrite(request_line);
+
+  if (!::WaitNamedPipeW(kTunnelPipeName, limits.wait_pipe_ms)) {
+    TunnelLogWrite("IPC client " + name +
+                   " WaitNamedPipe failed: " + std::to_string(::GetLastError()));
+    SetError(error, kTextNotResponding);
+    return false;
+  }
+
+  UniqueHandle pipe = OpenPipe();
+  if (!pipe) {
+    const DWORD code = ::GetLastError();
+    TunnelLogWrite("IPC client " + name + " CreateFile failed: " + std::to_string(code));
+    SetError(error, CannotConnectText(code));
+    return false;
+  }
+
+  if (!PipeServerIsTrustedTunnelService(pipe.get())) {
+    TunnelLogWrite("IPC client " + name +
+                   " rejected: pipe server is not the ZelvoraTunnel service");
+    pipe.reset();
+    SetError(error, kTextIdentityFailed);
+    return false;
+  }
+
+  DWORD read_mode = PIPE_READMODE_BYTE;
+  ::SetNamedPipeHandleState(pipe.get(), &read_mode, nullptr, nullptr);
+
+  std::string received;
+  bool exchanged = false;
+  bool pipe_failed = false;
+  if (payload.size() <= std::numeric_limits<std::uint32_t>::max()) {
+    const DWORD payload_size = static_cast<DWORD>(payload.size());
+    const std::string header = EncodeRequestHeader(command, payload_size);
+    const auto write_exact = [&](const char* data, DWORD count) {
+      pipe_failed = !PipeWriteExact(pipe.get(), data, count, limits.io_ms);
+      return !pipe_failed;
+    };
+    const ExactReader read_exact = [&](char* data, std::size_t count) {
+      pipe_failed = !PipeReadExact(pipe.get(), data, static_cast<DWORD>(count), limits.io_ms);
+      return !pipe_failed;
+    };
+    exchanged = write_exact(header.data(), 4) && write_exact(header.data() + 4, 4) &&
+                (payload_size == 0 || write_exact(payload.data(), payload_size)) &&
+                ReadResponseFrame(read_exact, &received);
+  }
+  // An oversized frame or payload fails without a system error of its own.
+  if (!exchanged && !pipe_failed) ::SetLastError(ERROR_INVALID_DATA);
+  const DWORD transport_error = ::GetLastError();
+  pipe.reset();
+
+  if (!exchanged) {
+    TunnelLogWrite("IPC client " + name + " transport failed: " + std::to_string(transport_error));
+    SetError(error, kTextTransportFailed);
+    return false;
+  }
+
+  const Reply reply = ClassifyReply(received);
+  if (reply.kind == ReplyKind::Refused) {
+    TunnelLogWrite("IPC client " + name + " rejected: " + reply.reason);
+    SetError(error, reply.reason);
+    return false;
+  }
+  if (body) *body = std::move(received);
+  if (command != Command::Status) TunnelLogWrite("IPC client " + name + " ok");
+  return true;
+}
+
+}  // namespace zelvora::ipc
