@@ -49,7 +49,7 @@ using SecurityDescriptor = UniqueLocalMemory;
 SecurityDescriptor ParseSddl(const wchar_t* sddl) {
   PSECURITY_DESCRIPTOR descriptor = nullptr;
   if (!::ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl, SDDL_REVISION_1, &descriptor,
-                                                               nullptr)) {
+                                                              nullptr)) {
     return SecurityDescriptor();
   }
   return SecurityDescriptor(descriptor);

@@ -1,0 +1,123 @@
+// The "tidewire" method table through real encoded channel messages.
+#include "plugin/elevation.h"
+#include "plugin_fixture.h"
+
+namespace zelvora::testing {
+namespace {
+
+using DispatchTest = PluginTest;
+
+constexpr char kInvalid[] = "INVALID_ARGUMENTS";
+
+struct ArgumentCase {
+  const char* method;
+  EncodableValue args;
+  const char* message;
+};
+
+TEST_F(DispatchTest, ArgumentErrorsAreAnsweredAtOnceWithTheirTexts) {
+  const EncodableValue config("{}");
+  const ArgumentCase cases[] = {
+      {"initializeVless", EncodableValue(), "Invalid arguments for initializeVless"},
+      {"startVless", EncodableValue("not a map"), "Invalid arguments for startVless"},
+      {"startVless", Map({{"remark", EncodableValue("r")}}), "Missing remark or config"},
+      {"startVless", Map({{"config", config}}), "Missing remark or config"},
+      {"startVless", Map({{"remark", EncodableValue(7)}, {"config", config}}),
+       "remark/config must be strings for startVless"},
+      {"startVless", Map({{"remark", EncodableValue("r")}, {"config", EncodableValue(true)}}),
+       "remark/config must be strings for startVless"},
+      {"restartVless", EncodableValue(EncodableList{}), "Invalid arguments for restartVless"},
+      {"restartVless", Map({{"config", config}}), "Missing remark or config"},
+      {"restartVless", Map({{"remark", EncodableValue("r")}, {"config", EncodableValue(1.5)}}),
+       "config must be a string for restartVless"},
+      {"getServerDelay", Map({{"config", config}}), "Invalid arguments for getServerDelay"},
+      {"getServerDelay", Map({{"config", config}, {"url", EncodableValue(int64_t{5})}}),
+       "config/url must be strings for getServerDelay"},
+      {"getConnectedServerDelay", EncodableValue(),
+       "Invalid arguments for getConnectedServerDelay"},
+      {"getConnectedServerDelay", Map({{"url", EncodableValue()}}),
+       "url must be a string for getConnectedServerDelay"},
+      {"getAppInfo", EncodableValue("x"), "getAppInfo requires arguments"},
+      {"getAppInfo", Map({{"packageName", EncodableValue("")}}), "packageName is required"},
+      {"getAppInfo", Map({{"packageName", EncodableValue(3)}}), "packageName is required"},
+      {"getAppInfo", Map({}), "packageName is required"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.method) + ": " + c.message);
+    ExpectError(Call(c.method, c.args), kInvalid, c.message);
+  }
+}
+
+TEST_F(DispatchTest, ShortQueriesAnswerOnThePlatformThread) {
+  ExpectSuccess(Call("initializeVless", Map({{"anything", EncodableValue(1)}})),
+                EncodableValue(false));
+  EXPECT_TRUE(LogHas("[plugin] initializeVless called"));
+  ExpectSuccess(Call("isProcessElevated"), EncodableValue(IsProcessElevated()));
+  ExpectSuccess(Call("requestPermission"), EncodableValue(IsProcessElevated()));
+  ExpectSuccess(Call("getCoreVersion"), EncodableValue("Unknown"));
+  EXPECT_TRUE(LogHas("[plugin] getCoreVersion: Unknown"));
+  ExpectSuccess(Call("getVpnTunnelState"), Map({{"running", EncodableValue(false)},
+                                                {"tunnelReady", EncodableValue(false)},
+                                                {"adapterPresent", EncodableValue(false)}}));
+}
+
+TEST_F(DispatchTest, ElevatedProcessAnswersElevationRestartWithoutRelaunching) {
+  if (!IsProcessElevated()) GTEST_SKIP() << "this Wine prefix runs unelevated";
+  ExpectSuccess(Call("requestElevationRestart"), EncodableValue(true));
+}
+
+TEST_F(DispatchTest, UnknownAndCaseMismatchedMethodsAreNotImplemented) {
+  EXPECT_EQ(Call("noSuchMethod").kind, ReplyKind::kNotImplemented);
+  EXPECT_EQ(Call("StartVless", Map({})).kind, ReplyKind::kNotImplemented);
+}
+
+TEST_F(DispatchTest, GarbageBytesGetACleanReplyAndThePluginLivesOn) {
+  const std::vector<std::vector<uint8_t>> garbage = {
+      {}, {0xFF}, {7, 200, 'a'}, {7, 3, 'a', 'b', 'c', 13, 255, 255, 255, 255, 127}};
+  for (const auto& bytes : garbage) {
+    const MethodReply reply = host_->SendRaw("tidewire", bytes);
+    EXPECT_NE(reply.kind, ReplyKind::kTimedOut);
+    EXPECT_NE(reply.kind, ReplyKind::kSuccess);
+  }
+  ExpectSuccess(Call("getCoreVersion"), EncodableValue("Unknown"));
+}
+
+// Without the tunnel service, start needs elevation; with it (as Wine usually runs) the
+// in-process services answer, and a non-boolean "proxy_only" means VPN mode.
+TEST_F(DispatchTest, StartWithoutServiceFollowsElevationAndModeChoice) {
+  const auto start = [&](const char* method, EncodableValue proxy_only) {
+    return Call(method, Map({{"remark", EncodableValue(42)},
+                             {"config", EncodableValue("{\"outbounds\":[]}")},
+                             {"proxy_only", proxy_only}}));
+  };
+  if (!IsProcessElevated()) {
+    const char* message =
+        "Administrator permission is required to create the VPN tunnel. Approve the UAC prompt "
+        "when Zelvora asks for elevation.";
+    ExpectError(Call("startVless",
+                     Map({{"remark", EncodableValue("r")}, {"config", EncodableValue("{}")}})),
+                "ELEVATION_REQUIRED", message);
+    ExpectError(start("restartVless", EncodableValue(true)), "ELEVATION_REQUIRED", message);
+    return;
+  }
+  ExpectError(start("restartVless", EncodableValue("true")), "START_FAILED",
+              "VPN service is unavailable.");
+  ExpectError(start("restartVless", EncodableValue(true)), "START_FAILED",
+              "Proxy service is unavailable.");
+  ExpectError(Call("startVless", Map({{"remark", EncodableValue("r")},
+                                      {"config", EncodableValue(" \r\n\tplain text")}})),
+              "START_FAILED", "Invalid VPN configuration. The server config could not be parsed.");
+}
+
+TEST_F(DispatchTest, StopAlwaysSucceedsAndAnnouncesDisconnected) {
+  ASSERT_EQ(host_->Listen("tidewire/status").kind, ReplyKind::kSuccess);
+  host_->TakeEvents("tidewire/status");
+  ExpectSuccess(Call("stopVless"), EncodableValue(false));
+  EXPECT_TRUE(LogHas("[plugin] stopVless called"));
+  const auto event = host_->WaitForEvent("tidewire/status");
+  ASSERT_TRUE(event.has_value());
+  EXPECT_EQ(event->value, EncodableValue(IdleStatus("DISCONNECTED")));
+}
+
+}  // namespace
+}  // namespace zelvora::testing

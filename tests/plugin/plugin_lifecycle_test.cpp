@@ -1,0 +1,93 @@
+// Registration, the window-message hook, completion callbacks, the status stream's listen and
+// cancel, and destruction.
+#include <flutter/plugin_registrar_windows.h>
+
+#include <stdexcept>
+#include <thread>
+
+#include "plugin/tidewire_plugin.h"
+#include "plugin_fixture.h"
+
+namespace zelvora::testing {
+namespace {
+
+class HeadlessPluginTest : public PluginTest {
+ protected:
+  HeadlessPluginTest() : PluginTest(ChannelHost::ViewMode::kWithoutView) {}
+};
+
+TEST_F(HeadlessPluginTest, RegistersEverythingWithoutAView) {
+  EXPECT_TRUE(LogHas("[plugin] Warning: GetView returned null"));
+  EXPECT_TRUE(LogHas("[plugin] Window message ID registered: "));
+  EXPECT_TRUE(LogHas("[plugin] Window proc delegate registered successfully"));
+  EXPECT_TRUE(LogHas("[plugin] Plugin initialized"));
+  EXPECT_TRUE(LogHas("=== session banner role=ui_plugin os=Windows "));
+  EXPECT_TRUE(host_->HasHandler("tidewire"));
+  EXPECT_TRUE(host_->HasHandler("tidewire/status"));
+  ExpectSuccess(Call("getCoreVersion"), EncodableValue("Unknown"));
+}
+
+TEST_F(PluginTest, LogsTheViewWindowHandle) {
+  EXPECT_TRUE(LogHas("[plugin] Main window handle obtained: " +
+                     std::to_string(reinterpret_cast<uintptr_t>(host_->window()))));
+}
+
+TEST_F(PluginTest, WindowHookHandlesOnlyItsOwnMessage) {
+  EXPECT_FALSE(host_->DispatchWindowMessage(WM_USER + 17, 0, 0).has_value());
+  EXPECT_FALSE(host_->DispatchWindowMessage(WM_NULL, 0, 0).has_value());
+  const UINT own = ::RegisterWindowMessageA("TIDEWIRE_INVOKE_UI_CALLBACK");
+  const auto handled = host_->DispatchWindowMessage(own, 0, 0);
+  ASSERT_TRUE(handled.has_value());
+  EXPECT_EQ(*handled, 0);
+  EXPECT_TRUE(LogHas("[plugin] Window proc delegate called for message " + std::to_string(own) +
+                     ", executing 0 tasks"));
+}
+
+TEST_F(PluginTest, DestructionUnregistersTheWindowHookAndChannelsGoQuiet) {
+  host_->DestroyRegistrar();
+  EXPECT_EQ(Call("getCoreVersion").kind, ReplyKind::kTimedOut);
+}
+
+TEST_F(PluginTest, ListenSendsTheInitialStateAndCancelReleasesTheSink) {
+  ASSERT_EQ(host_->Listen("tidewire/status").kind, ReplyKind::kSuccess);
+  auto event = host_->WaitForEvent("tidewire/status");
+  ASSERT_TRUE(event.has_value());
+  EXPECT_EQ(event->value, EncodableValue(IdleStatus("DISCONNECTED")));
+  EXPECT_TRUE(LogHas("[plugin] EventChannel listener connected"));
+  EXPECT_TRUE(LogHas("[plugin] Sending initial DISCONNECTED status"));
+
+  ASSERT_EQ(host_->Cancel("tidewire/status").kind, ReplyKind::kSuccess);
+  EXPECT_TRUE(LogHas("[plugin] EventChannel listener disconnected"));
+  const MethodReply again = host_->Cancel("tidewire/status");
+  EXPECT_EQ(again.kind, ReplyKind::kError);
+  EXPECT_EQ(again.error_message.value_or(""), "No active stream to cancel");
+
+  // Nobody listens: a stop's status is dropped with a warning, the call still succeeds.
+  ExpectSuccess(Call("stopVless"), EncodableValue(false));
+  EXPECT_EQ(host_->PendingEventCount("tidewire/status"), 0u);
+  EXPECT_TRUE(LogHas("[plugin] Warning: status_sink_ is null, cannot send status"));
+}
+
+// A plug-in object of our own on the same registrar, to reach RunOnUIThread directly.
+TEST_F(PluginTest, ThrowingCompletionIsContainedAndTheWorkerThreadLivesOn) {
+  auto* registrar =
+      flutter::PluginRegistrarManager::GetInstance()->GetRegistrar<flutter::PluginRegistrarWindows>(
+          host_->registrar());
+  auto plugin = std::make_unique<TidewirePlugin>(registrar);
+  bool after_throw = false;
+  bool after_unknown = false;
+  std::thread worker([&] {
+    plugin->RunOnUIThread([] { throw std::runtime_error("completion broke"); });
+    after_throw = true;
+    plugin->RunOnUIThread([] { throw 42; });
+    after_unknown = true;
+  });
+  worker.join();
+  EXPECT_TRUE(after_throw);
+  EXPECT_TRUE(after_unknown);
+  EXPECT_TRUE(LogHas("[plugin] RunOnUIThread callback exception: completion broke"));
+  EXPECT_TRUE(LogHas("[plugin] RunOnUIThread callback unknown exception"));
+}
+
+}  // namespace
+}  // namespace zelvora::testing

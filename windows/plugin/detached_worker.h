@@ -1,0 +1,72 @@
+// Long method calls run on their own detached thread, which owns the call's result.
+#pragma once
+
+#include <flutter/method_result.h>
+
+#include <atomic>
+#include <exception>
+#include <memory>
+#include <string>
+#include <system_error>
+#include <thread>
+
+#include "plugin/tidewire_plugin.h"
+#include "tunnel_log/log_message.h"
+
+namespace zelvora {
+
+// Passes the first completion on and drops any later one, so a worker's error path can
+// always answer without risking a second reply.
+class CompleteOnceResult : public EncodableResult {
+ public:
+  explicit CompleteOnceResult(std::unique_ptr<EncodableResult> inner) : inner_(std::move(inner)) {}
+
+ protected:
+  void SuccessInternal(const flutter::EncodableValue* value) override {
+    if (!completed_.exchange(true)) inner_->Success(value ? *value : flutter::EncodableValue());
+  }
+  void ErrorInternal(const std::string& code, const std::string& message,
+                     const flutter::EncodableValue* details) override {
+    if (completed_.exchange(true)) return;
+    if (details) {
+      inner_->Error(code, message, *details);
+    } else {
+      inner_->Error(code, message);
+    }
+  }
+  void NotImplementedInternal() override {
+    if (!completed_.exchange(true)) inner_->NotImplemented();
+  }
+
+ private:
+  std::unique_ptr<EncodableResult> inner_;
+  std::atomic<bool> completed_{false};
+};
+
+// Runs `work(result)` on a detached thread. An exception out of `work` is logged and answered
+// with `error_code`, unless the worker had already answered; a thread that cannot be created
+// answers the same way at once. Nothing escapes into the app, and no call is left unanswered.
+template <typename Work>
+void RunDetachedWorker(const char* name, const char* error_code,
+                       std::unique_ptr<EncodableResult> raw_result, Work work) {
+  SharedResult result = std::make_shared<CompleteOnceResult>(std::move(raw_result));
+  auto fail = [name, error_code, result](const std::string& what) {
+    LogMessage(std::string(name) + " failed: " + what);
+    result->Error(error_code, what);
+  };
+  try {
+    std::thread([result, work = std::move(work), fail]() mutable {
+      try {
+        work(result);
+      } catch (const std::exception& e) {
+        fail(e.what());
+      } catch (...) {
+        fail("unknown exception");
+      }
+    }).detach();
+  } catch (const std::system_error& e) {
+    fail(e.what());
+  }
+}
+
+}  // namespace zelvora

@@ -1,0 +1,11 @@
+#pragma once
+
+// Whether the current process token is elevated; false when the token cannot be read.
+bool IsProcessElevated();
+
+// Relaunches the running executable elevated ("runas", "--elevated") and asks this app to
+// quit. False when the launch fails, for example when the user declines the prompt.
+bool RequestElevationRestart();
+
+// True exactly when the tunnel service is installed: every connection then goes through it.
+bool ShouldUseTunnelService();

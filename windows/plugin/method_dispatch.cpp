@@ -1,0 +1,197 @@
+// The "tidewire" method channel: argument checks, short queries answered on the platform
+// thread, long operations handed to detached workers.
+#include <exception>
+
+#include "ipc/vpn_ipc_client.h"
+#include "plugin/connection_workers.h"
+#include "plugin/detached_worker.h"
+#include "plugin/elevation.h"
+#include "plugin/method_args.h"
+#include "plugin/tidewire_plugin.h"
+#include "plugin/vpn_service_manager.h"
+#include "tunnel_log/log_message.h"
+#include "tunnel_log/tunnel_log.h"
+
+namespace zelvora {
+namespace {
+
+constexpr char kInvalidArguments[] = "INVALID_ARGUMENTS";
+
+using flutter::EncodableMap;
+using flutter::EncodableValue;
+
+// The configuration as it goes to a worker: with the app's bypass metadata embedded.
+std::string PrepareConfig(const std::string& config, const EncodableMap& /*arguments*/) {
+  return config;
+}
+
+}  // namespace
+
+void TidewirePlugin::HandleMethodCall(const flutter::MethodCall<EncodableValue>& call,
+                                      std::unique_ptr<EncodableResult> result) {
+  try {
+    const std::string& method = call.method_name();
+    const EncodableMap* args = ArgumentMap(call.arguments());
+
+    if (method == "requestPermission") {
+      result->Success(EncodableValue(ShouldUseTunnelService() || IsProcessElevated()));
+    } else if (method == "initializeVless") {
+      if (!args) {
+        result->Error(kInvalidArguments, "Invalid arguments for initializeVless");
+        return;
+      }
+      LogMessage("initializeVless called");
+      result->Success(EncodableValue(false));
+    } else if (method == "startVless" || method == "restartVless") {
+      const bool restart = method == "restartVless";
+      if (!args) {
+        result->Error(kInvalidArguments, restart ? "Invalid arguments for restartVless"
+                                                 : "Invalid arguments for startVless");
+        return;
+      }
+      if (!HasArg(*args, "remark") || !HasArg(*args, "config")) {
+        result->Error(kInvalidArguments, "Missing remark or config");
+        return;
+      }
+      std::string remark;
+      std::string config;
+      const bool config_ok = TryGetStringArg(*args, "config", &config);
+      if (restart && !config_ok) {
+        result->Error(kInvalidArguments, "config must be a string for restartVless");
+        return;
+      }
+      if (!restart && (!config_ok || !TryGetStringArg(*args, "remark", &remark))) {
+        result->Error(kInvalidArguments, "remark/config must be strings for startVless");
+        return;
+      }
+      config = PrepareConfig(config, *args);
+      const bool proxy_only = GetOptionalBoolArg(*args, "proxy_only");
+      RunDetachedWorker(
+          restart ? "RestartWorker" : "StartWorker", "START_FAILED", std::move(result),
+          [this, restart, config = std::move(config), proxy_only](SharedResult shared) mutable {
+            if (restart) {
+              RestartWorker(this, std::move(config), proxy_only, shared);
+            } else {
+              StartWorker(this, std::move(config), proxy_only, shared);
+            }
+          });
+    } else if (method == "stopVless") {
+      LogMessage("stopVless called");
+      RunDetachedWorker("StopWorker", "START_FAILED", std::move(result),
+                        [this](SharedResult shared) { StopWorker(this, shared); });
+    } else if (method == "getVpnTunnelState") {
+      HandleGetVpnTunnelState(*result);
+    } else if (method == "getServerDelay") {
+      std::string config;
+      std::string url;
+      if (!args || !HasArg(*args, "config") || !HasArg(*args, "url")) {
+        result->Error(kInvalidArguments, "Invalid arguments for getServerDelay");
+        return;
+      }
+      if (!TryGetStringArg(*args, "config", &config) || !TryGetStringArg(*args, "url", &url)) {
+        result->Error(kInvalidArguments, "config/url must be strings for getServerDelay");
+        return;
+      }
+      RunDetachedWorker(
+          "getServerDelay", "START_FAILED", std::move(result), [config, url](SharedResult shared) {
+            shared->Success(
+                EncodableValue(VpnServiceManager::Instance().MeasureServerDelay(config, url)));
+          });
+    } else if (method == "getConnectedServerDelay") {
+      std::string url;
+      if (!args || !HasArg(*args, "url")) {
+        result->Error(kInvalidArguments, "Invalid arguments for getConnectedServerDelay");
+        return;
+      }
+      if (!TryGetStringArg(*args, "url", &url)) {
+        result->Error(kInvalidArguments, "url must be a string for getConnectedServerDelay");
+        return;
+      }
+      RunDetachedWorker("getConnectedServerDelay", "START_FAILED", std::move(result),
+                        [this, url](SharedResult shared) {
+                          shared->Success(EncodableValue(MeasureConnectedServerDelay(url)));
+                        });
+    } else if (method == "getCoreVersion") {
+      const std::string version = VpnServiceManager::Instance().GetCoreVersion();
+      LogMessage("getCoreVersion: " + version);
+      result->Success(EncodableValue(version));
+    } else if (method == "isProcessElevated") {
+      result->Success(EncodableValue(IsProcessElevated()));
+    } else if (method == "requestElevationRestart") {
+      if (IsProcessElevated() || RequestElevationRestart()) {
+        result->Success(EncodableValue(true));
+      } else {
+        result->Error("ELEVATION_DENIED",
+                      "Administrator permission is required for VPN. Approve the Windows UAC "
+                      "prompt to continue.");
+      }
+    } else if (method == "getAppInfo") {
+      std::string package_name;
+      if (!args) {
+        result->Error(kInvalidArguments, "getAppInfo requires arguments");
+        return;
+      }
+      if (!TryGetStringArg(*args, "packageName", &package_name) || package_name.empty()) {
+        result->Error(kInvalidArguments, "packageName is required");
+        return;
+      }
+      result->NotImplemented();
+    } else {
+      result->NotImplemented();
+    }
+  } catch (const std::exception& e) {
+    LogMessage(std::string("HandleMethodCall exception: ") + e.what());
+    if (result) result->Error("INTERNAL_ERROR", e.what());
+  } catch (...) {
+    LogMessage("HandleMethodCall unknown exception");
+    if (result) result->Error("INTERNAL_ERROR", "Unknown error");
+  }
+}
+
+int32_t TidewirePlugin::MeasureConnectedServerDelay(const std::string& url) {
+  const uint16_t port = session_socks_port_;
+  if (ShouldUseTunnelService() && port != 0) {
+    // Probes through the SOCKS port arrive with the data-path probes.
+    const int32_t delay = -1;
+    TunnelLogWrite("probe: FAILED socks=" + std::to_string(port) + " url=" + url);
+    return delay;
+  }
+  return VpnServiceManager::Instance().MeasureConnectedDelay(url);
+}
+
+void TidewirePlugin::HandleGetVpnTunnelState(EncodableResult& result) {
+  bool running;
+  bool tunnel_ready;
+  bool adapter_present;
+  {
+    std::lock_guard<std::mutex> lock(cached_state_mutex_);
+    running = cached_running_;
+    tunnel_ready = cached_tunnel_ready_;
+    adapter_present = cached_adapter_present_;
+  }
+  const bool service = ShouldUseTunnelService();
+  const bool idle = !running && !connected_;
+  if (service) {
+    ipc::StatusPayload status;
+    if (idle && ipc::VpnIpcClient::IsServiceRunning() &&
+        ipc::VpnIpcClient::QueryStatus(&status, nullptr)) {
+      running = status.running;
+      tunnel_ready = status.tunnel;
+      adapter_present = running || tunnel_ready;
+      PublishCachedTunnelState(running, tunnel_ready, adapter_present);
+    }
+  } else {
+    VpnServiceManager& manager = VpnServiceManager::Instance();
+    running = connected_;
+    tunnel_ready = running && manager.IsTunnelReady();
+    adapter_present = manager.IsAdapterPresent();
+    PublishCachedTunnelState(running, tunnel_ready, adapter_present);
+  }
+  result.Success(EncodableValue(EncodableMap{
+      {EncodableValue("running"), EncodableValue(running)},
+      {EncodableValue("tunnelReady"), EncodableValue(tunnel_ready)},
+      {EncodableValue("adapterPresent"), EncodableValue(adapter_present)},
+  }));
+}
+
+}  // namespace zelvora

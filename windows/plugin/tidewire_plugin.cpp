@@ -1,0 +1,129 @@
+#include "plugin/tidewire_plugin.h"
+
+#include <flutter/event_stream_handler_functions.h>
+#include <flutter/method_channel.h>
+#include <flutter/standard_method_codec.h>
+
+#include <exception>
+
+#include "plugin/vpn_service_manager.h"
+#include "tunnel_log/log_message.h"
+#include "tunnel_log/tunnel_log.h"
+
+namespace zelvora {
+
+namespace {
+
+constexpr char kMethodChannelName[] = "tidewire";
+constexpr char kStatusChannelName[] = "tidewire/status";
+constexpr char kUiCallbackMessageName[] = "TIDEWIRE_INVOKE_UI_CALLBACK";
+
+}  // namespace
+
+void TidewirePlugin::RegisterWithRegistrar(flutter::PluginRegistrarWindows* registrar) {
+  registrar->AddPlugin(std::make_unique<TidewirePlugin>(registrar));
+}
+
+TidewirePlugin::TidewirePlugin(flutter::PluginRegistrarWindows* registrar) : registrar_(registrar) {
+  const auto& codec = flutter::StandardMethodCodec::GetInstance();
+
+  // The channel object may go; its handler stays registered with the messenger.
+  auto method_channel = std::make_unique<flutter::MethodChannel<flutter::EncodableValue>>(
+      registrar->messenger(), kMethodChannelName, &codec);
+  method_channel->SetMethodCallHandler(
+      [this](const flutter::MethodCall<flutter::EncodableValue>& call,
+             std::unique_ptr<EncodableResult> result) {
+        HandleMethodCall(call, std::move(result));
+      });
+
+  status_channel_ = std::make_unique<flutter::EventChannel<flutter::EncodableValue>>(
+      registrar->messenger(), kStatusChannelName, &codec);
+  status_channel_->SetStreamHandler(
+      std::make_unique<flutter::StreamHandlerFunctions<flutter::EncodableValue>>(
+          [this](const flutter::EncodableValue*,
+                 std::unique_ptr<flutter::EventSink<flutter::EncodableValue>>&& events) {
+            return OnListen(std::move(events));
+          },
+          [this](const flutter::EncodableValue*) { return OnCancel(); }));
+
+  if (flutter::FlutterView* view = registrar->GetView()) {
+    window_handle_ = view->GetNativeWindow();
+    if (window_handle_) {
+      LogMessage("Main window handle obtained: " +
+                 std::to_string(reinterpret_cast<uintptr_t>(window_handle_)));
+    } else {
+      LogMessage("Warning: GetNativeWindow returned null");
+    }
+  } else {
+    LogMessage("Warning: GetView returned null");
+  }
+
+  ui_callback_message_ = ::RegisterWindowMessageA(kUiCallbackMessageName);
+  if (ui_callback_message_ != 0) {
+    LogMessage("Window message ID registered: " + std::to_string(ui_callback_message_));
+  } else {
+    LogMessage("Error: Failed to register window message");
+  }
+
+  window_proc_delegate_id_ = registrar->RegisterTopLevelWindowProcDelegate(
+      [this](HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) {
+        return HandleWindowMessage(hwnd, message, wparam, lparam);
+      });
+  if (window_proc_delegate_id_ != 0) {
+    LogMessage("Window proc delegate registered successfully");
+  } else {
+    LogMessage("Warning: Failed to register window proc delegate");
+  }
+
+  VpnServiceManager::Instance().SetUnexpectedExitCallback([this] { OnVpnUnexpectedExit(); });
+
+  LogMessage("Plugin initialized");
+  TunnelLogOpenSession("ui_plugin");
+}
+
+TidewirePlugin::~TidewirePlugin() {
+  StopStatusTimer();
+  VpnServiceManager& manager = VpnServiceManager::Instance();
+  manager.SetUnexpectedExitCallback({});
+  // Ends an in-process or proxy session; a session of the tunnel service keeps running.
+  manager.Stop();
+  if (registrar_ && window_proc_delegate_id_ != 0) {
+    registrar_->UnregisterTopLevelWindowProcDelegate(window_proc_delegate_id_);
+    window_proc_delegate_id_ = 0;
+  }
+  std::lock_guard<std::mutex> lock(sink_mutex_);
+  status_sink_.reset();
+}
+
+std::optional<LRESULT> TidewirePlugin::HandleWindowMessage(HWND, UINT message, WPARAM, LPARAM) {
+  if (ui_callback_message_ == 0 || message != ui_callback_message_) return std::nullopt;
+  std::vector<std::function<void()>> tasks;
+  {
+    std::lock_guard<std::mutex> lock(ui_task_mutex_);
+    tasks.swap(ui_tasks_);
+  }
+  LogMessage("Window proc delegate called for message " + std::to_string(message) + ", executing " +
+             std::to_string(tasks.size()) + " tasks");
+  for (auto& task : tasks) {
+    try {
+      task();
+    } catch (const std::exception& e) {
+      LogMessage(std::string("Exception in UI callback: ") + e.what());
+    } catch (...) {
+      LogMessage("Unknown exception in UI callback");
+    }
+  }
+  return 0;
+}
+
+void TidewirePlugin::RunOnUIThread(std::function<void()> callback) {
+  try {
+    if (callback) callback();
+  } catch (const std::exception& e) {
+    LogMessage(std::string("RunOnUIThread callback exception: ") + e.what());
+  } catch (...) {
+    LogMessage("RunOnUIThread callback unknown exception");
+  }
+}
+
+}  // namespace zelvora
