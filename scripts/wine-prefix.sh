@@ -24,6 +24,10 @@ case "$action" in
     fi
     # Detached from our output, or whoever reads it would wait for the server to end.
     wineserver -p </dev/null >/dev/null 2>&1
+    # Start the prefix's system processes (services.exe and the services it runs) now, with no
+    # output attached: otherwise the first test starts them and they keep its stderr pipe open,
+    # so ctest waits on it forever.
+    "$wine" wineboot </dev/null >/dev/null 2>&1 || true
     ;;
   stop)
     wineserver -k 2>/dev/null || true
