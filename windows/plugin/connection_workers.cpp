@@ -8,6 +8,7 @@
 #include "plugin/vpn_service_manager.h"
 #include "tunnel_log/log_message.h"
 #include "tunnel_log/tunnel_log.h"
+#include "vpn_engine/config_inspection.h"
 
 namespace zelvora {
 namespace {
@@ -15,8 +16,6 @@ namespace {
 constexpr char kElevationRequiredMessage[] =
     "Administrator permission is required to create the VPN tunnel. Approve the UAC prompt "
     "when Zelvora asks for elevation.";
-
-uint16_t SessionSocksPort(const std::string& /*config*/) { return 0; }
 
 // Connects through the tunnel service when it is installed, else in process.
 bool Connect(bool use_service, const std::string& config, bool proxy_only, std::string* error) {
@@ -57,7 +56,7 @@ class ConnectionWorkerSteps {
     if (!ok) {
       plugin->session_socks_port_ = 0;
     } else if (!proxy_only) {
-      const uint16_t port = SessionSocksPort(config);
+      const uint16_t port = ExtractSocksPort(config);
       plugin->session_socks_port_ = port;
       TunnelLogWrite(std::string(port_log_prefix) + std::to_string(port));
     }

@@ -2,6 +2,7 @@
 // thread, long operations handed to detached workers.
 #include <exception>
 
+#include "installed_apps/catalogue_workers.h"
 #include "ipc/vpn_ipc_client.h"
 #include "plugin/connection_workers.h"
 #include "plugin/detached_worker.h"
@@ -11,6 +12,7 @@
 #include "plugin/vpn_service_manager.h"
 #include "tunnel_log/log_message.h"
 #include "tunnel_log/tunnel_log.h"
+#include "vpn_engine/blocked_apps_argument.h"
 
 namespace zelvora {
 namespace {
@@ -19,11 +21,6 @@ constexpr char kInvalidArguments[] = "INVALID_ARGUMENTS";
 
 using flutter::EncodableMap;
 using flutter::EncodableValue;
-
-// The configuration as it goes to a worker: with the app's bypass metadata embedded.
-std::string PrepareConfig(const std::string& config, const EncodableMap& /*arguments*/) {
-  return config;
-}
 
 }  // namespace
 
@@ -64,7 +61,7 @@ void TidewirePlugin::HandleMethodCall(const flutter::MethodCall<EncodableValue>&
         result->Error(kInvalidArguments, "remark/config must be strings for startVless");
         return;
       }
-      config = PrepareConfig(config, *args);
+      config = EmbedBlockedAppsMeta(config, args);
       const bool proxy_only = GetOptionalBoolArg(*args, "proxy_only");
       RunDetachedWorker(
           restart ? "RestartWorker" : "StartWorker", "START_FAILED", std::move(result),
@@ -135,7 +132,12 @@ void TidewirePlugin::HandleMethodCall(const flutter::MethodCall<EncodableValue>&
         result->Error(kInvalidArguments, "packageName is required");
         return;
       }
-      result->NotImplemented();
+      installed_apps::StartGetAppInfoWorker(package_name, GetOptionalBoolArg(*args, "withIcon"),
+                                            std::move(result));
+    } else if (method == "getInstalledApps") {
+      installed_apps::StartGetInstalledAppsWorker(std::move(result));
+    } else if (method == "pickExecutable") {
+      installed_apps::StartPickExecutableWorker(std::move(result));
     } else {
       result->NotImplemented();
     }
