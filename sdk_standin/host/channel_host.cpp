@@ -39,6 +39,12 @@ ChannelHost::ChannelHost(ViewMode mode)
     window_.reset(::CreateWindowExW(0, kWindowClassName, L"Flutter stand-in host",
                                     WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, CW_USEDEFAULT, 640, 480,
                                     nullptr, nullptr, ::GetModuleHandleW(nullptr), this));
+    if (!window_) {
+      // Without a display (Wine on a headless machine) only message-only windows exist. It
+      // has the same window procedure and message queue, which is all a plug-in uses.
+      window_.reset(::CreateWindowExW(0, kWindowClassName, L"Flutter stand-in host", 0, 0, 0, 0, 0,
+                                      HWND_MESSAGE, nullptr, ::GetModuleHandleW(nullptr), this));
+    }
   }
   registrar_ = FlutterStandinCreateRegistrar(window_.get());
   FlutterStandinSetMessageObserver(registrar_, &ChannelHost::OnPluginMessage, this);

@@ -39,7 +39,8 @@ class ChannelHost {
   static constexpr std::chrono::milliseconds kDefaultTimeout{5000};
 
   // Creates the registrar; with kWithView also a hidden top-level window that is its view and
-  // whose window procedure passes every message through the plug-ins' delegates.
+  // whose window procedure passes every message through the plug-ins' delegates. Without a
+  // display (headless Wine) the window is message-only, with the same procedure and queue.
   explicit ChannelHost(ViewMode mode = ViewMode::kWithView);
   // Destroys the registrar (if still alive), then the window.
   ~ChannelHost();
