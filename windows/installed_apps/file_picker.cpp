@@ -1,7 +1,8 @@
 #include "installed_apps/file_picker.h"
 
-#include <commdlg.h>
 #include <windows.h>
+// Needs windows.h first.
+#include <commdlg.h>
 
 namespace installed_apps {
 

@@ -1,8 +1,10 @@
 #include "installed_apps/icon_png.h"
 
+#include <windows.h>
+// These need windows.h first.
+#include <objbase.h>
 #include <objidl.h>
 #include <shellapi.h>
-#include <windows.h>
 // GDI+ expects the classic min/max helpers, which NOMINMAX removes from windows.h.
 #include <algorithm>
 namespace Gdiplus {
@@ -21,6 +23,22 @@ using std::min;
 
 namespace installed_apps {
 namespace {
+
+// The shell resolves a file's icon through COM objects; without COM on the calling thread it
+// falls back to the generic icon of the file type.
+class ScopedComApartment {
+ public:
+  ScopedComApartment()
+      : initialized_(SUCCEEDED(::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) {}
+  ~ScopedComApartment() {
+    if (initialized_) ::CoUninitialize();
+  }
+  ScopedComApartment(const ScopedComApartment&) = delete;
+  ScopedComApartment& operator=(const ScopedComApartment&) = delete;
+
+ private:
+  bool initialized_;  // false when the thread already runs another apartment: use that one
+};
 
 struct ComRelease {
   void operator()(IUnknown* object) const {
@@ -125,7 +143,11 @@ bool EnsureGdiplusStarted() {
 }
 
 bool LoadShellIconPixels(const std::wstring& path, IconPixels& pixels) {
-  UniqueIcon icon(GetShellIcon(path));
+  UniqueIcon icon;
+  {
+    ScopedComApartment com;
+    icon.reset(GetShellIcon(path));
+  }
   if (!icon) return false;
   ICONINFO info{};
   if (!::GetIconInfo(icon.get(), &info)) return false;

@@ -1,0 +1,282 @@
+// "getInstalledApps" end to end under Wine: real Uninstall keys in the three hives, real
+// programs with icon and version resources, the answer as the channel carries it.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "installed_apps/catalogue_workers.h"
+#include "installed_apps/icon_png.h"
+#include "installed_apps/path_text.h"
+#include "windows_test_support.h"
+
+namespace apps_test {
+namespace {
+
+using flutter::EncodableList;
+using flutter::EncodableMap;
+using flutter::EncodableValue;
+
+const std::wstring R = kTestRoot;
+
+class GetInstalledApps : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    RemoveTestRoot();
+    keys_ = new RegistryKeys();
+    CopyFixture(L"apps_fixture_alpha.exe", R + L"\\IconVer\\iconver.exe");
+    CopyFixture(L"apps_fixture_flat.exe", R + L"\\Flat\\flattool.exe");
+    CopyFixture(L"apps_fixture_alpha.exe", R + L"\\Flat\\flattool_crashreporter.exe");
+    CopyFixture(L"apps_fixture_alpha.exe", R + L"\\Flat\\unins000.exe");
+    CopyFixture(L"apps_fixture_alpha.exe", R + L"\\IcoNamed\\iconamed.exe");
+    CopyFixture(L"apps_fixture_alpha.exe", R + L"\\Case\\caseapp.exe");
+    CopyFixture(L"apps_fixture_alpha.exe", R + L"\\Foo64\\foo_helper.exe");
+    CopyFixture(L"apps_fixture_alpha.exe", R + L"\\Foo\\foo.exe");
+    CopyFixture(L"apps_fixture_alpha.exe", R + L"\\Ex1\\example.exe");
+    CopyFixture(L"apps_fixture_alpha.exe", R + L"\\Ex2\\example.exe");
+    CopyFixture(L"apps_fixture_alpha.exe", R + L"\\S1\\studio.exe");
+    CopyFixture(L"apps_fixture_alpha.exe", R + L"\\S2\\studio.exe");
+    CopyFixture(L"apps_fixture_alpha.exe", R + L"\\Iconless\\iconless.exe");
+    CopyFixture(L"apps_fixture_alpha.exe", R + L"\\Self\\zel_vora.exe");
+    CopyFixture(L"apps_fixture_alpha.exe", R + L"\\Ident\\tool.exe");
+    for (int i = 1; i <= 4; ++i) {
+      CopyFixture(L"apps_fixture_alpha.exe",
+                  R + L"\\Hidden\\hidden" + std::to_wstring(i) + L".exe");
+    }
+    CopyFixture(L"apps_fixture_alpha.exe", R + L"\\Uninst\\unins000.exe");
+
+    const std::wstring u = kUninstall;
+    const HKEY lm = HKEY_LOCAL_MACHINE;
+    const HKEY cu = HKEY_CURRENT_USER;
+    const REGSAM v64 = KEY_WOW64_64KEY;
+    const REGSAM v32 = KEY_WOW64_32KEY;
+    auto icon = [](const std::wstring& path) { return RegValue((L"\"" + path + L"\",0").c_str()); };
+
+    keys_->Write(lm, v64, u + L"CatalogueTest.IconVer",
+                 {{L"DisplayName", L"Icon Version App"},
+                  {L"DisplayIcon", icon(R + L"\\IconVer\\iconver.exe")},
+                  {L"InstallDate", 20240102u}});
+    keys_->Write(lm, v32, u + L"CatalogueTest.Flat",
+                 {{L"DisplayName", L"Flat Tool (32-bit)"},
+                  {L"InstallLocation", RegValue((R + L"\\Flat").c_str())}});
+    keys_->Write(cu, 0, u + L"CatalogueTest.IcoNamed",
+                 {{L"DisplayName", L"Ico Named App"},
+                  {L"DisplayIcon", RegValue((R + L"\\IcoNamed\\iconamed.ico").c_str())}});
+    keys_->Write(lm, v64, u + L"CatalogueTest.Case1",
+                 {{L"DisplayName", L"Case App"},
+                  {L"DisplayIcon", RegValue((R + L"\\Case\\caseapp.exe").c_str())}});
+    keys_->Write(cu, 0, u + L"CatalogueTest.Case2",
+                 {{L"DisplayName", L"Case App Deluxe Edition"},
+                  {L"DisplayIcon", L"C:\\CATALOGUETEST\\CASE\\CASEAPP.EXE"},
+                  {L"DisplayVersion", L"7.0"}});
+    keys_->Write(lm, v64, u + L"CatalogueTest.Foo64",
+                 {{L"DisplayName", L"Foo (64-bit)"},
+                  {L"DisplayIcon", RegValue((R + L"\\Foo64\\foo_helper.exe").c_str())}});
+    keys_->Write(
+        cu, 0, u + L"CatalogueTest.Foo",
+        {{L"DisplayName", L"Foo"}, {L"DisplayIcon", RegValue((R + L"\\Foo\\foo.exe").c_str())}});
+    keys_->Write(lm, v64, u + L"CatalogueTest.Ex1",
+                 {{L"DisplayName", L"Example"},
+                  {L"DisplayIcon", RegValue((R + L"\\Ex1\\example.exe").c_str())}});
+    keys_->Write(lm, v32, u + L"CatalogueTest.Ex2",
+                 {{L"DisplayName", L"Example Link"},
+                  {L"DisplayIcon", RegValue((R + L"\\Ex2\\example.exe").c_str())}});
+    keys_->Write(lm, v64, u + L"CatalogueTest.S1",
+                 {{L"DisplayName", L"Studio Editor"},
+                  {L"DisplayIcon", RegValue((R + L"\\S1\\studio.exe").c_str())}});
+    keys_->Write(cu, 0, u + L"CatalogueTest.S2",
+                 {{L"DisplayName", L"Paint Studio"},
+                  {L"DisplayIcon", RegValue((R + L"\\S2\\studio.exe").c_str())}});
+    keys_->Write(cu, 0, u + L"CatalogueTest.Iconless",
+                 {{L"DisplayName", L"Iconless Thing"},
+                  {L"DisplayIcon", RegValue((R + L"\\Iconless\\iconless.exe").c_str())}});
+    keys_->Write(cu, 0, u + L"CatalogueTest.Self",
+                 {{L"DisplayName", L"Secure Tunnel"},
+                  {L"DisplayIcon", RegValue((R + L"\\Self\\zel_vora.exe").c_str())}});
+    keys_->Write(cu, 0, u + L"CatalogueTest.Ident",
+                 {{L"DisplayName", L"com.example.tool"},
+                  {L"DisplayIcon", RegValue((R + L"\\Ident\\tool.exe").c_str())}});
+    // Entries that must add nothing.
+    keys_->Write(lm, v64, u + L"CatalogueTest.Hidden1",
+                 {{L"DisplayName", L"Hidden Component"},
+                  {L"SystemComponent", 1u},
+                  {L"DisplayIcon", RegValue((R + L"\\Hidden\\hidden1.exe").c_str())}});
+    keys_->Write(lm, v32, u + L"CatalogueTest.Hidden2",
+                 {{L"DisplayName", L"Hidden Child"},
+                  {L"ParentDisplayName", L"Icon Version App"},
+                  {L"DisplayIcon", RegValue((R + L"\\Hidden\\hidden2.exe").c_str())}});
+    keys_->Write(cu, 0, u + L"CatalogueTest.Hidden3",
+                 {{L"DisplayName", L"Hidden Fix"},
+                  {L"ReleaseType", L"Hotfix"},
+                  {L"DisplayIcon", RegValue((R + L"\\Hidden\\hidden3.exe").c_str())}});
+    keys_->Write(lm, v64, u + L"CatalogueTest.Hidden4",
+                 {{L"DisplayName", L"Security Update for Icon Version App (KB1)"},
+                  {L"DisplayIcon", RegValue((R + L"\\Hidden\\hidden4.exe").c_str())}});
+    keys_->Write(lm, v64, u + L"CatalogueTest.Uninst",
+                 {{L"DisplayName", L"Only An Uninstaller"},
+                  {L"DisplayIcon", RegValue((R + L"\\Uninst\\unins000.exe").c_str())}});
+    // Strange data must not hurt: wrong value types, an empty name.
+    keys_->Write(lm, v64, u + L"CatalogueTest.Strange",
+                 {{L"DisplayName", 5u}, {L"DisplayIcon", 7u}, {L"InstallDate", L"yesterday"}});
+
+    installed_apps::CatalogueHooks hooks;
+    hooks.run_store_script = [](const std::wstring&) { return std::string(); };
+    // The shell gives every executable an icon; this one stands for a file it cannot render.
+    hooks.extract_icon = [](const std::wstring& path) {
+      if (installed_apps::Contains(path, L"\\Iconless\\")) return std::vector<uint8_t>();
+      return installed_apps::ExtractFileIconPng(path);
+    };
+    answer_ = new WorkerAnswer(CallWorker([&](installed_apps::AppsMethodResult result) {
+      installed_apps::StartGetInstalledAppsWorker(std::move(result), hooks);
+    }));
+  }
+
+  static void TearDownTestSuite() {
+    delete keys_;
+    delete answer_;
+    RemoveTestRoot();
+  }
+
+  // Our apps only: the prefix may list programs of its own.
+  static std::vector<const EncodableMap*> OurApps() {
+    std::vector<const EncodableMap*> apps;
+    const auto* list = std::get_if<EncodableList>(&answer_->value);
+    if (!list) return apps;
+    for (const EncodableValue& item : *list) {
+      const auto* map = std::get_if<EncodableMap>(&item);
+      if (map && installed_apps::StartsWith(
+                     installed_apps::ToLower(Utf8ToWideForTest(StringMember(*map, "packageName"))),
+                     L"c:\\cataloguetest\\")) {
+        apps.push_back(map);
+      }
+    }
+    return apps;
+  }
+
+  static std::wstring Utf8ToWideForTest(const std::string& s) {
+    return std::wstring(s.begin(), s.end());  // test paths are ASCII
+  }
+
+  static const EncodableMap* App(const std::string& path) {
+    for (const EncodableMap* app : OurApps()) {
+      if (StringMember(*app, "packageName") == path) return app;
+    }
+    return nullptr;
+  }
+
+  static RegistryKeys* keys_;
+  static WorkerAnswer* answer_;
+};
+
+RegistryKeys* GetInstalledApps::keys_ = nullptr;
+WorkerAnswer* GetInstalledApps::answer_ = nullptr;
+
+TEST_F(GetInstalledApps, AnswersOnceWithOneCleanEntryPerProgram) {
+  ASSERT_TRUE(answer_->completed);
+  EXPECT_EQ(answer_->successes, 1);
+  EXPECT_EQ(answer_->other_completions, 0);
+
+  std::vector<std::string> paths;
+  for (const EncodableMap* app : OurApps()) paths.push_back(StringMember(*app, "packageName"));
+  std::sort(paths.begin(), paths.end());
+  EXPECT_EQ(paths, (std::vector<std::string>{
+                       "C:\\CatalogueTest\\Case\\caseapp.exe",
+                       "C:\\CatalogueTest\\Ex2\\example.exe",
+                       "C:\\CatalogueTest\\Flat\\flattool.exe",
+                       "C:\\CatalogueTest\\Foo\\foo.exe",
+                       "C:\\CatalogueTest\\IcoNamed\\iconamed.exe",
+                       "C:\\CatalogueTest\\IconVer\\iconver.exe",
+                       "C:\\CatalogueTest\\S1\\studio.exe",
+                       "C:\\CatalogueTest\\S2\\studio.exe",
+                   }));
+}
+
+TEST_F(GetInstalledApps, MapsCarryNamesVersionsAndDates) {
+  const EncodableMap* iconver = App("C:\\CatalogueTest\\IconVer\\iconver.exe");
+  ASSERT_NE(iconver, nullptr);
+  EXPECT_EQ(StringMember(*iconver, "name"), "Icon Version App");
+  EXPECT_EQ(StringMember(*iconver, "versionName"), "4.5.6");  // from the resource, trimmed
+  EXPECT_EQ(*Member(*iconver, "installedTimestamp"), EncodableValue(int32_t{20240102}));
+  EXPECT_EQ(*Member(*iconver, "versionCode"), EncodableValue(int32_t{0}));
+  EXPECT_EQ(*Member(*iconver, "isSystemApp"), EncodableValue(false));
+  EXPECT_EQ(*Member(*iconver, "isLaunchableApp"), EncodableValue(true));
+
+  const EncodableMap* flat = App("C:\\CatalogueTest\\Flat\\flattool.exe");
+  ASSERT_NE(flat, nullptr);
+  EXPECT_EQ(StringMember(*flat, "name"), "Flat Tool (32-bit)");
+  EXPECT_EQ(StringMember(*flat, "versionName"), "");  // neither registry nor resource has one
+  EXPECT_EQ(*Member(*flat, "installedTimestamp"), EncodableValue(int32_t{0}));
+
+  const EncodableMap* merged = App("C:\\CatalogueTest\\Case\\caseapp.exe");
+  ASSERT_NE(merged, nullptr);
+  EXPECT_EQ(StringMember(*merged, "name"), "Case App Deluxe Edition");
+  EXPECT_EQ(StringMember(*merged, "versionName"), "7.0");
+
+  const EncodableMap* ico_named = App("C:\\CatalogueTest\\IcoNamed\\iconamed.exe");
+  ASSERT_NE(ico_named, nullptr);
+  EXPECT_EQ(StringMember(*ico_named, "name"), "Ico Named App");
+}
+
+TEST_F(GetInstalledApps, IconsArePngsOfTheIconSize) {
+  const int side = ::GetSystemMetrics(SM_CXICON);
+  for (const EncodableMap* app : OurApps()) {
+    const auto* icon = std::get_if<std::vector<uint8_t>>(Member(*app, "icon"));
+    ASSERT_NE(icon, nullptr) << StringMember(*app, "packageName");
+    const DecodedImage image = DecodePng(*icon);
+    ASSERT_TRUE(image.ok) << StringMember(*app, "packageName");
+    EXPECT_EQ(image.width, side);
+    EXPECT_EQ(image.height, side);
+  }
+}
+
+TEST_F(GetInstalledApps, IconWithoutAlphaGetsTransparentBackground) {
+  const EncodableMap* flat = App("C:\\CatalogueTest\\Flat\\flattool.exe");
+  ASSERT_NE(flat, nullptr);
+  const DecodedImage image = DecodePng(std::get<std::vector<uint8_t>>(*Member(*flat, "icon")));
+  ASSERT_TRUE(image.ok);
+  ASSERT_EQ(image.width, 32);
+  auto pixel = [&](int x, int y) { return &image.bgra[(static_cast<size_t>(y) * 32 + x) * 4]; };
+  EXPECT_EQ(pixel(0, 0)[3], 0);   // black background
+  EXPECT_EQ(pixel(2, 29)[3], 0);  // the (7,7,7) pixel, counted from the bottom in the file
+  EXPECT_EQ(pixel(16, 16)[3], 255);
+  EXPECT_EQ(pixel(16, 16)[2], 220);  // red square keeps its colour
+}
+
+TEST_F(GetInstalledApps, IconWithAlphaKeepsItsTransparency) {
+  const EncodableMap* app = App("C:\\CatalogueTest\\IconVer\\iconver.exe");
+  ASSERT_NE(app, nullptr);
+  const DecodedImage image = DecodePng(std::get<std::vector<uint8_t>>(*Member(*app, "icon")));
+  ASSERT_TRUE(image.ok);
+  ASSERT_EQ(image.width, 32);
+  auto alpha = [&](int x, int y) { return image.bgra[(static_cast<size_t>(y) * 32 + x) * 4 + 3]; };
+  EXPECT_EQ(alpha(0, 0), 0);
+  EXPECT_EQ(alpha(4, 16), 128);
+  EXPECT_EQ(alpha(16, 16), 255);
+}
+
+}  // namespace
+}  // namespace apps_test
+
+namespace apps_test {
+namespace {
+
+TEST(BuildResult, EntriesWithoutIconAreLeftOutAndCounted) {
+  installed_apps::EntryTable table;
+  const std::wstring with_icon = FixturePath(L"apps_fixture_alpha.exe");
+  const std::wstring without_icon = FixturePath(L"apps_fixture_plain.exe");
+  installed_apps::UpsertEntry(table, {L"Has Icon", with_icon, L"", 0});
+  installed_apps::UpsertEntry(table, {L"No Icon", without_icon, L"", 0});
+  size_t skipped = 99;
+  const auto apps = installed_apps::BuildResult(
+      table,
+      [&](const std::wstring& path) {
+        return path == without_icon ? std::vector<uint8_t>() : std::vector<uint8_t>{1, 2, 3};
+      },
+      &skipped);
+  ASSERT_EQ(apps.size(), 1u);
+  EXPECT_EQ(apps[0].name, "Has Icon");
+  EXPECT_EQ(apps[0].version_name, "4.5.6");
+  EXPECT_EQ(skipped, 1u);
+}
+
+}  // namespace
+}  // namespace apps_test

@@ -1,0 +1,144 @@
+// The Store scan under Wine: the script's output through a stand-in for PowerShell, the
+// package repository fallback, and manifests in folders below "\WindowsApps\".
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+#include "common/text_encoding.h"
+#include "installed_apps/entry_table.h"
+#include "installed_apps/store_rules.h"
+#include "installed_apps/store_scan.h"
+#include "windows_test_support.h"
+
+namespace apps_test {
+namespace {
+
+using installed_apps::Entry;
+using installed_apps::EntryTable;
+
+const std::wstring kApps = kTestRoot + L"\\Program Files\\WindowsApps\\";
+const std::wstring kNotes = kApps + L"Contoso.NotesStudio_1.2.3.0_x64__8abcdefgh1234";
+const std::wstring kPaint = kApps + L"Contoso.PaintPad_2.0.0.0_x64__8abcdefgh1234";
+const wchar_t kRepository[] =
+    L"SOFTWARE\\Classes\\Local Settings\\Software\\Microsoft\\Windows\\CurrentVersion\\AppModel\\"
+    L"Repository\\Packages\\";
+
+std::string Narrow(const std::wstring& text) { return WideToUtf8(text); }
+
+std::wstring GetEnv(const wchar_t* name) {
+  wchar_t buffer[1024] = {};
+  const DWORD length = ::GetEnvironmentVariableW(name, buffer, 1024);
+  return length == 0 || length >= 1024 ? std::wstring() : std::wstring(buffer, length);
+}
+
+class StoreScan : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    RemoveTestRoot();
+    // Notes declares Notes.exe, which is absent: the folder is normally unreadable.
+    WriteTextFile(kNotes + L"\\AppxManifest.xml",
+                  "\xEF\xBB\xBF<Package><Applications><Application Id=\"App\" "
+                  "Executable=\"Notes.exe\"/></Applications></Package>");
+    WriteTextFile(kPaint + L"\\AppxManifest.xml",
+                  "<Package><Application Executable=\"App\\PaintPad\"/></Package>");
+    CopyFixture(L"apps_fixture_alpha.exe", kPaint + L"\\App\\PaintPad.exe");
+  }
+  void TearDown() override { RemoveTestRoot(); }
+
+  // Stands in for PowerShell: writes `lines` where the script would, and records what it saw.
+  installed_apps::ScriptRunner FakePowerShell(std::string lines) {
+    return [this, lines](const std::wstring& script_path) {
+      script_text_ = Narrow(script_path).empty() ? "" : ReadScript(script_path);
+      output_path_ = GetEnv(L"ZELVORA_APPX_OUT");
+      if (!lines.empty() && !output_path_.empty()) WriteTextFile(output_path_, lines);
+      return std::string("ignored stdout");
+    };
+  }
+
+  static std::string ReadScript(const std::wstring& path) {
+    return installed_apps::ReadTextFileUtf8(path);
+  }
+
+  std::string script_text_;
+  std::wstring output_path_;
+};
+
+TEST_F(StoreScan, PowerShellLinesBecomeEntriesAndTheFilesGoAway) {
+  const std::string lines =
+      "\xEF\xBB\xBF" + Narrow(L"ms-resource:AppName|" + kNotes + L"|1.2.3.0") + "\r\n" +
+      Narrow(L"Shell|C:\\Windows\\SystemApps\\WindowsApps\\Shell_1_neutral__x|1.0") + "\r\n" +
+      Narrow(L"VCLibs|" + kApps + L"Microsoft.VCLibs.140.00_14.0_x64__8we|14.0") + "\r\n" +
+      Narrow(L"Cortana|" + kApps + L"Microsoft.Windows.Cortana_1.0_neutral__cw|1.0") + "\r\n" +
+      "no separators here\r\n";
+  EntryTable table;
+  installed_apps::ScanMicrosoftStorePackages(table, FakePowerShell(lines));
+
+  ASSERT_EQ(table.size(), 1u);
+  const Entry& notes = table.begin()->second;
+  EXPECT_EQ(notes.display_name, L"Notes Studio");
+  EXPECT_EQ(notes.exe_path, kNotes + L"\\Notes.exe");
+  EXPECT_EQ(notes.version, L"1.2.3.0");
+
+  // The script went out whole, and nothing of the run stays behind.
+  EXPECT_EQ(script_text_, installed_apps::kStoreScanScript);
+  EXPECT_FALSE(output_path_.empty());
+  EXPECT_EQ(::GetFileAttributesW(output_path_.c_str()), INVALID_FILE_ATTRIBUTES);
+  wchar_t temp[MAX_PATH + 1] = {};
+  ::GetTempPathW(MAX_PATH, temp);
+  EXPECT_EQ(::GetFileAttributesW((std::wstring(temp) + L"zelvora_appx_scan.ps1").c_str()),
+            INVALID_FILE_ATTRIBUTES);
+  EXPECT_EQ(GetEnv(L"ZELVORA_APPX_OUT"), L"");
+}
+
+TEST_F(StoreScan, RepositoryFallbackWhenPowerShellGivesNothing) {
+  RegistryKeys keys;
+  keys.Write(HKEY_CURRENT_USER, 0,
+             std::wstring(kRepository) + L"Contoso.PaintPad_2.0.0.0_x64__8abcdefgh1234",
+             {{L"PackageRootFolder", RegValue(kPaint.c_str())},
+              {L"DisplayName", L"@{Contoso.PaintPad?ms-resource://Contoso.PaintPad/Resources/N}"}});
+  keys.Write(HKEY_CURRENT_USER, 0,
+             std::wstring(kRepository) + L"Contoso.NotesStudio_1.2.3.0_x64__8abcdefgh1234",
+             {{L"PackageRootFolder", RegValue(kNotes.c_str())}, {L"DisplayName", L"My Notes"}});
+  keys.Write(HKEY_CURRENT_USER, 0,
+             std::wstring(kRepository) + L"Microsoft.VCLibs.140.00_14.0_x64__8wekyb3d8bbwe",
+             {{L"PackageRootFolder", RegValue((kApps + L"Microsoft.VCLibs").c_str())}});
+  keys.Write(HKEY_CURRENT_USER, 0, std::wstring(kRepository) + L"Contoso.Elsewhere_1_x64__a",
+             {{L"PackageRootFolder", RegValue((kTestRoot + L"\\Elsewhere").c_str())}});
+
+  EntryTable table;
+  installed_apps::ScanMicrosoftStorePackages(table, FakePowerShell(""));
+  std::map<std::wstring, std::wstring> found;
+  for (const auto& node : table) found[node.second.exe_path] = node.second.display_name;
+  EXPECT_EQ(found, (std::map<std::wstring, std::wstring>{
+                       {kPaint + L"\\App\\PaintPad.exe", L"Paint Pad"},
+                       {kNotes + L"\\Notes.exe", L"My Notes"},
+                   }));
+}
+
+TEST_F(StoreScan, RealPowerShellRunFallsBackUnderWine) {
+  // Wine's powershell.exe runs no scripts: the scan must come back and try the registry.
+  RegistryKeys keys;
+  keys.Write(HKEY_CURRENT_USER, 0,
+             std::wstring(kRepository) + L"Contoso.PaintPad_2.0.0.0_x64__8abcdefgh1234",
+             {{L"PackageRootFolder", RegValue(kPaint.c_str())}});
+  EntryTable table;
+  installed_apps::ScanMicrosoftStorePackages(table);
+  ASSERT_EQ(table.size(), 1u);
+  EXPECT_EQ(table.begin()->second.display_name, L"Paint Pad");
+}
+
+TEST_F(StoreScan, ManifestResolution) {
+  EXPECT_EQ(installed_apps::ParseAppxManifestExecutable(kNotes), kNotes + L"\\Notes.exe");
+  EXPECT_EQ(installed_apps::ResolveAppxExecutable(kPaint, L"Paint Pad"),
+            kPaint + L"\\App\\PaintPad.exe");
+  // Outside WindowsApps a declared executable must exist; else the folder is searched.
+  const std::wstring plain = kTestRoot + L"\\Plain";
+  WriteTextFile(plain + L"\\AppxManifest.xml", "<Application Executable=\"Missing.exe\"/>");
+  EXPECT_EQ(installed_apps::ParseAppxManifestExecutable(plain), L"");
+  CopyFixture(L"apps_fixture_alpha.exe", plain + L"\\bin\\plain.exe");
+  EXPECT_EQ(installed_apps::ResolveAppxExecutable(plain, L"Plain"), plain + L"\\bin\\plain.exe");
+  EXPECT_EQ(installed_apps::ResolveAppxExecutable(kTestRoot + L"\\Nothing", L"X"), L"");
+}
+
+}  // namespace
+}  // namespace apps_test
