@@ -212,7 +212,7 @@ inline std::string Mutate(std::string text, std::mt19937& rng, int edits) {
 // bypass list, a SOCKS inbound whose "port" comes after a long settings block, long routing
 // lists, and meta arrays of every kind.
 inline std::string LargeConfig(size_t size) {
-  const size_t share = size / 5;
+  const size_t share = size / 4;
   std::string apps, users, domains, subnets;
   for (int i = 0; apps.size() < share; ++i) {
     apps += (i ? "," : "") + std::string("\"C:\\\\Program Files\\\\App") + std::to_string(i) +

@@ -6,10 +6,25 @@ list(APPEND ZELVORA_PORTABLE_SOURCES
   ${CMAKE_CURRENT_LIST_DIR}/routing_rules.cpp
   ${CMAKE_CURRENT_LIST_DIR}/config_injection.cpp
   ${CMAKE_CURRENT_LIST_DIR}/xray_core_contract.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/child_output.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/hidden_command_line.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/component_rules.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/probe_request.cpp
 )
 list(APPEND ZELVORA_WIN32_SOURCES
   ${CMAKE_CURRENT_LIST_DIR}/server_resolve.cpp
   ${CMAKE_CURRENT_LIST_DIR}/loopback_ports.cpp
   ${CMAKE_CURRENT_LIST_DIR}/store_app_listing.cpp
   ${CMAKE_CURRENT_LIST_DIR}/vpn_config_file.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/blocked_apps_argument.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/child_process.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/output_pump.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/child_launch.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/hidden_command.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/components.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/core_launch.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/orphan_cleanup.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/probe_stream.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/tls_stream.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/data_path_probe.cpp
 )

@@ -1,0 +1,95 @@
+#include <gtest/gtest.h>
+#include <windows.h>
+#include <winsock2.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <set>
+
+#include "vpn_engine/config_inspection.h"
+#include "vpn_engine/loopback_ports.h"
+#include "vpn_engine/store_app_listing.h"
+#include "vpn_engine/vpn_config_file.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string ReadFile(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+TEST(WriteVpnConfig, WritesStrippedCopyAndRemovesOldFiles) {
+  const fs::path folder = fs::path(UserTempDirectory()) / L"tidewire_vpn";
+  fs::create_directories(folder);
+  std::ofstream(folder / L"vpn_config_1712345.json") << "old";
+  std::ofstream(folder / L"keep.json") << "keep";
+
+  std::wstring path;
+  const std::string config = R"({"a":1, "allowInsecure": true, "b":{"allowInsecure":false}})";
+  ASSERT_TRUE(WriteVpnConfig(config, &path));
+  EXPECT_EQ(fs::path(path), folder / L"vpn_config_active.json");
+  EXPECT_EQ(ReadFile(path), R"({"a":1, "b":{}})");
+  EXPECT_FALSE(fs::exists(folder / L"vpn_config_1712345.json"));
+  EXPECT_TRUE(fs::exists(folder / L"keep.json"));
+  fs::remove(folder / L"keep.json");
+}
+
+TEST(WriteVpnConfig, OldFileNamesAreRecognised) {
+  EXPECT_TRUE(IsOldVpnConfigFileName(L"vpn_config_17.json"));
+  EXPECT_TRUE(IsOldVpnConfigFileName(L"vpn_config_active.json"));
+  EXPECT_FALSE(IsOldVpnConfigFileName(L"vpn_config_17.json.bak"));
+  EXPECT_FALSE(IsOldVpnConfigFileName(L"xray_config_17.json"));
+}
+
+TEST(LoopbackPorts, BusyPortIsSeenAndAFreeOneIsOffered) {
+  WSADATA data{};
+  ASSERT_EQ(::WSAStartup(MAKEWORD(2, 2), &data), 0);
+  const uint16_t port = FindFreeLoopbackPort();
+  ASSERT_NE(port, 0);
+  EXPECT_TRUE(IsLoopbackPortFree(port));
+
+  SOCKET holder = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(port);
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ASSERT_EQ(::bind(holder, reinterpret_cast<sockaddr*>(&address), sizeof(address)), 0);
+  ASSERT_EQ(::listen(holder, 1), 0);
+  EXPECT_FALSE(IsLoopbackPortFree(port));
+
+  const std::string config = "{\"tag\":\"socks\",\"port\": " + std::to_string(port) + "}";
+  const std::string remapped = RemapBusyPorts(config, SystemLoopbackPorts());
+  EXPECT_NE(remapped, config);
+  EXPECT_NE(FindSocksInboundPort(remapped), port);
+  ::closesocket(holder);
+  ::WSACleanup();
+}
+
+TEST(StoreAppListing, ListsTheFolderExecutablesExceptHelpers) {
+  const fs::path folder =
+      fs::temp_directory_path() / L"zelvora_store_test" / L"WindowsApps" / L"Pkg_1.0";
+  fs::create_directories(folder / L"sub.exe");
+  for (const wchar_t* name : {L"Main.exe", L"Worker.exe", L"unins000.exe", L"readme.txt"}) {
+    std::ofstream(folder / name) << "x";
+  }
+  std::set<std::string> taken = {"main.exe"};
+  std::vector<std::string> names;
+  ListStoreAppExecutables(folder.u8string() + "\\Main.exe", &taken, &names);
+  EXPECT_EQ(names, (std::vector<std::string>{"worker.exe"}));
+  fs::remove_all(fs::temp_directory_path() / L"zelvora_store_test");
+
+  names.clear();
+  ListStoreAppExecutables("C:\\nowhere\\WindowsApps\\x\\a.exe", &taken, &names);
+  EXPECT_TRUE(names.empty());
+}
+
+TEST(ResolveServerIPv4, DottedQuadNeedsNoLookup) {
+  EXPECT_EQ(ResolveServerIPv4("203.0.113.7"), (std::vector<std::string>{"203.0.113.7"}));
+  EXPECT_TRUE(ResolveServerIPv4("").empty());
+  EXPECT_EQ(ResolveServerIPv4("localhost"), (std::vector<std::string>{"127.0.0.1"}));
+}
+
+}  // namespace

@@ -1,0 +1,199 @@
+#include "vpn_engine/core_launch.h"
+
+#include <winsock2.h>
+#include <ws2tcpip.h>
+
+#include <chrono>
+#include <filesystem>
+#include <iostream>
+#include <thread>
+#include <vector>
+
+#include "tunnel_log/tunnel_log.h"
+#include "vpn_engine/component_rules.h"
+#include "vpn_engine/xray_core_contract.h"
+
+namespace {
+
+constexpr DWORD kCaptureTimeoutMs = 800;
+constexpr DWORD kCaptureChunk = 4095;
+constexpr DWORD kValidateTerminateWaitMs = 3000;
+constexpr int kSocketTimeoutMs = 200;
+constexpr uint32_t kSocksPollMs = 100;
+
+// Sleeps `ms` in short steps; false as soon as `running` is cleared.
+bool WaitWhileRunning(const std::atomic<bool>& running, uint32_t ms) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+  while (running) {
+    const auto now = std::chrono::steady_clock::now();
+    if (now >= deadline) return true;
+    std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(
+        deadline - now, std::chrono::milliseconds(10)));
+  }
+  return false;
+}
+
+std::vector<char> MutableLine(const std::string& text) {
+  std::vector<char> line(text.begin(), text.end());
+  line.push_back('\0');
+  return line;
+}
+
+}  // namespace
+
+bool LaunchXray(CoreRunner& runner, const std::string& config_path) {
+  runner.xray.Replace(std::make_shared<ChildProcess>());
+  const std::wstring& xray = runner.components.xray_path;
+  PipedChildOptions options;
+  options.command_line = xray_core::RunCommandLine(NarrowPath(xray), config_path);
+  options.working_directory = NarrowPath(ParentFolder(xray));
+  options.stdout_pipe_failure = "VPN Service: Failed to create Xray stdout pipe";
+  options.stderr_pipe_failure = "VPN Service: Failed to create Xray stderr pipe";
+  std::unique_ptr<ChildProcess> child = LaunchPipedChild(options, PumpXrayOutput, nullptr);
+  if (!child) return false;
+  runner.xray.Replace(std::move(child));
+  return true;
+}
+
+bool LaunchTun2socks(CoreRunner& runner, uint16_t socks_port) {
+  runner.tun2socks.Replace(std::make_shared<ChildProcess>());
+  const std::wstring& tun2socks = runner.components.tun2socks_path;
+  PipedChildOptions options;
+  options.command_line = "\"" + NarrowPath(tun2socks) + "\" -device tun://Zelvora" + " -proxy " +
+                         "socks5://127.0.0.1:" + std::to_string(socks_port) + " -loglevel warn";
+  std::cerr << "VPN Service: Starting Tun2Socks with command: " << options.command_line
+            << std::endl;
+  options.working_directory = NarrowPath(ParentFolder(tun2socks));
+  options.stdout_pipe_failure = "VPN Service: Failed to create stdout pipe";
+  options.stderr_pipe_failure = "VPN Service: Failed to create stderr pipe";
+  DWORD error = 0;
+  std::unique_ptr<ChildProcess> child = LaunchPipedChild(options, PumpTun2socksOutput, &error);
+  if (!child) {
+    std::cerr << "VPN Service: Failed to launch tun2socks. Error code: " << error << std::endl;
+    std::cerr << "VPN Service: Make sure the application is running as Administrator!" << std::endl;
+    return false;
+  }
+  std::cerr << "VPN Service: Tun2Socks process started successfully (PID: " << child->ProcessId()
+            << ")" << std::endl;
+  runner.tun2socks.Replace(std::move(child));
+  return true;
+}
+
+bool ValidateXrayConfig(CoreRunner& runner, const std::string& config_path) {
+  const std::wstring& xray = runner.components.xray_path;
+  if (xray.empty()) return false;
+  std::vector<char> line = MutableLine(xray_core::TestCommandLine(NarrowPath(xray), config_path));
+  const std::string folder = NarrowPath(ParentFolder(xray));
+  STARTUPINFOA startup{};
+  startup.cb = sizeof(startup);
+  startup.dwFlags = STARTF_USESHOWWINDOW;
+  startup.wShowWindow = SW_HIDE;
+  PROCESS_INFORMATION info{};
+  if (!::CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr,
+                        folder.empty() ? nullptr : folder.c_str(), &startup, &info)) {
+    std::cerr << "VPN Service: Could not run xray config validation" << std::endl;
+    return false;
+  }
+  UniqueHandle process(info.hProcess);
+  UniqueHandle thread(info.hThread);
+  if (::WaitForSingleObject(process.get(), xray_core::kTestTimeoutMs) != WAIT_OBJECT_0) {
+    TunnelLogWrite("Xray config validation timed out — terminating test process");
+    ::TerminateProcess(process.get(), 1);
+    ::WaitForSingleObject(process.get(), kValidateTerminateWaitMs);
+  }
+  DWORD code = 1;
+  if (!::GetExitCodeProcess(process.get(), &code)) code = 1;
+  if (code == 0) return true;
+  std::cerr << "VPN Service: Xray config validation failed (exit " << code << ")" << std::endl;
+  TunnelLogWrite("Xray config validation failed (exit " + std::to_string(code) + ")");
+  return false;
+}
+
+bool RunXrayCaptured(CoreRunner& runner, const std::string& arguments, std::string* output) {
+  const std::wstring& xray = runner.components.xray_path;
+  if (xray.empty()) return false;
+  SECURITY_ATTRIBUTES security{};
+  security.nLength = sizeof(security);
+  security.bInheritHandle = TRUE;
+  HANDLE read_raw = nullptr;
+  HANDLE write_raw = nullptr;
+  if (!::CreatePipe(&read_raw, &write_raw, &security, 0)) return false;
+  UniqueHandle read(read_raw);
+  UniqueHandle write(write_raw);
+  if (!::SetHandleInformation(read.get(), HANDLE_FLAG_INHERIT, 0)) return false;
+
+  STARTUPINFOA startup{};
+  startup.cb = sizeof(startup);
+  startup.dwFlags = STARTF_USESTDHANDLES | STARTF_USESHOWWINDOW;
+  startup.wShowWindow = SW_HIDE;
+  startup.hStdOutput = write.get();
+  startup.hStdError = write.get();
+  std::vector<char> line = MutableLine(xray_core::ApiCommandLine(NarrowPath(xray), arguments));
+  PROCESS_INFORMATION info{};
+  if (!::CreateProcessA(nullptr, line.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr,
+                        nullptr, &startup, &info)) {
+    return false;
+  }
+  UniqueHandle process(info.hProcess);
+  UniqueHandle thread(info.hThread);
+  write.reset();
+  bool timed_out = false;
+  if (::WaitForSingleObject(process.get(), kCaptureTimeoutMs) != WAIT_OBJECT_0) {
+    ::TerminateProcess(process.get(), 1);
+    timed_out = true;
+  }
+  std::string text;
+  char buffer[kCaptureChunk + 1];
+  DWORD available = 0;
+  while (::PeekNamedPipe(read.get(), nullptr, 0, nullptr, &available, nullptr) && available > 0) {
+    DWORD got = 0;
+    if (!::ReadFile(read.get(), buffer, kCaptureChunk, &got, nullptr) || got == 0) break;
+    text.append(buffer, strnlen(buffer, got));
+  }
+  if (output) *output = std::move(text);
+  return !timed_out;
+}
+
+bool WaitForSocksListen(CoreRunner& runner, uint16_t port, uint32_t timeout_ms) {
+  if (port == 0) return false;
+  WSADATA data{};
+  if (::WSAStartup(MAKEWORD(2, 2), &data) != 0) {
+    TunnelLogWrite("ERROR: WSAStartup failed while waiting for SOCKS");
+    return false;
+  }
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+  bool ready = false;
+  while (runner.running) {
+    if (std::chrono::steady_clock::now() > deadline) break;
+    const std::shared_ptr<ChildProcess> xray = runner.xray.Get();
+    if (xray && !xray->IsRunning()) {
+      TunnelLogWrite("ERROR: Xray exited while waiting for SOCKS listen");
+      break;
+    }
+    const SOCKET probe = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    if (probe != INVALID_SOCKET) {
+      const DWORD timeout = kSocketTimeoutMs;
+      ::setsockopt(probe, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&timeout),
+                   sizeof(timeout));
+      ::setsockopt(probe, SOL_SOCKET, SO_SNDTIMEO, reinterpret_cast<const char*>(&timeout),
+                   sizeof(timeout));
+      sockaddr_in address{};
+      address.sin_family = AF_INET;
+      address.sin_port = htons(port);
+      address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+      const bool connected =
+          ::connect(probe, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) == 0;
+      ::closesocket(probe);
+      if (connected) {
+        TunnelLogWrite("SOCKS listen ready on 127.0.0.1:" + std::to_string(port));
+        ready = true;
+        break;
+      }
+    }
+    if (!WaitWhileRunning(runner.running, kSocksPollMs)) break;
+  }
+  ::WSACleanup();
+  if (ready) return runner.running;
+  TunnelLogWrite("ERROR: SOCKS not listening on 127.0.0.1:" + std::to_string(port));
+  return false;
+}
