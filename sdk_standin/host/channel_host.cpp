@@ -6,21 +6,8 @@ namespace flutter_standin {
 
 namespace {
 
-constexpr wchar_t kWindowClassName[] = L"FlutterStandinHostWindow";
 // Longest single wait between looks at the clock and the message queue.
 constexpr DWORD kMaxWaitSliceMs = 50;
-
-bool RegisterWindowClassOnce(WNDPROC window_proc) {
-  static const bool registered = [window_proc] {
-    WNDCLASSEXW window_class = {};
-    window_class.cbSize = sizeof(window_class);
-    window_class.lpfnWndProc = window_proc;
-    window_class.hInstance = ::GetModuleHandleW(nullptr);
-    window_class.lpszClassName = kWindowClassName;
-    return ::RegisterClassExW(&window_class) != 0 || ::GetLastError() == ERROR_CLASS_ALREADY_EXISTS;
-  }();
-  return registered;
-}
 
 }  // namespace
 
@@ -34,19 +21,9 @@ struct ChannelHost::PendingReply {
 
 ChannelHost::ChannelHost(ViewMode mode)
     : wake_event_(::CreateEventW(nullptr, FALSE, FALSE, nullptr)) {
-  if (mode == ViewMode::kWithView && RegisterWindowClassOnce(&ChannelHost::WindowProc)) {
-    // A hidden top-level window, like the app's main window before it is shown.
-    window_.reset(::CreateWindowExW(0, kWindowClassName, L"Flutter stand-in host",
-                                    WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, CW_USEDEFAULT, 640, 480,
-                                    nullptr, nullptr, ::GetModuleHandleW(nullptr), this));
-    if (!window_) {
-      // Without a display (Wine on a headless machine) only message-only windows exist. It
-      // has the same window procedure and message queue, which is all a plug-in uses.
-      window_.reset(::CreateWindowExW(0, kWindowClassName, L"Flutter stand-in host", 0, 0, 0, 0, 0,
-                                      HWND_MESSAGE, nullptr, ::GetModuleHandleW(nullptr), this));
-    }
-  }
-  registrar_ = FlutterStandinCreateRegistrar(window_.get());
+  if (mode == ViewMode::kWithView) window_ = std::make_unique<HostWindow>();
+  registrar_ = FlutterStandinCreateRegistrar(window());
+  if (window_) window_->set_registrar(registrar_);
   FlutterStandinSetMessageObserver(registrar_, &ChannelHost::OnPluginMessage, this);
 }
 
@@ -60,22 +37,7 @@ void ChannelHost::DestroyRegistrar() {
   FlutterDesktopPluginRegistrarRef registrar = registrar_;
   FlutterStandinDestroyRegistrar(registrar);
   registrar_ = nullptr;
-}
-
-LRESULT CALLBACK ChannelHost::WindowProc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) {
-  if (message == WM_NCCREATE) {
-    const auto* create = reinterpret_cast<const CREATESTRUCTW*>(lparam);
-    ::SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
-  }
-  auto* host = reinterpret_cast<ChannelHost*>(::GetWindowLongPtrW(hwnd, GWLP_USERDATA));
-  if (host && host->registrar_) {
-    LRESULT result = 0;
-    if (FlutterStandinDispatchWindowMessage(host->registrar_, hwnd, message, wparam, lparam,
-                                            &result)) {
-      return result;
-    }
-  }
-  return ::DefWindowProcW(hwnd, message, wparam, lparam);
+  if (window_) window_->set_registrar(nullptr);
 }
 
 void ChannelHost::Wake() { ::SetEvent(wake_event_.get()); }
@@ -207,16 +169,16 @@ size_t ChannelHost::PendingEventCount(const std::string& channel) {
 std::optional<LRESULT> ChannelHost::DispatchWindowMessage(UINT message, WPARAM wparam,
                                                           LPARAM lparam) {
   LRESULT result = 0;
-  if (registrar_ && FlutterStandinDispatchWindowMessage(registrar_, window_.get(), message, wparam,
-                                                        lparam, &result)) {
+  if (registrar_ &&
+      FlutterStandinDispatchWindowMessage(registrar_, window(), message, wparam, lparam, &result)) {
     return result;
   }
   return std::nullopt;
 }
 
 LRESULT ChannelHost::SendWindowMessage(UINT message, WPARAM wparam, LPARAM lparam) {
-  if (!window_) return 0;
-  return ::SendMessageW(window_.get(), message, wparam, lparam);
+  if (!window()) return 0;
+  return ::SendMessageW(window(), message, wparam, lparam);
 }
 
 void ChannelHost::PumpMessages(std::chrono::milliseconds duration) {

@@ -29,6 +29,7 @@
 
 #include "channel_envelope.h"
 #include "common/unique_handle.h"
+#include "host_window.h"
 
 namespace flutter_standin {
 
@@ -38,9 +39,7 @@ class ChannelHost {
 
   static constexpr std::chrono::milliseconds kDefaultTimeout{5000};
 
-  // Creates the registrar; with kWithView also a hidden top-level window that is its view and
-  // whose window procedure passes every message through the plug-ins' delegates. Without a
-  // display (headless Wine) the window is message-only, with the same procedure and queue.
+  // Creates the registrar; with kWithView also a HostWindow as its view.
   explicit ChannelHost(ViewMode mode = ViewMode::kWithView);
   // Destroys the registrar (if still alive), then the window.
   ~ChannelHost();
@@ -51,7 +50,7 @@ class ChannelHost {
   // Null once DestroyRegistrar ran (or if creation failed).
   FlutterDesktopPluginRegistrarRef registrar() const { return registrar_; }
   // The view's window; null without a view.
-  HWND window() const { return window_.get(); }
+  HWND window() const { return window_ ? window_->hwnd() : nullptr; }
 
   // Sends a method call on `channel` and waits for the reply.
   MethodReply InvokeMethod(const std::string& channel, const std::string& method,
@@ -101,7 +100,6 @@ class ChannelHost {
   static void OnReply(const uint8_t* reply, size_t reply_size, void* user_data);
   static void OnPluginMessage(const char* channel, const uint8_t* message, size_t message_size,
                               void* user_data);
-  static LRESULT CALLBACK WindowProc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam);
 
   // Pumps messages until `done` returns true or the deadline passes; returns `done()`.
   template <typename Done>
@@ -109,7 +107,7 @@ class ChannelHost {
   void Wake();
 
   FlutterDesktopPluginRegistrarRef registrar_ = nullptr;
-  UniqueWindow window_;
+  std::unique_ptr<HostWindow> window_;
   UniqueHandle wake_event_;  // set whenever a reply or message arrives
 
   std::mutex mutex_;
