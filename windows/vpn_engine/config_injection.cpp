@@ -39,9 +39,9 @@ namespace {
 
 // The configuration keeps its own DNS block when it names at least something in "servers".
 bool HasOwnDnsServers(const std::string& config) {
-  const size_t dns = config.find("\"dns\"");
+  const size_t dns = config_text::FindLiteral(config, "\"dns\"", 0, false);
   if (dns == std::string::npos) return false;
-  const size_t servers = config.find("\"servers\"", dns);
+  const size_t servers = config_text::FindLiteral(config, "\"servers\"", dns, false);
   if (servers == std::string::npos || servers - dns >= 2000) return false;
   const size_t open = config.find('[', servers);
   if (open == std::string::npos || open - servers >= 64) return false;
@@ -74,8 +74,8 @@ void ReplaceFirstPortValue(std::string& config, uint16_t old_port, uint16_t new_
   const std::string old_text = std::to_string(old_port);
   for (const char* prefix : {"\"port\": ", "\"port\":"}) {
     const std::string needle = prefix + old_text;
-    for (size_t pos = config.find(needle); pos != std::string::npos;
-         pos = config.find(needle, pos + 1)) {
+    for (size_t pos = config_text::FindLiteral(config, needle, 0, false); pos != std::string::npos;
+         pos = config_text::FindLiteral(config, needle, pos + 1, false)) {
       const size_t after = pos + needle.size();
       // "port": 10807 must not be taken for port 1080.
       if (after < config.size() && config_text::IsDigit(config[after])) continue;
@@ -97,8 +97,8 @@ std::string FormatJsonStringArray(const std::vector<std::string>& items) {
 }
 
 std::string InjectTunInbound(const std::string& config, const std::vector<std::string>& dns) {
-  if (config.find("\"protocol\":\"tun\"") != std::string::npos ||
-      config.find("\"protocol\": \"tun\"") != std::string::npos) {
+  if (config_text::FindLiteral(config, "\"protocol\":\"tun\"", 0, false) != std::string::npos ||
+      config_text::FindLiteral(config, "\"protocol\": \"tun\"", 0, false) != std::string::npos) {
     return config;
   }
   std::string dns_items;
@@ -117,7 +117,7 @@ std::string InjectTunInbound(const std::string& config, const std::vector<std::s
       "\"autoOutboundsInterface\": \"auto\"\n      },\n      \"sniffing\": {\n        "
       "\"enabled\": true,\n        \"destOverride\": [\"http\", \"tls\", \"quic\"]\n      }\n    "
       "},";
-  const size_t inbounds = config.find("\"inbounds\"");
+  const size_t inbounds = config_text::FindLiteral(config, "\"inbounds\"", 0, false);
   if (inbounds == std::string::npos) return config;
   const size_t open = config.find('[', inbounds);
   if (open == std::string::npos) return config;
@@ -133,16 +133,16 @@ std::string InjectVpnConfig(const VpnInjectionInputs& inputs, std::vector<std::s
   const std::string server_host = ExtractServerAddress(config);
 
   std::string text = ListenOnIpv4Loopback(config);
-  if (text.find("\"stats\"") == std::string::npos) {
+  if (config_text::FindLiteral(text, "\"stats\"", 0, false) == std::string::npos) {
     config_text::InsertAfterFirstBrace(text, "\n\"stats\": {},");
   }
-  if (text.find("\"policy\"") == std::string::npos) {
+  if (config_text::FindLiteral(text, "\"policy\"", 0, false) == std::string::npos) {
     config_text::InsertAfterFirstBrace(
         text,
         "\n\"policy\": { \"system\": { \"statsOutboundUplink\": true, \"statsOutboundDownlink\": "
         "true } },");
   }
-  if (text.find("\"api\"") == std::string::npos) {
+  if (config_text::FindLiteral(text, "\"api\"", 0, false) == std::string::npos) {
     config_text::InsertAfterFirstBrace(
         text, "\n\"api\": { \"tag\": \"api\", \"services\": [\"StatsService\"] },");
   }
@@ -177,8 +177,9 @@ std::string InjectVpnConfig(const VpnInjectionInputs& inputs, std::vector<std::s
     TunnelLogWrite("split-tunnel: Xray native TUN inbound injected (per-process bypass)");
   }
 
-  const size_t inbounds = text.find("\"inbounds\"");
-  if (inbounds != std::string::npos && text.find("dokodemo-door") == std::string::npos) {
+  const size_t inbounds = config_text::FindLiteral(text, "\"inbounds\"", 0, false);
+  if (inbounds != std::string::npos &&
+      config_text::FindLiteral(text, "dokodemo-door", 0, false) == std::string::npos) {
     const size_t open = text.find('[', inbounds);
     if (open != std::string::npos) InsertFirstInArray(text, open, kApiInbound);
   }

@@ -188,9 +188,9 @@ std::string ExtractServerAddress(const std::string& config) {
 }
 
 std::vector<std::string> ExtractDnsServers(const std::string& config) {
-  const size_t dns = config.find("\"dns\"");
+  const size_t dns = config_text::FindLiteral(config, "\"dns\"", 0, false);
   if (dns == std::string::npos) return {};
-  const size_t servers = config.find("\"servers\"", dns);
+  const size_t servers = config_text::FindLiteral(config, "\"servers\"", dns, false);
   if (servers == std::string::npos || servers - dns > 2000) return {};
   const size_t open = config.find('[', servers);
   if (open == std::string::npos || open - servers > 64) return {};

@@ -47,7 +47,7 @@ void CollectQuotedItems(std::string_view content, std::vector<std::string>* out,
 }
 
 void ReadBypassList(std::string& config, ConfigMeta* meta) {
-  const size_t key_pos = config.find(kBlockedAppsKey);
+  const size_t key_pos = config_text::FindLiteral(config, kBlockedAppsKey, 0, false);
   if (key_pos == std::string::npos) return;
   if (const auto content = FindArrayContent(config, kBlockedAppsKey)) {
     CollectQuotedItems(*content, &meta->blockedApps, IsAcceptableBlockedApp);
@@ -56,7 +56,7 @@ void ReadBypassList(std::string& config, ConfigMeta* meta) {
 }
 
 void ReadMetaObject(std::string& config, ConfigMeta* meta) {
-  const size_t key_pos = config.find(kMetaKey);
+  const size_t key_pos = config_text::FindLiteral(config, kMetaKey, 0, false);
   if (key_pos == std::string::npos) return;
 
   // The keys below are looked for in the whole text; the "zelvoraMeta" key only gates them.

@@ -19,11 +19,28 @@ bool LiteralAt(std::string_view text, size_t pos, std::string_view literal, bool
 
 size_t FindLiteral(std::string_view text, std::string_view literal, size_t from, bool icase) {
   if (from > text.size()) return kNone;
-  if (!icase) return text.find(literal, from);
-  if (literal.empty()) return from;
-  const char first = AsciiLower(literal[0]);
-  for (size_t pos = from; pos + literal.size() <= text.size(); ++pos) {
-    if (AsciiLower(text[pos]) == first && LiteralAt(text, pos, literal, true)) return pos;
+  const size_t length = literal.size();
+  if (length == 0) return from;
+  if (text.size() - from < length) return kNone;
+  // Horspool's skip table: JSON is dense with quotes, so checking every '"' for a quoted key
+  // would cost far more than skipping ahead by the key's length.
+  size_t shift[256];
+  for (size_t& entry : shift) entry = length;
+  for (size_t i = 0; i + 1 < length; ++i) {
+    const char c = literal[i];
+    shift[static_cast<unsigned char>(c)] = length - 1 - i;
+    if (icase) {
+      shift[static_cast<unsigned char>(AsciiLower(c))] = length - 1 - i;
+      if (c >= 'a' && c <= 'z') shift[static_cast<unsigned char>(c - 32)] = length - 1 - i;
+    }
+  }
+  const char last = icase ? AsciiLower(literal[length - 1]) : literal[length - 1];
+  for (size_t pos = from; pos + length <= text.size();) {
+    const char probe = text[pos + length - 1];
+    if ((icase ? AsciiLower(probe) : probe) == last && LiteralAt(text, pos, literal, icase)) {
+      return pos;
+    }
+    pos += shift[static_cast<unsigned char>(probe)];
   }
   return kNone;
 }

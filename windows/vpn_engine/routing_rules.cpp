@@ -138,13 +138,13 @@ bool InjectRoutingRules(std::string& config, const std::string& server_host,
   std::string block_without_comma = block;
   block_without_comma.erase(block_without_comma.rfind(','), 1);
 
-  const size_t routing = config.find("\"routing\"");
+  const size_t routing = config_text::FindLiteral(config, "\"routing\"", 0, false);
   if (routing == std::string::npos) {
     return config_text::InsertAfterFirstBrace(
         config, "\n\"routing\": {\n  \"domainStrategy\": \"IPIfNonMatch\",\n  \"rules\": [\n" +
                     block_without_comma + "  ]\n},");
   }
-  const size_t rules = config.find("\"rules\"", routing);
+  const size_t rules = config_text::FindLiteral(config, "\"rules\"", routing, false);
   if (rules != std::string::npos) {
     const size_t open = config.find('[', rules);
     if (open == std::string::npos) return false;
