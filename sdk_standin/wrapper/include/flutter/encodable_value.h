@@ -68,7 +68,7 @@ class EncodableValue : public internal::EncodableValueVariant {
 
   // Allows implicit conversion from the variant's alternatives in templated code.
   template <class T>
-  constexpr explicit EncodableValue(T&& t) noexcept : super(t) {}
+  constexpr explicit EncodableValue(T&& t) noexcept : super(std::forward<T>(t)) {}
 
   bool IsNull() const { return std::holds_alternative<std::monostate>(*this); }
 

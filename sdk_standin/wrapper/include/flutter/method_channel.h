@@ -5,6 +5,7 @@
 #include <memory>
 #include <string>
 
+#include "basic_message_channel.h"
 #include "binary_messenger.h"
 #include "engine_method_result.h"
 #include "method_call.h"
@@ -104,6 +105,16 @@ class MethodChannel {
       handler(*method_call, std::move(result));
     };
     messenger_->SetMessageHandler(name_, std::move(binary_handler));
+  }
+
+  // Adjusts the number of messages that will get buffered when sending messages to channels
+  // that aren't fully set up yet.
+  void Resize(int new_size) { internal::ResizeChannel(messenger_, name_, new_size); }
+
+  // Defines whether the channel should show warning messages when discarding messages due to
+  // overflow.
+  void SetWarnsOnOverflow(bool warns) {
+    internal::SetChannelWarnsOnOverflow(messenger_, name_, warns);
   }
 
  private:
