@@ -6,6 +6,7 @@
 #include <flutter_windows.h>
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <string>
 #include <thread>
 #include <vector>
@@ -119,6 +120,41 @@ TEST(EmbedderCApiTest, RunsEveryDistinctDestructionHandlerOnce) {
   FlutterDesktopPluginRegistrarSetDestructionHandler(registrar, CountDestructionToo);
   FlutterStandinDestroyRegistrar(registrar);
   EXPECT_EQ(destruction_calls, 11);
+}
+
+struct ObservedSends {
+  std::atomic<int> count{0};
+  std::atomic<bool> host_gone{false};
+  std::atomic<int> after_destroy{0};
+};
+
+void CountSend(const char*, const uint8_t*, size_t, void* user_data) {
+  auto* observed = static_cast<ObservedSends*>(user_data);
+  observed->count.fetch_add(1);
+  if (observed->host_gone.load()) observed->after_destroy.fetch_add(1);
+}
+
+TEST(EmbedderCApiTest, StopsDeliveringTheMomentTheRegistrarIsDestroyed) {
+  FlutterDesktopPluginRegistrarRef registrar = FlutterStandinCreateRegistrar(nullptr);
+  ObservedSends observed;
+  FlutterStandinSetMessageObserver(registrar, CountSend, &observed);
+  // A plug-in thread keeps its own reference and sends as fast as it can.
+  FlutterDesktopMessengerRef messenger =
+      FlutterDesktopMessengerAddRef(FlutterDesktopPluginRegistrarGetMessenger(registrar));
+  std::atomic<bool> refused{false};
+  std::thread sender([&] {
+    const uint8_t event[] = {0, 0};
+    while (FlutterDesktopMessengerSend(messenger, "events", event, 2)) {
+    }
+    refused = true;
+  });
+  while (observed.count.load() < 100) std::this_thread::yield();
+  FlutterStandinDestroyRegistrar(registrar);
+  observed.host_gone = true;
+  sender.join();
+  EXPECT_TRUE(refused.load());
+  EXPECT_EQ(observed.after_destroy.load(), 0);
+  FlutterDesktopMessengerRelease(messenger);
 }
 
 }  // namespace
