@@ -29,6 +29,15 @@ constexpr wchar_t kDefaultPluginName[] = L"zelvora_vless_windows_plugin.dll";
 
 using RegisterFunction = void (*)(FlutterDesktopPluginRegistrarRef);
 
+// Ctrl+C at a terminal ends the session like "quit", so the plug-in's destructor still runs.
+std::atomic<bool> interrupted{false};
+
+BOOL WINAPI OnConsoleControl(DWORD control) {
+  if (control != CTRL_C_EVENT && control != CTRL_BREAK_EVENT) return FALSE;
+  interrupted = true;
+  return TRUE;
+}
+
 struct Options {
   std::wstring plugin_path;
   bool with_view = true;
@@ -99,6 +108,7 @@ class Console {
     bool in_wait = false;
     for (;;) {
       PumpMessages();
+      if (interrupted) return;
       const auto now = std::chrono::steady_clock::now();
       if (in_wait && now >= resume_at) {
         in_wait = false;
@@ -235,6 +245,7 @@ int RunConsole() {
     return options.show_help ? 0 : 2;
   }
 
+  ::SetConsoleCtrlHandler(&OnConsoleControl, TRUE);
   Console console(options.with_view);
   // Loaded for the rest of the process's life, as an app keeps its plug-ins: threads the
   // plug-in leaves running must never find their code unmapped.
