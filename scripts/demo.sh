@@ -1,3 +1,44 @@
 #!/usr/bin/env bash
-echo "demo: not ready yet" >&2
-exit 1
+# Shows the plug-in at work: the channel console plays the Flutter app and drives the real
+# plug-in DLL under Wine, first on its own, then connecting through the tunnel service.
+#   scripts/demo.sh [--log]     --log also shows the plug-in's own log lines
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=${BUILD_ROOT:-build}
+build="$root/windows"
+
+scripts/install-deps.sh
+echo "Building the plug-in, the SDK stand-in, the console and the reference service..."
+cmake --preset windows -B "$build" >/dev/null
+cmake --build "$build" -j "$(nproc)" --target zelvora_vless_windows_plugin channel_console \
+  zelvora_tunnel_service tunnel_service_ctl >/dev/null
+
+prefix="$PWD/$build/wineprefix"
+bin="$PWD/$build/bin"
+run() { scripts/wine-run.sh "$prefix" "$@"; }
+cleanup() {
+  run "$bin/tunnel_service_ctl.exe" delete >/dev/null 2>&1 || true
+  scripts/wine-prefix.sh "$prefix" stop
+}
+trap cleanup EXIT
+scripts/wine-prefix.sh "$prefix" start
+run "$bin/tunnel_service_ctl.exe" delete >/dev/null 2>&1 || true
+
+session() {
+  python3 scripts/console_session.py "tools/channel_console/demo/$1" "${@:2}" -- \
+    scripts/wine-run.sh "$prefix" "$bin/channel_console.exe"
+}
+
+echo
+echo "######## 1. The plug-in on its own (no tunnel service installed)"
+session plugin_basics.jsonl "$@"
+
+echo
+echo "######## 2. Connecting through the tunnel service"
+run "$bin/tunnel_service_ctl.exe" install >/dev/null
+run "$bin/tunnel_service_ctl.exe" behaviour "delay_ms=300" >/dev/null
+echo "   (reference service \"ZelvoraTunnel\" installed in the Wine prefix)"
+session service_session.jsonl "$@"
+
+echo
+echo "The plug-in's log: $prefix/drive_c/ProgramData/Zelvora/logs/tunnel.log"
