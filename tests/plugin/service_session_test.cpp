@@ -187,5 +187,22 @@ TEST_F(ServiceSessionTest, DestroyingThePluginLeavesTheServiceSessionRunning) {
   EXPECT_TRUE(status.running);
 }
 
+// The plug-in goes away while a start waits for the service: its destructor waits for the
+// worker, which must not find freed state (nor restart the status thread behind the teardown).
+TEST_F(ServiceSessionTest, DestroyingThePluginWaitsForARunningStart) {
+  SetBehaviour("delay_ms=1500");
+  MethodReply start_reply;
+  std::thread starter([&] { start_reply = Start(); });
+  std::this_thread::sleep_for(milliseconds(300));
+  host_->DestroyRegistrar();
+  starter.join();
+  ExpectSuccess(start_reply, EncodableValue(false));
+  EXPECT_TRUE(LogHas("[plugin] Waiting for 1 worker(s) to finish"));
+  SetBehaviour("");
+  ipc::StatusPayload status;
+  ASSERT_TRUE(ipc::VpnIpcClient::QueryStatus(&status, nullptr));
+  EXPECT_TRUE(status.running);
+}
+
 }  // namespace
 }  // namespace zelvora::testing

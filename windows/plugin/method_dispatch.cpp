@@ -13,6 +13,7 @@
 #include "tunnel_log/log_message.h"
 #include "tunnel_log/tunnel_log.h"
 #include "vpn_engine/blocked_apps_argument.h"
+#include "vpn_engine/data_path_probe.h"
 
 namespace zelvora {
 namespace {
@@ -26,6 +27,8 @@ using flutter::EncodableValue;
 
 void TidewirePlugin::HandleMethodCall(const flutter::MethodCall<EncodableValue>& call,
                                       std::unique_ptr<EncodableResult> result) {
+  // Taken here, on the platform thread, so the destructor (same thread) never misses a worker.
+  const auto Lease = [this] { return std::make_shared<WorkerLease>(this); };
   try {
     const std::string& method = call.method_name();
     const EncodableMap* args = ArgumentMap(call.arguments());
@@ -63,19 +66,20 @@ void TidewirePlugin::HandleMethodCall(const flutter::MethodCall<EncodableValue>&
       }
       config = EmbedBlockedAppsMeta(config, args);
       const bool proxy_only = GetOptionalBoolArg(*args, "proxy_only");
-      RunDetachedWorker(
-          restart ? "RestartWorker" : "StartWorker", "START_FAILED", std::move(result),
-          [this, restart, config = std::move(config), proxy_only](SharedResult shared) mutable {
-            if (restart) {
-              RestartWorker(this, std::move(config), proxy_only, shared);
-            } else {
-              StartWorker(this, std::move(config), proxy_only, shared);
-            }
-          });
+      RunDetachedWorker(restart ? "RestartWorker" : "StartWorker", "START_FAILED",
+                        std::move(result),
+                        [this, lease = Lease(), restart, config = std::move(config),
+                         proxy_only](SharedResult shared) mutable {
+                          if (restart) {
+                            RestartWorker(this, std::move(config), proxy_only, shared);
+                          } else {
+                            StartWorker(this, std::move(config), proxy_only, shared);
+                          }
+                        });
     } else if (method == "stopVless") {
       LogMessage("stopVless called");
       RunDetachedWorker("StopWorker", "START_FAILED", std::move(result),
-                        [this](SharedResult shared) { StopWorker(this, shared); });
+                        [this, lease = Lease()](SharedResult shared) { StopWorker(this, shared); });
     } else if (method == "getVpnTunnelState") {
       HandleGetVpnTunnelState(*result);
     } else if (method == "getServerDelay") {
@@ -105,7 +109,7 @@ void TidewirePlugin::HandleMethodCall(const flutter::MethodCall<EncodableValue>&
         return;
       }
       RunDetachedWorker("getConnectedServerDelay", "START_FAILED", std::move(result),
-                        [this, url](SharedResult shared) {
+                        [this, lease = Lease(), url](SharedResult shared) {
                           shared->Success(EncodableValue(MeasureConnectedServerDelay(url)));
                         });
     } else if (method == "getCoreVersion") {
@@ -153,9 +157,8 @@ void TidewirePlugin::HandleMethodCall(const flutter::MethodCall<EncodableValue>&
 int32_t TidewirePlugin::MeasureConnectedServerDelay(const std::string& url) {
   const uint16_t port = session_socks_port_;
   if (ShouldUseTunnelService() && port != 0) {
-    // Probes through the SOCKS port arrive with the data-path probes.
-    const int32_t delay = -1;
-    TunnelLogWrite("probe: FAILED socks=" + std::to_string(port) + " url=" + url);
+    const int32_t delay = ProbeThroughSocks(port, url);
+    if (delay < 0) TunnelLogWrite("probe: FAILED socks=" + std::to_string(port) + " url=" + url);
     return delay;
   }
   return VpnServiceManager::Instance().MeasureConnectedDelay(url);

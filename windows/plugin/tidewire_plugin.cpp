@@ -82,6 +82,15 @@ TidewirePlugin::TidewirePlugin(flutter::PluginRegistrarWindows* registrar) : reg
 }
 
 TidewirePlugin::~TidewirePlugin() {
+  // First let running workers finish: they use this object, and a start that completes now
+  // would otherwise restart the status thread behind the teardown.
+  {
+    std::unique_lock<std::mutex> lock(workers_mutex_);
+    if (active_workers_ > 0) {
+      LogMessage("Waiting for " + std::to_string(active_workers_) + " worker(s) to finish");
+    }
+    workers_done_.wait(lock, [this] { return active_workers_ == 0; });
+  }
   StopStatusTimer();
   VpnServiceManager& manager = VpnServiceManager::Instance();
   manager.SetUnexpectedExitCallback({});
@@ -114,6 +123,16 @@ std::optional<LRESULT> TidewirePlugin::HandleWindowMessage(HWND, UINT message, W
     }
   }
   return 0;
+}
+
+TidewirePlugin::WorkerLease::WorkerLease(TidewirePlugin* plugin) : plugin_(plugin) {
+  std::lock_guard<std::mutex> lock(plugin_->workers_mutex_);
+  ++plugin_->active_workers_;
+}
+
+TidewirePlugin::WorkerLease::~WorkerLease() {
+  std::lock_guard<std::mutex> lock(plugin_->workers_mutex_);
+  if (--plugin_->active_workers_ == 0) plugin_->workers_done_.notify_all();
 }
 
 void TidewirePlugin::RunOnUIThread(std::function<void()> callback) {

@@ -10,6 +10,7 @@
 #include <windows.h>
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -43,6 +44,19 @@ class TidewirePlugin : public flutter::Plugin {
 
   // Called through the service manager whenever the in-process engine's worker ends.
   void OnVpnUnexpectedExit();
+
+  // Held by every detached worker that uses this object, from before its thread starts until
+  // it ends: the destructor waits for all of them, so no worker touches freed state.
+  class WorkerLease {
+   public:
+    explicit WorkerLease(TidewirePlugin* plugin);
+    ~WorkerLease();
+    WorkerLease(const WorkerLease&) = delete;
+    WorkerLease& operator=(const WorkerLease&) = delete;
+
+   private:
+    TidewirePlugin* plugin_;
+  };
 
  private:
   void HandleMethodCall(const flutter::MethodCall<flutter::EncodableValue>& call,
@@ -93,6 +107,9 @@ class TidewirePlugin : public flutter::Plugin {
   std::mutex timer_mutex_;
   std::atomic<uint64_t> connect_generation_{0};
   std::atomic<uint16_t> session_socks_port_{0};
+  std::mutex workers_mutex_;
+  std::condition_variable workers_done_;
+  int active_workers_ = 0;
 
   // The connection workers share the fields above.
   friend class ConnectionWorkerSteps;
