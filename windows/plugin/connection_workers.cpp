@@ -63,6 +63,31 @@ class ConnectionWorkerSteps {
     return ok;
   }
 
+  // The connect went through and was not overtaken: the status thread takes over. A restart
+  // keeps the session time (the running stretch is folded in); a start begins at zero.
+  static void HandOverToStatusTimer(TidewirePlugin* plugin, bool keep_session_time) {
+    plugin->connected_ = true;
+    plugin->status_failures_ = 0;
+    plugin->PublishCachedTunnelState(true, false, true);
+    {
+      std::lock_guard<std::mutex> status_lock(plugin->status_mutex_);
+      if (keep_session_time) {
+        plugin->SetConnectedSessionTimerActive(false);
+      } else {
+        plugin->ResetConnectedSessionTimer();
+      }
+    }
+    plugin->StopStatusTimer();
+    plugin->StartStatusTimer();
+  }
+
+  // A stop or restart came while connecting: take down what this connect brought up.
+  static void UndoOvertakenConnect(TidewirePlugin* plugin, bool use_service) {
+    plugin->session_socks_port_ = 0;
+    Disconnect(use_service);
+    EndSession(plugin);
+  }
+
   static void EndSession(TidewirePlugin* plugin) {
     plugin->connected_ = false;
     plugin->SendStatusToUI(MakeIdleStatusEvent(kStateDisconnected));
@@ -87,21 +112,11 @@ void StartWorker(TidewirePlugin* plugin, std::string config, bool proxy_only, Sh
   std::lock_guard<std::mutex> connect_lock(plugin->connect_mutex_);
   if (ok && plugin->connect_generation_ == generation) {
     LogMessage("Xray started successfully");
-    plugin->connected_ = true;
-    plugin->status_failures_ = 0;
-    plugin->PublishCachedTunnelState(true, false, true);
-    {
-      std::lock_guard<std::mutex> status_lock(plugin->status_mutex_);
-      plugin->ResetConnectedSessionTimer();
-    }
-    plugin->StopStatusTimer();
-    plugin->StartStatusTimer();
+    Steps::HandOverToStatusTimer(plugin, /*keep_session_time=*/false);
     CompleteWithSuccess(plugin, result);
   } else if (ok) {
     LogMessage("Start aborted: disconnect requested during connect");
-    plugin->session_socks_port_ = 0;
-    Disconnect(use_service);
-    Steps::EndSession(plugin);
+    Steps::UndoOvertakenConnect(plugin, use_service);
     CompleteWithError(plugin, result, "ABORTED", "VPN start cancelled");
   } else {
     LogMessage("Xray failed to start: " + error);
@@ -140,22 +155,11 @@ void RestartWorker(TidewirePlugin* plugin, std::string config, bool proxy_only,
 
   std::lock_guard<std::mutex> connect_lock(plugin->connect_mutex_);
   if (ok && plugin->connect_generation_ == generation) {
-    plugin->connected_ = true;
-    plugin->status_failures_ = 0;
-    plugin->PublishCachedTunnelState(true, false, true);
-    {
-      // Folds the running stretch in, so connected time carries on across the restart.
-      std::lock_guard<std::mutex> status_lock(plugin->status_mutex_);
-      plugin->SetConnectedSessionTimerActive(false);
-    }
-    plugin->StopStatusTimer();
-    plugin->StartStatusTimer();
+    Steps::HandOverToStatusTimer(plugin, /*keep_session_time=*/true);
     CompleteWithSuccess(plugin, result);
   } else if (ok) {
     LogMessage("Restart aborted: disconnect requested during restart");
-    plugin->session_socks_port_ = 0;
-    Disconnect(use_service);
-    Steps::EndSession(plugin);
+    Steps::UndoOvertakenConnect(plugin, use_service);
     CompleteWithError(plugin, result, "ABORTED", "VPN restart cancelled");
   } else {
     Steps::EndSession(plugin);
