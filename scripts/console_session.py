@@ -17,8 +17,19 @@ import threading
 REPLY_TIMEOUT_S = 60
 
 
-def short(value, limit=100):
-    text = json.dumps(value, ensure_ascii=False)
+def without_bytes(value):
+    """Byte lists (icons) as their size, so a transcript line stays readable."""
+    if isinstance(value, dict):
+        if set(value) == {"$uint8"}:
+            return f"<{len(value['$uint8']) * 3 // 4} bytes>"
+        return {key: without_bytes(item) for key, item in value.items()}
+    if isinstance(value, list):
+        return [without_bytes(item) for item in value]
+    return value
+
+
+def short(value, limit=160):
+    text = json.dumps(without_bytes(value), ensure_ascii=False)
     return text if len(text) <= limit else text[: limit - 3] + "..."
 
 

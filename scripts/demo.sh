@@ -41,4 +41,14 @@ echo "   (reference service \"ZelvoraTunnel\" installed in the Wine prefix)"
 session service_session.jsonl "$@"
 
 echo
+echo "######## 3. Installed programs for per-app bypass"
+demo_key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\ZelvoraDemoApp'
+demo_exe="Z:${bin//\//\\}\\tunnel_service_ctl.exe"
+run reg add "$demo_key" /v DisplayName /d "Demo Downloader (64-bit)" /f >/dev/null 2>&1
+run reg add "$demo_key" /v DisplayVersion /d "2.4.1" /f >/dev/null 2>&1
+run reg add "$demo_key" /v DisplayIcon /d "$demo_exe,0" /f >/dev/null 2>&1
+session installed_apps.jsonl "$@"
+run reg delete "$demo_key" /f >/dev/null 2>&1 || true
+
+echo
 echo "The plug-in's log: $prefix/drive_c/ProgramData/Zelvora/logs/tunnel.log"
