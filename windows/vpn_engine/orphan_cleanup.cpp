@@ -1,8 +1,9 @@
 // Ends copies of the core's programs that this application started earlier and lost track of
 // (a crash, a killed host), so a new start finds its ports free. Programs of the same names
 // elsewhere on the machine are left alone.
-#include <tlhelp32.h>
 #include <windows.h>
+// Toolhelp needs the base types above.
+#include <tlhelp32.h>
 
 #include "common/unique_handle.h"
 #include "vpn_engine/component_rules.h"
