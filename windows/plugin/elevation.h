@@ -1,3 +1,4 @@
+// What decides where a connection can be made: elevation and the tunnel service.
 #pragma once
 
 // Whether the current process token is elevated; false when the token cannot be read.
