@@ -7,6 +7,8 @@ prefix=$1
 action=${2:-start}
 export WINEPREFIX="$prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 wine=/usr/lib/wine/wine64
+# Called by path: /usr/bin/wineserver is only an alternatives link.
+wineserver() { /usr/lib/wine/wineserver "$@"; }
 
 case "$action" in
   start)
