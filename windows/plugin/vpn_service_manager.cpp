@@ -2,6 +2,9 @@
 
 #include <iostream>
 
+#include "proxy_mode/xray_service.h"
+#include "vpn_engine/data_path_probe.h"
+
 namespace zelvora {
 namespace {
 
@@ -25,7 +28,7 @@ VpnServiceManager& VpnServiceManager::Instance() {
   return *instance;
 }
 
-VpnServiceManager::VpnServiceManager() {}
+VpnServiceManager::VpnServiceManager() : xray_service_(std::make_shared<XrayService>()) {}
 
 void VpnServiceManager::SetUnexpectedExitCallback(std::function<void()> callback) {
   std::lock_guard<std::mutex> lock(callback_mutex_);
@@ -49,7 +52,14 @@ bool VpnServiceManager::Start(const std::string& config, bool proxy_only, std::s
     // The in-process engine is not part of this build yet.
     return Fail("VPN service is unavailable.", error);
   }
-  return Fail("Proxy service is unavailable.", error);
+  if (!xray_service_) return Fail("Proxy service is unavailable.", error);
+  if (!xray_service_->Start(config)) {
+    return Fail(
+        "Could not start proxy mode. Ensure xray.exe is in the xray folder next to zel_vora.exe.",
+        error);
+  }
+  running_ = true;
+  return true;
 }
 
 void VpnServiceManager::Stop() {
@@ -59,7 +69,8 @@ void VpnServiceManager::Stop() {
 }
 
 void VpnServiceManager::StopLocked(bool /*recreate_adapter*/) {
-  // Nothing runs in process until the engine and proxy mode exist.
+  // The in-process engine is not part of this build yet; only proxy mode has a session to end.
+  if (proxy_mode_ && xray_service_) xray_service_->Stop();
 }
 
 bool VpnServiceManager::IsTunnelReady() {
@@ -72,12 +83,20 @@ bool VpnServiceManager::IsAdapterPresent() { return false; }
 void VpnServiceManager::GetTrafficTotals(uint64_t* uplink, uint64_t* downlink) {
   if (uplink) *uplink = 0;
   if (downlink) *downlink = 0;
+  if (proxy_mode_ && xray_service_) xray_service_->GetTrafficTotals(uplink, downlink);
 }
 
-std::string VpnServiceManager::GetCoreVersion() { return "Unknown"; }
+std::string VpnServiceManager::GetCoreVersion() {
+  return xray_service_ ? xray_service_->GetCoreVersion() : "Unknown";
+}
 
-int32_t VpnServiceManager::MeasureServerDelay(const std::string&, const std::string&) { return -1; }
+int32_t VpnServiceManager::MeasureServerDelay(const std::string& config, const std::string& url) {
+  return xray_service_ ? xray_service_->MeasureServerDelay(config, url) : -1;
+}
 
-int32_t VpnServiceManager::MeasureConnectedDelay(const std::string&) { return -1; }
+int32_t VpnServiceManager::MeasureConnectedDelay(const std::string& url) {
+  if (proxy_mode_) return xray_service_ ? xray_service_->MeasureConnectedDelay(url) : -1;
+  return -1;  // the engine's probe needs the engine
+}
 
 }  // namespace zelvora

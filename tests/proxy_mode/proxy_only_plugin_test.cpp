@@ -1,0 +1,92 @@
+// Proxy-only connections end to end through the channel, as the app makes them in an elevated
+// process without the tunnel service: start, status, version, both delays, stop.
+#include <chrono>
+#include <thread>
+
+#include "common/text_encoding.h"
+#include "core_standin/standin_paths.h"
+#include "plugin/elevation.h"
+#include "plugin_fixture.h"
+#include "proxy_mode/system_proxy.h"
+#include "vpn_engine/local_http_server.h"
+#include "vpn_engine/loopback_ports.h"
+
+namespace zelvora::testing {
+namespace {
+
+const core_standin::UseAsCurrentFolder kUseStandin;
+
+std::string Config(uint16_t port) {
+  return "{\"inbounds\": [{\"tag\": \"in_proxy\", \"port\": " + std::to_string(port) +
+         ", \"protocol\": \"socks\"}], \"outbounds\": [{\"tag\": \"proxy\"}]}";
+}
+
+bool SawState(ChannelHost& host, const std::string& state, std::chrono::seconds limit) {
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  while (std::chrono::steady_clock::now() < deadline) {
+    const auto event = host.WaitForEvent("tidewire/status", std::chrono::milliseconds(500));
+    if (!event || !std::holds_alternative<EncodableList>(event->value)) continue;
+    const auto& list = std::get<EncodableList>(event->value);
+    if (list.size() == 6 && list[5] == EncodableValue(state)) return true;
+  }
+  return false;
+}
+
+TEST_F(PluginTest, ProxyOnlySessionThroughTheChannel) {
+  if (ShouldUseTunnelService() || !IsProcessElevated()) {
+    GTEST_SKIP() << "needs an elevated process without the tunnel service";
+  }
+  LocalHttpServer server;
+  const std::string url = "http://127.0.0.1:" + std::to_string(server.port()) + "/d";
+  const uint16_t port = FindFreeLoopbackPort();
+  ASSERT_EQ(host_->Listen("tidewire/status").kind, ReplyKind::kSuccess);
+
+  ExpectSuccess(Call("startVless", Map({{"remark", EncodableValue("proxy")},
+                                        {"config", EncodableValue(Config(port))},
+                                        {"proxy_only", EncodableValue(true)}})),
+                EncodableValue(false));
+  EXPECT_TRUE(SawState(*host_, "CONNECTED", std::chrono::seconds(5)));
+  SystemProxyState proxy;
+  for (int i = 0; i < 60 && (!ReadSystemProxy(&proxy) ||
+                             proxy.server != L"socks=localhost:" + std::to_wstring(port));
+       ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  EXPECT_EQ(WideToUtf8(proxy.server), "socks=localhost:" + std::to_string(port));
+
+  const MethodReply version = Call("getCoreVersion");
+  ASSERT_EQ(version.kind, ReplyKind::kSuccess);
+  EXPECT_EQ(std::get<std::string>(version.result).rfind("Xray 1.8.24", 0), 0u);
+
+  const MethodReply connected =
+      Call("getConnectedServerDelay", Map({{"url", EncodableValue(url)}}));
+  ASSERT_EQ(connected.kind, ReplyKind::kSuccess);
+  EXPECT_GE(std::get<int32_t>(connected.result), 1);
+  const MethodReply server_delay =
+      Call("getServerDelay",
+           Map({{"config", EncodableValue(Config(port))}, {"url", EncodableValue(url)}}));
+  ASSERT_EQ(server_delay.kind, ReplyKind::kSuccess);
+  EXPECT_GE(std::get<int32_t>(server_delay.result), 1);
+  EXPECT_GE(server.requests().size(), 2u);
+
+  ExpectSuccess(Call("stopVless"), EncodableValue(false));
+  EXPECT_TRUE(SawState(*host_, "DISCONNECTED", std::chrono::seconds(5)));
+  ASSERT_TRUE(ReadSystemProxy(&proxy));
+  EXPECT_EQ(proxy.flags & PROXY_TYPE_PROXY, 0u);
+  const MethodReply after = Call("getConnectedServerDelay", Map({{"url", EncodableValue(url)}}));
+  ASSERT_EQ(after.kind, ReplyKind::kSuccess);
+  EXPECT_EQ(after.result, EncodableValue(-1));
+}
+
+TEST_F(PluginTest, ProxyOnlyStartRefusesAnUnbalancedConfiguration) {
+  if (ShouldUseTunnelService() || !IsProcessElevated()) GTEST_SKIP();
+  const MethodReply reply = Call("startVless", Map({{"remark", EncodableValue("bad")},
+                                                    {"config", EncodableValue("{\"inbounds\": [}")},
+                                                    {"proxy_only", EncodableValue(true)}}));
+  ExpectError(reply, "START_FAILED",
+              "Could not start proxy mode. Ensure xray.exe is in the xray folder next to "
+              "zel_vora.exe.");
+}
+
+}  // namespace
+}  // namespace zelvora::testing

@@ -1,0 +1,79 @@
+// The delay probes against a local HTTP server, through the stand-in's SOCKS relay and direct.
+// A probe through the SOCKS port must really cross it: a dead or refusing relay gives -1.
+#include "vpn_engine/data_path_probe.h"
+
+#include <gtest/gtest.h>
+
+#include "local_http_server.h"
+#include "standin_core.h"
+
+namespace {
+
+const core_standin::UseAsCurrentFolder kUseStandin;
+
+std::string LocalUrl(const LocalHttpServer& server, const std::string& path) {
+  return "http://127.0.0.1:" + std::to_string(server.port()) + path;
+}
+
+class SocksProbeTest : public ::testing::Test {
+ protected:
+  void SetUp() override { ASSERT_TRUE(core_.Start()); }
+  StandinCore core_;
+};
+
+TEST_F(SocksProbeTest, PlainUrlGoesThroughTheRelayWithPortAndPath) {
+  LocalHttpServer server;
+  const int32_t delay = ProbeThroughSocks(core_.socks_port(), LocalUrl(server, "/x"));
+  EXPECT_GE(delay, 1);
+  EXPECT_LT(delay, 5000);
+  const auto requests = server.requests();
+  ASSERT_EQ(requests.size(), 1u);
+  EXPECT_EQ(requests[0].rfind("GET /x HTTP/1.1\r\n", 0), 0u) << requests[0];
+  EXPECT_NE(requests[0].find("User-Agent: Zelvora/1.0\r\n"), std::string::npos);
+  EXPECT_NE(requests[0].find("Host: 127.0.0.1:" + std::to_string(server.port())),
+            std::string::npos);
+}
+
+TEST_F(SocksProbeTest, AnyHttpStatusCountsAndHeadIsSent) {
+  LocalHttpServer failing(500);
+  EXPECT_GE(ProbeThroughSocks(core_.socks_port(), LocalUrl(failing, "/")), 1);
+  EXPECT_GE(ProbeViaSocks(core_.socks_port(), LocalUrl(failing, "/h"), "HEAD", 8000), 1);
+  const auto requests = failing.requests();
+  ASSERT_EQ(requests.size(), 2u);
+  EXPECT_EQ(requests[1].rfind("HEAD /h HTTP/1.1\r\n", 0), 0u);
+}
+
+TEST_F(SocksProbeTest, TlsAgainstAPlainServerFails) {
+  LocalHttpServer server;
+  EXPECT_EQ(ProbeThroughSocks(core_.socks_port(),
+                              "https://127.0.0.1:" + std::to_string(server.port()) + "/"),
+            -1);
+}
+
+TEST(SocksProbe, NothingListeningOrARefusingRelayGivesMinusOne) {
+  LocalHttpServer server;
+  EXPECT_EQ(ProbeThroughSocks(FindFreeLoopbackPort(), LocalUrl(server, "/")), -1);
+  EXPECT_EQ(ProbeThroughSocks(0, LocalUrl(server, "/")), -1);
+  StandinCore refusing("standin_refuse_connect");
+  ASSERT_TRUE(refusing.Start());
+  EXPECT_EQ(ProbeThroughSocks(refusing.socks_port(), LocalUrl(server, "/")), -1);
+  EXPECT_TRUE(server.requests().empty()) << "nothing may reach the target past a refusal";
+}
+
+TEST(SocksProbe, ConnectedDelayNeedsARunningReadyTunnel) {
+  LocalHttpServer server;
+  EXPECT_EQ(MeasureConnectedDelay(10807, true, false, LocalUrl(server, "/")), -1);
+  EXPECT_EQ(MeasureConnectedDelay(10807, false, true, LocalUrl(server, "/")), -1);
+  EXPECT_EQ(MeasureConnectedDelay(0, true, true, LocalUrl(server, "/")), -1);
+  EXPECT_TRUE(server.requests().empty());
+}
+
+TEST(DirectProbe, ReachesTheServerWithoutAProxy) {
+  LocalHttpServer server(500);
+  EXPECT_GE(ProbeDirect(LocalUrl(server, "/direct")), 1);
+  ASSERT_EQ(server.requests().size(), 1u);
+  EXPECT_EQ(server.requests()[0].rfind("GET /direct HTTP/1.1\r\n", 0), 0u);
+  EXPECT_EQ(ProbeDirect("http://127.0.0.1:" + std::to_string(FindFreeLoopbackPort()) + "/"), -1);
+}
+
+}  // namespace

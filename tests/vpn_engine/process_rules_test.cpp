@@ -1,0 +1,150 @@
+// Decisions of the process runner and the probes that need no Windows: the hidden command's
+// program, component candidates and texts, the orphan test, the tun2socks output filter, URL
+// splitting and the SOCKS5 and HTTP bytes.
+#include <gtest/gtest.h>
+
+#include <set>
+
+#include "vpn_engine/child_output.h"
+#include "vpn_engine/component_rules.h"
+#include "vpn_engine/hidden_command_line.h"
+#include "vpn_engine/probe_request.h"
+
+namespace {
+
+TEST(HiddenCommandPlan, OnlyLowerCaseNetshSkipsTheInterpreter) {
+  const auto netsh = PlanHiddenCommand("netsh interface show", "C:\\windows\\system32");
+  EXPECT_EQ(netsh.application, "C:\\windows\\system32\\netsh.exe");
+  EXPECT_EQ(netsh.command_line, "netsh interface show");
+
+  for (const char* other : {"NETSH interface show", "route print", "nets", "ipconfig"}) {
+    const auto plan = PlanHiddenCommand(other, "C:\\windows\\system32");
+    EXPECT_EQ(plan.application, "") << other;
+    EXPECT_EQ(plan.command_line, std::string("cmd.exe /C ") + other);
+  }
+  // Without a system folder even netsh goes through the interpreter.
+  EXPECT_EQ(PlanHiddenCommand("netsh x", "").command_line, "cmd.exe /C netsh x");
+}
+
+TEST(ComponentCandidates, CurrentFolderTreeFirstThenTheApplicationFolder) {
+  const auto all =
+      EngineComponentCandidates(L"C:\\work\\app", L"C:\\Program Files\\Zel", L"xray.exe");
+  ASSERT_EQ(all.size(), 9u);
+  EXPECT_EQ(all[0], L"C:\\work\\app\\xray.exe");
+  EXPECT_EQ(all[1], L"C:\\work\\app\\xray\\xray.exe");
+  EXPECT_EQ(all[2], L"C:\\work\\app\\windows\\xray\\xray.exe");
+  EXPECT_EQ(all[3], L"C:\\work\\xray\\xray.exe");
+  EXPECT_EQ(all[4], L"C:\\Program Files\\Zel\\xray.exe");
+  EXPECT_EQ(all[7], L"C:\\Program Files\\Zel\\data\\flutter_assets\\xray\\xray.exe");
+  EXPECT_EQ(all[8], L"C:\\Program Files\\Zel\\data\\flutter_assets\\windows\\xray\\xray.exe");
+  EXPECT_EQ(EngineComponentCandidates(L"C:\\w", L"", L"tun2socks.exe").size(), 4u);
+}
+
+TEST(ComponentCheck, FirstMissingPieceNamesTheFix) {
+  std::set<std::wstring> present = {L"geoip.dat", L"geosite.dat", L"wintun.dll"};
+  auto exists = [&](const std::wstring& name) { return present.count(name) > 0; };
+  EXPECT_EQ(ComponentCheckText(true, true, false, exists), "");
+  EXPECT_EQ(ComponentCheckText(true, false, true, exists), "") << "native TUN needs no tun2socks";
+  EXPECT_EQ(ComponentCheckText(false, true, false, exists),
+            "xray.exe not found. Place it in the xray folder next to zel_vora.exe (with geoip.dat "
+            "and geosite.dat).");
+  EXPECT_EQ(ComponentCheckText(true, false, false, exists),
+            "tun2socks.exe not found. Place it in the xray folder next to zel_vora.exe (with "
+            "wintun.dll).");
+  present.erase(L"geosite.dat");
+  const std::string data_text =
+      "geoip.dat / geosite.dat missing in the xray folder next to zel_vora.exe.";
+  EXPECT_EQ(ComponentCheckText(true, true, false, exists), data_text);
+  present.erase(L"geoip.dat");
+  EXPECT_EQ(ComponentCheckText(true, true, false, exists), data_text);
+  present = {L"geoip.dat", L"geosite.dat"};
+  EXPECT_EQ(ComponentCheckText(true, true, false, exists),
+            "wintun.dll missing in the xray folder next to zel_vora.exe.");
+}
+
+TEST(OrphanRule, OwnCoreProgramsUnderTheApplicationFolderOnly) {
+  const std::wstring folder = LowerApplicationFolder(L"C:\\Apps\\Zel\\zel_vora.exe");
+  EXPECT_EQ(folder, L"c:\\apps\\zel\\");
+  EXPECT_TRUE(IsOwnCoreProcess(folder, L"XRAY.exe", L"C:\\Apps\\Zel\\xray\\xray.exe"));
+  EXPECT_TRUE(IsOwnCoreProcess(folder, L"tun2socks.exe", L"c:\\apps\\zel\\TUN2SOCKS.EXE"));
+  EXPECT_FALSE(IsOwnCoreProcess(folder, L"xray.exe", L"C:\\Other\\xray.exe"));
+  EXPECT_FALSE(IsOwnCoreProcess(folder, L"xray.exe", L"C:\\Apps\\Zelda\\xray.exe"));
+  EXPECT_FALSE(IsOwnCoreProcess(folder, L"zel_vora.exe", L"C:\\Apps\\Zel\\zel_vora.exe"));
+  EXPECT_EQ(LowerApplicationFolder(L"noslash.exe"), L"");
+  EXPECT_FALSE(IsOwnCoreProcess(L"", L"xray.exe", L"xray.exe"));
+}
+
+TEST(Tun2socksOutput, KeepsWarningsAndDropsChatter) {
+  EXPECT_EQ(Tun2socksReportLine("{\"level\":\"warn\",\"msg\":\"x\"}\r\n"),
+            "{\"level\":\"warn\",\"msg\":\"x\"}");
+  EXPECT_EQ(Tun2socksReportLine("{\"level\":\"info\",\"msg\":\"x\"}\n"), std::nullopt);
+  EXPECT_EQ(Tun2socksReportLine("a\n{\"level\":\"debug\"}"), std::nullopt)
+      << "one read is one line, even with several in it";
+  EXPECT_EQ(Tun2socksReportLine("\r\n\r\n"), std::nullopt);
+  EXPECT_EQ(Tun2socksReportLine(std::string_view("err\0{\"level\":\"info\"}", 21)), "err");
+}
+
+TEST(ProbeUrl, SchemePortAndPath) {
+  auto plain = SplitProbeUrl("http://example.test:8080/x");
+  ASSERT_TRUE(plain);
+  EXPECT_FALSE(plain->secure);
+  EXPECT_EQ(plain->host, "example.test");
+  EXPECT_EQ(plain->port, 8080);
+  EXPECT_EQ(plain->path, "/x");
+
+  auto bare = SplitProbeUrl("example.test/generate_204");
+  ASSERT_TRUE(bare);
+  EXPECT_TRUE(bare->secure);
+  EXPECT_EQ(bare->port, 443);
+  EXPECT_EQ(bare->path, "/generate_204");
+
+  auto secure = SplitProbeUrl("https://cp.example");
+  ASSERT_TRUE(secure);
+  EXPECT_EQ(secure->path, "/");
+  EXPECT_EQ(SplitProbeUrl("http://h:80abc/")->port, 80) << "digits up to the first non-digit";
+  EXPECT_EQ(SplitProbeUrl("http://h:x/"), std::nullopt);
+  EXPECT_EQ(SplitProbeUrl("http://h:0/"), std::nullopt);
+  EXPECT_EQ(SplitProbeUrl("http://h:70000/"), std::nullopt) << "not silently wrapped to 4464";
+  EXPECT_EQ(SplitProbeUrl("http:///path"), std::nullopt);
+}
+
+TEST(ProbeBytes, SocksConnectByNameAndReplies) {
+  EXPECT_EQ(SocksGreeting(), (std::vector<uint8_t>{5, 1, 0}));
+  const uint8_t accepted[2] = {5, 0};
+  const uint8_t wants_password[2] = {5, 2};
+  EXPECT_TRUE(SocksGreetingAccepted(accepted));
+  EXPECT_FALSE(SocksGreetingAccepted(wants_password));
+
+  const auto request = SocksConnectRequest("ab.c", 0x1F90);
+  ASSERT_TRUE(request);
+  EXPECT_EQ(*request, (std::vector<uint8_t>{5, 1, 0, 3, 4, 'a', 'b', '.', 'c', 0x1F, 0x90}));
+  EXPECT_FALSE(SocksConnectRequest(std::string(256, 'a'), 80));
+
+  const uint8_t ipv4[5] = {5, 0, 0, 1, 0};
+  const uint8_t ipv6[5] = {5, 0, 0, 4, 0};
+  const uint8_t name[5] = {5, 0, 0, 3, 7};
+  const uint8_t refused[5] = {5, 1, 0, 1, 0};
+  const uint8_t odd_type[5] = {5, 0, 0, 9, 0};
+  EXPECT_EQ(SocksConnectReplyLength(ipv4), 10u);
+  EXPECT_EQ(SocksConnectReplyLength(ipv6), 22u);
+  EXPECT_EQ(SocksConnectReplyLength(name), 14u);
+  EXPECT_EQ(SocksConnectReplyLength(refused), std::nullopt);
+  EXPECT_EQ(SocksConnectReplyLength(odd_type), std::nullopt);
+}
+
+TEST(ProbeBytes, HttpRequestAndStatusLine) {
+  ProbeTarget target{false, "h.test", 8080, "/x"};
+  EXPECT_EQ(ProbeHttpRequest("GET", target),
+            "GET /x HTTP/1.1\r\nHost: h.test:8080\r\nUser-Agent: Zelvora/1.0\r\nAccept: */*\r\n"
+            "Connection: close\r\n\r\n");
+  target = {true, "h.test", 443, "/"};
+  EXPECT_EQ(ProbeHttpRequest("HEAD", target).rfind("HEAD / HTTP/1.1\r\nHost: h.test\r\n", 0), 0u);
+
+  EXPECT_TRUE(HasHttpStatusLine("HTTP/1.1 500 Internal Server Error\r\n"));
+  EXPECT_TRUE(HasHttpStatusLine("HTTP/1.0 204 \r\n\r\n"));
+  EXPECT_FALSE(HasHttpStatusLine("HTTP/1.1 200 OK"));  // line not complete yet
+  EXPECT_FALSE(HasHttpStatusLine("SSH-2.0-OpenSSH\r\n"));
+  EXPECT_FALSE(HasHttpStatusLine("HTTP/1.1 xyz\r\n"));
+}
+
+}  // namespace

@@ -1,0 +1,270 @@
+// The process runner under Wine with the core stand-in: hidden commands, long-lived children
+// and their readers, the handover of a child record between threads, Xray's configuration test
+// and API client, the SOCKS wait, component location and the orphan cleanup.
+#include <gtest/gtest.h>
+#include <windows.h>
+#include <winsock2.h>
+// Toolhelp needs the base types above.
+#include <tlhelp32.h>
+
+#include <atomic>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <thread>
+
+#include "standin_core.h"
+#include "tunnel_log/tunnel_log_paths.h"
+#include "vpn_engine/components.h"
+#include "vpn_engine/hidden_command.h"
+
+namespace {
+
+const core_standin::UseAsCurrentFolder kUseStandin;
+
+using Clock = std::chrono::steady_clock;
+
+std::string TunnelLog() {
+  std::ifstream in(kTunnelLogPath, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// Log text written since construction.
+class LogWatch {
+ public:
+  LogWatch() : offset_(TunnelLog().size()) {}
+  std::string Since() const {
+    const std::string log = TunnelLog();
+    return log.size() >= offset_ ? log.substr(offset_) : log;
+  }
+  bool Has(const std::string& text) const { return Since().find(text) != std::string::npos; }
+
+ private:
+  size_t offset_;
+};
+
+std::string Unique(const char* what) {
+  return std::string(what) + std::to_string(::GetTickCount64()) + "_" +
+         std::to_string(::GetCurrentProcessId());
+}
+
+std::string Quoted(const std::wstring& path) { return "\"" + WideToUtf8(path) + "\""; }
+
+int CountProcessesRunning(const std::wstring& image) {
+  int count = 0;
+  UniqueHandle snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+  PROCESSENTRY32W entry{};
+  entry.dwSize = sizeof(entry);
+  for (BOOL more = ::Process32FirstW(snapshot.get(), &entry); more;
+       more = ::Process32NextW(snapshot.get(), &entry)) {
+    UniqueHandle process(
+        ::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, entry.th32ProcessID));
+    if (!process) continue;
+    wchar_t path[520] = {};
+    DWORD length = 520;
+    if (::QueryFullProcessImageNameW(process.get(), 0, path, &length) &&
+        _wcsicmp(path, image.c_str()) == 0) {
+      ++count;
+    }
+  }
+  return count;
+}
+
+// A process started directly (no pipes) that sleeps; ended by the destructor.
+class Sleeper {
+ public:
+  explicit Sleeper(const std::wstring& exe) {
+    std::wstring line = L"\"" + exe + L"\" standin-sleep 30000";
+    STARTUPINFOW startup{};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION info{};
+    // Detached: a console child ended from outside leaves Wine's console host behind, holding
+    // the test runner's output pipe.
+    if (::CreateProcessW(exe.c_str(), line.data(), nullptr, nullptr, FALSE, DETACHED_PROCESS,
+                         nullptr, nullptr, &startup, &info)) {
+      process_.reset(info.hProcess);
+      ::CloseHandle(info.hThread);
+    }
+  }
+  ~Sleeper() {
+    if (process_) ::TerminateProcess(process_.get(), 0);
+  }
+  bool Ended(DWORD wait_ms) const {
+    return ::WaitForSingleObject(process_.get(), wait_ms) == WAIT_OBJECT_0;
+  }
+  bool started() const { return process_.valid(); }
+
+ private:
+  UniqueHandle process_;
+};
+
+TEST(RunHiddenCommand, ExitCodesAndTheFailureLine) {
+  EXPECT_TRUE(RunHiddenCommand("exit /b 0", 10000));
+  const LogWatch log;
+  const std::string quiet = "exit /b 1 & rem " + Unique("quiet");
+  EXPECT_FALSE(RunHiddenCommand(quiet, 10000));
+  const std::string loud = "exit /b 1 & rem " + Unique("loud");
+  EXPECT_FALSE(RunHiddenCommand(loud, 10000, true));
+  EXPECT_FALSE(log.Has(quiet));
+  EXPECT_TRUE(log.Has("CMD exit=1: " + loud));
+  // netsh runs without the interpreter; upper case goes through it. Wine's netsh exits 0.
+  EXPECT_TRUE(RunHiddenCommand("netsh interface show interface", 10000, true));
+  EXPECT_TRUE(RunHiddenCommand("NETSH interface show interface", 10000, true));
+}
+
+TEST(RunHiddenCommand, TimeOutEndsTheWholeCommandAndLogsTwoLines) {
+  const LogWatch log;
+  const std::string command = Quoted(core_standin::XrayExe()) + " standin-sleep 20000";
+  const auto start = Clock::now();
+  EXPECT_FALSE(RunHiddenCommand(command, 500, true));
+  EXPECT_LT(Clock::now() - start, std::chrono::seconds(4));
+  EXPECT_TRUE(log.Has("CMD timeout: " + command));
+  EXPECT_TRUE(log.Has("CMD exit=1: " + command));
+  // The interpreter's child is gone with it.
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  EXPECT_EQ(CountProcessesRunning(core_standin::XrayExe()), 0);
+}
+
+TEST(ChildProcess, EmptyRecordIsNotRunningAndToleratesEverything) {
+  ChildProcess empty;
+  EXPECT_FALSE(empty.IsRunning());
+  empty.Kill();
+  empty.Close();
+  EXPECT_FALSE(empty.IsRunning());
+}
+
+TEST(ChildProcess, KillEndsAChildThatIgnoresItsPipesAtOnce) {
+  StandinCore core;
+  ASSERT_TRUE(core.Start());
+  const auto xray = core.runner().xray.Get();
+  ASSERT_TRUE(xray && xray->IsRunning());
+  const DWORD pid = xray->ProcessId();
+  UniqueHandle watch(::OpenProcess(SYNCHRONIZE, FALSE, pid));
+  const auto start = Clock::now();
+  xray->Kill();
+  EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(1000));
+  EXPECT_FALSE(xray->IsRunning());
+  EXPECT_EQ(::WaitForSingleObject(watch.get(), 2000), WAIT_OBJECT_0);
+}
+
+TEST(ChildProcess, CloseWaitsForTheGraceTimeThenTerminates) {
+  StandinCore core;
+  ASSERT_TRUE(core.Start());
+  const auto xray = core.runner().xray.Take();
+  UniqueHandle watch(::OpenProcess(SYNCHRONIZE, FALSE, xray->ProcessId()));
+  const auto start = Clock::now();
+  xray->Close();
+  const auto took = Clock::now() - start;
+  EXPECT_GE(took, std::chrono::milliseconds(1400));
+  EXPECT_LT(took, std::chrono::milliseconds(4600));
+  EXPECT_EQ(::WaitForSingleObject(watch.get(), 2000), WAIT_OBJECT_0);
+}
+
+TEST(ChildProcess, CheckingOnOneThreadWhileAnotherKillsIsSafe) {
+  for (int round = 0; round < 3; ++round) {
+    StandinCore core;
+    ASSERT_TRUE(core.Start());
+    std::atomic<bool> stop{false};
+    std::atomic<int> checks{0};
+    std::thread checker([&] {
+      while (!stop) {
+        if (auto xray = core.runner().xray.Get()) xray->IsRunning();
+        ++checks;
+      }
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    if (auto xray = core.runner().xray.Take()) xray->Kill();
+    // New processes and handles appear meanwhile; the checker must never touch them.
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    stop = true;
+    checker.join();
+    EXPECT_GT(checks.load(), 0);
+    EXPECT_EQ(core.runner().xray.Get(), nullptr);
+  }
+}
+
+TEST(CoreChildren, Tun2socksReportsWarningsOnly) {
+  const LogWatch log;
+  StandinCore core;
+  ASSERT_TRUE(LaunchTun2socks(core.runner(), core.socks_port()));
+  const auto deadline = Clock::now() + std::chrono::seconds(5);
+  while (!log.Has("[tun2socks stderr] ") && Clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  EXPECT_TRUE(
+      log.Has("[tun2socks stderr] {\"level\":\"warn\",\"msg\":\"stand-in: no adapter, idling\"}"))
+      << log.Since();
+  EXPECT_FALSE(log.Has("[tun2socks stdout]")) << "info lines are dropped";
+  EXPECT_TRUE(core.runner().tun2socks.Get()->IsRunning());
+}
+
+TEST(CoreChildren, SocksWaitSeesXrayDie) {
+  // Holding the port without listening makes the stand-in fail to bind and exit.
+  SOCKET holder = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+  const uint16_t port = FindFreeLoopbackPort();
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(port);
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ASSERT_EQ(::bind(holder, reinterpret_cast<sockaddr*>(&address), sizeof(address)), 0);
+  const LogWatch log;
+  StandinCore core("", port);
+  EXPECT_FALSE(core.Start(5000));
+  ::closesocket(holder);
+  EXPECT_TRUE(log.Has("ERROR: Xray exited while waiting for SOCKS listen"));
+  EXPECT_TRUE(log.Has("ERROR: SOCKS not listening on 127.0.0.1:" + std::to_string(port)));
+}
+
+TEST(CoreChildren, SocksWaitEndsWhenTheEngineStops) {
+  StandinCore core;
+  core.runner().running = false;
+  const auto start = Clock::now();
+  EXPECT_FALSE(WaitForSocksListen(core.runner(), core.socks_port(), 5000));
+  EXPECT_FALSE(WaitForSocksListen(core.runner(), 0, 5000));
+  EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(500));
+}
+
+TEST(XrayCommands, ConfigurationTestAndCapturedOutput) {
+  StandinCore good;
+  EXPECT_TRUE(ValidateXrayConfig(good.runner(), good.config_path()));
+  const LogWatch log;
+  StandinCore bad("standin_invalid");
+  EXPECT_FALSE(ValidateXrayConfig(bad.runner(), bad.config_path()));
+  EXPECT_TRUE(log.Has("Xray config validation failed (exit 23)"));
+
+  std::string output;
+  EXPECT_TRUE(RunXrayCaptured(good.runner(), "version", &output));
+  EXPECT_NE(output.find("Xray 1.8.24"), std::string::npos) << output;
+  EXPECT_FALSE(RunXrayCaptured(good.runner(), "standin-sleep 5000", &output))
+      << "a command past its 800 ms fails";
+
+  CoreRunner nothing;
+  EXPECT_FALSE(ValidateXrayConfig(nothing, good.config_path()));
+  EXPECT_FALSE(RunXrayCaptured(nothing, "version", &output));
+}
+
+TEST(Components, FoundInTheCurrentFolderTreeWithTheirDataFiles) {
+  const auto xray = FindXrayExecutable();
+  ASSERT_TRUE(xray);
+  EXPECT_EQ(_wcsicmp(xray->c_str(), core_standin::XrayExe().c_str()), 0);
+  CoreComponents found;
+  EXPECT_EQ(CheckComponents(false, &found), "");
+  EXPECT_EQ(_wcsicmp(found.tun2socks_path.c_str(), core_standin::Tun2socksExe().c_str()), 0);
+}
+
+TEST(OrphanCleanup, EndsOwnLeftoversAndSparesOthers) {
+  const std::filesystem::path elsewhere = L"C:\\zelvora_orphan_test";
+  std::filesystem::create_directories(elsewhere);
+  const std::filesystem::path foreign = elsewhere / L"xray.exe";
+  std::filesystem::copy_file(core_standin::XrayExe(), foreign,
+                             std::filesystem::copy_options::overwrite_existing);
+  Sleeper own(core_standin::XrayExe());
+  Sleeper other(foreign.wstring());
+  ASSERT_TRUE(own.started());
+  ASSERT_TRUE(other.started());
+  KillOrphanCoreProcesses();
+  EXPECT_TRUE(own.Ended(2000));
+  EXPECT_FALSE(other.Ended(300));
+}
+
+}  // namespace

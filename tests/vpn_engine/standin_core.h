@@ -1,0 +1,61 @@
+// The core stand-in run the way the engine runs xray.exe, on a free loopback port, for tests
+// that need a live SOCKS relay.
+#pragma once
+
+#include <windows.h>
+
+#include <chrono>
+#include <fstream>
+#include <string>
+#include <thread>
+
+#include "common/text_encoding.h"
+#include "core_standin/standin_paths.h"
+#include "vpn_engine/core_launch.h"
+#include "vpn_engine/loopback_ports.h"
+#include "vpn_engine/vpn_config_file.h"
+
+class StandinCore {
+ public:
+  // `markers` go into the configuration text (see the stand-in's switches).
+  explicit StandinCore(const std::string& markers = "", uint16_t port = 0)
+      : socks_port_(port ? port : FindFreeLoopbackPort()) {
+    runner_.components.xray_path = core_standin::XrayExe();
+    runner_.components.tun2socks_path = core_standin::Tun2socksExe();
+    runner_.running = true;
+    config_path_ = WideToUtf8(UserTempDirectory()) + "standin_" +
+                   std::to_string(::GetCurrentProcessId()) + "_" + std::to_string(counter_++) +
+                   ".json";
+    std::ofstream(config_path_, std::ios::binary)
+        << "{\"marker\": \"" << markers
+        << "\", \"inbounds\": [{\"tag\": \"in_proxy\", \"port\": " << socks_port_
+        << ", \"protocol\": \"socks\"}]}";
+  }
+  ~StandinCore() {
+    runner_.running = false;
+    if (auto xray = runner_.xray.Take()) xray->Kill();
+    if (auto tun = runner_.tun2socks.Take()) tun->Kill();
+    ::DeleteFileA(config_path_.c_str());
+  }
+
+  // Launches it and waits until the relay accepts connections.
+  bool Start(uint32_t timeout_ms = 5000) {
+    return LaunchXray(runner_, config_path_) &&
+           WaitForSocksListen(runner_, socks_port_, timeout_ms);
+  }
+
+  CoreRunner& runner() { return runner_; }
+  uint16_t socks_port() const { return socks_port_; }
+  const std::string& config_path() const { return config_path_; }
+
+ private:
+  static inline int counter_ = 0;
+  CoreRunner runner_;
+  uint16_t socks_port_;
+  std::string config_path_;
+};
+
+inline std::string ReadLogFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}

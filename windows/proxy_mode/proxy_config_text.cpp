@@ -1,0 +1,259 @@
+#include "proxy_mode/proxy_config_text.h"
+
+#include <cstdint>
+
+#include "vpn_engine/json_text.h"
+#include "vpn_engine/text_patterns.h"
+
+namespace zelvora {
+namespace {
+
+using config_text::FindLiteral;
+using config_text::IsDigit;
+using config_text::kNone;
+using config_text::Piece;
+using config_text::SkipPatternSpaces;
+using config_text::ValueKind;
+
+constexpr char kStatsTemplate[] = "\n  \"stats\": {},";
+constexpr char kPolicyTemplate[] =
+    "\n  \"policy\": {\n    \"system\": {\n      \"statsInboundUplink\": true,\n"
+    "      \"statsInboundDownlink\": true,\n      \"statsOutboundUplink\": true,\n"
+    "      \"statsOutboundDownlink\": true\n    }\n  },";
+
+// Digits as a port number; 0 for anything outside 1..65535 (long runs included).
+uint16_t PortFromDigits(std::string_view digits) {
+  if (digits.empty() || digits.size() > 5) return 0;
+  uint32_t value = 0;
+  for (char c : digits) value = value * 10 + static_cast<uint32_t>(c - '0');
+  return value >= 1 && value <= 65535 ? static_cast<uint16_t>(value) : 0;
+}
+
+// `<literal>\s*:\s*` at `pos`: the position after it, or kNone.
+size_t AfterKeyColon(std::string_view text, size_t pos, std::string_view literal, bool icase) {
+  if (!config_text::LiteralAt(text, pos, literal, icase)) return kNone;
+  size_t at = SkipPatternSpaces(text, pos + literal.size());
+  if (at >= text.size() || text[at] != ':') return kNone;
+  return SkipPatternSpaces(text, at + 1);
+}
+
+// Digit run at `pos` (the `(\d+)` capture): its end, or `pos` when there is none.
+size_t DigitsEnd(std::string_view text, size_t pos) {
+  while (pos < text.size() && IsDigit(text[pos])) ++pos;
+  return pos;
+}
+
+// Next `<literal>\s*:\s*(\d+)` at or after `from`: the capture's bounds.
+std::optional<std::pair<size_t, size_t>> NextNumberAfter(std::string_view text, size_t from,
+                                                         std::string_view literal) {
+  for (size_t pos = FindLiteral(text, literal, from, false); pos != kNone;
+       pos = FindLiteral(text, literal, pos + 1, false)) {
+    const size_t value = AfterKeyColon(text, pos, literal, false);
+    if (value == kNone) continue;
+    const size_t end = DigitsEnd(text, value);
+    if (end > value) return std::make_pair(value, end);
+  }
+  return std::nullopt;
+}
+
+// One sweep pattern over the whole text, replacing as it goes.
+bool SweepOne(std::string* config, std::string_view literal, bool force,
+              const LoopbackPortProbe& ports) {
+  bool changed = false;
+  size_t from = 0;
+  while (auto capture = NextNumberAfter(*config, from, literal)) {
+    const auto [begin, end] = *capture;
+    from = end;
+    const uint16_t port = PortFromDigits(std::string_view(*config).substr(begin, end - begin));
+    if (port == 0) continue;
+    if (!force && ports.is_free(port)) continue;
+    const uint16_t replacement = ports.find_free();
+    if (replacement == 0) continue;
+    const std::string digits = std::to_string(replacement);
+    config->replace(begin, end - begin, digits);
+    from = begin + digits.size();
+    changed = true;
+  }
+  return changed;
+}
+
+}  // namespace
+
+bool ProxyConfigLooksBalanced(std::string_view config) {
+  long braces = 0;
+  long brackets = 0;
+  bool in_string = false;
+  bool escaped = false;
+  for (char c : config) {
+    if (escaped) {
+      escaped = false;
+    } else if (c == '\\') {
+      escaped = true;
+    } else if (c == '"') {
+      in_string = !in_string;
+    } else if (!in_string) {
+      if (c == '{') ++braces;
+      if (c == '}' && --braces < 0) return false;
+      if (c == '[') ++brackets;
+      if (c == ']' && --brackets < 0) return false;
+    }
+  }
+  return braces == 0 && brackets == 0 && !in_string;
+}
+
+uint16_t ProxySocksPort(std::string_view config) {
+  using Search = config_text::GapSearch;
+  const Piece port{"\"port\"", ValueKind::kDigits};
+  const Piece anchors[] = {
+      {"\"tag\"", ValueKind::kQuotedOneOf, {"in_proxy"}},
+      {"\"protocol\"", ValueKind::kQuotedOneOf, {"socks"}},
+      {"\"inbounds\"", ValueKind::kNone},
+  };
+  for (const Piece& anchor : anchors) {
+    const auto match =
+        config_text::FirstGapMatch(config, anchor, kNone, port, Search::CaptureFrom::kTail);
+    if (!match) continue;
+    const uint16_t value = PortFromDigits(match->Capture(config));
+    return value != 0 ? value : kProxyDefaultSocksPort;
+  }
+  return kProxyDefaultSocksPort;
+}
+
+bool SweepLoopbackPorts(std::string* config, bool force, const LoopbackPortProbe& ports) {
+  const bool ports_changed = SweepOne(config, "\"port\"", force, ports);
+  const bool addresses_changed = SweepOne(config, "127.0.0.1", force, ports);
+  return ports_changed || addresses_changed;
+}
+
+bool InsertStatsAndPolicy(std::string* config) {
+  bool inserted = false;
+  if (config->find("\"stats\"") == std::string::npos) {
+    inserted |= config_text::InsertAfterFirstBrace(*config, kStatsTemplate);
+  }
+  if (config->find("\"policy\"") == std::string::npos) {
+    inserted |= config_text::InsertAfterFirstBrace(*config, kPolicyTemplate);
+  }
+  return inserted;
+}
+
+bool HasApiMember(std::string_view config) {
+  for (size_t pos = FindLiteral(config, "\"api\"", 0, false); pos != kNone;
+       pos = FindLiteral(config, "\"api\"", pos + 1, false)) {
+    if (AfterKeyColon(config, pos, "\"api\"", false) != kNone) return true;
+  }
+  return false;
+}
+
+void InsertApiMember(std::string* config, uint16_t port) {
+  const std::string body =
+      "\n  \"api\": {\n    \"tag\": \"api\",\n    \"listen\": \"127.0.0.1:" + std::to_string(port) +
+      "\",\n    \"services\": [\"HandlerService\", \"StatsService\", "
+      "\"LoggerService\"]\n  }";
+  const std::string_view text(*config);
+  for (size_t pos = FindLiteral(text, "\"log\"", 0, false); pos != kNone;
+       pos = FindLiteral(text, "\"log\"", pos + 1, false)) {
+    const size_t open = AfterKeyColon(text, pos, "\"log\"", false);
+    if (open == kNone || open >= text.size() || text[open] != '{') continue;
+    // The first "log" object decides; one that never closes falls back to the top.
+    const size_t close = config_text::FindMatchingCloser(text, open);
+    if (close == kNone) break;
+    size_t at = close + 1;
+    while (at < text.size() && config_text::IsJsonBlank(text[at])) ++at;
+    config->insert(at, "," + body);
+    return;
+  }
+  config_text::InsertAfterFirstBrace(*config, body + ",");
+}
+
+std::optional<std::string> ApiAddressInConfig(std::string_view config) {
+  for (size_t pos = FindLiteral(config, "\"api\"", 0, true); pos != kNone;
+       pos = FindLiteral(config, "\"api\"", pos + 1, true)) {
+    const size_t open = AfterKeyColon(config, pos, "\"api\"", true);
+    if (open == kNone || open >= config.size() || config[open] != '{') continue;
+    const size_t close = config.find('}', open + 1);
+    if (close == std::string_view::npos) continue;
+    const std::string_view block = config.substr(open + 1, close - open - 1);
+    auto quoted = [&](std::string_view key) -> std::optional<std::string> {
+      config_text::PieceFinder finder(block, Piece{key, ValueKind::kQuotedText, {}, true});
+      const auto match = finder.FindFrom(0);
+      if (!match) return std::nullopt;
+      return std::string(
+          block.substr(match->capture_begin, match->capture_end - match->capture_begin));
+    };
+    std::optional<std::string> host = quoted("\"listen\"");
+    if (!host) host = quoted("\"address\"");
+    config_text::PieceFinder ports(block, Piece{"\"port\"", ValueKind::kDigits, {}, true});
+    std::optional<std::string> port;
+    if (const auto match = ports.FindFrom(0)) {
+      port = std::string(
+          block.substr(match->capture_begin, match->capture_end - match->capture_begin));
+    }
+    if (host && host->find(':') != std::string::npos) return host;
+    if (host) return *host + ":" + port.value_or("");
+    if (port) return "127.0.0.1:" + *port;
+    return std::nullopt;
+  }
+  return std::nullopt;
+}
+
+std::vector<std::pair<std::string, int64_t>> ParseProxyStats(std::string_view output) {
+  std::vector<std::pair<std::string, int64_t>> stats;
+  size_t pos = 0;
+  while ((pos = output.find("\"name\"", pos)) != std::string_view::npos) {
+    pos += 6;
+    const size_t open = output.find('"', pos);
+    if (open == std::string_view::npos) break;
+    const size_t close = output.find('"', open + 1);
+    if (close == std::string_view::npos) break;
+    std::string name(output.substr(open + 1, close - open - 1));
+    pos = close + 1;
+    // A counter the core reports without a value (it leaves zeros out) must not take the next
+    // counter's value: a "value" past the next "name" belongs to that one.
+    const size_t value_key = output.find("\"value\"", pos);
+    const size_t next_name = output.find("\"name\"", pos);
+    if (value_key == std::string_view::npos || next_name < value_key) {
+      stats.emplace_back(std::move(name), 0);
+      continue;
+    }
+    const size_t colon = output.find(':', value_key + 7);
+    if (colon == std::string_view::npos) break;
+    size_t end = colon + 1;
+    while (end < output.size() && output[end] != ',' && output[end] != '}') ++end;
+    // Blanks and quotes around the number are allowed; anything else leaves it at 0.
+    int64_t value = 0;
+    bool negative = false;
+    size_t at = colon + 1;
+    while (at < end && (config_text::IsPatternSpace(output[at]) || output[at] == '"')) ++at;
+    if (at < end && output[at] == '-') {
+      negative = true;
+      ++at;
+    }
+    while (at < end && IsDigit(output[at]) && value <= (INT64_MAX - 9) / 10) {
+      value = value * 10 + (output[at] - '0');
+      ++at;
+    }
+    stats.emplace_back(std::move(name), negative ? -value : value);
+    pos = end;
+  }
+  return stats;
+}
+
+void SumProxyTraffic(const std::vector<std::pair<std::string, int64_t>>& stats, uint64_t* uplink,
+                     uint64_t* downlink) {
+  uint64_t up = 0;
+  uint64_t down = 0;
+  for (const auto& [name, value] : stats) {
+    // With inbound statistics on, the core reports every byte twice (on the way in and on the
+    // way out); the outbounds alone carry the traffic once. The API's own outbound is not
+    // traffic of the user's.
+    if (name.rfind("outbound>>>", 0) != 0 || name.rfind("outbound>>>api>>>", 0) == 0) continue;
+    // Counters are totals; a negative value is not a count and adds nothing.
+    const uint64_t amount = value > 0 ? static_cast<uint64_t>(value) : 0;
+    if (name.find("uplink") != std::string::npos) up += amount;
+    if (name.find("downlink") != std::string::npos) down += amount;
+  }
+  if (uplink) *uplink = up;
+  if (downlink) *downlink = down;
+}
+
+}  // namespace zelvora

@@ -1,0 +1,52 @@
+// Proxy mode's reading and amending of the configuration text (no Win32). The text is never
+// parsed as a document; every search here is a single forward pass without recursion, so long
+// routing lists cannot exhaust a thread's stack.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "vpn_engine/config_injection.h"
+
+namespace zelvora {
+
+constexpr uint16_t kProxyDefaultSocksPort = 10807;
+
+// Brackets and quotes balance: '{'/'}' and '['/']' never close more than they opened and all
+// close by the end, strings (with backslash escapes) end, brackets inside strings do not count.
+bool ProxyConfigLooksBalanced(std::string_view config);
+
+// The local SOCKS port: the first "port" after the "in_proxy" tag, else after a "socks"
+// protocol, else after "inbounds"; the first of those that exists decides. 10807 when none
+// exists or its number is not a port.
+uint16_t ProxySocksPort(std::string_view config);
+
+// Moves ports to free loopback ports: every "port": N, then every 127.0.0.1:N, in order. Without
+// `force` only ports that cannot be bound now move; with it every port in range does. True when
+// anything was replaced.
+bool SweepLoopbackPorts(std::string* config, bool force, const LoopbackPortProbe& ports);
+
+// Inserts empty "stats" and the outbound-counting "policy" at the top when missing; true when
+// anything was inserted.
+bool InsertStatsAndPolicy(std::string* config);
+
+// True when the text already names an "api" member.
+bool HasApiMember(std::string_view config);
+// Adds the API member listening on 127.0.0.1:`port`: after the "log" object when there is one,
+// else first in the top object.
+void InsertApiMember(std::string* config, uint16_t port);
+
+// The API endpoint the text's "api" block names as host:port, if any.
+std::optional<std::string> ApiAddressInConfig(std::string_view config);
+
+// Name/value pairs of an "api statsquery" output.
+std::vector<std::pair<std::string, int64_t>> ParseProxyStats(std::string_view output);
+// Sums of the outbound counters whose names contain "uplink" and "downlink".
+void SumProxyTraffic(const std::vector<std::pair<std::string, int64_t>>& stats, uint64_t* uplink,
+                     uint64_t* downlink);
+
+}  // namespace zelvora

@@ -1,0 +1,34 @@
+// The user's system proxy (WinINet per-connection settings of the LAN connection).
+#pragma once
+
+#include <windows.h>
+// PROXY_TYPE_* flags of the state below.
+#include <wininet.h>
+
+#include <cstdint>
+#include <string>
+
+namespace zelvora {
+
+// The texts handed to WinINet; the caller keeps them for as long as the proxy is set.
+struct SystemProxyTexts {
+  std::wstring server;  // "socks=<host>:<port>"
+  std::wstring bypass;  // local and private ranges
+};
+
+SystemProxyTexts ProxyTextsFor(const std::string& host, uint16_t port);
+
+// Points the system proxy at `texts`; false when WinINet refuses.
+bool SetSystemProxy(const SystemProxyTexts& texts);
+// Leaves the connection direct (an earlier proxy of the user's is not restored).
+bool ClearSystemProxy();
+
+// What WinINet reports for the LAN connection now.
+struct SystemProxyState {
+  DWORD flags = 0;
+  std::wstring server;
+  std::wstring bypass;
+};
+bool ReadSystemProxy(SystemProxyState* state);
+
+}  // namespace zelvora
