@@ -7,6 +7,7 @@
 
 #include "vpn_engine/child_output.h"
 #include "vpn_engine/component_rules.h"
+#include "vpn_engine/engine_stats.h"
 #include "vpn_engine/hidden_command_line.h"
 #include "vpn_engine/probe_request.h"
 
@@ -145,6 +146,24 @@ TEST(ProbeBytes, HttpRequestAndStatusLine) {
   EXPECT_FALSE(HasHttpStatusLine("HTTP/1.1 200 OK"));  // line not complete yet
   EXPECT_FALSE(HasHttpStatusLine("SSH-2.0-OpenSSH\r\n"));
   EXPECT_FALSE(HasHttpStatusLine("HTTP/1.1 xyz\r\n"));
+}
+
+TEST(EngineStats, SumsTheProxyOutboundCounters) {
+  const auto totals = ParseEngineStats(R"({"stat": [
+      {"name": "outbound>>>proxy>>>traffic>>>uplink", "value": 10},
+      {"name": "outbound>>>proxy>>>traffic>>>uplink", "value": 5},
+      {"name": "outbound>>>direct>>>traffic>>>downlink", "value": 999},
+      {"name": "outbound>>>proxy>>>traffic>>>downlink"},
+      {"value": 7, "name": "outbound>>>proxy>>>traffic>>>downlink"}
+  ]})");
+  EXPECT_EQ(totals.uplink, 15u);
+  EXPECT_EQ(totals.downlink, 7u);
+  EXPECT_EQ(ParseEngineStats(R"({"stat": []})").uplink, 0u);
+  EXPECT_EQ(ParseEngineStats("failed to dial").downlink, 0u);
+  // A runaway number must not end the statistics thread.
+  const auto huge = ParseEngineStats(
+      R"({"stat": [{"name": "outbound>>>proxy>>>traffic>>>uplink", "value": 123456789012345678901234567890}]})");
+  EXPECT_EQ(huge.uplink, static_cast<uint64_t>(INT64_MAX));
 }
 
 }  // namespace

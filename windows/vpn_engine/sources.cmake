@@ -10,6 +10,7 @@ list(APPEND ZELVORA_PORTABLE_SOURCES
   ${CMAKE_CURRENT_LIST_DIR}/hidden_command_line.cpp
   ${CMAKE_CURRENT_LIST_DIR}/component_rules.cpp
   ${CMAKE_CURRENT_LIST_DIR}/probe_request.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/engine_stats.cpp
 )
 list(APPEND ZELVORA_WIN32_SOURCES
   ${CMAKE_CURRENT_LIST_DIR}/server_resolve.cpp
