@@ -11,13 +11,14 @@ scripts/install-deps.sh
 echo "Building the plug-in, the SDK stand-in, the console and the reference service..."
 cmake --preset windows -B "$build" >/dev/null
 cmake --build "$build" -j "$(nproc)" --target zelvora_vless_windows_plugin channel_console \
-  zelvora_tunnel_service tunnel_service_ctl >/dev/null
+  zelvora_tunnel_service tunnel_service_ctl core_standin_xray core_standin_tun2socks >/dev/null
 
 prefix="$PWD/$build/wineprefix"
 bin="$PWD/$build/bin"
 run() { scripts/wine-run.sh "$prefix" "$@"; }
 cleanup() {
   run "$bin/tunnel_service_ctl.exe" delete >/dev/null 2>&1 || true
+  [ -n "${web_pid:-}" ] && kill "$web_pid" 2>/dev/null
   scripts/wine-prefix.sh "$prefix" stop
 }
 trap cleanup EXIT
@@ -27,6 +28,14 @@ run "$bin/tunnel_service_ctl.exe" delete >/dev/null 2>&1 || true
 session() {
   python3 scripts/console_session.py "tools/channel_console/demo/$1" "${@:2}" -- \
     scripts/wine-run.sh "$prefix" "$bin/channel_console.exe"
+}
+# The console looks for the core in an "xray" folder beside its working folder; the stand-in
+# core (a counting SOCKS relay) lives there.
+session_with_core() {
+  local here=$PWD
+  (cd "$bin/core_standin" && python3 "$here/scripts/console_session.py" \
+    "$here/tools/channel_console/demo/$1" "${@:2}" -- \
+    "$here/scripts/wine-run.sh" "$prefix" "$bin/channel_console.exe")
 }
 
 echo
@@ -49,6 +58,14 @@ run reg add "$demo_key" /v DisplayVersion /d "2.4.1" /f >/dev/null 2>&1
 run reg add "$demo_key" /v DisplayIcon /d "$demo_exe,0" /f >/dev/null 2>&1
 session installed_apps.jsonl "$@"
 run reg delete "$demo_key" /f >/dev/null 2>&1 || true
+
+echo
+echo "######## 4. Proxy-only mode in process (no tunnel service; the core is a test stand-in)"
+run "$bin/tunnel_service_ctl.exe" delete >/dev/null 2>&1 || true
+python3 -m http.server 18080 --bind 127.0.0.1 >/dev/null 2>&1 &
+web_pid=$!
+echo "   (a local web page on 127.0.0.1:18080 is the delay target)"
+session_with_core proxy_only.jsonl "$@"
 
 echo
 echo "The plug-in's log: $prefix/drive_c/ProgramData/Zelvora/logs/tunnel.log"
