@@ -1,0 +1,44 @@
+// What comes back from outside programs and the app into proxy mode and the probes: the
+// core's statistics output, tun2socks log blocks, SOCKS replies, probe URLs and the
+// configuration text proxy mode amends.
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "proxy_mode/proxy_config_text.h"
+#include "vpn_engine/child_output.h"
+#include "vpn_engine/engine_stats.h"
+#include "vpn_engine/probe_request.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  const std::string_view text(reinterpret_cast<const char*>(data), size);
+
+  ParseEngineStats(text);
+  uint64_t up = 0;
+  uint64_t down = 0;
+  zelvora::SumProxyTraffic(zelvora::ParseProxyStats(text), &up, &down);
+  Tun2socksReportLine(text);
+  HasHttpStatusLine(text);
+
+  if (size >= 5) {
+    SocksGreetingAccepted(data);
+    SocksConnectReplyLength(data);
+  }
+  if (const auto target = SplitProbeUrl(text)) {
+    ProbeHttpRequest("GET", *target);
+    SocksConnectRequest(target->host, target->port);
+  }
+
+  if (zelvora::ProxyConfigLooksBalanced(text)) {
+    std::string config(text);
+    zelvora::ProxySocksPort(config);
+    const LoopbackPortProbe ports{[](uint16_t port) { return port % 3 != 0; },
+                                  [] { return uint16_t{20000}; }};
+    zelvora::SweepLoopbackPorts(&config, size % 2 == 0, ports);
+    zelvora::InsertStatsAndPolicy(&config);
+    if (!zelvora::HasApiMember(config)) zelvora::InsertApiMember(&config, 10085);
+    zelvora::ApiAddressInConfig(config);
+  }
+  return 0;
+}
