@@ -9,6 +9,7 @@
 #include <thread>
 #include <vector>
 
+#include "common/winsock_session.h"
 #include "tunnel_log/tunnel_log.h"
 #include "vpn_engine/component_rules.h"
 #include "vpn_engine/xray_core_contract.h"
@@ -156,8 +157,8 @@ bool RunXrayCaptured(CoreRunner& runner, const std::string& arguments, std::stri
 
 bool WaitForSocksListen(CoreRunner& runner, uint16_t port, uint32_t timeout_ms) {
   if (port == 0) return false;
-  WSADATA data{};
-  if (::WSAStartup(MAKEWORD(2, 2), &data) != 0) {
+  WinsockSession winsock;
+  if (!winsock.started()) {
     TunnelLogWrite("ERROR: WSAStartup failed while waiting for SOCKS");
     return false;
   }
@@ -192,7 +193,6 @@ bool WaitForSocksListen(CoreRunner& runner, uint16_t port, uint32_t timeout_ms) 
     }
     if (!WaitWhileRunning(runner.running, kSocksPollMs)) break;
   }
-  ::WSACleanup();
   if (ready) return runner.running;
   TunnelLogWrite("ERROR: SOCKS not listening on 127.0.0.1:" + std::to_string(port));
   return false;

@@ -7,6 +7,7 @@
 #include <chrono>
 
 #include "common/text_encoding.h"
+#include "common/winsock_session.h"
 #include "vpn_engine/probe_request.h"
 #include "vpn_engine/probe_stream.h"
 
@@ -14,23 +15,6 @@ namespace {
 
 constexpr uint32_t kProbeTimeoutMs = 5000;
 constexpr size_t kMaxResponseHead = 64 * 1024;
-
-class WinsockSession {
- public:
-  WinsockSession() {
-    WSADATA data{};
-    started_ = ::WSAStartup(MAKEWORD(2, 2), &data) == 0;
-  }
-  ~WinsockSession() {
-    if (started_) ::WSACleanup();
-  }
-  WinsockSession(const WinsockSession&) = delete;
-  WinsockSession& operator=(const WinsockSession&) = delete;
-  bool started() const { return started_; }
-
- private:
-  bool started_ = false;
-};
 
 bool OpenSocksTunnel(ProbeSocket& socket, const ProbeTarget& target) {
   const auto greeting = SocksGreeting();

@@ -3,25 +3,9 @@
 #include <winsock2.h>
 #include <ws2tcpip.h>
 
+#include "common/winsock_session.h"
+
 namespace {
-
-// One Winsock start per use, undone on every path.
-class WinsockSession {
- public:
-  WinsockSession() {
-    WSADATA data{};
-    started_ = ::WSAStartup(MAKEWORD(2, 2), &data) == 0;
-  }
-  ~WinsockSession() {
-    if (started_) ::WSACleanup();
-  }
-  WinsockSession(const WinsockSession&) = delete;
-  WinsockSession& operator=(const WinsockSession&) = delete;
-  bool started() const { return started_; }
-
- private:
-  bool started_ = false;
-};
 
 class TcpSocket {
  public:

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 
+#include "common/winsock_session.h"
 #include "vpn_engine/config_inspection.h"
 #include "vpn_engine/text_patterns.h"
 
@@ -11,8 +12,8 @@ std::vector<std::string> ResolveServerIPv4(const std::string& host) {
   if (host.empty()) return {};
   if (config_text::IsDottedQuad(host)) return {host};
 
-  WSADATA data{};
-  if (::WSAStartup(MAKEWORD(2, 2), &data) != 0) return {};
+  WinsockSession winsock;
+  if (!winsock.started()) return {};
   std::vector<std::string> addresses;
   addrinfo hints{};
   hints.ai_family = AF_INET;
@@ -30,6 +31,5 @@ std::vector<std::string> ResolveServerIPv4(const std::string& host) {
     }
     ::freeaddrinfo(results);
   }
-  ::WSACleanup();
   return addresses;
 }
