@@ -237,6 +237,9 @@ TEST(XrayCommands, ConfigurationTestAndCapturedOutput) {
   EXPECT_NE(output.find("Xray 1.8.24"), std::string::npos) << output;
   EXPECT_FALSE(RunXrayCaptured(good.runner(), "standin-sleep 5000", &output))
       << "a command past its 800 ms fails";
+  // Far more than a pipe buffer holds: read while the core writes, or it could never finish.
+  EXPECT_TRUE(RunXrayCaptured(good.runner(), "standin-print 200000", &output));
+  EXPECT_GE(output.size(), 200000u);
 
   CoreRunner nothing;
   EXPECT_FALSE(ValidateXrayConfig(nothing, good.config_path()));

@@ -10,6 +10,7 @@
 #include "common/text_encoding.h"
 #include "proxy_mode/proxy_config_text.h"
 #include "proxy_mode/xray_locate.h"
+#include "vpn_engine/captured_command.h"
 #include "vpn_engine/config_injection.h"
 #include "vpn_engine/data_path_probe.h"
 #include "vpn_engine/loopback_ports.h"
@@ -25,7 +26,6 @@ namespace fs = std::filesystem;
 constexpr auto kSettleTime = std::chrono::milliseconds(500);
 constexpr auto kWatchInterval = std::chrono::milliseconds(500);
 constexpr DWORD kApiCommandTimeoutMs = 3000;
-constexpr DWORD kApiReadChunk = 4095;
 constexpr uint32_t kHeadProbeTimeoutMs = 8000;
 constexpr auto kDelayInstanceStartup = std::chrono::milliseconds(350 + 850);
 constexpr DWORD kDelayInstanceExitWaitMs = 3000;
@@ -386,63 +386,13 @@ bool XrayService::RunXrayApiCommand(const std::string& arguments, std::string* o
   const fs::path xray = XrayPath();
   std::error_code error;
   if (xray.empty() || !fs::exists(xray, error)) return false;
-  SECURITY_ATTRIBUTES security{};
-  security.nLength = sizeof(security);
-  security.bInheritHandle = TRUE;
-  HANDLE read_raw = nullptr;
-  HANDLE write_raw = nullptr;
-  if (!::CreatePipe(&read_raw, &write_raw, &security, 0)) return false;
-  UniqueHandle read(read_raw);
-  UniqueHandle write(write_raw);
-  ::SetHandleInformation(read.get(), HANDLE_FLAG_INHERIT, 0);
-  STARTUPINFOA startup{};
-  startup.cb = sizeof(startup);
-  startup.dwFlags = STARTF_USESTDHANDLES | STARTF_USESHOWWINDOW;
-  startup.wShowWindow = SW_HIDE;
-  startup.hStdOutput = write.get();
-  startup.hStdError = write.get();
-  const std::string line_text = xray_core::ApiCommandLine(NarrowPath(xray.wstring()), arguments);
-  std::vector<char> line(line_text.begin(), line_text.end());
-  line.push_back('\0');
-  const std::string folder = NarrowPath(xray.parent_path().wstring());
-  PROCESS_INFORMATION info{};
-  if (!::CreateProcessA(nullptr, line.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr,
-                        folder.empty() ? nullptr : folder.c_str(), &startup, &info)) {
+  CapturedCommand run;
+  if (!RunCapturedCommand(xray_core::ApiCommandLine(NarrowPath(xray.wstring()), arguments),
+                          NarrowPath(xray.parent_path().wstring()), kApiCommandTimeoutMs, &run)) {
     return false;
   }
-  UniqueHandle process(info.hProcess);
-  UniqueHandle thread(info.hThread);
-  write.reset();
-  std::string text;
-  char buffer[kApiReadChunk];
-  const ULONGLONG deadline = ::GetTickCount64() + kApiCommandTimeoutMs;
-  for (;;) {
-    DWORD available = 0;
-    const bool pipe_ok =
-        ::PeekNamedPipe(read.get(), nullptr, 0, nullptr, &available, nullptr) != FALSE;
-    if (pipe_ok && available > 0) {
-      DWORD got = 0;
-      if (::ReadFile(read.get(), buffer, kApiReadChunk, &got, nullptr) && got > 0) {
-        text.append(buffer, got);
-        continue;
-      }
-    }
-    const bool exited = ::WaitForSingleObject(process.get(), 0) == WAIT_OBJECT_0;
-    if (exited && (!pipe_ok || available == 0)) {
-      // One last look: the child may have written just before it ended.
-      if (::PeekNamedPipe(read.get(), nullptr, 0, nullptr, &available, nullptr) && available > 0) {
-        continue;
-      }
-      break;
-    }
-    if (::GetTickCount64() >= deadline) {
-      Say("RunXrayApiCommand: Timeout waiting for command: " + arguments);
-      ::TerminateProcess(process.get(), 1);
-      break;
-    }
-    ::WaitForSingleObject(process.get(), 10);
-  }
-  if (output) *output = std::move(text);
+  if (run.timed_out) Say("RunXrayApiCommand: Timeout waiting for command: " + arguments);
+  if (output) *output = std::move(run.output);
   return true;
 }
 

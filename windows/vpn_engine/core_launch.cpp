@@ -11,13 +11,13 @@
 
 #include "common/winsock_session.h"
 #include "tunnel_log/tunnel_log.h"
+#include "vpn_engine/captured_command.h"
 #include "vpn_engine/component_rules.h"
 #include "vpn_engine/xray_core_contract.h"
 
 namespace {
 
 constexpr DWORD kCaptureTimeoutMs = 800;
-constexpr DWORD kCaptureChunk = 4095;
 constexpr DWORD kValidateTerminateWaitMs = 3000;
 constexpr int kSocketTimeoutMs = 200;
 constexpr uint32_t kSocksPollMs = 100;
@@ -113,46 +113,13 @@ bool ValidateXrayConfig(CoreRunner& runner, const std::string& config_path) {
 bool RunXrayCaptured(CoreRunner& runner, const std::string& arguments, std::string* output) {
   const std::wstring& xray = runner.components.xray_path;
   if (xray.empty()) return false;
-  SECURITY_ATTRIBUTES security{};
-  security.nLength = sizeof(security);
-  security.bInheritHandle = TRUE;
-  HANDLE read_raw = nullptr;
-  HANDLE write_raw = nullptr;
-  if (!::CreatePipe(&read_raw, &write_raw, &security, 0)) return false;
-  UniqueHandle read(read_raw);
-  UniqueHandle write(write_raw);
-  if (!::SetHandleInformation(read.get(), HANDLE_FLAG_INHERIT, 0)) return false;
-
-  STARTUPINFOA startup{};
-  startup.cb = sizeof(startup);
-  startup.dwFlags = STARTF_USESTDHANDLES | STARTF_USESHOWWINDOW;
-  startup.wShowWindow = SW_HIDE;
-  startup.hStdOutput = write.get();
-  startup.hStdError = write.get();
-  std::vector<char> line = MutableLine(xray_core::ApiCommandLine(NarrowPath(xray), arguments));
-  PROCESS_INFORMATION info{};
-  if (!::CreateProcessA(nullptr, line.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr,
-                        nullptr, &startup, &info)) {
+  CapturedCommand run;
+  if (!RunCapturedCommand(xray_core::ApiCommandLine(NarrowPath(xray), arguments), "",
+                          kCaptureTimeoutMs, &run)) {
     return false;
   }
-  UniqueHandle process(info.hProcess);
-  UniqueHandle thread(info.hThread);
-  write.reset();
-  bool timed_out = false;
-  if (::WaitForSingleObject(process.get(), kCaptureTimeoutMs) != WAIT_OBJECT_0) {
-    ::TerminateProcess(process.get(), 1);
-    timed_out = true;
-  }
-  std::string text;
-  char buffer[kCaptureChunk + 1];
-  DWORD available = 0;
-  while (::PeekNamedPipe(read.get(), nullptr, 0, nullptr, &available, nullptr) && available > 0) {
-    DWORD got = 0;
-    if (!::ReadFile(read.get(), buffer, kCaptureChunk, &got, nullptr) || got == 0) break;
-    text.append(buffer, strnlen(buffer, got));
-  }
-  if (output) *output = std::move(text);
-  return !timed_out;
+  if (output) *output = std::move(run.output);
+  return !run.timed_out;
 }
 
 bool WaitForSocksListen(CoreRunner& runner, uint16_t port, uint32_t timeout_ms) {
