@@ -28,7 +28,7 @@ using flutter::EncodableValue;
 void TidewirePlugin::HandleMethodCall(const flutter::MethodCall<EncodableValue>& call,
                                       std::unique_ptr<EncodableResult> result) {
   // Taken here, on the platform thread, so the destructor (same thread) never misses a worker.
-  const auto Lease = [this] { return std::make_shared<WorkerLease>(this); };
+  const auto new_lease = [this] { return std::make_shared<WorkerLease>(this); };
   try {
     const std::string& method = call.method_name();
     const EncodableMap* args = ArgumentMap(call.arguments());
@@ -68,7 +68,7 @@ void TidewirePlugin::HandleMethodCall(const flutter::MethodCall<EncodableValue>&
       const bool proxy_only = GetOptionalBoolArg(*args, "proxy_only");
       RunDetachedWorker(restart ? "RestartWorker" : "StartWorker", "START_FAILED",
                         std::move(result),
-                        [this, lease = Lease(), restart, config = std::move(config),
+                        [this, lease = new_lease(), restart, config = std::move(config),
                          proxy_only](SharedResult shared) mutable {
                           if (restart) {
                             RestartWorker(this, std::move(config), proxy_only, shared);
@@ -78,8 +78,9 @@ void TidewirePlugin::HandleMethodCall(const flutter::MethodCall<EncodableValue>&
                         });
     } else if (method == "stopVless") {
       LogMessage("stopVless called");
-      RunDetachedWorker("StopWorker", "START_FAILED", std::move(result),
-                        [this, lease = Lease()](SharedResult shared) { StopWorker(this, shared); });
+      RunDetachedWorker(
+          "StopWorker", "START_FAILED", std::move(result),
+          [this, lease = new_lease()](SharedResult shared) { StopWorker(this, shared); });
     } else if (method == "getVpnTunnelState") {
       HandleGetVpnTunnelState(*result);
     } else if (method == "getServerDelay") {
@@ -109,7 +110,7 @@ void TidewirePlugin::HandleMethodCall(const flutter::MethodCall<EncodableValue>&
         return;
       }
       RunDetachedWorker("getConnectedServerDelay", "START_FAILED", std::move(result),
-                        [this, lease = Lease(), url](SharedResult shared) {
+                        [this, lease = new_lease(), url](SharedResult shared) {
                           shared->Success(EncodableValue(MeasureConnectedServerDelay(url)));
                         });
     } else if (method == "getCoreVersion") {
