@@ -11,6 +11,7 @@ have_cmd cmake || need+=(cmake)
 have_cmd ninja || need+=(ninja-build)
 have_cmd clang++ || need+=(clang)
 have_cmd python3 || need+=(python3)
+have_cmd openssl || need+=(openssl)
 [ -d /usr/src/googletest/googletest ] || need+=(googletest)
 ls /usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a >/dev/null 2>&1 ||
   need+=(libclang-rt-dev)

@@ -82,6 +82,13 @@ bool ServerCertificateTrusted(CtxtHandle* context, const std::wstring& host) {
     return false;
   }
   std::unique_ptr<const CERT_CHAIN_CONTEXT, ChainFree> chain(chain_raw);
+  // The chain itself must be sound too. Windows' SSL policy below refuses these as well, but
+  // not every implementation of it does (Wine's accepts a chain that ends in an unknown root).
+  constexpr DWORD kChainErrors = CERT_TRUST_IS_UNTRUSTED_ROOT | CERT_TRUST_IS_PARTIAL_CHAIN |
+                                 CERT_TRUST_IS_NOT_TIME_VALID | CERT_TRUST_IS_NOT_SIGNATURE_VALID |
+                                 CERT_TRUST_IS_REVOKED | CERT_TRUST_IS_NOT_VALID_FOR_USAGE |
+                                 CERT_TRUST_IS_CYCLIC;
+  if ((chain->TrustStatus.dwErrorStatus & kChainErrors) != 0) return false;
   std::wstring name = host;
   SSL_EXTRA_CERT_CHAIN_POLICY_PARA ssl{};
   ssl.cbSize = sizeof(ssl);
