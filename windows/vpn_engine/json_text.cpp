@@ -52,28 +52,40 @@ size_t SkipPatternSpaces(std::string_view text, size_t pos) {
 
 namespace {
 
-// Walks from `open` with a JSON string state. `counts` tells which bytes raise and lower the
-// depth; returns the position of the byte that brings the depth back to zero.
+// Follows a scan in and out of JSON strings, so brackets inside them are not counted.
+class JsonStringTracker {
+ public:
+  // True when `c` belongs to a string (its quotes included).
+  bool Consume(char c) {
+    if (!in_string_) {
+      in_string_ = c == '"';
+      return in_string_;
+    }
+    if (escaped_) {
+      escaped_ = false;
+    } else if (c == '\\') {
+      escaped_ = true;
+    } else if (c == '"') {
+      in_string_ = false;
+    }
+    return true;
+  }
+
+ private:
+  bool in_string_ = false;
+  bool escaped_ = false;
+};
+
+// Walks from `open`, skipping strings; `raises` and `lowers` tell which bytes change the
+// depth. Returns the position of the byte that brings the depth back to zero.
 template <typename Raise, typename Lower>
 size_t WalkToDepthZero(std::string_view text, size_t open, Raise raises, Lower lowers) {
   int depth = 0;
-  bool in_string = false;
-  bool escaped = false;
+  JsonStringTracker strings;
   for (size_t pos = open; pos < text.size(); ++pos) {
     const char c = text[pos];
-    if (in_string) {
-      if (escaped) {
-        escaped = false;
-      } else if (c == '\\') {
-        escaped = true;
-      } else if (c == '"') {
-        in_string = false;
-      }
-      continue;
-    }
-    if (c == '"') {
-      in_string = true;
-    } else if (raises(c)) {
+    if (strings.Consume(c)) continue;
+    if (raises(c)) {
       ++depth;
     } else if (lowers(c)) {
       if (--depth == 0) return pos;
@@ -88,23 +100,11 @@ size_t FindArrayEnd(std::string_view text, size_t open) {
   if (open >= text.size() || text[open] != '[') return kNone;
   // Only a ']' ends the walk; a '}' that reaches depth zero (malformed text) does not.
   int depth = 0;
-  bool in_string = false;
-  bool escaped = false;
+  JsonStringTracker strings;
   for (size_t pos = open; pos < text.size(); ++pos) {
     const char c = text[pos];
-    if (in_string) {
-      if (escaped) {
-        escaped = false;
-      } else if (c == '\\') {
-        escaped = true;
-      } else if (c == '"') {
-        in_string = false;
-      }
-      continue;
-    }
-    if (c == '"') {
-      in_string = true;
-    } else if (c == '[' || c == '{') {
+    if (strings.Consume(c)) continue;
+    if (c == '[' || c == '{') {
       ++depth;
     } else if (c == ']' || c == '}') {
       --depth;
