@@ -29,4 +29,8 @@ list(APPEND ZELVORA_WIN32_SOURCES
   ${CMAKE_CURRENT_LIST_DIR}/probe_stream.cpp
   ${CMAKE_CURRENT_LIST_DIR}/tls_stream.cpp
   ${CMAKE_CURRENT_LIST_DIR}/data_path_probe.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/host_network_win32.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/command_runner_win32.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/adapter_driver_win32.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/host_seams_win32.cpp
 )
