@@ -19,26 +19,11 @@ using std::min;
 #include <mutex>
 
 #include "common/unique_handle.h"
+#include "installed_apps/com_apartment.h"
 #include "installed_apps/icon_pixels.h"
 
 namespace installed_apps {
 namespace {
-
-// The shell resolves a file's icon through COM objects; without COM on the calling thread it
-// falls back to the generic icon of the file type.
-class ScopedComApartment {
- public:
-  ScopedComApartment()
-      : initialized_(SUCCEEDED(::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) {}
-  ~ScopedComApartment() {
-    if (initialized_) ::CoUninitialize();
-  }
-  ScopedComApartment(const ScopedComApartment&) = delete;
-  ScopedComApartment& operator=(const ScopedComApartment&) = delete;
-
- private:
-  bool initialized_;  // false when the thread already runs another apartment: use that one
-};
 
 struct ComRelease {
   void operator()(IUnknown* object) const {

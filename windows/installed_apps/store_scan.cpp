@@ -1,7 +1,11 @@
+// rand_s, for names nobody can guess, needs this before the C headers.
+#define _CRT_RAND_S
 #include "installed_apps/store_scan.h"
 
 #include <windows.h>
 
+#include <cstdio>
+#include <cstdlib>
 #include <mutex>
 #include <string>
 
@@ -19,27 +23,92 @@ namespace installed_apps {
 namespace {
 
 constexpr wchar_t kOutputVariable[] = L"ZELVORA_APPX_OUT";
+constexpr wchar_t kUserVariable[] = L"ZELVORA_APPX_USER";
+// Below the user's "SOFTWARE\\Classes".
 constexpr wchar_t kRepositoryKey[] =
-    L"SOFTWARE\\Classes\\Local Settings\\Software\\Microsoft\\Windows\\CurrentVersion\\AppModel\\"
+    L"Local Settings\\Software\\Microsoft\\Windows\\CurrentVersion\\AppModel\\"
     L"Repository\\Packages";
 // Manifests are a few KB and the listing a few hundred; anything this big is not ours.
 constexpr ULONGLONG kMaxTextFileBytes = 16 * 1024 * 1024;
 
-// Two catalogue requests at once would share the script and output file names in the temp
-// folder and the process-wide environment variable; one scan at a time keeps them apart.
+// Two catalogue requests at once would both set the process-wide environment variable that
+// tells the script where to write; one scan at a time keeps each run's listing its own.
 std::mutex& PowerShellScanMutex() {
   static std::mutex mutex;
   return mutex;
 }
 
-bool WriteWholeFile(const std::wstring& path, const std::string& bytes) {
-  UniqueHandle file(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!file) return false;
-  DWORD written = 0;
-  return ::WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written,
-                     nullptr) &&
-         written == bytes.size();
+// "zelvora_appx_<random>": a name no other process can know before the scan creates it.
+std::wstring UnguessableName() {
+  unsigned int parts[2] = {};
+  for (unsigned int& part : parts) {
+    if (rand_s(&part) != 0)
+      part = static_cast<unsigned int>(::GetTickCount64() ^ ::GetCurrentThreadId());
+  }
+  wchar_t text[40] = {};
+  std::swprintf(text, 40, L"zelvora_appx_%08x%08x", parts[0], parts[1]);
+  return text;
+}
+
+bool ReadExactly(HANDLE file, std::string& out, size_t size) {
+  out.assign(size, '\0');
+  size_t filled = 0;
+  while (filled < size) {
+    DWORD read = 0;
+    if (!::ReadFile(file, &out[filled], static_cast<DWORD>(size - filled), &read, nullptr) ||
+        read == 0) {
+      return false;
+    }
+    filled += read;
+  }
+  char extra = 0;
+  DWORD read = 0;
+  return ::ReadFile(file, &extra, 1, &read, nullptr) && read == 0;
+}
+
+// Writes the script to a new file and returns a handle that keeps it from changing: open for
+// reading, sharing only reading, so nobody can write, rename or delete it while PowerShell
+// reads it. PowerShell's own open (read, share read) fits beside it; a writer's handle would
+// not, which is why the text is written through a first handle and checked again through the
+// second: whatever slipped in between the two opens is caught, and nothing can after.
+UniqueHandle CreateLockedScript(const std::wstring& path, const std::string& bytes) {
+  {
+    UniqueHandle file(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) return UniqueHandle();
+    DWORD written = 0;
+    if (!::WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written,
+                     nullptr) ||
+        written != bytes.size()) {
+      return UniqueHandle();
+    }
+  }
+  UniqueHandle locked(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  std::string check;
+  if (!locked || !ReadExactly(locked.get(), check, bytes.size()) || check != bytes) {
+    return UniqueHandle();
+  }
+  return locked;
+}
+
+// Windows PowerShell from the system folder by its full path. Found through the search path,
+// a "powershell.exe" in the app's folder or the current folder would run first.
+std::wstring SystemPowerShellPath() {
+  wchar_t system[MAX_PATH + 1] = {};
+  const UINT length = ::GetSystemDirectoryW(system, MAX_PATH + 1);
+  if (length == 0 || length > MAX_PATH) return std::wstring();
+  return std::wstring(system, length) + L"\\WindowsPowerShell\\v1.0\\powershell.exe";
+}
+
+std::string RunSystemPowerShell(const std::wstring& script_path) {
+  const std::wstring powershell = SystemPowerShellPath();
+  if (powershell.empty()) return std::string();
+  return RunHiddenCaptureStdout(L"\"" + powershell +
+                                    L"\" -NoProfile -NonInteractive -ExecutionPolicy Bypass "
+                                    L"-File \"" +
+                                    script_path + L"\"",
+                                CaptureLimits{});
 }
 
 }  // namespace
@@ -87,32 +156,41 @@ std::wstring ResolveAppxExecutable(const std::wstring& location, const std::wstr
   return exe;
 }
 
-void ScanMicrosoftStorePackagesViaPowerShell(EntryTable& table, const ScriptRunner& run_script) {
+void ScanMicrosoftStorePackagesViaPowerShell(EntryTable& table, const ScriptRunner& run_script,
+                                             const UserHive& user) {
   wchar_t temp[MAX_PATH + 1] = {};
   const DWORD length = ::GetTempPathW(MAX_PATH, temp);
   if (length == 0 || length > MAX_PATH) return;
   const std::wstring folder(temp, length);
-  const std::wstring script_path = folder + L"zelvora_appx_scan.ps1";
-  const std::wstring output_path = folder + L"zelvora_appx_out.txt";
+  const std::wstring name = UnguessableName();
+  const std::wstring script_path = folder + name + L".ps1";
+  const std::wstring output_path = folder + name + L".txt";
 
   std::string text;
   {
     std::lock_guard<std::mutex> lock(PowerShellScanMutex());
-    if (!WriteWholeFile(script_path, kStoreScanScript)) {
-      ::DeleteFileW(script_path.c_str());
-      return;
-    }
-    ::SetEnvironmentVariableW(kOutputVariable, output_path.c_str());
-    try {
-      if (run_script) {
-        run_script(script_path);
-      } else {
-        RunPowerShellCaptureStdout(script_path);
+    // Whatever lies under the output name is not this run's listing.
+    ::DeleteFileW(output_path.c_str());
+    {
+      UniqueHandle script = CreateLockedScript(script_path, kStoreScanScript);
+      if (!script) {
+        ::DeleteFileW(script_path.c_str());
+        return;
       }
-    } catch (...) {
-      // Cleaned up below like any failed run; the fallback still gets its chance.
+      ::SetEnvironmentVariableW(kOutputVariable, output_path.c_str());
+      ::SetEnvironmentVariableW(kUserVariable, user.sid.empty() ? nullptr : user.sid.c_str());
+      try {
+        if (run_script) {
+          run_script(script_path);
+        } else {
+          RunSystemPowerShell(script_path);
+        }
+      } catch (...) {
+        // Cleaned up below like any failed run; the fallback still gets its chance.
+      }
+      ::SetEnvironmentVariableW(kOutputVariable, nullptr);
+      ::SetEnvironmentVariableW(kUserVariable, nullptr);
     }
-    ::SetEnvironmentVariableW(kOutputVariable, nullptr);
     ::DeleteFileW(script_path.c_str());
     text = ReadTextFileUtf8(output_path);
     ::DeleteFileW(output_path.c_str());
@@ -134,9 +212,10 @@ void ScanMicrosoftStorePackagesViaPowerShell(EntryTable& table, const ScriptRunn
   TunnelLogWrite("[plugin] getInstalledApps: store PowerShell merged=" + std::to_string(merged));
 }
 
-void ScanStorePackageRepository(EntryTable& table) {
+void ScanStorePackageRepository(EntryTable& table, const UserHive& user) {
   HKEY raw = nullptr;
-  if (::RegOpenKeyExW(HKEY_CURRENT_USER, kRepositoryKey, 0, KEY_READ, &raw) != ERROR_SUCCESS) {
+  if (::RegOpenKeyExW(user.root, user.ClassesPath(kRepositoryKey).c_str(), 0, KEY_READ, &raw) !=
+      ERROR_SUCCESS) {
     return;
   }
   UniqueRegKey packages(raw);
@@ -167,15 +246,16 @@ void ScanStorePackageRepository(EntryTable& table) {
                  std::to_string(table.size() - before));
 }
 
-void ScanMicrosoftStorePackages(EntryTable& table, const ScriptRunner& run_script) {
+void ScanMicrosoftStorePackages(EntryTable& table, const ScriptRunner& run_script,
+                                const UserHive& user) {
   const size_t before = table.size();
-  ScanMicrosoftStorePackagesViaPowerShell(table, run_script);
+  ScanMicrosoftStorePackagesViaPowerShell(table, run_script, user);
   if (table.size() > before) {
     TunnelLogWrite("[plugin] getInstalledApps: store via PowerShell only, added=" +
                    std::to_string(table.size() - before));
     return;
   }
-  ScanStorePackageRepository(table);
+  ScanStorePackageRepository(table, user);
 }
 
 }  // namespace installed_apps

@@ -73,12 +73,13 @@ void ScanUninstallHive(HKEY root, const wchar_t* subkey, EntryTable& table) {
   }
 }
 
-void ScanUninstallHives(EntryTable& table) {
+void ScanUninstallHives(EntryTable& table, const UserHive& user) {
   ScanUninstallHive(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall",
                     table);
   ScanUninstallHive(HKEY_LOCAL_MACHINE,
                     L"SOFTWARE\\WOW6432Node\\Microsoft\\Windows\\CurrentVersion\\Uninstall", table);
-  ScanUninstallHive(HKEY_CURRENT_USER, L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall",
+  ScanUninstallHive(user.root,
+                    user.Path(L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall").c_str(),
                     table);
 }
 
