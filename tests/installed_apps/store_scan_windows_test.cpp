@@ -121,8 +121,8 @@ TEST_F(StoreScan, ConcurrentScansKeepTheirOwnListings) {
   const auto runner = [](const std::wstring& folder, const char* version) {
     return [folder, version](const std::wstring&) {
       const std::wstring key = installed_apps::PackageFolderKey(folder);
+      ::Sleep(150);  // PowerShell starts up; the other scan would set the variable now
       const std::wstring out = GetEnv(L"ZELVORA_APPX_OUT");
-      ::Sleep(150);  // the other scan would set the variable now
       WriteTextFile(out, "\xEF\xBB\xBF" + Narrow(key.substr(0, key.find(L'_')) + L"|" + folder) +
                              "|" + version + "\r\n");
       return std::string();
