@@ -8,6 +8,7 @@
 #include "installed_apps/icon_png.h"
 #include "installed_apps/path_text.h"
 #include "installed_apps/registry_values.h"
+#include "installed_apps/session_user.h"
 #include "windows_test_support.h"
 
 namespace apps_test {
@@ -373,6 +374,8 @@ TEST(SessionUser, PerUserProgramsAndPackagesAreTheSessionUsers) {
   }
   EXPECT_EQ(names, std::vector<std::string>{"Slack"});
   EXPECT_EQ(script_user, sid);
+  // Here the app runs as the signed-in user: nothing is redirected.
+  EXPECT_EQ(installed_apps::OtherSessionUserSid(), L"");
   keys.DeleteAll();
   RemoveTestRoot();
 }

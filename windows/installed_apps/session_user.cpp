@@ -1,7 +1,8 @@
 #include "installed_apps/session_user.h"
 
-// Needs windows.h first.
+// These need windows.h first.
 #include <sddl.h>
+#include <wtsapi32.h>
 
 #include <vector>
 
@@ -34,6 +35,56 @@ std::wstring ProcessUserSid(HANDLE process) {
   return TokenUserSid(token.get());
 }
 
+// The account signed in to this process's session (the person at the screen), from the
+// terminal services session information, which an administrator may read for any session.
+std::wstring SessionAccountSid() {
+  DWORD session = 0;
+  if (!::ProcessIdToSessionId(::GetCurrentProcessId(), &session)) return std::wstring();
+  auto query = [session](WTS_INFO_CLASS what) {
+    LPWSTR text = nullptr;
+    DWORD bytes = 0;
+    std::wstring value;
+    if (::WTSQuerySessionInformationW(WTS_CURRENT_SERVER_HANDLE, session, what, &text, &bytes) &&
+        text != nullptr) {
+      value = text;
+    }
+    if (text) ::WTSFreeMemory(text);
+    return value;
+  };
+  const std::wstring user = query(WTSUserName);
+  if (user.empty()) return std::wstring();
+  const std::wstring domain = query(WTSDomainName);
+  const std::wstring account = domain.empty() ? user : domain + L"\\" + user;
+  DWORD sid_bytes = 0;
+  DWORD domain_chars = 0;
+  SID_NAME_USE use{};
+  ::LookupAccountNameW(nullptr, account.c_str(), nullptr, &sid_bytes, nullptr, &domain_chars, &use);
+  if (sid_bytes == 0) return std::wstring();
+  std::vector<BYTE> sid(sid_bytes);
+  std::vector<wchar_t> found_domain(domain_chars + 1);
+  if (!::LookupAccountNameW(nullptr, account.c_str(), sid.data(), &sid_bytes, found_domain.data(),
+                            &domain_chars, &use)) {
+    return std::wstring();
+  }
+  wchar_t* text = nullptr;
+  if (!::ConvertSidToStringSidW(sid.data(), &text) || text == nullptr) return std::wstring();
+  std::wstring result(text);
+  ::LocalFree(text);
+  return result;
+}
+
+// The owner of the desktop shell, when the session information cannot be had.
+std::wstring ShellOwnerSid() {
+  DWORD shell_pid = 0;
+  const HWND shell = ::GetShellWindow();
+  if (shell == nullptr || ::GetWindowThreadProcessId(shell, &shell_pid) == 0 || shell_pid == 0) {
+    return std::wstring();
+  }
+  UniqueHandle shell_process(::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, shell_pid));
+  if (!shell_process) return std::wstring();
+  return ProcessUserSid(shell_process.get());
+}
+
 }  // namespace
 
 std::wstring UserHive::Path(const std::wstring& path) const {
@@ -54,14 +105,8 @@ UserHive HiveOfUser(const std::wstring& sid) {
 }
 
 std::wstring OtherSessionUserSid() {
-  DWORD shell_pid = 0;
-  const HWND shell = ::GetShellWindow();
-  if (shell == nullptr || ::GetWindowThreadProcessId(shell, &shell_pid) == 0 || shell_pid == 0) {
-    return std::wstring();
-  }
-  UniqueHandle shell_process(::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, shell_pid));
-  if (!shell_process) return std::wstring();
-  const std::wstring session = ProcessUserSid(shell_process.get());
+  std::wstring session = SessionAccountSid();
+  if (session.empty()) session = ShellOwnerSid();
   const std::wstring own = ProcessUserSid(::GetCurrentProcess());
   if (session.empty() || own.empty() || ToLower(session) == ToLower(own)) return std::wstring();
   return session;

@@ -1,7 +1,8 @@
 // Whose per-user programs the catalogue lists. A standard user who elevated the app with an
 // administrator's credentials runs it under that administrator's account: HKEY_CURRENT_USER
 // and %USERNAME% then name the administrator, whose per-user apps are not the ones the person
-// at the screen uses. The session's user is the owner of the desktop shell.
+// at the screen uses. The session's user is the account signed in to the session (else the
+// owner of the desktop shell).
 #pragma once
 
 #include <windows.h>
@@ -25,8 +26,8 @@ struct UserHive {
 // The hive of the user given by `sid`, or HKEY_CURRENT_USER when `sid` is empty.
 UserHive HiveOfUser(const std::wstring& sid);
 
-// The SID of the user who owns the session's shell, when that is not the account this process
-// runs as; empty when it is the same user or cannot be told (no shell, no access).
+// The SID of the user signed in to this process's session, when that is not the account this
+// process runs as; empty when it is the same user or cannot be told.
 std::wstring OtherSessionUserSid();
 
 }  // namespace installed_apps
