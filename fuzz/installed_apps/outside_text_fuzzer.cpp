@@ -30,5 +30,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   installed_apps::HumanizePackageFamily(text);
   installed_apps::NormalizeStoreDisplayName(first, second);
   installed_apps::IsLikelyUserStorePackageKey(text);
+  installed_apps::IsAuxiliaryExe(text);
+  installed_apps::IsSharedInstallRoot(first, {std::wstring(second)});
   return 0;
 }

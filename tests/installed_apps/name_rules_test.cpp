@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "installed_apps/icon_pixels.h"
 #include "installed_apps/path_text.h"
@@ -110,6 +111,77 @@ TEST(Filters, SelfAndJunk) {
   EXPECT_FALSE(IsJunkInstalledApp(L".hidden", L"C:\\t.exe"));
   EXPECT_FALSE(IsJunkInstalledApp(L"Notepad++", L"C:\\n\\notepad++.exe"));
   EXPECT_FALSE(IsJunkInstalledApp(L"caf\u00E9.app", L"C:\\t.exe"));
+}
+
+// Dotted names without blanks: real programs keep a word and a web-like ending; identifiers
+// (reverse-domain names, package names with versions or compound words) go.
+TEST(Filters, DottedNamesOfProgramsStayIdentifiersGo) {
+  const struct {
+    const wchar_t* name;
+    bool junk;
+  } cases[] = {
+      {L"Battle.net", false},
+      {L"paint.net", false},
+      {L"Paint.NET", false},
+      {L"Node.js", false},
+      {L"com.example.tool", true},
+      {L"io.github.viewer", true},
+      {L"net.sourceforge.app", true},
+      {L"Microsoft.WindowsCalculator", true},
+      {L"Vendor.App_1-2", true},
+      {L"Contoso.Notes.net", true},
+      {L"Tool2.js", true},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(IsJunkInstalledApp(c.name, L"C:\\Apps\\app.exe"), c.junk) << c.name;
+  }
+}
+
+// What ships beside a program without being it, as real installs name them.
+TEST(PathRules, AuxiliaryExecutables) {
+  const struct {
+    const wchar_t* path;
+    bool auxiliary;
+  } cases[] = {
+      {L"C:\\Program Files\\Common Files\\Microsoft Shared\\ClickToRun\\OfficeClickToRun.exe",
+       true},
+      {L"C:\\Users\\J\u00F6rg\\AppData\\Local\\Microsoft\\OneDrive\\24.201.1006."
+       L"0005\\OneDriveSetup.exe",
+       true},
+      {L"C:\\Users\\J\u00F6rg\\AppData\\Local\\Package Cache\\{1b2c}\\python-3.12.1-amd64.exe",
+       true},
+      {L"C:\\ProgramData\\Package Cache\\{57a7}\\VC_redist.x64.exe", true},
+      {L"C:\\Windows\\Installer\\{90160000-0011}\\_853F67D554F05449430E7E.exe", true},
+      {L"C:\\Program Files\\Realtek\\Audio\\HDA\\RtkAudUService64.exe", true},
+      {L"C:\\Program Files\\Mozilla Firefox\\crashreporter.exe", true},
+      {L"C:\\Program Files\\Google\\Chrome\\Application\\elevation_service.exe", true},
+      {L"C:\\Program Files\\NVIDIA\\nvcontainer\\NvTelemetrySvc.exe", true},
+      {L"C:\\Program Files\\Mozilla Firefox\\firefox.exe", false},
+      {L"C:\\Users\\J\u00F6rg\\AppData\\Local\\Microsoft\\OneDrive\\OneDrive.exe", false},
+      {L"C:\\Program Files\\Microsoft Office\\root\\Office16\\WINWORD.EXE", false},
+      {L"C:\\Users\\J\u00F6rg\\AppData\\Local\\Programs\\Python\\Python312\\python.exe", false},
+  };
+  for (const auto& c : cases) EXPECT_EQ(IsAuxiliaryExe(c.path), c.auxiliary) << c.path;
+}
+
+TEST(UninstallRecords, SharedRootsAreNeverWalked) {
+  const std::vector<std::wstring> roots = {L"C:\\Program Files", L"C:\\Program Files (x86)",
+                                           L"C:\\Windows", L"C:\\Users\\J\u00F6rg M\u00FCller"};
+  const struct {
+    const wchar_t* folder;
+    bool shared;
+  } cases[] = {
+      {L"C:\\Program Files (x86)\\", true},
+      {L"c:/program files", true},
+      {L"C:\\", true},
+      {L"D:", true},
+      {L"  C:\\Windows\\ ", true},
+      {L"C:\\USERS\\J\u00F6rg M\u00FCller\\", true},
+      {L"C:\\Program Files\\Steam", false},
+      {L"C:\\Program Files (x86)\\Steam\\", false},
+      {L"C:\\Users\\J\u00F6rg M\u00FCller\\AppData\\Local\\Discord", false},
+  };
+  for (const auto& c : cases) EXPECT_EQ(IsSharedInstallRoot(c.folder, roots), c.shared) << c.folder;
 }
 
 TEST(UninstallRecords, SkipRules) {

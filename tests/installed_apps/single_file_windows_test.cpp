@@ -2,7 +2,10 @@
 // on a child process that never closes its output.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
+#include <cstdlib>
+#include <cwchar>
 
 #include "installed_apps/catalogue_workers.h"
 #include "installed_apps/exe_version.h"
@@ -55,14 +58,57 @@ TEST(GetAppInfo, EmptyPathAnswersNull) {
   EXPECT_TRUE(answer.value.IsNull());
 }
 
-TEST(PickExecutable, WithoutADisplayAnswersNullLikeACancel) {
-  const WorkerAnswer answer = CallWorker([](installed_apps::AppsMethodResult result) {
-    installed_apps::StartPickExecutableWorker(std::move(result));
-  });
-  ASSERT_TRUE(answer.completed);
-  EXPECT_EQ(answer.successes, 1);
-  EXPECT_EQ(answer.other_completions, 0);
-  EXPECT_TRUE(answer.value.IsNull());
+// The system dialog stands in as a function: a real one under Wine either fails at once or,
+// now and then, waits for a display that never answers.
+TEST(PickExecutable, OwnedDialogAnswersTheChoiceOrNullAndOnlyOneOpensAtATime) {
+  const HWND owner = reinterpret_cast<HWND>(static_cast<uintptr_t>(0x1234));
+  const std::wstring chosen =
+      L"C:\\Users\\J\u00F6rg M\u00FCller\\Apps\\Caf\u00E9 Player\\player.exe";
+  struct Case {
+    bool user_picks;
+    EncodableValue expected;
+  } cases[] = {
+      {true, EncodableValue(std::string("C:\\Users\\J\xC3\xB6rg M\xC3\xBCller\\Apps\\Caf\xC3\xA9 "
+                                        "Player\\player.exe"))},
+      {false, EncodableValue()},
+  };
+  for (const Case& c : cases) {
+    std::atomic<bool> release{false};
+    std::atomic<bool> shown{false};
+    HWND seen_owner = nullptr;
+    std::wstring title;
+    DWORD flags = 0;
+    WorkerAnswer second;
+    const WorkerAnswer first = CallWorker([&](installed_apps::AppsMethodResult result) {
+      installed_apps::StartPickExecutableWorker(
+          std::move(result), owner, [&](OPENFILENAMEW& dialog) {
+            seen_owner = dialog.hwndOwner;
+            title = dialog.lpstrTitle ? dialog.lpstrTitle : L"";
+            flags = dialog.Flags;
+            shown = true;
+            while (!release) ::Sleep(1);
+            if (c.user_picks) wcsncpy(dialog.lpstrFile, chosen.c_str(), dialog.nMaxFile);
+            return c.user_picks;
+          });
+      // While the first dialog is open, a second request gets null at once and no dialog.
+      while (!shown) ::Sleep(1);
+      second = CallWorker([&](installed_apps::AppsMethodResult r) {
+        installed_apps::StartPickExecutableWorker(std::move(r), owner,
+                                                  [](OPENFILENAMEW&) -> bool { std::abort(); });
+      });
+      release = true;
+    });
+    ASSERT_TRUE(first.completed);
+    EXPECT_EQ(first.successes, 1);
+    EXPECT_EQ(first.value, c.expected);
+    EXPECT_EQ(seen_owner, owner);
+    EXPECT_EQ(title, L"Select application");
+    EXPECT_EQ(flags & (OFN_FILEMUSTEXIST | OFN_NOCHANGEDIR),
+              DWORD{OFN_FILEMUSTEXIST | OFN_NOCHANGEDIR});
+    ASSERT_TRUE(second.completed);
+    EXPECT_EQ(second.successes, 1);
+    EXPECT_TRUE(second.value.IsNull());
+  }
 }
 
 TEST(ExeVersion, ProductVersionThenFileVersionInTheFirstLanguage) {

@@ -14,7 +14,7 @@ TEST(StorePackages, KeysAndNames) {
   EXPECT_EQ(HumanizePackageFamily(L"Contoso.NotesStudio_1.2.3.0_x64__8abcdefgh1234"),
             L"Notes Studio");
   EXPECT_EQ(HumanizePackageFamily(L"PlainName"), L"Plain Name");
-  EXPECT_EQ(HumanizePackageFamily(L"Trailing._1"), L"Trailing.");
+  EXPECT_EQ(HumanizePackageFamily(L"Trailing._1"), L"Trailing");
   EXPECT_EQ(HumanizePackageFamily(L""), L"");
   EXPECT_EQ(PackageFolderKey(kNotesFolder), L"Contoso.NotesStudio_1.2.3.0_x64__8abcdefgh1234");
 
@@ -29,6 +29,36 @@ TEST(StorePackages, KeysAndNames) {
   EXPECT_EQ(NormalizeStoreDisplayName(L"ms-resource:AppDisplayName", kNotesFolder),
             L"Notes Studio");
   EXPECT_EQ(NormalizeStoreDisplayName(L"\x01", kNotesFolder), L"Notes Studio");
+}
+
+// When the manifest names the app by a resource, the scan prints the package name; such lines
+// are named after the package family, as the real script prints them.
+TEST(StorePackages, PackageNamesPrintedByTheScriptBecomeReadableNames) {
+  const std::wstring apps = L"C:\\Program Files\\WindowsApps\\";
+  const struct {
+    const wchar_t* printed;
+    const wchar_t* folder;
+    const wchar_t* name;
+  } cases[] = {
+      {L"Microsoft.WindowsCalculator",
+       L"Microsoft.WindowsCalculator_11.2307.4.0_x64__8wekyb3d8bbwe", L"Windows Calculator"},
+      {L"Microsoft.WindowsTerminal", L"Microsoft.WindowsTerminal_1.18.3181.0_x64__8wekyb3d8bbwe",
+       L"Windows Terminal"},
+      {L"Microsoft.Windows.Photos",
+       L"Microsoft.Windows.Photos_2023.11050.16005.0_x64__8wekyb3d8bbwe", L"Windows Photos"},
+      {L"Microsoft.Paint", L"Microsoft.Paint_11.2309.20.0_x64__8wekyb3d8bbwe", L"Paint"},
+      {L"Microsoft.MSPaint", L"Microsoft.MSPaint_6.2105.4017.0_x64__8wekyb3d8bbwe", L"MS Paint"},
+      {L"Microsoft.ZuneMusic", L"Microsoft.ZuneMusic_11.2310.8.0_x64__8wekyb3d8bbwe",
+       L"Zune Music"},
+      // A real display name stays as it is.
+      {L"WhatsApp", L"5319275A.WhatsAppDesktop_2.2348.3.0_x64__cv1g1gvanyjgm", L"WhatsApp"},
+      {L"Spotify Music", L"SpotifyAB.SpotifyMusic_1.225.1020.0_x86__zpdnekdrzrea0",
+       L"Spotify Music"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(AcceptedStoreDisplayName({c.printed, apps + c.folder, L"1.0.0.0"}), c.name)
+        << c.printed;
+  }
 }
 
 TEST(StorePackages, ScriptOutputLines) {
@@ -88,7 +118,8 @@ TEST(StorePackages, ScriptIsCrLfThroughout) {
     if (script[i] == '\n') ASSERT_TRUE(i > 0 && script[i - 1] == '\r') << "at " << i;
   }
   EXPECT_NE(script.find("$env:ZELVORA_APPX_OUT"), std::string::npos);
-  EXPECT_NE(script.find("Get-AppxPackage -User $env:USERNAME"), std::string::npos);
+  EXPECT_NE(script.find("$env:ZELVORA_APPX_USER"), std::string::npos);
+  EXPECT_NE(script.find("Get-AppxPackage -User $user"), std::string::npos);
   EXPECT_NE(script.find("-Encoding utf8"), std::string::npos);
 }
 

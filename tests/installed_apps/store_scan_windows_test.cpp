@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <thread>
 
 #include "common/text_encoding.h"
 #include "installed_apps/entry_table.h"
@@ -48,6 +49,7 @@ class StoreScan : public ::testing::Test {
   // Stands in for PowerShell: writes `lines` where the script would, and records what it saw.
   installed_apps::ScriptRunner FakePowerShell(std::string lines) {
     return [this, lines](const std::wstring& script_path) {
+      script_path_ = script_path;
       script_text_ = Narrow(script_path).empty() ? "" : ReadScript(script_path);
       output_path_ = GetEnv(L"ZELVORA_APPX_OUT");
       if (!lines.empty() && !output_path_.empty()) WriteTextFile(output_path_, lines);
@@ -59,13 +61,14 @@ class StoreScan : public ::testing::Test {
     return installed_apps::ReadTextFileUtf8(path);
   }
 
+  std::wstring script_path_;
   std::string script_text_;
   std::wstring output_path_;
 };
 
 TEST_F(StoreScan, PowerShellLinesBecomeEntriesAndTheFilesGoAway) {
   const std::string lines =
-      "\xEF\xBB\xBF" + Narrow(L"ms-resource:AppName|" + kNotes + L"|1.2.3.0") + "\r\n" +
+      "\xEF\xBB\xBF" + Narrow(L"Contoso.NotesStudio|" + kNotes + L"|1.2.3.0") + "\r\n" +
       Narrow(L"Shell|C:\\Windows\\SystemApps\\WindowsApps\\Shell_1_neutral__x|1.0") + "\r\n" +
       Narrow(L"VCLibs|" + kApps + L"Microsoft.VCLibs.140.00_14.0_x64__8we|14.0") + "\r\n" +
       Narrow(L"Cortana|" + kApps + L"Microsoft.Windows.Cortana_1.0_neutral__cw|1.0") + "\r\n" +
@@ -79,15 +82,82 @@ TEST_F(StoreScan, PowerShellLinesBecomeEntriesAndTheFilesGoAway) {
   EXPECT_EQ(notes.exe_path, kNotes + L"\\Notes.exe");
   EXPECT_EQ(notes.version, L"1.2.3.0");
 
-  // The script went out whole, and nothing of the run stays behind.
+  // The script went out whole under a name of its own, and nothing of the run stays behind.
   EXPECT_EQ(script_text_, installed_apps::kStoreScanScript);
   EXPECT_FALSE(output_path_.empty());
   EXPECT_EQ(::GetFileAttributesW(output_path_.c_str()), INVALID_FILE_ATTRIBUTES);
-  wchar_t temp[MAX_PATH + 1] = {};
-  ::GetTempPathW(MAX_PATH, temp);
-  EXPECT_EQ(::GetFileAttributesW((std::wstring(temp) + L"zelvora_appx_scan.ps1").c_str()),
-            INVALID_FILE_ATTRIBUTES);
+  EXPECT_EQ(::GetFileAttributesW(script_path_.c_str()), INVALID_FILE_ATTRIBUTES);
   EXPECT_EQ(GetEnv(L"ZELVORA_APPX_OUT"), L"");
+}
+
+// While PowerShell runs, nobody can rewrite, swap or delete the script it is about to read.
+TEST_F(StoreScan, ScriptCannotBeSwappedWhilePowerShellReadsIt) {
+  DWORD write_error = 0;
+  DWORD delete_error = 0;
+  bool readable = false;
+  EntryTable table;
+  installed_apps::ScanMicrosoftStorePackages(table, [&](const std::wstring& script) {
+    HANDLE writer = ::CreateFileW(script.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                  nullptr, OPEN_EXISTING, 0, nullptr);
+    write_error = writer == INVALID_HANDLE_VALUE ? ::GetLastError() : 0;
+    if (writer != INVALID_HANDLE_VALUE) ::CloseHandle(writer);
+    delete_error = ::DeleteFileW(script.c_str()) ? 0 : ::GetLastError();
+    // PowerShell opens its script for reading, sharing reading.
+    HANDLE reader = ::CreateFileW(script.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                  OPEN_EXISTING, 0, nullptr);
+    readable = reader != INVALID_HANDLE_VALUE;
+    if (readable) ::CloseHandle(reader);
+    return std::string();
+  });
+  EXPECT_EQ(write_error, DWORD{ERROR_SHARING_VIOLATION});
+  EXPECT_NE(delete_error, 0u);
+  EXPECT_TRUE(readable);
+}
+
+// The environment variable that names the output file is process-wide: two requests at once
+// (the user opening the list twice) must each get their own listing, which the scan mutex
+// ensures.
+TEST_F(StoreScan, ConcurrentScansKeepTheirOwnListings) {
+  const auto runner = [](const std::wstring& folder, const char* version) {
+    return [folder, version](const std::wstring&) {
+      const std::wstring key = installed_apps::PackageFolderKey(folder);
+      ::Sleep(150);  // PowerShell starts up; the other scan would set the variable now
+      const std::wstring out = GetEnv(L"ZELVORA_APPX_OUT");
+      WriteTextFile(out, "\xEF\xBB\xBF" + Narrow(key.substr(0, key.find(L'_')) + L"|" + folder) +
+                             "|" + version + "\r\n");
+      return std::string();
+    };
+  };
+  EntryTable notes;
+  EntryTable paint;
+  std::thread other(
+      [&] { installed_apps::ScanMicrosoftStorePackages(notes, runner(kNotes, "1.1")); });
+  installed_apps::ScanMicrosoftStorePackages(paint, runner(kPaint, "2.2"));
+  other.join();
+  ASSERT_EQ(notes.size(), 1u);
+  ASSERT_EQ(paint.size(), 1u);
+  EXPECT_EQ(notes.begin()->second.exe_path, kNotes + L"\\Notes.exe");
+  EXPECT_EQ(notes.begin()->second.version, L"1.1");
+  EXPECT_EQ(paint.begin()->second.exe_path, kPaint + L"\\App\\PaintPad.exe");
+  EXPECT_EQ(paint.begin()->second.version, L"2.2");
+}
+
+// A "powershell.exe" in the app's folder and in the current folder is never run: the scan
+// runs the one in the system folder.
+TEST_F(StoreScan, PlantedPowerShellIsNotRun) {
+  const std::wstring planted_in_app_folder = FixturePath(L"powershell.exe");
+  wchar_t current[MAX_PATH] = {};
+  ::GetCurrentDirectoryW(MAX_PATH, current);
+  const std::wstring planted_in_current = std::wstring(current) + L"\\powershell.exe";
+  CopyFixture(L"apps_fixture_planted_powershell.exe", planted_in_app_folder);
+  CopyFixture(L"apps_fixture_planted_powershell.exe", planted_in_current);
+  EntryTable table;
+  installed_apps::ScanMicrosoftStorePackages(table);
+  ::DeleteFileW(planted_in_app_folder.c_str());
+  ::DeleteFileW(planted_in_current.c_str());
+  EXPECT_EQ(::GetFileAttributesW(L"C:\\CatalogueTest\\planted_powershell_ran.txt"),
+            INVALID_FILE_ATTRIBUTES);
+  for (const auto& node : table) EXPECT_NE(node.second.display_name, L"Planted Tool");
 }
 
 TEST_F(StoreScan, RepositoryFallbackWhenPowerShellGivesNothing) {

@@ -93,7 +93,7 @@ void RegistryKeys::Write(HKEY root, REGSAM view, const std::wstring& path,
   created_.push_back({root, view, path});
   for (const auto& [name, value] : values) {
     if (value.is_text) {
-      ::RegSetValueExW(key, name.c_str(), 0, REG_SZ,
+      ::RegSetValueExW(key, name.c_str(), 0, value.expandable ? REG_EXPAND_SZ : REG_SZ,
                        reinterpret_cast<const BYTE*>(value.text.c_str()),
                        static_cast<DWORD>((value.text.size() + 1) * sizeof(wchar_t)));
     } else {

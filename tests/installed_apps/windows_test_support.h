@@ -31,8 +31,16 @@ std::wstring FixturePath(const std::wstring& fixture);
 // A registry value: text (REG_SZ) or DWORD.
 struct RegValue {
   RegValue(const wchar_t* text) : is_text(true), text(text) {}
+  RegValue(const std::wstring& text) : is_text(true), text(text) {}
   RegValue(DWORD number) : is_text(false), number(number) {}
+  // A REG_EXPAND_SZ value, as installers write "%LOCALAPPDATA%\..." paths.
+  static RegValue Expandable(const std::wstring& text) {
+    RegValue value(text);
+    value.expandable = true;
+    return value;
+  }
   bool is_text;
+  bool expandable = false;
   std::wstring text;
   DWORD number = 0;
 };

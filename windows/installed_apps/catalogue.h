@@ -18,7 +18,10 @@ using IconExtractor = std::function<std::vector<uint8_t>(const std::wstring& pat
 // Replaceable steps, so tests can stand in for PowerShell and the shell.
 struct CatalogueHooks {
   ScriptRunner run_store_script;  // default: PowerShell
-  IconExtractor extract_icon;     // default: ExtractFileIconPng
+  IconExtractor extract_icon;     // default: ExtractFileIconPng, cached per unchanged file
+  // The session user's SID when it is not the account the app runs as; default:
+  // OtherSessionUserSid.
+  std::function<std::wstring()> session_user_sid;
 };
 
 struct CatalogueResult {

@@ -1,12 +1,12 @@
 #include "installed_apps/catalogue_workers.h"
 
+#include <atomic>
 #include <exception>
 #include <functional>
-#include <thread>
 #include <utility>
 
+#include "common/detached_thread.h"
 #include "common/text_encoding.h"
-#include "installed_apps/file_picker.h"
 #include "tunnel_log/log_message.h"
 
 namespace installed_apps {
@@ -34,8 +34,8 @@ class OnceResult {
 };
 
 // Runs `work` on a detached thread. `fallback` answers when the work throws, and when no
-// thread can be started at all (then on the caller's thread).
-void RunDetached(const char* method, AppsMethodResult result, std::function<EncodableValue()> work,
+// thread can be started at all (then on the caller's thread, and false is returned).
+bool RunDetached(const char* method, AppsMethodResult result, std::function<EncodableValue()> work,
                  EncodableValue fallback) {
   SharedResult shared(std::move(result));
   auto body = [method, shared, work = std::move(work), fallback]() {
@@ -60,9 +60,12 @@ void RunDetached(const char* method, AppsMethodResult result, std::function<Enco
       // The result object itself failed; nothing is left to answer through.
     }
   };
+  bool started = false;
   try {
-    std::thread(body).detach();
+    started = zelvora::StartDetachedThread(body);
   } catch (...) {
+  }
+  if (!started) {
     OnceResult once(shared);
     try {
       LogMessage(std::string(method) + " could not start a worker thread");
@@ -70,6 +73,7 @@ void RunDetached(const char* method, AppsMethodResult result, std::function<Enco
     } catch (...) {
     }
   }
+  return started;
 }
 
 }  // namespace
@@ -111,15 +115,27 @@ void StartGetAppInfoWorker(const std::string& package_name_utf8, bool with_icon,
       EncodableValue());
 }
 
-void StartPickExecutableWorker(AppsMethodResult result) {
-  RunDetached(
+void StartPickExecutableWorker(AppsMethodResult result, HWND owner, OpenFileDialog show) {
+  // One dialog at a time: a second click while the first dialog is coming up must not open
+  // another one behind it.
+  static std::atomic<bool> dialog_open{false};
+  if (dialog_open.exchange(true)) {
+    LogMessage("pickExecutable: a file dialog is already open");
+    if (result) result->Success(EncodableValue());
+    return;
+  }
+  const bool started = RunDetached(
       "pickExecutable", std::move(result),
-      []() {
-        const std::optional<std::wstring> path = PickExecutableFile();
+      [owner, show = std::move(show)]() {
+        struct Release {
+          ~Release() { dialog_open = false; }
+        } release;
+        const std::optional<std::wstring> path = PickExecutableFile(owner, show);
         if (!path) return EncodableValue();
         return EncodableValue(WideToUtf8(*path));
       },
       EncodableValue());
+  if (!started) dialog_open = false;
 }
 
 }  // namespace installed_apps

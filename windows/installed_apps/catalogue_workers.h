@@ -11,6 +11,7 @@
 
 #include "installed_apps/app_info.h"
 #include "installed_apps/catalogue.h"
+#include "installed_apps/file_picker.h"
 
 namespace installed_apps {
 
@@ -24,8 +25,10 @@ void StartGetInstalledAppsWorker(AppsMethodResult result, CatalogueHooks hooks =
 void StartGetAppInfoWorker(const std::string& package_name_utf8, bool with_icon,
                            AppsMethodResult result);
 
-// Answers the chosen path, or null when the user cancels or no dialog can be shown.
-void StartPickExecutableWorker(AppsMethodResult result);
+// Answers the chosen path, or null when the user cancels or no dialog can be shown. The
+// dialog is owned by `owner`; while one is open, a second request answers null at once.
+// `show` stands in for the system dialog in tests.
+void StartPickExecutableWorker(AppsMethodResult result, HWND owner, OpenFileDialog show = {});
 
 // The channel form of one application.
 flutter::EncodableMap AppInfoToEncodable(const AppInfo& app);

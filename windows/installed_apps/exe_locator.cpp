@@ -4,27 +4,12 @@
 
 #include <climits>
 
-#include "common/unique_handle.h"
 #include "installed_apps/name_rules.h"
 #include "installed_apps/path_text.h"
 #include "installed_apps/registry_values.h"
 #include "installed_apps/uninstall_rules.h"
 
 namespace installed_apps {
-namespace {
-
-// Calls `fn` for every entry that matches `pattern`.
-template <typename Fn>
-void ForEachFile(const std::wstring& pattern, Fn&& fn) {
-  WIN32_FIND_DATAW data{};
-  UniqueFindHandle search(::FindFirstFileW(pattern.c_str(), &data));
-  if (!search) return;
-  do {
-    fn(data);
-  } while (::FindNextFileW(search.get(), &data));
-}
-
-}  // namespace
 
 bool FileExists(const std::wstring& path) {
   return !path.empty() && ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
@@ -42,42 +27,89 @@ std::wstring ResolveExeFromDisplayIcon(const std::wstring& display_icon) {
   return std::wstring();
 }
 
-void CollectInstallLocationExes(const std::wstring& folder, int depth, int max_depth,
-                                std::vector<std::wstring>& out) {
-  if (folder.empty() || depth > max_depth || out.size() >= kMaxInstallFolderExes) return;
-  std::wstring prefix = folder;
-  if (prefix.back() != L'\\') prefix += L'\\';
-  ForEachFile(prefix + L"*.exe", [&](const WIN32_FIND_DATAW& data) {
-    if (out.size() >= kMaxInstallFolderExes) return;
-    if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) return;
-    std::wstring path = prefix + data.cFileName;
-    if (!IsUninstallerExe(path)) out.push_back(std::move(path));
-  });
-  if (depth >= max_depth || out.size() >= kMaxInstallFolderExes) return;
-  ForEachFile(prefix + L"*", [&](const WIN32_FIND_DATAW& data) {
-    if (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) return;
-    if (!ShouldEnterInstallSubfolder(data.cFileName)) return;
-    CollectInstallLocationExes(prefix + data.cFileName, depth + 1, max_depth, out);
-  });
+std::vector<std::wstring> SharedInstallRoots() {
+  static constexpr const wchar_t* kVariables[] = {
+      L"ProgramFiles",
+      L"ProgramFiles(x86)",
+      L"ProgramW6432",
+      L"CommonProgramFiles",
+      L"CommonProgramFiles(x86)",
+      L"CommonProgramW6432",
+      L"SystemRoot",
+      L"windir",
+      L"ProgramData",
+      L"ALLUSERSPROFILE",
+      L"PUBLIC",
+      L"USERPROFILE",
+      L"APPDATA",
+      L"LOCALAPPDATA",
+  };
+  std::vector<std::wstring> roots;
+  for (const wchar_t* variable : kVariables) {
+    wchar_t value[MAX_PATH + 1] = {};
+    const DWORD length = ::GetEnvironmentVariableW(variable, value, MAX_PATH + 1);
+    if (length == 0 || length > MAX_PATH) continue;
+    std::wstring root(value, length);
+    roots.push_back(root);
+    if (std::wstring_view(variable) == L"SystemRoot") roots.push_back(root + L"\\System32");
+    if (std::wstring_view(variable) == L"LOCALAPPDATA") roots.push_back(root + L"\\Programs");
+    if (std::wstring_view(variable) == L"USERPROFILE") {
+      // The folder of all profiles, and the user's desktop and downloads.
+      const size_t slash = root.find_last_of(L"\\/");
+      if (slash != std::wstring::npos) roots.push_back(root.substr(0, slash));
+      roots.push_back(root + L"\\Desktop");
+      roots.push_back(root + L"\\Downloads");
+    }
+  }
+  return roots;
 }
 
 std::wstring PickBestExe(const std::wstring& display_icon, const std::wstring& install_location,
                          const std::wstring& hint) {
+  const std::vector<std::wstring> shared_roots = SharedInstallRoots();
+  // Every candidate exists when it is collected: the icon's is checked, the rest were listed.
   std::vector<std::wstring> candidates;
   std::wstring from_icon = ResolveExeFromDisplayIcon(display_icon);
-  if (!from_icon.empty()) candidates.push_back(std::move(from_icon));
-  CollectInstallLocationExes(ExpandEnv(install_location), 0, kInstallFolderMaxDepth, candidates);
-
-  std::wstring best;
-  int best_score = INT_MIN;
-  for (const std::wstring& candidate : candidates) {
-    if (!FileExists(candidate)) continue;
-    const int score = ScoreExeCandidate(candidate, hint);
-    if (score > best_score) {
-      best_score = score;
-      best = candidate;
+  const bool icon_is_auxiliary = !from_icon.empty() && IsAuxiliaryExe(from_icon);
+  if (!from_icon.empty()) candidates.push_back(from_icon);
+  const std::wstring location = ExpandEnv(install_location);
+  if (!location.empty() && !IsSharedInstallRoot(location, shared_roots)) {
+    CollectInstallLocationExes(location, 0, kInstallFolderMaxDepth, candidates);
+  }
+  if (icon_is_auxiliary) {
+    // The icon of many per-user installs is their installer, kept beside or one folder below
+    // the program ("OneDrive\\24.1\\OneDriveSetup.exe" next to "OneDrive\\OneDrive.exe"). These
+    // come last, so the install folder's programs win ties.
+    const size_t slash = from_icon.find_last_of(L"\\/");
+    const std::wstring folder = slash == std::wstring::npos ? L"" : from_icon.substr(0, slash);
+    const size_t parent_slash = folder.find_last_of(L"\\/");
+    const std::wstring parent =
+        parent_slash == std::wstring::npos ? std::wstring() : folder.substr(0, parent_slash);
+    for (const std::wstring& nearby : {folder, parent}) {
+      if (!nearby.empty() && !IsSharedInstallRoot(nearby, shared_roots)) {
+        CollectInstallLocationExes(nearby, 0, 0, candidates);
+      }
     }
   }
+
+  // The program itself beats anything that merely comes with it, whatever the names say;
+  // among equals the higher score wins, and the first of equal scores.
+  std::wstring best;
+  bool best_is_auxiliary = true;
+  int best_score = INT_MIN;
+  for (const std::wstring& candidate : candidates) {
+    const bool auxiliary = IsAuxiliaryExe(candidate);
+    const int score = ScoreExeCandidate(candidate, hint);
+    if (best.empty() || (best_is_auxiliary && !auxiliary) ||
+        (auxiliary == best_is_auxiliary && score > best_score)) {
+      best = candidate;
+      best_is_auxiliary = auxiliary;
+      best_score = score;
+    }
+  }
+  // Only installers, updaters, services and helpers: a runtime, a redistributable or a
+  // driver package, nothing the user runs.
+  if (best_is_auxiliary) return std::wstring();
   return best;
 }
 

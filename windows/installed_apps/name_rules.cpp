@@ -25,22 +25,74 @@ constexpr std::wstring_view kKnownAppExes[] = {
     L"teams.exe",   L"slack.exe",  L"vlc.exe",     L"obs64.exe",
 };
 
+bool IsIdentifierCharacter(wchar_t c) {
+  return (c >= L'a' && c <= L'z') || (c >= L'A' && c <= L'Z') || (c >= L'0' && c <= L'9') ||
+         c == L'-' || c == L'.' || c == L'_';
+}
+
+bool IsAsciiLetters(std::wstring_view text) {
+  return !text.empty() && std::all_of(text.begin(), text.end(), [](wchar_t c) {
+    return (c >= L'a' && c <= L'z') || (c >= L'A' && c <= L'Z');
+  });
+}
+
+// First labels of reverse-domain identifiers ("com.vendor.tool", "io.github.app").
+constexpr std::wstring_view kReverseDomainHeads[] = {L"com", L"org", L"net", L"io", L"de",
+                                                     L"dev", L"app", L"co",  L"uk", L"edu"};
+// Endings that real program names carry after a dot: "Battle.net", "paint.net", "Node.js".
+constexpr std::wstring_view kNameSuffixes[] = {L"net", L"js", L"io",  L"ai", L"app",
+                                               L"fm",  L"tv", L"org", L"com"};
+
 // Name looks like "com.vendor.tool" or "Vendor.App_1.2": no blank, an inner dot, and only
-// identifier characters.
+// identifier characters. A single word with a dotted ending that names use ("Battle.net",
+// "Node.js") is a program's name, unless the word itself is a domain head ("com.vendor").
 bool LooksLikePackageIdentifier(std::wstring_view name) {
   if (name.find(L' ') != std::wstring_view::npos) return false;
   bool inner_dot = false;
   for (size_t i = 0; i < name.size(); ++i) {
     if (name[i] == L'.' && i != 0 && i + 1 != name.size()) inner_dot = true;
   }
-  if (!inner_dot) return false;
-  return std::all_of(name.begin(), name.end(), [](wchar_t c) {
-    return (c >= L'a' && c <= L'z') || (c >= L'A' && c <= L'Z') || (c >= L'0' && c <= L'9') ||
-           c == L'-' || c == L'.' || c == L'_';
-  });
+  if (!inner_dot || !std::all_of(name.begin(), name.end(), IsIdentifierCharacter)) return false;
+  const std::wstring lower = ToLower(name);
+  const size_t first_dot = lower.find(L'.');
+  const std::wstring_view head = std::wstring_view(lower).substr(0, first_dot);
+  for (std::wstring_view domain : kReverseDomainHeads) {
+    if (head == domain) return true;
+  }
+  const size_t last_dot = lower.rfind(L'.');
+  if (first_dot != last_dot || !IsAsciiLetters(head)) return true;
+  const std::wstring_view tail = std::wstring_view(lower).substr(last_dot + 1);
+  for (std::wstring_view suffix : kNameSuffixes) {
+    if (tail == suffix) return false;
+  }
+  return true;
 }
 
+// File-name parts of programs that install, update, report crashes or run in the background
+// for the real program: bypassing them bypasses nothing the user runs.
+constexpr std::wstring_view kAuxiliaryNameParts[] = {
+    L"setup",   L"install", L"unins",  L"update",     L"crash",
+    L"service", L"helper",  L"redist", L"clicktorun", L"elevat",
+};
+// Folders that hold only installers: the Burn bundle cache and Windows Installer's cache,
+// whose ".exe" files are often icons of an MSI product.
+constexpr std::wstring_view kAuxiliaryFolders[] = {L"\\package cache\\", L"\\windows\\installer\\"};
+
 }  // namespace
+
+bool IsAuxiliaryExe(std::wstring_view exe_path) {
+  if (IsUninstallerExe(exe_path)) return true;
+  const std::wstring lower = ToLower(exe_path);
+  for (std::wstring_view folder : kAuxiliaryFolders) {
+    if (Contains(lower, folder)) return true;
+  }
+  const std::wstring base = ToLower(Basename(exe_path));
+  if (EndsWith(base, L"svc.exe")) return true;
+  for (std::wstring_view part : kAuxiliaryNameParts) {
+    if (Contains(base, part)) return true;
+  }
+  return false;
+}
 
 int ScoreExeCandidate(std::wstring_view exe_path, std::wstring_view hint) {
   if (exe_path.empty() || IsUninstallerExe(exe_path)) return -1000;

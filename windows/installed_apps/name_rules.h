@@ -17,6 +17,11 @@ inline constexpr size_t kMaxDisplayNameLength = 96;
 // launchers and installers lower it. Uninstallers and an empty path score -1000.
 int ScoreExeCandidate(std::wstring_view exe_path, std::wstring_view hint);
 
+// Installers, updaters, crash reporters, services and helpers (by file name), and anything in
+// the installer caches: programs that come with an application but are not the one the user
+// runs. Uninstallers count too.
+bool IsAuxiliaryExe(std::wstring_view exe_path);
+
 // How presentable a display name is: longer is better up to 48 units; control characters
 // disqualify; surrogates and replacement characters and resource references cost heavily.
 int DisplayNameQuality(std::wstring_view name);

@@ -67,19 +67,38 @@ std::wstring HumanizePackageFamily(std::wstring_view key) {
   std::wstring_view family = key.substr(0, key.find(L'_'));
   const size_t dot = family.find(L'.');
   if (dot != std::wstring_view::npos && dot + 1 < family.size()) family = family.substr(dot + 1);
+  const auto upper = [](wchar_t c) { return c >= L'A' && c <= L'Z'; };
+  const auto lower = [](wchar_t c) { return c >= L'a' && c <= L'z'; };
   std::wstring out;
   out.reserve(family.size() + 8);
   for (size_t i = 0; i < family.size(); ++i) {
-    if (i != 0 && family[i] >= L'A' && family[i] <= L'Z') out.push_back(L' ');
-    out.push_back(family[i]);
+    const wchar_t c = family[i];
+    // Further dots separate words too ("Microsoft.Windows.Photos" -> "Windows Photos").
+    if (c == L'.') {
+      if (!out.empty() && out.back() != L' ') out.push_back(L' ');
+      continue;
+    }
+    // A capital starts a word, except inside a run of capitals ("MSPaint" -> "MS Paint").
+    const bool after_upper = i != 0 && upper(family[i - 1]);
+    const bool before_lower = i + 1 < family.size() && lower(family[i + 1]);
+    if (upper(c) && !out.empty() && out.back() != L' ' && (!after_upper || before_lower)) {
+      out.push_back(L' ');
+    }
+    out.push_back(c);
   }
-  return out;
+  return TrimTrailingBlanks(out);
 }
 
 std::wstring NormalizeStoreDisplayName(std::wstring_view display, std::wstring_view location) {
   std::wstring name = TrimDisplayNameGarbage(display);
-  std::wstring fallback = HumanizePackageFamily(PackageFolderKey(location));
-  if (name.empty() || LooksLikeResourceReference(name)) name = fallback;
+  const std::wstring key = PackageFolderKey(location);
+  std::wstring fallback = HumanizePackageFamily(key);
+  // The scan prints the package name ("Microsoft.WindowsCalculator") when the manifest names
+  // the app by a resource; that is the same family the fallback reads better.
+  const std::wstring package_name = ToLower(std::wstring_view(key).substr(0, key.find(L'_')));
+  if (name.empty() || LooksLikeResourceReference(name) || ToLower(name) == package_name) {
+    name = fallback;
+  }
   return SanitizeDisplayName(name, fallback);
 }
 
@@ -138,8 +157,10 @@ const char kStoreScanScript[] =
     "$ErrorActionPreference = 'SilentlyContinue'\r\n"
     "$out = $env:ZELVORA_APPX_OUT\r\n"
     "if (-not $out) { exit 1 }\r\n"
+    "$user = $env:ZELVORA_APPX_USER\r\n"
+    "if (-not $user) { $user = $env:USERNAME }\r\n"
     "$lines = @()\r\n"
-    "Get-AppxPackage -User $env:USERNAME | Where-Object {\r\n"
+    "Get-AppxPackage -User $user | Where-Object {\r\n"
     "  (-not $_.IsFramework) -and ($_.SignatureKind -ne 'System') -and $_.InstallLocation -and\r\n"
     "  ($_.InstallLocation -like '*\\WindowsApps*')\r\n"
     "} | ForEach-Object {\r\n"

@@ -43,8 +43,9 @@ std::wstring AcceptedStoreDisplayName(const StoreScanLine& line);
 // letters, ".." segments) are left out: the result is joined to the package folder.
 std::vector<std::wstring> ManifestExecutableValues(std::string_view manifest_utf8);
 
-// The PowerShell script that lists the user's Store packages into the file named by the
-// environment variable "ZELVORA_APPX_OUT" (CR LF line ends).
+// The PowerShell script that lists the Store packages of the user named by the environment
+// variable "ZELVORA_APPX_USER" (else %USERNAME%) into the file named by "ZELVORA_APPX_OUT"
+// (CR LF line ends).
 extern const char kStoreScanScript[];
 
 }  // namespace installed_apps

@@ -9,9 +9,9 @@
 #include "common/unique_handle.h"
 #include "installed_apps/exe_locator.h"
 #include "installed_apps/path_text.h"
-#include "installed_apps/process_capture.h"
 #include "installed_apps/registry_values.h"
 #include "installed_apps/store_rules.h"
+#include "installed_apps/store_script_run.h"
 #include "installed_apps/uninstall_scan.h"
 #include "tunnel_log/tunnel_log.h"
 
@@ -19,27 +19,19 @@ namespace installed_apps {
 namespace {
 
 constexpr wchar_t kOutputVariable[] = L"ZELVORA_APPX_OUT";
+constexpr wchar_t kUserVariable[] = L"ZELVORA_APPX_USER";
+// Below the user's "SOFTWARE\\Classes".
 constexpr wchar_t kRepositoryKey[] =
-    L"SOFTWARE\\Classes\\Local Settings\\Software\\Microsoft\\Windows\\CurrentVersion\\AppModel\\"
+    L"Local Settings\\Software\\Microsoft\\Windows\\CurrentVersion\\AppModel\\"
     L"Repository\\Packages";
 // Manifests are a few KB and the listing a few hundred; anything this big is not ours.
 constexpr ULONGLONG kMaxTextFileBytes = 16 * 1024 * 1024;
 
-// Two catalogue requests at once would share the script and output file names in the temp
-// folder and the process-wide environment variable; one scan at a time keeps them apart.
+// Two catalogue requests at once would both set the process-wide environment variable that
+// tells the script where to write; one scan at a time keeps each run's listing its own.
 std::mutex& PowerShellScanMutex() {
   static std::mutex mutex;
   return mutex;
-}
-
-bool WriteWholeFile(const std::wstring& path, const std::string& bytes) {
-  UniqueHandle file(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!file) return false;
-  DWORD written = 0;
-  return ::WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written,
-                     nullptr) &&
-         written == bytes.size();
 }
 
 }  // namespace
@@ -87,32 +79,41 @@ std::wstring ResolveAppxExecutable(const std::wstring& location, const std::wstr
   return exe;
 }
 
-void ScanMicrosoftStorePackagesViaPowerShell(EntryTable& table, const ScriptRunner& run_script) {
+void ScanMicrosoftStorePackagesViaPowerShell(EntryTable& table, const ScriptRunner& run_script,
+                                             const UserHive& user) {
   wchar_t temp[MAX_PATH + 1] = {};
   const DWORD length = ::GetTempPathW(MAX_PATH, temp);
   if (length == 0 || length > MAX_PATH) return;
   const std::wstring folder(temp, length);
-  const std::wstring script_path = folder + L"zelvora_appx_scan.ps1";
-  const std::wstring output_path = folder + L"zelvora_appx_out.txt";
+  const std::wstring name = UnguessableScanName();
+  const std::wstring script_path = folder + name + L".ps1";
+  const std::wstring output_path = folder + name + L".txt";
 
   std::string text;
   {
     std::lock_guard<std::mutex> lock(PowerShellScanMutex());
-    if (!WriteWholeFile(script_path, kStoreScanScript)) {
-      ::DeleteFileW(script_path.c_str());
-      return;
-    }
-    ::SetEnvironmentVariableW(kOutputVariable, output_path.c_str());
-    try {
-      if (run_script) {
-        run_script(script_path);
-      } else {
-        RunPowerShellCaptureStdout(script_path);
+    // Whatever lies under the output name is not this run's listing.
+    ::DeleteFileW(output_path.c_str());
+    {
+      UniqueHandle script = CreateLockedScript(script_path, kStoreScanScript);
+      if (!script) {
+        ::DeleteFileW(script_path.c_str());
+        return;
       }
-    } catch (...) {
-      // Cleaned up below like any failed run; the fallback still gets its chance.
+      ::SetEnvironmentVariableW(kOutputVariable, output_path.c_str());
+      ::SetEnvironmentVariableW(kUserVariable, user.sid.empty() ? nullptr : user.sid.c_str());
+      try {
+        if (run_script) {
+          run_script(script_path);
+        } else {
+          RunSystemPowerShell(script_path);
+        }
+      } catch (...) {
+        // Cleaned up below like any failed run; the fallback still gets its chance.
+      }
+      ::SetEnvironmentVariableW(kOutputVariable, nullptr);
+      ::SetEnvironmentVariableW(kUserVariable, nullptr);
     }
-    ::SetEnvironmentVariableW(kOutputVariable, nullptr);
     ::DeleteFileW(script_path.c_str());
     text = ReadTextFileUtf8(output_path);
     ::DeleteFileW(output_path.c_str());
@@ -134,9 +135,10 @@ void ScanMicrosoftStorePackagesViaPowerShell(EntryTable& table, const ScriptRunn
   TunnelLogWrite("[plugin] getInstalledApps: store PowerShell merged=" + std::to_string(merged));
 }
 
-void ScanStorePackageRepository(EntryTable& table) {
+void ScanStorePackageRepository(EntryTable& table, const UserHive& user) {
   HKEY raw = nullptr;
-  if (::RegOpenKeyExW(HKEY_CURRENT_USER, kRepositoryKey, 0, KEY_READ, &raw) != ERROR_SUCCESS) {
+  if (::RegOpenKeyExW(user.root, user.ClassesPath(kRepositoryKey).c_str(), 0, KEY_READ, &raw) !=
+      ERROR_SUCCESS) {
     return;
   }
   UniqueRegKey packages(raw);
@@ -167,15 +169,16 @@ void ScanStorePackageRepository(EntryTable& table) {
                  std::to_string(table.size() - before));
 }
 
-void ScanMicrosoftStorePackages(EntryTable& table, const ScriptRunner& run_script) {
+void ScanMicrosoftStorePackages(EntryTable& table, const ScriptRunner& run_script,
+                                const UserHive& user) {
   const size_t before = table.size();
-  ScanMicrosoftStorePackagesViaPowerShell(table, run_script);
+  ScanMicrosoftStorePackagesViaPowerShell(table, run_script, user);
   if (table.size() > before) {
     TunnelLogWrite("[plugin] getInstalledApps: store via PowerShell only, added=" +
                    std::to_string(table.size() - before));
     return;
   }
-  ScanStorePackageRepository(table);
+  ScanStorePackageRepository(table, user);
 }
 
 }  // namespace installed_apps

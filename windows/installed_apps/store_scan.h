@@ -6,6 +6,7 @@
 #include <string>
 
 #include "installed_apps/entry_table.h"
+#include "installed_apps/session_user.h"
 
 namespace installed_apps {
 
@@ -13,12 +14,16 @@ namespace installed_apps {
 // named by "ZELVORA_APPX_OUT").
 using ScriptRunner = std::function<std::string(const std::wstring& script_path)>;
 
-// Adds Store applications to `table`. `run_script` defaults to RunPowerShellCaptureStdout.
-void ScanMicrosoftStorePackages(EntryTable& table, const ScriptRunner& run_script = {});
+// Adds the Store applications of `user` to `table`. `run_script` defaults to running the
+// system folder's Windows PowerShell; the script lists the packages of the user named by
+// "ZELVORA_APPX_USER" (a SID), or of %USERNAME% when that is unset.
+void ScanMicrosoftStorePackages(EntryTable& table, const ScriptRunner& run_script = {},
+                                const UserHive& user = {});
 // The PowerShell half alone; the table grows by what it accepted.
-void ScanMicrosoftStorePackagesViaPowerShell(EntryTable& table, const ScriptRunner& run_script);
+void ScanMicrosoftStorePackagesViaPowerShell(EntryTable& table, const ScriptRunner& run_script,
+                                             const UserHive& user = {});
 // The registry half alone.
-void ScanStorePackageRepository(EntryTable& table);
+void ScanStorePackageRepository(EntryTable& table, const UserHive& user = {});
 
 // The executable the package manifest declares, else the best one in the package folder.
 // Paths under WindowsApps count even when they cannot be read (the folder usually denies the

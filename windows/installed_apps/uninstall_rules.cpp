@@ -37,4 +37,28 @@ bool ShouldEnterInstallSubfolder(std::wstring_view name) {
   return !name.empty() && name != L"." && name != L".." && name.front() != L'$';
 }
 
+namespace {
+
+std::wstring ComparableFolder(std::wstring_view folder) {
+  std::wstring text = ToLower(TrimBlanks(folder));
+  for (wchar_t& c : text) {
+    if (c == L'/') c = L'\\';
+  }
+  while (!text.empty() && text.back() == L'\\') text.pop_back();
+  return text;
+}
+
+}  // namespace
+
+bool IsSharedInstallRoot(std::wstring_view folder, const std::vector<std::wstring>& shared_roots) {
+  const std::wstring text = ComparableFolder(folder);
+  // "C:", "C:\" and a bare "\" all name a whole drive.
+  if (text.empty() || (text.size() == 2 && text[1] == L':')) return true;
+  for (const std::wstring& root : shared_roots) {
+    const std::wstring comparable = ComparableFolder(root);
+    if (!comparable.empty() && comparable == text) return true;
+  }
+  return false;
+}
+
 }  // namespace installed_apps

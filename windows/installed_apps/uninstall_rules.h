@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace installed_apps {
 
@@ -34,5 +35,11 @@ std::wstring StripIconIndexAndQuotes(std::wstring_view icon);
 // Folders an install-location walk enters: not "." or "..", and not "$"-prefixed (installer
 // backup and patch caches hold old copies of the executables).
 bool ShouldEnterInstallSubfolder(std::wstring_view name);
+
+// True when `folder` is a drive root or one of `shared_roots` (Program Files, the Windows
+// folder, the user profile...): folders that hold many vendors' programs. A broken
+// InstallLocation naming one must not be walked, or another product's executable (and with it
+// that product's name) is taken. Letter case, "/" and trailing separators do not matter.
+bool IsSharedInstallRoot(std::wstring_view folder, const std::vector<std::wstring>& shared_roots);
 
 }  // namespace installed_apps

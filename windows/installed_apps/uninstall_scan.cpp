@@ -1,6 +1,10 @@
 #include "installed_apps/uninstall_scan.h"
 
 #include <algorithm>
+#include <cstdint>
+#include <mutex>
+#include <unordered_map>
+#include <utility>
 
 #include "common/unique_handle.h"
 #include "installed_apps/exe_locator.h"
@@ -24,6 +28,41 @@ UninstallRecord ReadUninstallRecord(HKEY key) {
   r.no_modify = ReadRegistryDword(key, L"NoModify");
   r.no_repair = ReadRegistryDword(key, L"NoRepair");
   return r;
+}
+
+// Uninstall entries remembered across catalogue requests by their key's last-write time, which
+// changes whenever a value of the key is set or deleted: one query per entry instead of ten.
+class RecordMemory {
+ public:
+  UninstallRecord Read(HKEY key, const std::wstring& id) {
+    FILETIME written{};
+    if (::RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                           nullptr, nullptr, nullptr, &written) != ERROR_SUCCESS) {
+      return ReadUninstallRecord(key);
+    }
+    const uint64_t stamp =
+        (static_cast<uint64_t>(written.dwHighDateTime) << 32) | written.dwLowDateTime;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      auto found = records_.find(id);
+      if (found != records_.end() && found->second.first == stamp) return found->second.second;
+    }
+    UninstallRecord record = ReadUninstallRecord(key);
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (records_.size() >= kMaxRecords) records_.clear();  // bounded; start afresh
+    records_[id] = {stamp, record};
+    return record;
+  }
+
+ private:
+  static constexpr size_t kMaxRecords = 8192;
+  std::mutex mutex_;
+  std::unordered_map<std::wstring, std::pair<uint64_t, UninstallRecord>> records_;
+};
+
+RecordMemory& RememberedRecords() {
+  static RecordMemory memory;
+  return memory;
 }
 
 }  // namespace
@@ -51,6 +90,9 @@ std::vector<std::wstring> EnumerateSubkeyNames(HKEY key) {
 }
 
 void ScanUninstallHive(HKEY root, const wchar_t* subkey, EntryTable& table) {
+  // Which hive and view the entries come from is part of their identity.
+  const std::wstring hive_id =
+      std::to_wstring(reinterpret_cast<uintptr_t>(root)) + L"\\" + ToLower(subkey) + L"\\";
   HKEY raw = nullptr;
   if (::RegOpenKeyExW(root, subkey, 0, KEY_READ, &raw) != ERROR_SUCCESS) return;
   UniqueRegKey hive(raw);
@@ -62,7 +104,7 @@ void ScanUninstallHive(HKEY root, const wchar_t* subkey, EntryTable& table) {
     UninstallRecord record;
     {
       UniqueRegKey entry_key(raw_entry);
-      record = ReadUninstallRecord(entry_key.get());
+      record = RememberedRecords().Read(entry_key.get(), hive_id + ToLower(name));
     }
     if (ShouldSkipUninstallRecord(record)) continue;
     std::wstring exe =
@@ -73,12 +115,13 @@ void ScanUninstallHive(HKEY root, const wchar_t* subkey, EntryTable& table) {
   }
 }
 
-void ScanUninstallHives(EntryTable& table) {
+void ScanUninstallHives(EntryTable& table, const UserHive& user) {
   ScanUninstallHive(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall",
                     table);
   ScanUninstallHive(HKEY_LOCAL_MACHINE,
                     L"SOFTWARE\\WOW6432Node\\Microsoft\\Windows\\CurrentVersion\\Uninstall", table);
-  ScanUninstallHive(HKEY_CURRENT_USER, L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall",
+  ScanUninstallHive(user.root,
+                    user.Path(L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall").c_str(),
                     table);
 }
 

@@ -7,14 +7,16 @@
 #include <vector>
 
 #include "installed_apps/entry_table.h"
+#include "installed_apps/session_user.h"
 
 namespace installed_apps {
 
 // Adds every acceptable program below `root`\`subkey` to `table`.
 void ScanUninstallHive(HKEY root, const wchar_t* subkey, EntryTable& table);
 
-// The three hives in their fixed order: machine (64-bit), machine (32-bit programs), user.
-void ScanUninstallHives(EntryTable& table);
+// The three hives in their fixed order: machine (64-bit), machine (32-bit programs), and the
+// per-user programs of `user`.
+void ScanUninstallHives(EntryTable& table, const UserHive& user = {});
 
 // Names of the subkeys of `key`, in index order; subkeys that vanish or change while the list
 // is read are skipped.

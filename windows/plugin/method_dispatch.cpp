@@ -146,7 +146,9 @@ void TidewirePlugin::HandleMethodCall(const flutter::MethodCall<EncodableValue>&
     } else if (method == "getInstalledApps") {
       installed_apps::StartGetInstalledAppsWorker(std::move(result));
     } else if (method == "pickExecutable") {
-      installed_apps::StartPickExecutableWorker(std::move(result));
+      // The app's top-level window owns the dialog, so it opens in front of the app.
+      installed_apps::StartPickExecutableWorker(std::move(result),
+                                                ::GetAncestor(window_handle_, GA_ROOT));
     } else {
       result->NotImplemented();
     }
