@@ -19,6 +19,7 @@ struct ProxySettings {
     return flags == other.flags && server == other.server && bypass == other.bypass &&
            autoconfig_url == other.autoconfig_url;
   }
+  bool operator!=(const ProxySettings& other) const { return !(*this == other); }
 };
 
 // What a backup holds: the settings to restore, and the proxy server text this program set in
