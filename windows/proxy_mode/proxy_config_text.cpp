@@ -5,7 +5,6 @@
 
 #include "vpn_engine/json_text.h"
 #include "vpn_engine/text_patterns.h"
-#include "vpn_engine/xray_core_contract.h"
 
 namespace zelvora {
 namespace {
@@ -208,10 +207,10 @@ bool HasApiMember(std::string_view config) {
 }
 
 void InsertApiMember(std::string* config, uint16_t port) {
-  const std::string body = "\n  \"api\": {\n    \"tag\": \"" + std::string(xray_core::kApiTag) +
-                           "\",\n    \"listen\": \"127.0.0.1:" + std::to_string(port) +
-                           "\",\n    \"services\": [\"HandlerService\", \"" +
-                           xray_core::kStatsServiceName + "\", \"LoggerService\"]\n  }";
+  const std::string body =
+      "\n  \"api\": {\n    \"tag\": \"api\",\n    \"listen\": \"127.0.0.1:" + std::to_string(port) +
+      "\",\n    \"services\": [\"HandlerService\", \"StatsService\", "
+      "\"LoggerService\"]\n  }";
   const std::string_view text(*config);
   for (size_t pos = FindLiteral(text, "\"log\"", 0, false); pos != kNone;
        pos = FindLiteral(text, "\"log\"", pos + 1, false)) {
