@@ -1,6 +1,6 @@
 // The outside commands the engine runs (route, netsh, ipconfig), behind one interface so the
 // engine's command lines can be checked against a simulated host that interprets them.
-// The production implementation wraps RunHiddenCommand and RunCapturedCommand.
+// The production implementation wraps RunHiddenCommand and RunCapturedProcess.
 #pragma once
 
 #include <cstdint>
