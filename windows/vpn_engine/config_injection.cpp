@@ -27,30 +27,48 @@ std::string ListenOnIpv4Loopback(const std::string& config) {
 }
 
 std::optional<ApiPortLocation> FindApiInboundPort(const std::string& config) {
-  const Piece api_tag{"\"tag\"", ValueKind::kQuotedOneOf, {"api"}};
-  const Piece port{"\"port\"", ValueKind::kDigits};
-  const auto api = config_text::FirstGapMatch(config, api_tag, 400, port,
-                                              config_text::GapSearch::CaptureFrom::kTail);
-  if (!api) return std::nullopt;
-  return ApiPortLocation{api->capture_begin, std::string(api->Capture(config))};
+  const auto location =
+      FindInboundPort(config, [](const InboundFields& inbound) { return inbound.tag == "api"; });
+  if (!location) return std::nullopt;
+  return ApiPortLocation{location->offset, location->digits};
 }
 
 namespace {
 
-// The configuration keeps its own DNS block when it names at least something in "servers".
+// The configuration keeps its own DNS block when its "servers" name at least something.
 bool HasOwnDnsServers(const std::string& config) {
-  const size_t dns = config_text::FindLiteral(config, "\"dns\"", 0, false);
-  if (dns == std::string::npos) return false;
-  const size_t servers = config_text::FindLiteral(config, "\"servers\"", dns, false);
-  if (servers == std::string::npos || servers - dns >= 2000) return false;
-  const size_t open = config.find('[', servers);
-  if (open == std::string::npos || open - servers >= 64) return false;
-  const size_t close = config_text::FindArrayEnd(config, open);
-  if (close == kNone) return false;
-  for (size_t i = open + 1; i < close; ++i) {
-    if (!config_text::IsJsonBlank(config[i])) return true;
+  const auto servers = FindDnsServersArray(config);
+  return servers && !config_text::IsEmptyContainer(config, servers->begin);
+}
+
+// Gives the tunnel's servers to the configuration's DNS: amends an existing top-level "dns"
+// member in place (the core reads the last member of a name, so a second "dns" in front of an
+// empty one would be ignored), or adds the block when there is none.
+void PutTunnelDns(std::string& text, const std::vector<std::string>& tunnel_dns) {
+  const std::string servers = FormatJsonStringArray(tunnel_dns);
+  const std::string block = "{\"servers\":" + servers + ",\"queryStrategy\":\"UseIPv4\"}";
+  const auto dns = config_text::FindTopLevelMember(text, "dns");
+  if (!dns) {
+    config_text::InsertAfterFirstBrace(text, "\n\"dns\":" + block + ",");
+    return;
   }
-  return false;
+  const size_t open = dns->value.begin;
+  if (text[open] != '{') {
+    text.replace(open, dns->value.end - open, block);
+    return;
+  }
+  std::string first_members;
+  if (!config_text::FindMember(text, open, "queryStrategy")) {
+    first_members += "\"queryStrategy\":\"UseIPv4\",";
+  }
+  if (const auto own = config_text::FindMember(text, open, "servers")) {
+    text.replace(own->value.begin, own->value.end - own->value.begin, servers);
+  } else {
+    first_members = "\"servers\":" + servers + "," + first_members;
+  }
+  if (first_members.empty()) return;
+  if (config_text::IsEmptyContainer(text, open)) first_members.pop_back();
+  text.insert(open + 1, first_members);
 }
 
 // Inserts `item` (which ends with a comma) first in the array opened at `open`; into an empty
@@ -69,20 +87,19 @@ const char kApiInbound[] =
     "\"127.0.0.1\",\n      \"protocol\": \"dokodemo-door\",\n      \"settings\": { \"address\": "
     "\"127.0.0.1\" }\n    },";
 
-// Replaces the first `"port": <old>` (or `"port":<old>`) not followed by a further digit.
-void ReplaceFirstPortValue(std::string& config, uint16_t old_port, uint16_t new_port) {
-  const std::string old_text = std::to_string(old_port);
-  for (const char* prefix : {"\"port\": ", "\"port\":"}) {
-    const std::string needle = prefix + old_text;
-    for (size_t pos = config_text::FindLiteral(config, needle, 0, false); pos != std::string::npos;
-         pos = config_text::FindLiteral(config, needle, pos + 1, false)) {
-      const size_t after = pos + needle.size();
-      // "port": 10807 must not be taken for port 1080.
-      if (after < config.size() && config_text::IsDigit(config[after])) continue;
-      config.replace(pos, needle.size(), prefix + std::to_string(new_port));
-      return;
-    }
+// Where the SOCKS inbound's own port stands: the tagged inbound first, then one whose protocol
+// is socks; an inbound whose port is not a usable number is passed over.
+std::optional<PortLocation> FindSocksInboundPortLocation(const std::string& config) {
+  for (SocksPattern pattern : {SocksPattern::kTagged, SocksPattern::kProtocol}) {
+    const auto location = FindInboundPort(config, [pattern](const InboundFields& inbound) {
+      return pattern == SocksPattern::kTagged
+                 ? inbound.tag == "in_proxy" || inbound.tag == "socks-in" || inbound.tag == "socks"
+                 : inbound.protocol == "socks";
+    });
+    uint16_t port = 0;
+    if (location && ParsePortText(location->digits, &port)) return location;
   }
+  return std::nullopt;
 }
 
 }  // namespace
@@ -147,11 +164,7 @@ std::string InjectVpnConfig(const VpnInjectionInputs& inputs, std::vector<std::s
         text, "\n\"api\": { \"tag\": \"api\", \"services\": [\"StatsService\"] },");
   }
   const bool keep_dns = HasOwnDnsServers(text);
-  if (!keep_dns) {
-    config_text::InsertAfterFirstBrace(
-        text, "\n\"dns\":{\"servers\":" + FormatJsonStringArray(tunnel_dns) +
-                  ",\"queryStrategy\":\"UseIPv4\"},");
-  }
+  if (!keep_dns) PutTunnelDns(text, tunnel_dns);
   std::string joined;
   for (size_t i = 0; i < tunnel_dns.size(); ++i) joined += (i > 0 ? "/" : "") + tunnel_dns[i];
   TunnelLogWrite(
@@ -187,17 +200,22 @@ std::string InjectVpnConfig(const VpnInjectionInputs& inputs, std::vector<std::s
 }
 
 std::string RemapBusyPorts(std::string config, const LoopbackPortProbe& ports) {
-  const uint16_t socks_port = FindSocksInboundPort(config);
-  if (!ports.is_free(socks_port)) {
-    const uint16_t new_port = ports.find_free();
-    if (new_port == 0) {
-      TunnelLogWrite("ERROR: SOCKS port " + std::to_string(socks_port) +
-                     " is in use and no free loopback port was found");
-      return config;
+  // Only the inbounds' own port members move: a server's port elsewhere in the text stays as it
+  // is even when a local program happens to hold the same number.
+  if (const auto socks = FindSocksInboundPortLocation(config)) {
+    uint16_t socks_port = 0;
+    ParsePortText(socks->digits, &socks_port);
+    if (!ports.is_free(socks_port)) {
+      const uint16_t new_port = ports.find_free();
+      if (new_port == 0) {
+        TunnelLogWrite("ERROR: SOCKS port " + std::to_string(socks_port) +
+                       " is in use and no free loopback port was found");
+        return config;
+      }
+      config.replace(socks->offset, socks->digits.size(), std::to_string(new_port));
+      TunnelLogWrite("WARNING: SOCKS port " + std::to_string(socks_port) +
+                     " busy (another app?) \xE2\x80\x94 remapped to " + std::to_string(new_port));
     }
-    ReplaceFirstPortValue(config, socks_port, new_port);
-    TunnelLogWrite("WARNING: SOCKS port " + std::to_string(socks_port) +
-                   " busy (another app?) \xE2\x80\x94 remapped to " + std::to_string(new_port));
   }
 
   const auto api = FindApiInboundPort(config);

@@ -127,6 +127,12 @@ size_t FindMatchingCloser(std::string_view text, size_t open) {
 bool InsertAfterFirstBrace(std::string& text, std::string_view insert) {
   const size_t brace = text.find('{');
   if (brace == std::string::npos) return false;
+  // A member inserted into an empty object must not bring its separating comma along.
+  size_t next = brace + 1;
+  while (next < text.size() && IsJsonBlank(text[next])) ++next;
+  if (next < text.size() && text[next] == '}' && !insert.empty() && insert.back() == ',') {
+    insert.remove_suffix(1);
+  }
   text.insert(brace + 1, insert);
   return true;
 }

@@ -33,7 +33,8 @@ size_t FindArrayEnd(std::string_view text, size_t open);
 // and skipping strings; kNone when the text ends first.
 size_t FindMatchingCloser(std::string_view text, size_t open);
 
-// Inserts `insert` just after the first '{' of `text`; false (text unchanged) when it has none.
+// Inserts `insert` just after the first '{' of `text`, without its trailing comma when that
+// object is empty; false (text unchanged) when the text has no '{'.
 bool InsertAfterFirstBrace(std::string& text, std::string_view insert);
 
 }  // namespace config_text

@@ -2,6 +2,7 @@
 
 #include <map>
 
+#include "vpn_engine/json_members.h"
 #include "vpn_engine/json_text.h"
 #include "vpn_engine/text_patterns.h"
 
@@ -138,21 +139,21 @@ bool InjectRoutingRules(std::string& config, const std::string& server_host,
   std::string block_without_comma = block;
   block_without_comma.erase(block_without_comma.rfind(','), 1);
 
-  const size_t routing = config_text::FindLiteral(config, "\"routing\"", 0, false);
-  if (routing == std::string::npos) {
+  const auto routing = config_text::FindTopLevelMember(config, "routing");
+  if (!routing) {
     return config_text::InsertAfterFirstBrace(
         config, "\n\"routing\": {\n  \"domainStrategy\": \"IPIfNonMatch\",\n  \"rules\": [\n" +
                     block_without_comma + "  ]\n},");
   }
-  const size_t rules = config_text::FindLiteral(config, "\"rules\"", routing, false);
-  if (rules != std::string::npos) {
-    const size_t open = config.find('[', rules);
-    if (open == std::string::npos) return false;
-    InsertIntoArray(config, open, "\n", block);
+  const size_t object = routing->value.begin;
+  if (config[object] != '{') return false;
+  if (const auto rules = config_text::FindMember(config, object, "rules")) {
+    if (config[rules->value.begin] != '[') return false;
+    InsertIntoArray(config, rules->value.begin, "\n", block);
     return true;
   }
-  const size_t brace = config.find('{', routing);
-  if (brace == std::string::npos) return false;
-  config.insert(brace + 1, "\n  \"rules\": [\n" + block_without_comma + "  ],");
+  // A routing object without rules ("routing": {} included) gets them as its first member.
+  const std::string separator = config_text::IsEmptyContainer(config, object) ? "" : ",";
+  config.insert(object + 1, "\n  \"rules\": [\n" + block_without_comma + "  ]" + separator);
   return true;
 }
