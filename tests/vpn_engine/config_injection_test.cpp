@@ -92,7 +92,8 @@ TEST(InjectVpnConfig, EmptyOrMissingDnsServersAreFilledInTheOneDnsMember) {
   for (const auto& c : cases) {
     const std::string text =
         Inject(std::string(R"({"dns":)") + c.dns + R"(,"x":{"address":"h.example"}})", {});
-    EXPECT_NE(text.find(std::string(R"("dns":)") + c.amended + R"(,"x")"), std::string::npos) << text;
+    EXPECT_NE(text.find(std::string(R"("dns":)") + c.amended + R"(,"x")"), std::string::npos)
+        << text;
     EXPECT_EQ(text.find("\"dns\""), text.rfind("\"dns\"")) << text;
   }
 }

@@ -42,8 +42,9 @@ TEST(SocksPort, OnlyAnInboundsOwnPortCounts) {
   EXPECT_EQ(FindSocksPortText(outbound_only, SocksPattern::kProtocol), std::nullopt);
   EXPECT_EQ(ExtractSocksPort(outbound_only), 10807);
 
-  const std::string port_first = R"({"inbounds":[{"port":4000,"listen":"127.0.0.1","protocol":"socks"},)"
-                                 R"({"port":4001,"protocol":"http"}],"outbounds":[{"port":443}]})";
+  const std::string port_first =
+      R"({"inbounds":[{"port":4000,"listen":"127.0.0.1","protocol":"socks"},)"
+      R"({"port":4001,"protocol":"http"}],"outbounds":[{"port":443}]})";
   EXPECT_EQ(FindSocksPortText(port_first, SocksPattern::kProtocol), "4000");
   EXPECT_EQ(DetectEngineSocksPort(port_first).pattern, SocksPattern::kProtocol);
   EXPECT_EQ(ExtractSocksPort(R"({"inbounds":[{"tag":"socks","port":"1080"}]})"), 10807);

@@ -119,7 +119,8 @@ TEST(UserConfigs, InjectedTextHasNoDanglingSeparators) {
     std::string text = config.text;
     ExtractConfigMeta(text);
     for (const VpnInjectionInputs& inputs :
-         {VpnInjectionInputs{}, VpnInjectionInputs{"panel.example.org", {"intranet.example.org"}, {}},
+         {VpnInjectionInputs{},
+          VpnInjectionInputs{"panel.example.org", {"intranet.example.org"}, {}},
           VpnInjectionInputs{"", {}, {"C:\\\\Games\\\\Steam\\\\steam.exe"}}}) {
       std::vector<std::string> dns;
       const std::string injected = InjectVpnConfig(inputs, &dns, text, kNoStoreApps);
@@ -138,7 +139,8 @@ TEST(UserConfigs, MetadataListsKeepEveryEntryAfterAnEmptyOne) {
   EXPECT_EQ(meta.bypassSubnets, (std::vector<std::string>{"192.168.0.0/16", "10.1.0.0/16"}));
   EXPECT_EQ(config.find("zelvoraMeta"), std::string::npos);
 
-  std::string apps = R"({"__zelvora_blocked_apps": ["", "C:\\Games\\game.exe", "", "x.exe"], "a": 1})";
+  std::string apps =
+      R"({"__zelvora_blocked_apps": ["", "C:\\Games\\game.exe", "", "x.exe"], "a": 1})";
   EXPECT_EQ(ExtractConfigMeta(apps).blockedApps,
             (std::vector<std::string>{"C:\\\\Games\\\\game.exe", "x.exe"}));
 }

@@ -92,7 +92,7 @@ inline const std::vector<UserConfig>& All() {
     {"tag": "proxy", "protocol": "vless", "settings": {"vnext": [
       {"address": "127.0.0.1", "port": 10900, "users": [{"id": "b831381d-6324-4d53-ad4f-8cda48b30811", "encryption": "none"}]},
       {"address": "edge.example.net", "port": 443, "users": [{"id": "b831381d-6324-4d53-ad4f-8cda48b30811", "encryption": "none"}]}]},
-     "streamSettings": {"network": "grpc", "security": "tls", "grpcSettings": {"serviceName": "tunnel"}}},
+     "streamSettings": {"network": "tcp", "security": "tls", "tlsSettings": {"serverName": "edge.example.net"}}},
     {"tag": "direct", "protocol": "freedom"}
   ],
   "dns": {"servers": ["1.1.1.1"]}

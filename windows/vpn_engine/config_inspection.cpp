@@ -38,30 +38,30 @@ std::optional<PortLocation> FindInboundPort(
   const auto inbounds = config_text::FindTopLevelMember(config, "inbounds");
   if (!inbounds || config[inbounds->value.begin] != '[') return std::nullopt;
   std::optional<PortLocation> found;
-  config_text::ForEachElement(config, inbounds->value.begin, [&](const config_text::ValueSpan& item) {
-    if (config[item.begin] != '{') return true;
-    const auto member_text = [&](std::string_view key) -> std::string_view {
-      const auto member = config_text::FindMember(config, item.begin, key);
-      if (!member) return {};
-      return config_text::StringContent(config, member->value).value_or(std::string_view());
-    };
-    if (!accepts(InboundFields{member_text("tag"), member_text("protocol")})) return true;
-    const auto port = config_text::FindMember(config, item.begin, "port");
-    if (!port) return true;
-    const std::string_view digits = port->value.Of(config);
-    if (digits.empty() || !std::all_of(digits.begin(), digits.end(), config_text::IsDigit)) {
-      return true;
-    }
-    found = PortLocation{port->value.begin, std::string(digits)};
-    return false;
-  });
+  config_text::ForEachElement(
+      config, inbounds->value.begin, [&](const config_text::ValueSpan& item) {
+        if (config[item.begin] != '{') return true;
+        const auto member_text = [&](std::string_view key) -> std::string_view {
+          const auto member = config_text::FindMember(config, item.begin, key);
+          if (!member) return {};
+          return config_text::StringContent(config, member->value).value_or(std::string_view());
+        };
+        if (!accepts(InboundFields{member_text("tag"), member_text("protocol")})) return true;
+        const auto port = config_text::FindMember(config, item.begin, "port");
+        if (!port) return true;
+        const std::string_view digits = port->value.Of(config);
+        if (digits.empty() || !std::all_of(digits.begin(), digits.end(), config_text::IsDigit)) {
+          return true;
+        }
+        found = PortLocation{port->value.begin, std::string(digits)};
+        return false;
+      });
   return found;
 }
 
 std::optional<std::string> FindSocksPortText(const std::string& config, SocksPattern pattern) {
   const auto location = FindInboundPort(config, [pattern](const InboundFields& inbound) {
-    return pattern == SocksPattern::kTagged ? IsSocksTag(inbound.tag)
-                                            : inbound.protocol == "socks";
+    return pattern == SocksPattern::kTagged ? IsSocksTag(inbound.tag) : inbound.protocol == "socks";
   });
   if (!location) return std::nullopt;
   return location->digits;

@@ -31,8 +31,8 @@ struct PortLocation {
 // The port of the first inbound that `accepts` and that has a number as its own "port" member;
 // nothing when there is none. Ports of other objects (an outbound's server, a DNS server) are
 // never taken, whatever their place in the text.
-std::optional<PortLocation> FindInboundPort(std::string_view config,
-                                            const std::function<bool(const InboundFields&)>& accepts);
+std::optional<PortLocation> FindInboundPort(
+    std::string_view config, const std::function<bool(const InboundFields&)>& accepts);
 
 // The two ways a SOCKS inbound is recognised, in the order they are tried.
 enum class SocksPattern {
