@@ -1,5 +1,7 @@
 #include "vpn_engine/json_text.h"
 
+#include <algorithm>
+
 namespace config_text {
 
 std::string AsciiLowerCopy(std::string_view text) {
@@ -135,6 +137,24 @@ bool InsertAfterFirstBrace(std::string& text, std::string_view insert) {
   }
   text.insert(brace + 1, insert);
   return true;
+}
+
+std::string ApplySplices(std::string_view text, std::vector<Splice> splices) {
+  std::stable_sort(splices.begin(), splices.end(),
+                   [](const Splice& a, const Splice& b) { return a.pos < b.pos; });
+  size_t size = text.size();
+  for (const Splice& splice : splices) size += splice.insert.size() - splice.erase;
+  std::string out;
+  out.reserve(size);
+  size_t copied = 0;
+  for (const Splice& splice : splices) {
+    if (splice.pos < copied || splice.pos + splice.erase > text.size()) continue;  // overlap
+    out.append(text, copied, splice.pos - copied);
+    out += splice.insert;
+    copied = splice.pos + splice.erase;
+  }
+  out.append(text, copied, std::string_view::npos);
+  return out;
 }
 
 }  // namespace config_text
