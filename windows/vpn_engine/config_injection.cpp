@@ -106,32 +106,25 @@ std::string TunInboundText(const std::vector<std::string>& dns) {
     const std::string array = FormatJsonStringArray(dns);
     dns_items = array.substr(1, array.size() - 2);
   }
-  return "    {\n      \"tag\": \"tun-in\",\n      \"protocol\": \"tun\",\n      \"settings\": {\n "
-         " "
-         "      \"name\": \"Zelvora\",\n        \"desc\": \"Zelvora\",\n        \"mtu\": 1500,\n   "
-         "   "
-         "  \"gateway\": [\"10.0.85.1/24\"],\n        \"dns\": [" +
+  return "    {\n"
+         "      \"tag\": \"tun-in\",\n"
+         "      \"protocol\": \"tun\",\n"
+         "      \"settings\": {\n"
+         "        \"name\": \"Zelvora\",\n"
+         "        \"desc\": \"Zelvora\",\n"
+         "        \"mtu\": 1500,\n"
+         "        \"gateway\": [\"10.0.85.1/24\"],\n"
+         "        \"dns\": [" +
          dns_items +
-         "],\n        \"autoSystemRoutingTable\": [\"0.0.0.0/0\", \"::/0\"],\n        "
-         "\"autoOutboundsInterface\": \"auto\"\n      },\n      \"sniffing\": {\n        "
-         "\"enabled\": true,\n        \"destOverride\": [\"http\", \"tls\", \"quic\"]\n      }\n   "
-         " "
-         "},";
-}
-
-// Where the SOCKS inbound's own port stands: the tagged inbound first, then one whose protocol
-// is socks; an inbound whose port is not a usable number is passed over.
-std::optional<PortLocation> FindSocksInboundPortLocation(const std::string& config) {
-  for (SocksPattern pattern : {SocksPattern::kTagged, SocksPattern::kProtocol}) {
-    const auto location = FindInboundPort(config, [pattern](const InboundFields& inbound) {
-      return pattern == SocksPattern::kTagged
-                 ? inbound.tag == "in_proxy" || inbound.tag == "socks-in" || inbound.tag == "socks"
-                 : inbound.protocol == "socks";
-    });
-    uint16_t port = 0;
-    if (location && ParsePortText(location->digits, &port)) return location;
-  }
-  return std::nullopt;
+         "],\n"
+         "        \"autoSystemRoutingTable\": [\"0.0.0.0/0\", \"::/0\"],\n"
+         "        \"autoOutboundsInterface\": \"auto\"\n"
+         "      },\n"
+         "      \"sniffing\": {\n"
+         "        \"enabled\": true,\n"
+         "        \"destOverride\": [\"http\", \"tls\", \"quic\"]\n"
+         "      }\n"
+         "    },";
 }
 
 }  // namespace
