@@ -271,9 +271,10 @@ std::string StripAllowInsecure(const std::string& config) {
   const Piece member{"\"allowInsecure\"", ValueKind::kBareOneOf, {"true", "false", "1", "0"}, true};
 
   // `,\s*"allowInsecure"\s*:\s*(true|false|1|0)`: the match starts at the comma before the key.
-  // Each pass hands its input on untouched when it finds nothing to remove, so the usual text
-  // with one member or none is copied once, not three times.
-  const auto strip_with_leading_comma = [&member](std::string text) {
+  // A pass gives nothing when it finds nothing to remove, so the usual text with one member or
+  // none is copied once, not once per pass.
+  const auto strip_with_leading_comma =
+      [&member](const std::string& text) -> std::optional<std::string> {
     config_text::PieceFinder finder(text, member);
     std::string out;
     size_t copied = 0;
@@ -288,12 +289,13 @@ std::string StripAllowInsecure(const std::string& config) {
       copied = match->end;
       search = copied;
     }
-    if (copied == 0) return text;
+    if (copied == 0) return std::nullopt;
     out.append(text, copied, std::string::npos);
     return out;
   };
   // `"allowInsecure"\s*:\s*(true|false|1|0)` with an optional `\s*,` required after it.
-  const auto strip = [&member](std::string text, bool trailing_comma) {
+  const auto strip = [&member](const std::string& text,
+                               bool trailing_comma) -> std::optional<std::string> {
     config_text::PieceFinder finder(text, member);
     std::string out;
     size_t copied = 0;
@@ -312,9 +314,12 @@ std::string StripAllowInsecure(const std::string& config) {
       copied = end;
       search = end;
     }
-    if (copied == 0) return text;
+    if (copied == 0) return std::nullopt;
     out.append(text, copied, std::string::npos);
     return out;
   };
-  return strip(strip(strip_with_leading_comma(config), true), false);
+  std::optional<std::string> stripped = strip_with_leading_comma(config);
+  if (auto next = strip(stripped ? *stripped : config, true)) stripped = std::move(next);
+  if (auto next = strip(stripped ? *stripped : config, false)) stripped = std::move(next);
+  return stripped ? std::move(*stripped) : config;
 }
