@@ -1,7 +1,8 @@
 // Read-side questions about the Xray configuration text: the SOCKS inbound port, the proxy
-// server's host and the DNS servers it names. The text is never parsed as a document; every
-// answer comes from the pattern matchers of text_patterns.h, which stay linear and
-// non-recursive however long the text is.
+// server's host and the DNS servers it names. The text is never parsed as a document: ports and
+// DNS servers are read from the one object they belong to (json_members.h: an inbound of the
+// top-level "inbounds", the top-level "dns" section), the server's host with the pattern
+// matchers of text_patterns.h; both stay linear and non-recursive however long the text is.
 #pragma once
 
 #include <cstdint>
