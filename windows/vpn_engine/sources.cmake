@@ -11,6 +11,11 @@ list(APPEND ZELVORA_PORTABLE_SOURCES
   ${CMAKE_CURRENT_LIST_DIR}/component_rules.cpp
   ${CMAKE_CURRENT_LIST_DIR}/probe_request.cpp
   ${CMAKE_CURRENT_LIST_DIR}/engine_stats.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/netsh_text_rules.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/dns_backup_format.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/name_resolution_backup.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/dns_guard_filters.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/dns_guard.cpp
 )
 list(APPEND ZELVORA_WIN32_SOURCES
   ${CMAKE_CURRENT_LIST_DIR}/captured_command.cpp
@@ -29,4 +34,5 @@ list(APPEND ZELVORA_WIN32_SOURCES
   ${CMAKE_CURRENT_LIST_DIR}/probe_stream.cpp
   ${CMAKE_CURRENT_LIST_DIR}/tls_stream.cpp
   ${CMAKE_CURRENT_LIST_DIR}/data_path_probe.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/windows_filtering_engine.cpp
 )
