@@ -9,6 +9,9 @@
 namespace {
 
 constexpr size_t kMaxServersRead = 8;
+// No machine has this many physical adapters; a planted file with more would only make the
+// restore run netsh for hours while it holds the DNS lock.
+constexpr size_t kMaxRecordsKept = 64;
 
 // Reads the text the way line and formatted-number extraction of a stream would: lines end at
 // LF (a CR stays part of the line), numbers skip any white space before them, including line
@@ -112,7 +115,7 @@ bool ParseDnsBackups(std::string_view content, std::vector<DnsBackupRecord>* out
   const auto count = reader.Number();
   if (!count) return false;
   reader.SkipRestOfLine();
-  for (uint32_t i = 0; i < *count; ++i) {
+  for (uint32_t i = 0; i < *count && out->size() < kMaxRecordsKept; ++i) {
     auto record = ReadRecord(reader);
     if (!record) break;
     if (record->name.empty()) continue;

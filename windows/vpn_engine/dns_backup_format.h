@@ -23,5 +23,5 @@ std::string FormatDnsBackups(const std::vector<DnsBackupRecord>& records);
 // "dns-leak: rejected unsafe adapter name from DNS backup" for each record dropped for its name.
 // Of a record's servers only the valid ones among its first eight are kept. A record cut short
 // (the file ends inside it, or a number does not read) ends the reading: it and anything after
-// it are dropped, the complete records before it stay.
+// it are dropped, the complete records before it stay. At most 64 records are kept.
 bool ParseDnsBackups(std::string_view content, std::vector<DnsBackupRecord>* out);

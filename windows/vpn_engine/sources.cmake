@@ -35,4 +35,12 @@ list(APPEND ZELVORA_WIN32_SOURCES
   ${CMAKE_CURRENT_LIST_DIR}/tls_stream.cpp
   ${CMAKE_CURRENT_LIST_DIR}/data_path_probe.cpp
   ${CMAKE_CURRENT_LIST_DIR}/windows_filtering_engine.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/zelvora_data_files.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/dns_backup_file.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/name_resolution_policy.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/dns_leak_protection.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/host_network_win32.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/command_runner_win32.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/adapter_driver_win32.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/host_seams_win32.cpp
 )

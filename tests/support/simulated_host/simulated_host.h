@@ -1,0 +1,177 @@
+// A simulated Windows host behind the engine's seams: one HostState that the IP Helper reads
+// see, the command interpreter changes and the adapter driver creates and removes devices in.
+//
+// The interpreter accepts exactly the route, netsh and ipconfig forms the engine is meant to
+// emit (quoting included) and fails the running test on any other command line, so a typo or
+// an unsafely quoted name is a red test. Faults can be injected per operation.
+// Which Windows behaviours the simulation assumes is written down in ASSUMPTIONS.md.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "simulated_host/host_state.h"
+#include "simulated_host/simulated_filtering_engine.h"
+#include "vpn_engine/adapter_driver.h"
+#include "vpn_engine/command_runner.h"
+#include "vpn_engine/host_network.h"
+#include "vpn_engine/host_seams.h"
+
+namespace simhost {
+
+// Operations a fault can be injected into.
+enum class Op {
+  kListAdapters,
+  kReadRoutes,
+  kDeleteRoute,
+  kBestRoute,
+  kReadIpv6Routes,
+  kDeleteAddress,
+  kGetMetric,
+  kSetMetric,
+  kResolve,
+  kIpconfig,
+  kLoadWintun,
+  kOpenAdapter,
+  kCreateAdapter,
+  kListDevices,
+  kRemoveDevice,
+  kListNetworks,
+  kRenameNetwork,
+};
+
+// What an injected fault does to a command.
+enum class CommandFault {
+  kFail,      // exits 1 without effect
+  kHang,      // still running at its time-out: ended, exit 1, no effect
+  kNoEffect,  // exits 0 but changes nothing (Windows applied it late or not at all)
+  kSlow,      // takes `delay` of real time, then behaves normally
+};
+
+// One command the engine ran, as the runner received it.
+struct CommandRecord {
+  std::string command;
+  uint32_t timeout_ms = 0;
+  bool log_failure = false;
+  bool succeeded = false;
+};
+
+class SimulatedHost : public zelvora::HostNetwork,
+                      public zelvora::CommandRunner,
+                      public zelvora::AdapterDriver {
+ public:
+  explicit SimulatedHost(HostState initial);
+
+  zelvora::HostSeams Seams();
+
+  // The host's filtering platform (WFP), with its leak question.
+  SimulatedFilteringEngine& Filtering() { return filtering_; }
+  // Would `packet`, sent through the adapter of this friendly name, get out?
+  bool WouldAllow(SimPacket packet, const std::wstring& adapter_name) const;
+
+  // Whole-state snapshot, comparable with ==.
+  HostState Snapshot() const;
+  // Direct access for scenario set-up in tests.
+  void Edit(const std::function<void(HostState&)>& change);
+
+  // Names the resolver knows.
+  void SetHostAddresses(const std::string& name, std::vector<std::string> addresses);
+
+  // The next `times` calls of `op` fail (reads: sizing failure unless `read_status` says
+  // otherwise; best route: `error`).
+  void InjectFault(Op op, int times = 1,
+                   zelvora::ReadStatus read_status = zelvora::ReadStatus::kSizingFailed,
+                   uint32_t error = 50);
+  // The next `times` commands that start with `prefix` get `fault`.
+  void InjectCommandFault(const std::string& prefix, CommandFault fault, int times = 1,
+                          std::chrono::milliseconds delay = std::chrono::milliseconds(0));
+  // Answers GetBestRoute with this interface index and next hop instead of computing it.
+  void OverrideBestRoute(uint32_t if_index, uint32_t next_hop);
+
+  std::vector<CommandRecord> Commands() const;
+  void ClearCommands();
+  int FlushCount() const;
+  // Sum of the time-outs of commands that hung (the time a real run would have spent).
+  uint32_t HungMilliseconds() const;
+  // Wintun handles the driver has handed out and not closed.
+  size_t OpenWintunHandles() const;
+  bool WintunLoaded() const;
+
+  // HostNetwork
+  zelvora::ReadStatus ListAdapters(zelvora::AdapterListing listing,
+                                   std::vector<zelvora::AdapterInfo>* adapters) override;
+  zelvora::ReadStatus ReadIpv4Routes(std::vector<zelvora::Ipv4Route>* routes) override;
+  bool DeleteIpv4Route(const zelvora::Ipv4Route& route) override;
+  uint32_t GetBestRoute(zelvora::Ipv4Address destination, zelvora::Ipv4Route* route) override;
+  bool ReadIpv6DefaultRoute(bool* present) override;
+  bool DeleteUnicastAddress(uint64_t luid, uint32_t if_index, const std::string& address) override;
+  bool GetInterfaceMetric(uint32_t if_index, zelvora::InterfaceMetric* row) override;
+  bool SetInterfaceMetric(uint32_t if_index, const zelvora::InterfaceMetric& row) override;
+  std::vector<std::string> ResolveIpv4(const std::string& name) override;
+
+  // CommandRunner
+  bool Run(const std::string& command, uint32_t timeout_ms, bool log_failure) override;
+  bool CaptureIpconfig(std::string* output) override;
+
+  // AdapterDriver
+  zelvora::WintunLoadResult LoadWintun(const std::wstring& path, uint32_t* error) override;
+  void UnloadWintun() override;
+  zelvora::WintunAdapter OpenAdapter(const std::wstring& name, uint32_t* error) override;
+  zelvora::WintunAdapter CreateAdapter(const std::wstring& name, const std::wstring& tunnel_type,
+                                       const std::wstring& requested_guid,
+                                       uint32_t* error) override;
+  void CloseAdapter(zelvora::WintunAdapter adapter) override;
+  bool ListNetDevices(std::vector<zelvora::NetDevice>* devices, uint32_t* error) override;
+  zelvora::DeviceRemovalResult RemoveNetDevice(const std::wstring& instance_id,
+                                               uint32_t* error) override;
+  bool ListNetworks(std::vector<zelvora::NetworkProfile>* networks) override;
+  bool RenameNetwork(const std::wstring& id, const std::wstring& name) override;
+
+ private:
+  struct Fault {
+    int remaining = 0;
+    zelvora::ReadStatus read_status = zelvora::ReadStatus::kSizingFailed;
+    uint32_t error = 0;
+  };
+  struct PendingCommandFault {
+    std::string prefix;
+    CommandFault fault;
+    int remaining;
+    std::chrono::milliseconds delay;
+  };
+  struct WintunHandle {
+    std::wstring instance_id;
+    bool created = false;  // closing a created adapter removes it
+  };
+
+  bool TakeFault(Op op, Fault* fault);  // requires mutex_
+  // Interprets one command line against state_; false when it fails as Windows would.
+  // A command of no known form fails the running test. Requires mutex_.
+  bool Interpret(const std::string& command);
+  std::string RenderIpconfig() const;                            // requires mutex_
+  std::vector<zelvora::Ipv4Route> ReportedRoutes() const;        // requires mutex_
+  void RemoveAdapterAndRoutes(const std::wstring& instance_id);  // requires mutex_
+
+  SimulatedFilteringEngine filtering_;
+  mutable std::mutex mutex_;
+  HostState state_;
+  std::map<std::string, std::vector<std::string>> resolver_;
+  std::map<Op, Fault> faults_;
+  std::vector<PendingCommandFault> command_faults_;
+  bool best_route_override_ = false;
+  uint32_t best_if_index_ = 0;
+  uint32_t best_next_hop_ = 0;
+  std::vector<CommandRecord> commands_;
+  int flush_count_ = 0;
+  uint32_t hung_ms_ = 0;
+  bool wintun_loaded_ = false;
+  std::map<zelvora::WintunAdapter, WintunHandle> handles_;
+  zelvora::WintunAdapter next_handle_ = 0x1000;
+};
+
+}  // namespace simhost

@@ -1,0 +1,14 @@
+// The production CommandRunner: RunHiddenCommand and a pipe-open of ipconfig.
+#pragma once
+
+#include "vpn_engine/command_runner.h"
+
+namespace zelvora {
+
+class Win32CommandRunner : public CommandRunner {
+ public:
+  bool Run(const std::string& command, uint32_t timeout_ms, bool log_failure) override;
+  bool CaptureIpconfig(std::string* output) override;
+};
+
+}  // namespace zelvora
