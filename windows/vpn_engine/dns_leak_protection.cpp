@@ -64,7 +64,8 @@ DnsBackupRecord RecordOf(zelvora::HostNetwork& network, const zelvora::AdapterIn
   DnsBackupRecord record;
   record.name = name;
   record.ifIndex = adapter.if_index;
-  record.dhcp = adapter.dhcpv4_enabled;
+  // Hand-set servers on a DHCP adapter are the user's own: restore them as static ones.
+  record.dhcp = adapter.dhcpv4_enabled && !adapter.dns_v4_static;
   for (const zelvora::DnsServerEntry& entry : adapter.dns_servers) {
     if (entry.ipv4 && !entry.text.empty() && entry.text != "0.0.0.0") {
       record.servers.push_back(entry.text);

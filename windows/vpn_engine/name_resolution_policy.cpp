@@ -110,3 +110,8 @@ void RestoreNameResolutionPolicy() {
   DeletePolicyFiles();
   TunnelLogWrite("dns-guard: SMHNR policy restored from disk backup");
 }
+
+void ForgetNameResolutionPolicyMemory() {
+  std::lock_guard<std::mutex> lock(PolicyMutex());
+  MemoryBackup() = NameResolutionPolicyBackup{};
+}

@@ -11,3 +11,7 @@ void ApplyNameResolutionPolicy();
 // The previous state back, from memory or else from smhnr_restore.v1; both files removed. Does
 // nothing when there is neither (or the file cannot be trusted).
 void RestoreNameResolutionPolicy();
+
+// Forgets the in-memory copy, as the end of the process does. Tests use it to play a crash
+// while connected; the file copy is what the next restore must then use.
+void ForgetNameResolutionPolicyMemory();

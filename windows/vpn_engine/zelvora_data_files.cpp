@@ -1,8 +1,10 @@
 #include "vpn_engine/zelvora_data_files.h"
 
+// clang-format off: the shell's headers need windows.h first.
 #include <knownfolders.h>
 #include <shlobj.h>
 #include <windows.h>
+// clang-format on
 
 #include "common/protected_file.h"
 

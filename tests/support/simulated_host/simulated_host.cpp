@@ -128,6 +128,7 @@ zelvora::ReadStatus SimulatedHost::ListAdapters(zelvora::AdapterListing listing,
     info.oper_up = adapter.oper_up && adapter.admin_enabled;
     info.software_loopback = adapter.loopback;
     info.dhcpv4_enabled = adapter.dhcpv4;
+    info.dns_v4_static = !adapter.static_dns_v4.empty();
     if (with_dns) {
       for (const std::string& server : adapter.ReportedDnsV4())
         info.dns_servers.push_back({true, server});
