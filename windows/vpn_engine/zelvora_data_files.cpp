@@ -1,9 +1,10 @@
 #include "vpn_engine/zelvora_data_files.h"
 
-// clang-format off: the shell's headers need windows.h first.
+// The shell's headers need windows.h first.
+// clang-format off
+#include <windows.h>
 #include <knownfolders.h>
 #include <shlobj.h>
-#include <windows.h>
 // clang-format on
 
 #include "common/protected_file.h"
