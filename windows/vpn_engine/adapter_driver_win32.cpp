@@ -61,6 +61,20 @@ class ComRef {
   T* ptr_ = nullptr;
 };
 
+// COM for the calling thread, for the life of one driver call.
+class ComApartment {
+ public:
+  ComApartment() : result_(::CoInitializeEx(nullptr, COINIT_MULTITHREADED)) {}
+  ~ComApartment() {
+    if (result_ == S_OK || result_ == S_FALSE) ::CoUninitialize();
+  }
+  ComApartment(const ComApartment&) = delete;
+  ComApartment& operator=(const ComApartment&) = delete;
+
+ private:
+  HRESULT result_;
+};
+
 std::wstring GuidText(const GUID& guid) {
   wchar_t text[64] = {};
   ::StringFromGUID2(guid, text, 64);
@@ -175,6 +189,7 @@ DeviceRemovalResult Win32AdapterDriver::RemoveNetDevice(const std::wstring& inst
 
 bool Win32AdapterDriver::ListNetworks(std::vector<NetworkProfile>* networks) {
   networks->clear();
+  ComApartment apartment;
   ComRef<INetworkListManager> manager;
   if (FAILED(::CoCreateInstance(CLSID_NetworkListManager, nullptr, CLSCTX_ALL,
                                 IID_INetworkListManager,
@@ -202,6 +217,7 @@ bool Win32AdapterDriver::RenameNetwork(const std::wstring& id, const std::wstrin
   GUID guid{};
   std::wstring text = id;
   if (::CLSIDFromString(text.data(), &guid) != NOERROR) return false;
+  ComApartment apartment;
   ComRef<INetworkListManager> manager;
   if (FAILED(::CoCreateInstance(CLSID_NetworkListManager, nullptr, CLSCTX_ALL,
                                 IID_INetworkListManager,

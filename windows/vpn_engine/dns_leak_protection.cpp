@@ -16,6 +16,7 @@
 #include "vpn_engine/dns_backup_file.h"
 #include "vpn_engine/name_resolution_policy.h"
 #include "vpn_engine/netsh_text_rules.h"
+#include "vpn_engine/wintun_holder.h"
 
 namespace {
 
@@ -33,18 +34,6 @@ std::mutex& DnsMutex() {
 std::atomic<int>& PendingRestoreCounter() {
   static std::atomic<int> pending{0};
   return pending;
-}
-
-// The tunnel adapter's friendly name: "Zelvora", or "Zelvora " and one or more digits.
-bool IsTunnelAdapterName(const std::wstring& name) {
-  static const std::wstring base = L"Zelvora";
-  if (name == base) return true;
-  if (name.size() < base.size() + 2 || name.compare(0, base.size(), base) != 0 ||
-      name[base.size()] != L' ') {
-    return false;
-  }
-  return std::all_of(name.begin() + static_cast<std::ptrdiff_t>(base.size()) + 1, name.end(),
-                     [](wchar_t c) { return c >= L'0' && c <= L'9'; });
 }
 
 // The servers the tunnel adapter gets. Only dotted IPv4 text goes on a command line; when the
@@ -164,7 +153,7 @@ bool ApplyLocked(DnsProtectionContext& engine, const std::string& tunnel_name) {
       return AbortApply(engine, "dns-leak: aborted mid-apply (stop requested)");
     }
     if (adapter.friendly_name.empty() || adapter.software_loopback || !adapter.oper_up) continue;
-    if (IsTunnelAdapterName(adapter.friendly_name)) {
+    if (zelvora::IsZelvoraAdapterName(adapter.friendly_name)) {
       tunnel_luid = adapter.luid;
       tunnel_found = true;
       continue;

@@ -16,6 +16,12 @@ list(APPEND ZELVORA_PORTABLE_SOURCES
   ${CMAKE_CURRENT_LIST_DIR}/name_resolution_backup.cpp
   ${CMAKE_CURRENT_LIST_DIR}/dns_guard_filters.cpp
   ${CMAKE_CURRENT_LIST_DIR}/dns_guard.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/ipv4_text.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/ipconfig_gateway.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/wintun_holder.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/route_checks.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/tunnel_routes.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/proxy_sharing_firewall.cpp
 )
 list(APPEND ZELVORA_WIN32_SOURCES
   ${CMAKE_CURRENT_LIST_DIR}/captured_command.cpp
@@ -43,4 +49,5 @@ list(APPEND ZELVORA_WIN32_SOURCES
   ${CMAKE_CURRENT_LIST_DIR}/command_runner_win32.cpp
   ${CMAKE_CURRENT_LIST_DIR}/adapter_driver_win32.cpp
   ${CMAKE_CURRENT_LIST_DIR}/host_seams_win32.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/wintun_holder_win32.cpp
 )

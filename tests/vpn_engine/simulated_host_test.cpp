@@ -1,0 +1,72 @@
+// The simulated host is only worth what its strictness is worth: a command line of any form the
+// engine must not emit fails the test, and names with non-ASCII letters reach the right adapter.
+#include "simulated_host/simulated_host.h"
+
+#include <gtest/gtest-spi.h>
+#include <gtest/gtest.h>
+
+#include "simulated_host/home_machine.h"
+
+namespace {
+
+TEST(SimulatedHost, RejectsEveryCommandLineOfNoKnownForm) {
+  const char* const malformed[] = {
+      // An unsafe adapter name pasted into quotes breaks the quoting and reaches the shell.
+      "netsh interface ipv4 set dns name=\"Lab \"VM\" & Test %PATH%\" static 1.1.1.1 primary "
+      "validate=no",
+      "netsh interface ipv4 set dns name=\"Ethernet\nroute DELETE 0.0.0.0\" dhcp",
+      "netsh interface ipv4 set dns name=Ethernet static 1.1.1.1 primary validate=no",
+      "netsh interface ipv4 set dns name=\"Ethernet\" static 1.1.1.300 primary validate=no",
+      "netsh interface ipv4 set dns name=\"\" dhcp",
+      "route ADD 203.0.113.10 MASK 255.255.255.255 192.168.178.1  METRIC 1",
+      "route add 203.0.113.10 mask 255.255.255.255 192.168.178.1 metric 1",
+      "route ADD 203.0.113.10 MASK 255.255.255.255 192.168.178.1",
+      "netsh interface ip set address name=\"Zelvora\" source=static addr=10.0.85.2 "
+      "mask=255.255.255.0",
+      "netsh advfirewall firewall add rule name=\"Zelvora Proxy Sharing\" dir=in action=allow "
+      "protocol=TCP localport=1080, profile=private,domain remoteip=LocalSubnet",
+      "ipconfig /flushdns ",
+  };
+  for (const char* line : malformed) {
+    SCOPED_TRACE(line);
+    simhost::SimulatedHost host(simhost::HomeMachine());
+    const simhost::HostState before = host.Snapshot();
+    bool ok = true;
+    EXPECT_NONFATAL_FAILURE(ok = host.Run(line, 1500, false), "simulated host");
+    EXPECT_FALSE(ok) << line;
+    EXPECT_TRUE(host.Snapshot() == before) << line;
+  }
+}
+
+TEST(SimulatedHost, FindsAdaptersByTheirUtf8NameAndReportsDnsAsWindowsDoes) {
+  simhost::SimulatedHost host(simhost::HomeMachine());
+  const std::string wifi =
+      "WLAN K\xC3\xBC"
+      "che";
+  EXPECT_TRUE(host.Run("netsh interface ipv4 delete dns name=\"" + wifi + "\" all", 1500, false));
+  EXPECT_TRUE(host.Run(
+      "netsh interface ipv4 set dns name=\"" + wifi + "\" static 127.0.0.1 primary validate=no",
+      1500, false));
+  EXPECT_TRUE(
+      host.Run("netsh interface ipv4 add dns name=\"" + wifi + "\" 9.9.9.9 index=2 validate=no",
+               1500, false));
+  std::vector<zelvora::AdapterInfo> adapters;
+  ASSERT_EQ(host.ListAdapters(zelvora::AdapterListing::kAllFamilies, &adapters),
+            zelvora::ReadStatus::kOk);
+  std::vector<std::string> wifi_dns;
+  for (const zelvora::AdapterInfo& adapter : adapters) {
+    if (adapter.if_index != simhost::home::kWifiIndex) continue;
+    EXPECT_TRUE(adapter.dhcpv4_enabled);  // the address's flag, not the DNS setting
+    for (const zelvora::DnsServerEntry& server : adapter.dns_servers) {
+      if (server.ipv4) wifi_dns.push_back(server.text);
+    }
+  }
+  EXPECT_EQ(wifi_dns, (std::vector<std::string>{"127.0.0.1", "9.9.9.9"}));
+  // Back to DHCP: the lease's server shows, the user's static servers are gone.
+  EXPECT_TRUE(host.Run("netsh interface ipv4 set dns name=\"" + wifi + "\" dhcp", 1500, false));
+  EXPECT_EQ(host.Snapshot().adapters[2].ReportedDnsV4(), std::vector<std::string>{"192.168.1.1"});
+  // A name that is not there fails like netsh, without failing the test.
+  EXPECT_FALSE(host.Run("netsh interface ipv4 set dns name=\"WLAN Kuche\" dhcp", 1500, false));
+}
+
+}  // namespace

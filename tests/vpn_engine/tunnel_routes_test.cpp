@@ -1,0 +1,443 @@
+// The engine's route work on the simulated home machine: gateway choice, bypass routes with
+// their command and log lines, the tunnel address and default route with their retries, stop
+// requests during the waits, and a teardown that leaves the machine as it was.
+#include "vpn_engine/tunnel_routes.h"
+
+#include <chrono>
+#include <functional>
+#include <thread>
+
+#include "route_world.h"
+#include "simulated_host/sim_text.h"
+#include "vpn_engine/proxy_sharing_firewall.h"
+
+namespace {
+
+using simhost::CommandFault;
+using simhost::HostState;
+using simhost::Op;
+namespace home = simhost::home;
+
+constexpr const char* kGw = "192.168.178.1";
+
+void SetInterfaceMetric(HostState& state, uint32_t if_index, uint32_t metric) {
+  for (simhost::Adapter& adapter : state.adapters) {
+    if (adapter.if_index == if_index) adapter.interface_metric = metric;
+  }
+}
+
+void DropPhysicalDefaultRoutes(HostState& state) {
+  state.routes.erase(
+      std::remove_if(state.routes.begin(), state.routes.end(),
+                     [](const simhost::Route& r) { return r.destination == 0 && r.mask == 0; }),
+      state.routes.end());
+}
+
+// The tunnel as a crashed session left it: its address and its default route, nothing else.
+void LeaveTunnelRouteBehind(HostState& state) {
+  for (simhost::Adapter& adapter : state.adapters) {
+    if (adapter.if_index == home::kTunnelIndex) adapter.addresses.push_back({"10.0.85.2", 24});
+  }
+  state.routes.push_back({0, 0, simhost::Ip("10.0.85.1"), home::kTunnelIndex, 1});
+}
+
+struct GatewayCase {
+  const char* name;
+  std::function<void(simhost::SimulatedHost&)> setup;
+  std::string gateway;
+  std::string fingerprint;
+  bool from_ipconfig;
+};
+
+TEST_F(RouteWorld, PhysicalGatewayAndFingerprint) {
+  const GatewayCase cases[] = {
+      {"home machine: Ethernet's lower metric wins", [](simhost::SimulatedHost&) {}, kGw,
+       "192.168.178.1|12", false},
+      {"equal metrics: first in table order",
+       [](simhost::SimulatedHost& h) {
+         h.Edit([](HostState& s) { SetInterfaceMetric(s, home::kWifiIndex, 25); });
+       },
+       "192.168.1.1", "192.168.1.1|7", false},
+      {"a tunnel default route with a lower metric is not the uplink",
+       [](simhost::SimulatedHost& h) { h.Edit(LeaveTunnelRouteBehind); }, kGw, "192.168.178.1|12",
+       false},
+      {"only the tunnel's default route: ipconfig shows no other IPv4 gateway",
+       [](simhost::SimulatedHost& h) {
+         h.Edit([](HostState& s) {
+           DropPhysicalDefaultRoutes(s);
+           LeaveTunnelRouteBehind(s);
+         });
+       },
+       "", "", false},
+      {"unreadable table: ipconfig's gateway below the IPv6 router",
+       [](simhost::SimulatedHost& h) { h.InjectFault(Op::kReadRoutes, 2); }, kGw, "", true},
+      {"unreadable table and no ipconfig",
+       [](simhost::SimulatedHost& h) {
+         h.InjectFault(Op::kReadRoutes, 2, zelvora::ReadStatus::kReadFailed);
+         h.InjectFault(Op::kIpconfig);
+       },
+       "", "", false},
+  };
+  for (const GatewayCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    simhost::SimulatedHost host(simhost::HomeMachineWithTunnelAdapter());
+    c.setup(host);
+    ClearCapturedLog();
+    EXPECT_EQ(zelvora::DetectPhysicalGateway(host.Seams()), c.gateway);
+    EXPECT_EQ(zelvora::GetPhysicalUplinkFingerprint(host), c.fingerprint);
+    EXPECT_EQ(CapturedLogContains("diag: gateway from ipconfig fallback=" + c.gateway),
+              c.from_ipconfig);
+  }
+}
+
+// The whole TUN-mode route path and its teardown, as a connect and a disconnect run them.
+TEST_F(RouteWorld, TunModePathRunsTheExactCommandsAndTeardownRestoresTheMachine) {
+  host_.SetHostAddresses("vpn.example.net", {"203.0.113.10", "203.0.113.11"});
+  host_.SetHostAddresses("panel.example.net", {"198.51.100.7"});
+  host_.SetHostAddresses("bank.example.de", {"192.0.2.44"});
+  host_.SetHostAddresses("mirror.example.org", {"203.0.113.11", "192.0.2.45"});
+  engine_.dns_servers = {"1.1.1.1", "8.8.4.4"};
+  engine_.panel_host = "panel.example.net";
+  engine_.direct_domains = {"domain:bank.example.de", "full:mirror.example.org"};
+  engine_.bypass_subnets = {"10.20.0.0/16", "172.16.5.0/24"};
+  engine_.share_proxy_ports = {1080, 8080};
+  const HostState before = host_.Snapshot();
+
+  zelvora::EnableTunnelInterface(engine_.host);
+  ASSERT_TRUE(zelvora::ConfigureTunnelAddress(engine_));
+  zelvora::AddServerBypassRoutes(engine_, "vpn.example.net", host_.ResolveIpv4("vpn.example.net"),
+                                 true);
+  zelvora::AddHostBypassRoutes(engine_, engine_.panel_host);
+  for (const std::string& domain : engine_.direct_domains) {
+    zelvora::AddHostBypassRoutes(engine_, domain);
+  }
+  zelvora::AddLanBypassRoutes(engine_);
+  zelvora::OpenProxySharingFirewall(engine_);
+  ASSERT_TRUE(zelvora::AddTunnelDefaultRoute(engine_, engine_.tunnel_adapter_name));
+
+  const std::string via = std::string(" MASK 255.255.255.255 ") + kGw + " METRIC 1";
+  const std::vector<std::string> expected = {
+      "netsh interface set interface name=\"Zelvora\" admin=ENABLED",
+      "netsh interface ip set address name=\"Zelvora\" source=static addr=10.0.85.2 "
+      "mask=255.255.255.0 gateway=none",
+      "route DELETE 203.0.113.10",
+      "route ADD 203.0.113.10" + via,
+      "route DELETE 203.0.113.11",
+      "route ADD 203.0.113.11" + via,
+      "route DELETE 1.1.1.1",
+      "route ADD 1.1.1.1" + via,
+      "route DELETE 8.8.4.4",
+      "route ADD 8.8.4.4" + via,
+      "route DELETE 198.51.100.7",
+      "route ADD 198.51.100.7" + via,
+      "route DELETE 192.0.2.44",
+      "route ADD 192.0.2.44" + via,
+      "route DELETE 192.0.2.45",
+      "route ADD 192.0.2.45" + via,
+      "route DELETE 10.20.0.0",
+      std::string("route ADD 10.20.0.0 MASK 255.255.0.0 ") + kGw + " METRIC 1",
+      "route DELETE 172.16.5.0",
+      std::string("route ADD 172.16.5.0 MASK 255.255.255.0 ") + kGw + " METRIC 1",
+      "netsh advfirewall firewall delete rule name=\"Zelvora Proxy Sharing\"",
+      "netsh advfirewall firewall add rule name=\"Zelvora Proxy Sharing\" dir=in action=allow "
+      "protocol=TCP localport=1080,8080 profile=private,domain remoteip=LocalSubnet",
+      "netsh interface ipv4 set interface interface=\"Zelvora\" metric=1",
+      "netsh interface ip add route 0.0.0.0/0 \"Zelvora\" 10.0.85.1 metric=1",
+  };
+  std::vector<std::string> ran;
+  for (const simhost::CommandRecord& record : host_.Commands()) {
+    ran.push_back(record.command);
+    // Changes get 15 s (enabling 10 s, the rule's delete 1.2 s); only deletes stay silent.
+    const bool silent = record.command.rfind("route DELETE", 0) == 0 ||
+                        record.command.find("delete rule") != std::string::npos;
+    EXPECT_EQ(record.log_failure, !silent) << record.command;
+  }
+  EXPECT_EQ(ran, expected);
+  EXPECT_EQ(engine_.physical_gateway, kGw);
+  EXPECT_EQ(engine_.server_bypass_ip, "203.0.113.10");
+  EXPECT_EQ(engine_.bypass_host_routes,
+            (std::vector<std::string>{"203.0.113.11", "198.51.100.7", "192.0.2.44", "192.0.2.45"}));
+  for (const char* line :
+       {"Physical gateway: 192.168.178.1", "bypass: panel.example.net -> 198.51.100.7",
+        "bypass: bank.example.de -> 192.0.2.44", "bypass: mirror.example.org -> 192.0.2.45",
+        "proxy-share: opening firewall for ports 1080,8080"}) {
+    EXPECT_EQ(LogLinesWith(line).size(), 1u) << line;
+  }
+  EXPECT_TRUE(LogLinesWith("CMD exit=").empty());
+  EXPECT_TRUE(LogLinesWith("bypass: mirror.example.org -> 203.0.113.11").empty());
+  EXPECT_EQ(zelvora::GetPhysicalUplinkFingerprint(host_), "192.168.178.1|12");
+
+  // Disconnect: the stop's fast teardown, then the network cleanup.
+  EXPECT_EQ(zelvora::DropTunnelDefaultRoutes(engine_.host), 1);
+  EXPECT_TRUE(zelvora::ClearTunnelAddress(host_));
+  std::vector<std::string> host_routes = engine_.bypass_host_routes;
+  host_routes.push_back(engine_.server_bypass_ip);
+  host_routes.insert(host_routes.end(), engine_.dns_servers.begin(), engine_.dns_servers.end());
+  zelvora::RemoveHostRoutes(host_, host_routes);
+  zelvora::DropTunnelDefaultRoutes(engine_.host);
+  zelvora::ClearTunnelAddress(host_);
+  zelvora::CloseProxySharingFirewall(engine_);
+  EXPECT_EQ(LogLinesWith("fast-disconnect: dropped 1 Zelvora default route(s)").size(), 1u);
+  EXPECT_EQ(LogLinesWith("fast-disconnect: cleared Zelvora address 10.0.85.2").size(), 1u);
+
+  // The machine as it was, but for what stays on purpose: the LAN routes and the persistent
+  // adapter's static, metric-1 setting.
+  HostState after = host_.Snapshot();
+  HostState expected_after = before;
+  for (const char* lan : {"10.20.0.0", "172.16.5.0"}) {
+    auto lan_route =
+        std::find_if(after.routes.begin(), after.routes.end(),
+                     [&](const simhost::Route& r) { return r.destination == simhost::Ip(lan); });
+    ASSERT_NE(lan_route, after.routes.end()) << lan;
+    expected_after.routes.push_back(*lan_route);
+  }
+  for (size_t i = 0; i < after.adapters.size() && i < expected_after.adapters.size(); ++i) {
+    if (after.adapters[i].if_index != home::kTunnelIndex) continue;
+    expected_after.adapters[i].interface_metric = after.adapters[i].interface_metric;
+    expected_after.adapters[i].automatic_metric = after.adapters[i].automatic_metric;
+    expected_after.adapters[i].dhcpv4 = after.adapters[i].dhcpv4;
+  }
+  auto sorted = [](std::vector<simhost::Route> routes) {
+    std::sort(routes.begin(), routes.end(), [](const simhost::Route& a, const simhost::Route& b) {
+      return std::tie(a.destination, a.mask, a.next_hop, a.if_index) <
+             std::tie(b.destination, b.mask, b.next_hop, b.if_index);
+    });
+    return routes;
+  };
+  after.routes = sorted(after.routes);
+  expected_after.routes = sorted(expected_after.routes);
+  EXPECT_TRUE(after == expected_after);
+  EXPECT_EQ(after.routes, expected_after.routes);
+  EXPECT_TRUE(after.firewall_rules.empty());
+}
+
+struct DefaultRouteCase {
+  const char* name;
+  std::function<void(simhost::SimulatedHost&)> setup;
+  bool wins;
+  size_t netsh_commands;
+  std::vector<std::string> logged;
+};
+
+TEST_F(RouteWorld, TunnelDefaultRouteMustWinOnMetricOrAsBestRoute) {
+  const DefaultRouteCase cases[] = {
+      {"wins on metric", [](simhost::SimulatedHost&) {}, true, 2, {}},
+      {"a tie on metric counts as winning",
+       [](simhost::SimulatedHost& h) {
+         h.Edit([](HostState& s) { SetInterfaceMetric(s, home::kEthernetIndex, 2); });
+       },
+       true,
+       2,
+       {}},
+      {"loses on metric but is the best route",
+       [](simhost::SimulatedHost& h) {
+         h.Edit([](HostState& s) { SetInterfaceMetric(s, home::kEthernetIndex, 1); });
+         h.OverrideBestRoute(home::kTunnelIndex, simhost::Ip("10.0.85.1"));
+       },
+       true,
+       2,
+       {"diag: best_route 1.0.0.1 via 10.0.85.1 if=31"}},
+      {"appears only after the retry",
+       [](simhost::SimulatedHost& h) {
+         h.InjectCommandFault("netsh interface ip add route", CommandFault::kNoEffect);
+       },
+       true,
+       4,
+       {"WARNING: default route missing/losing after first netsh add"}},
+      {"loses on metric and the best-route query fails",
+       [](simhost::SimulatedHost& h) {
+         h.Edit([](HostState& s) { SetInterfaceMetric(s, home::kEthernetIndex, 1); });
+         h.InjectFault(Op::kBestRoute, 10, zelvora::ReadStatus::kOk, 50);
+       },
+       false,
+       4,
+       {"WARNING: default route missing/losing after first netsh add",
+        "diag: GetBestRoute(1.0.0.1) failed err=50 (ignored if table metric wins)",
+        "ERROR: IPv4 default via Zelvora not winning",
+        "=== connect diagnostics begin ===", "diag: default_listed_Zelvora=yes",
+        "diag: default_metric_wins=no", "diag: physical_gateway=192.168.178.1",
+        "diag: IPv4 default route count=3", "=== connect diagnostics end ==="}},
+  };
+  for (const DefaultRouteCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    simhost::SimulatedHost host(simhost::HomeMachineWithTunnelAdapter());
+    zelvora::EngineNetworkState engine;
+    engine.host = host.Seams();
+    engine.running = true;
+    engine.physical_gateway = kGw;
+    c.setup(host);
+    ClearCapturedLog();
+    EXPECT_EQ(zelvora::AddTunnelDefaultRoute(engine, "Zelvora"), c.wins);
+    size_t netsh = 0;
+    for (const simhost::CommandRecord& record : host.Commands()) {
+      netsh += record.command.rfind("netsh ", 0) == 0 ? 1 : 0;
+    }
+    EXPECT_EQ(netsh, c.netsh_commands);
+    for (const std::string& line : c.logged) EXPECT_TRUE(CapturedLogContains(line)) << line;
+    if (c.wins) EXPECT_FALSE(CapturedLogContains("ERROR:"));
+  }
+}
+
+TEST_F(RouteWorld, TunnelAddressThatAppearsOnlyAfterTheRetry) {
+  host_.InjectCommandFault("netsh interface ip set address", CommandFault::kNoEffect);
+  EXPECT_TRUE(zelvora::ConfigureTunnelAddress(engine_));
+  EXPECT_EQ(CommandsStartingWith("netsh interface ip set address").size(), 2u);
+  EXPECT_TRUE(CapturedLogContains("ERROR: Zelvora adapter missing 10.0.85.2 after set address"));
+  EXPECT_FALSE(CapturedLogContains("=== connect diagnostics begin ==="));
+  EXPECT_TRUE(zelvora::TunnelAdapterHasAddress(host_));
+
+  // Never appearing fails the step with the diagnostics written.
+  simhost::SimulatedHost stubborn(simhost::HomeMachineWithTunnelAdapter());
+  stubborn.InjectCommandFault("netsh interface ip set address", CommandFault::kNoEffect, 2);
+  engine_.host = stubborn.Seams();
+  ClearCapturedLog();
+  EXPECT_FALSE(zelvora::ConfigureTunnelAddress(engine_));
+  EXPECT_TRUE(CapturedLogContains("diag: adapter_ip_10.0.85.2=no"));
+  EXPECT_TRUE(CapturedLogContains("=== connect diagnostics end ==="));
+}
+
+struct StopCase {
+  const char* name;
+  std::function<void(simhost::SimulatedHost&)> setup;
+  std::function<bool(zelvora::EngineNetworkState&)> step;
+  int stop_after_ms;  // inside the wait under test
+};
+
+TEST_F(RouteWorld, StopDuringEachWaitEndsTheStepWithin100ms) {
+  auto configure = [](zelvora::EngineNetworkState& e) {
+    return zelvora::ConfigureTunnelAddress(e);
+  };
+  auto default_route = [](zelvora::EngineNetworkState& e) {
+    return zelvora::AddTunnelDefaultRoute(e, "Zelvora");
+  };
+  const StopCase cases[] = {
+      {"address settle (300 ms)", [](simhost::SimulatedHost&) {}, configure, 120},
+      {"address retry settle (400 ms)",
+       [](simhost::SimulatedHost& h) {
+         h.InjectCommandFault("netsh interface ip set address", CommandFault::kNoEffect);
+       },
+       configure, 300 + 150},
+      {"default-route settle (400 ms)", [](simhost::SimulatedHost&) {}, default_route, 150},
+      {"default-route retry settle (500 ms)",
+       [](simhost::SimulatedHost& h) {
+         h.InjectCommandFault("netsh interface ip add route", CommandFault::kNoEffect);
+       },
+       default_route, 400 + 200},
+  };
+  for (const StopCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    simhost::SimulatedHost host(simhost::HomeMachineWithTunnelAdapter());
+    c.setup(host);
+    zelvora::EngineNetworkState engine;
+    engine.host = host.Seams();
+    engine.running = true;
+    std::chrono::steady_clock::time_point stopped_at;
+    std::thread stopper([&] {
+      std::this_thread::sleep_for(std::chrono::milliseconds(c.stop_after_ms));
+      stopped_at = std::chrono::steady_clock::now();
+      engine.running = false;
+    });
+    const bool result = c.step(engine);
+    const auto returned_at = std::chrono::steady_clock::now();
+    stopper.join();
+    EXPECT_FALSE(result);
+    EXPECT_LT(
+        std::chrono::duration_cast<std::chrono::milliseconds>(returned_at - stopped_at).count(),
+        100);
+  }
+}
+
+struct LanCase {
+  std::string entry;
+  std::string mask;  // empty: skipped
+};
+
+TEST_F(RouteWorld, LanSubnetsBecomeRoutesWithTheirMasks) {
+  const LanCase cases[] = {
+      {"192.168.0.0/16", "255.255.0.0"},
+      {"10.1.2.3", "255.255.255.255"},
+      {"10.9.0.0/0", "0.0.0.0"},
+      {"10.9.0.0/-4", "0.0.0.0"},
+      {"10.8.0.0/40", "255.255.255.255"},
+      {"192.168.1.0/x", ""},
+      {"192.168.7.0/24abc", "255.255.255.0"},
+      {"fd00::/8", ""},
+      {"300.1.1.1/8", ""},
+      {"10.6.0.0/ +16", "255.255.0.0"},
+      {"10.5.0.0/99999999999", ""},
+  };
+  std::vector<std::string> expected;
+  for (const LanCase& c : cases) {
+    engine_.bypass_subnets.push_back(c.entry);
+    if (c.mask.empty()) continue;
+    const std::string network = c.entry.substr(0, c.entry.find('/'));
+    expected.push_back("route ADD " + network + " MASK " + c.mask + " " + kGw + " METRIC 1");
+  }
+  zelvora::AddLanBypassRoutes(engine_);
+  EXPECT_EQ(CommandsStartingWith("route ADD"), expected);
+  EXPECT_EQ(engine_.physical_gateway, kGw);
+
+  // No physical gateway: nothing run, nothing written.
+  simhost::SimulatedHost offline(simhost::HomeMachineWithTunnelAdapter());
+  offline.Edit(DropPhysicalDefaultRoutes);
+  offline.InjectFault(Op::kIpconfig);
+  zelvora::EngineNetworkState engine;
+  engine.host = offline.Seams();
+  engine.bypass_subnets = {"10.20.0.0/16"};
+  ClearCapturedLog();
+  zelvora::AddLanBypassRoutes(engine);
+  EXPECT_TRUE(offline.Commands().empty() ||
+              (offline.Commands().size() == 1 && offline.Commands()[0].command == "ipconfig"));
+  EXPECT_TRUE(CapturedLogLines().empty());
+}
+
+struct HostCase {
+  std::string host;
+  std::vector<std::string> routed;
+  std::string line;  // expected log line, empty: none
+};
+
+TEST_F(RouteWorld, BypassHostsRouteOnlyNewAddresses) {
+  const HostCase cases[] = {
+      {"domain:example.com", {"93.184.215.14"}, "bypass: example.com -> 93.184.215.14"},
+      {"full:example.com", {"93.184.215.14"}, "bypass: example.com -> 93.184.215.14"},
+      {"198.51.100.9", {"198.51.100.9"}, "bypass: 198.51.100.9 -> 198.51.100.9"},
+      {"domain:", {}, "bypass: no host route possible for 'domain:'"},
+      {"geosite:cn", {}, "bypass: no host route possible for 'geosite:cn'"},
+      {"2001:db8::1", {}, "bypass: no host route possible for '2001:db8::1'"},
+      {"", {}, ""},
+      {"cdn.vpn.example.net", {}, ""},  // resolves to the server's routed addresses
+      {"203.0.113.11", {}, ""},         // already routed
+      {"nowhere.invalid", {}, "bypass: could not resolve 'nowhere.invalid'"},
+  };
+  for (const HostCase& c : cases) {
+    SCOPED_TRACE(c.host);
+    simhost::SimulatedHost host(simhost::HomeMachineWithTunnelAdapter());
+    host.SetHostAddresses("example.com", {"93.184.215.14"});
+    host.SetHostAddresses("cdn.vpn.example.net", {"203.0.113.11", "203.0.113.10"});
+    zelvora::EngineNetworkState engine;
+    engine.host = host.Seams();
+    engine.server_bypass_ip = "203.0.113.10";
+    engine.bypass_host_routes = {"203.0.113.11"};
+    engine.physical_gateway = kGw;
+    ClearCapturedLog();
+    zelvora::AddHostBypassRoutes(engine, c.host);
+    std::vector<std::string> expected;
+    for (const std::string& address : c.routed) {
+      expected.push_back("route ADD " + address + " MASK 255.255.255.255 " + kGw + " METRIC 1");
+    }
+    std::vector<std::string> added;
+    for (const simhost::CommandRecord& record : host.Commands()) {
+      if (record.command.rfind("route ADD", 0) == 0) added.push_back(record.command);
+    }
+    EXPECT_EQ(added, expected);
+    const std::vector<std::string> lines = CapturedLogLines();
+    if (c.line.empty()) {
+      EXPECT_TRUE(lines.empty());
+    } else {
+      EXPECT_EQ(lines, std::vector<std::string>{c.line});
+    }
+  }
+}
+
+}  // namespace

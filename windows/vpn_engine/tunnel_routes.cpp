@@ -1,0 +1,307 @@
+// The tunnel's route and address changes, and their teardown at disconnect.
+#include "vpn_engine/tunnel_routes.h"
+
+#include <algorithm>
+#include <cctype>
+#include <iostream>
+
+#include "common/stop_aware_wait.h"
+#include "tunnel_log/tunnel_log.h"
+#include "vpn_engine/command_runner.h"
+#include "vpn_engine/config_inspection.h"
+#include "vpn_engine/ipv4_text.h"
+#include "vpn_engine/wintun_holder.h"
+
+namespace zelvora {
+namespace {
+
+constexpr uint32_t kRouteTimeoutMs = 15000;
+constexpr uint32_t kEnableTimeoutMs = 10000;
+constexpr int kAddressSettleMs = 300;
+constexpr int kAddressRetrySettleMs = 400;
+constexpr int kDefaultRouteSettleMs = 400;
+constexpr int kDefaultRouteRetrySettleMs = 500;
+constexpr Ipv4Address kHostMask = 0xFFFFFFFFu;
+
+void Print(const std::string& line) { std::cerr << line << std::endl; }
+
+bool IsIpv4(const std::string& text) {
+  Ipv4Address ignored = 0;
+  return ParseIpv4(text, &ignored);
+}
+
+bool Contains(const std::vector<std::string>& list, const std::string& value) {
+  return std::find(list.begin(), list.end(), value) != list.end();
+}
+
+std::string HostRouteCommand(const std::string& address, const std::string& gateway) {
+  return "route ADD " + address + " MASK 255.255.255.255 " + gateway + " METRIC 1";
+}
+
+// The gateway cached for this start, detected (and cached) when there is none yet.
+std::string CachedOrDetectedGateway(EngineNetworkState& engine) {
+  if (engine.physical_gateway.empty()) engine.physical_gateway = DetectPhysicalGateway(engine.host);
+  return engine.physical_gateway;
+}
+
+// The prefix length after the "/" as a 32-bit integer: leading blanks and a sign allowed,
+// trailing text ignored. False when there is no number or it does not fit.
+bool ReadPrefixLength(const std::string& text, long long* value) {
+  size_t i = 0;
+  while (i < text.size() && std::isspace(static_cast<unsigned char>(text[i]))) ++i;
+  bool negative = false;
+  if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
+  long long number = 0;
+  size_t digits = 0;
+  while (i < text.size() && text[i] >= '0' && text[i] <= '9') {
+    number = number * 10 + (text[i++] - '0');
+    if (number > 2147483648ll) return false;
+    ++digits;
+  }
+  if (digits == 0) return false;
+  number = negative ? -number : number;
+  if (number > 2147483647ll) return false;
+  *value = number;
+  return true;
+}
+
+std::string SetAddressCommand(const std::string& name) {
+  return "netsh interface ip set address name=\"" + name +
+         "\" source=static addr=" + kTunnelAddress + " mask=" + kTunnelMask + " gateway=none";
+}
+
+}  // namespace
+
+void EnableTunnelInterface(const HostSeams& host) {
+  const std::string name = FindTunnelAdapterName(*host.network);
+  if (name.empty()) return;
+  host.commands->Run("netsh interface set interface name=\"" + name + "\" admin=ENABLED",
+                     kEnableTimeoutMs, true);
+}
+
+bool ConfigureTunnelAddress(EngineNetworkState& engine) {
+  Print("VPN Service: Configuring TUN interface...");
+  std::string name = FindTunnelAdapterName(*engine.host.network);
+  if (name.empty()) name = "Zelvora";
+  engine.tunnel_adapter_name = name;
+  const std::string command = SetAddressCommand(name);
+  Print("VPN Service: Executing: " + command);
+  engine.host.commands->Run(command, kRouteTimeoutMs, true);
+  if (!WaitWhileRunning(engine.running, kAddressSettleMs)) return false;
+  if (TunnelAdapterHasAddress(*engine.host.network)) return true;
+
+  TunnelLogWrite("ERROR: Zelvora adapter missing 10.0.85.2 after set address");
+  engine.host.commands->Run(command, kRouteTimeoutMs, true);
+  if (!WaitWhileRunning(engine.running, kAddressRetrySettleMs)) return false;
+  if (TunnelAdapterHasAddress(*engine.host.network)) return true;
+  LogConnectDiagnostics(*engine.host.network, engine.physical_gateway, engine.server_bypass_ip);
+  return false;
+}
+
+void AddServerBypassRoutes(EngineNetworkState& engine, const std::string& server_host,
+                           const std::vector<std::string>& addresses, bool announce) {
+  if (server_host.empty()) {
+    if (announce) {
+      TunnelLogWrite("WARNING: could not extract server address from config");
+      Print("VPN Service: WARNING - Could not extract server address from config");
+    }
+    return;
+  }
+  if (announce) Print("VPN Service: Extracting server address: " + server_host);
+  // Only well-formed addresses reach a command line.
+  std::vector<std::string> routable;
+  for (const std::string& address : addresses) {
+    if (IsIpv4(address) && !Contains(routable, address)) routable.push_back(address);
+  }
+  if (routable.empty()) {
+    if (announce) {
+      TunnelLogWrite("ERROR: could not resolve VPN server address: " + server_host);
+      Print("VPN Service: ERROR - Could not resolve server address");
+    }
+    return;
+  }
+  if (announce) {
+    Print("VPN Service: Resolved server to " + std::to_string(routable.size()) +
+          " IPv4 address(es)");
+  }
+  const std::string gateway = DetectPhysicalGateway(engine.host);
+  if (gateway.empty()) {
+    if (announce) {
+      TunnelLogWrite("ERROR: could not detect physical gateway (bypass routes skipped)");
+      Print("VPN Service: ERROR - Could not find default gateway for bypass route");
+    }
+    return;
+  }
+  engine.physical_gateway = gateway;
+  if (announce) {
+    TunnelLogWrite("Physical gateway: " + gateway);
+    Print("VPN Service: Default gateway: " + gateway);
+  }
+  engine.server_bypass_ip = routable.front();
+  CommandRunner& commands = *engine.host.commands;
+  for (const std::string& address : routable) {
+    const std::string command = HostRouteCommand(address, gateway);
+    commands.Run("route DELETE " + address, kRouteTimeoutMs, false);
+    if (announce) Print("VPN Service: Adding bypass route: " + command);
+    commands.Run(command, kRouteTimeoutMs, true);
+    if (address != engine.server_bypass_ip && !Contains(engine.bypass_host_routes, address)) {
+      engine.bypass_host_routes.push_back(address);
+    }
+  }
+  for (const std::string& server : GetTunnelDnsServers(engine.dns_servers)) {
+    if (!IsIpv4(server)) continue;
+    const std::string command = HostRouteCommand(server, gateway);
+    commands.Run("route DELETE " + server, kRouteTimeoutMs, false);
+    if (announce) Print("VPN Service: Adding DNS bypass route: " + command);
+    commands.Run(command, kRouteTimeoutMs, true);
+  }
+}
+
+void AddHostBypassRoutes(EngineNetworkState& engine, const std::string& host) {
+  static const std::string kDomain = "domain:";
+  static const std::string kFull = "full:";
+  std::string name;
+  if (host.size() > kDomain.size() && host.compare(0, kDomain.size(), kDomain) == 0) {
+    name = host.substr(kDomain.size());
+  } else if (host.size() > kFull.size() && host.compare(0, kFull.size(), kFull) == 0) {
+    name = host.substr(kFull.size());
+  } else if (host.find(':') == std::string::npos) {
+    name = host;
+  }
+  if (name.empty()) {
+    if (!host.empty()) TunnelLogWrite("bypass: no host route possible for '" + host + "'");
+    return;
+  }
+  std::vector<std::string> addresses;
+  if (IsIpv4(name)) {
+    addresses.push_back(name);
+  } else {
+    for (const std::string& address : engine.host.network->ResolveIpv4(name)) {
+      if (IsIpv4(address) && !Contains(addresses, address)) addresses.push_back(address);
+    }
+  }
+  if (addresses.empty()) {
+    TunnelLogWrite("bypass: could not resolve '" + name + "'");
+    return;
+  }
+  const std::string gateway = CachedOrDetectedGateway(engine);
+  if (gateway.empty()) {
+    TunnelLogWrite("bypass: no physical gateway, skipping routes for '" + name + "'");
+    return;
+  }
+  for (const std::string& address : addresses) {
+    if (address == engine.server_bypass_ip || Contains(engine.bypass_host_routes, address)) {
+      continue;
+    }
+    engine.host.commands->Run("route DELETE " + address, kRouteTimeoutMs, false);
+    TunnelLogWrite("bypass: " + name + " -> " + address);
+    engine.host.commands->Run(HostRouteCommand(address, gateway), kRouteTimeoutMs, true);
+    engine.bypass_host_routes.push_back(address);
+  }
+}
+
+void AddLanBypassRoutes(EngineNetworkState& engine) {
+  if (engine.bypass_subnets.empty()) return;
+  const std::string gateway = CachedOrDetectedGateway(engine);
+  if (gateway.empty()) return;
+  for (const std::string& entry : engine.bypass_subnets) {
+    std::string network = entry;
+    Ipv4Address mask = kHostMask;
+    const size_t slash = entry.find('/');
+    if (slash != std::string::npos) {
+      network = entry.substr(0, slash);
+      long long prefix = 0;
+      if (!ReadPrefixLength(entry.substr(slash + 1), &prefix)) {
+        Print("VPN Service: skipping malformed bypass subnet: " + entry);
+        continue;
+      }
+      mask = MaskFromPrefix(prefix);
+    }
+    if (!IsIpv4(network)) {
+      Print("VPN Service: skipping non-IPv4 bypass subnet: " + entry);
+      continue;
+    }
+    const std::string command =
+        "route ADD " + network + " MASK " + FormatIpv4(mask) + " " + gateway + " METRIC 1";
+    engine.host.commands->Run("route DELETE " + network, kRouteTimeoutMs, false);
+    Print("VPN Service: Adding LAN bypass route: " + command);
+    engine.host.commands->Run(command, kRouteTimeoutMs, true);
+  }
+}
+
+bool AddTunnelDefaultRoute(EngineNetworkState& engine, const std::string& adapter_name) {
+  CommandRunner& commands = *engine.host.commands;
+  HostNetwork& network = *engine.host.network;
+  const std::string interface_command =
+      "netsh interface ipv4 set interface interface=\"" + adapter_name + "\" metric=1";
+  const std::string route_command = "netsh interface ip add route 0.0.0.0/0 \"" + adapter_name +
+                                    "\" " + kTunnelGateway + " metric=1";
+  commands.Run(interface_command, kRouteTimeoutMs, true);
+  Print("VPN Service: Adding default route: " + route_command);
+  commands.Run(route_command, kRouteTimeoutMs, true);
+  if (!WaitWhileRunning(engine.running, kDefaultRouteSettleMs)) return false;
+  if (IsTunnelDefaultRouteWinning(network) || BestRouteUsesTunnel(network)) return true;
+
+  TunnelLogWrite("WARNING: default route missing/losing after first netsh add — retrying");
+  commands.Run(interface_command, kRouteTimeoutMs, true);
+  commands.Run(route_command, kRouteTimeoutMs, true);
+  if (!WaitWhileRunning(engine.running, kDefaultRouteRetrySettleMs)) return false;
+  if (IsTunnelDefaultRouteWinning(network) || BestRouteUsesTunnel(network)) return true;
+  TunnelLogWrite("ERROR: IPv4 default via Zelvora not winning — aborting connect");
+  LogConnectDiagnostics(network, engine.physical_gateway, engine.server_bypass_ip);
+  return false;
+}
+
+void RemoveHostRoutes(HostNetwork& network, const std::vector<std::string>& addresses) {
+  if (addresses.empty()) return;
+  std::vector<Ipv4Route> routes;
+  if (network.ReadIpv4Routes(&routes) != ReadStatus::kOk) return;
+  std::vector<Ipv4Address> wanted;
+  for (const std::string& text : addresses) {
+    Ipv4Address address = 0;
+    if (ParseIpv4(text, &address)) wanted.push_back(address);
+  }
+  for (const Ipv4Route& route : routes) {
+    if (route.mask != kHostMask) continue;
+    if (std::find(wanted.begin(), wanted.end(), route.destination) == wanted.end()) continue;
+    network.DeleteIpv4Route(route);
+  }
+}
+
+int DropTunnelDefaultRoutes(const HostSeams& host) {
+  std::vector<Ipv4Route> routes;
+  if (host.network->ReadIpv4Routes(&routes) != ReadStatus::kOk) return 0;
+  const uint32_t tunnel_index = FindTunnelInterfaceIndex(*host.network);
+  int dropped = 0;
+  for (const Ipv4Route& route : routes) {
+    if (IsTunnelDefaultRoute(route, tunnel_index) && host.network->DeleteIpv4Route(route)) {
+      ++dropped;
+    }
+  }
+  host.commands->Run(std::string("route DELETE 0.0.0.0 MASK 0.0.0.0 ") + kTunnelGateway,
+                     kRouteTimeoutMs, false);
+  if (dropped > 0) {
+    TunnelLogWrite("fast-disconnect: dropped " + std::to_string(dropped) +
+                   " Zelvora default route(s)");
+  }
+  return dropped;
+}
+
+bool ClearTunnelAddress(HostNetwork& network) {
+  std::vector<AdapterInfo> adapters;
+  if (network.ListAdapters(AdapterListing::kIpv4, &adapters) != ReadStatus::kOk) return false;
+  bool cleared = false;
+  for (const AdapterInfo& adapter : adapters) {
+    if (!IsZelvoraAdapterName(adapter.friendly_name)) continue;
+    for (const UnicastAddress& address : adapter.ipv4_addresses) {
+      if (address.text != kTunnelAddress) continue;
+      if (network.DeleteUnicastAddress(adapter.luid, adapter.if_index, address.text)) {
+        TunnelLogWrite("fast-disconnect: cleared Zelvora address 10.0.85.2");
+        cleared = true;
+      }
+    }
+  }
+  return cleared;
+}
+
+}  // namespace zelvora
