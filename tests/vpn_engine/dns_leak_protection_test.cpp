@@ -173,6 +173,7 @@ class DnsLeakProtectionTest : public ::testing::Test {
  protected:
   void SetUp() override {
     DeleteFileW(BackupPath().c_str());
+    RemoveDirectoryW(BackupPath().c_str());
     host_ = std::make_unique<SimulatedHost>(simhost::HomeMachineWithTunnelAdapter());
     host_->Filtering().AddProgram(kXrayWide);
     runner_ = std::make_unique<WatchedRunner>(*host_);
@@ -462,6 +463,7 @@ TEST_F(DnsLeakProtectionTest, FailedApplyIsRefusedLoudlyAndTheCleanupUndoesIt) {
     std::function<void(SimulatedHost&)> arrange;
     std::string tunnel;
     const char* line;
+    bool untouched = false;  // refused before any adapter was changed
   } cases[] = {
       {"no tunnel adapter",
        [](SimulatedHost& host) {
@@ -489,9 +491,12 @@ TEST_F(DnsLeakProtectionTest, FailedApplyIsRefusedLoudlyAndTheCleanupUndoesIt) {
        "Zelvora", "dns-guard: missing xray AppID — refusing permit-any DNS hosts"},
       {"adapter list unreadable",
        [](SimulatedHost& host) { host.InjectFault(simhost::Op::kListAdapters); }, "Zelvora",
-       "dns-leak: GetAdaptersAddresses size failed"},
+       "dns-leak: GetAdaptersAddresses size failed", true},
       {"unsafe tunnel name", [](SimulatedHost&) {}, "Zelvora\" & calc",
-       "dns-leak: refusing unsafe Zelvora adapter name for netsh"},
+       "dns-leak: refusing unsafe Zelvora adapter name for netsh", true},
+      {"backup cannot be written",
+       [](SimulatedHost&) { CreateDirectoryW(BackupPath().c_str(), nullptr); }, "Zelvora",
+       "dns-leak: DNS backup not saved — Ethernet left untouched", true},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
@@ -504,6 +509,7 @@ TEST_F(DnsLeakProtectionTest, FailedApplyIsRefusedLoudlyAndTheCleanupUndoesIt) {
     EXPECT_FALSE(ApplyDnsLeakProtection(connection.context, c.tunnel));
     EXPECT_TRUE(log.Saw(c.line));
     EXPECT_TRUE(host_->Filtering().CommittedFilters().empty());
+    if (c.untouched) EXPECT_SAME_HOST(host_->Snapshot(), before);
     host_->Filtering().SetFailures({});
     connection.running = false;
     Disconnect(connection);
