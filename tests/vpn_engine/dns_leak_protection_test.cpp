@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "ipc/tunnel_log_watch.h"
+#include "machine_files.h"
 #include "simulated_host/home_machine.h"
 #include "simulated_host/simulated_host.h"
 #include "vpn_engine/name_resolution_policy.h"
@@ -37,63 +38,16 @@ const std::string kWifi =
     "WLAN K\xC3\xBC"
     "che";
 
-// ---- the machine's files and registry, read and written without the plug-in's code ----
+using machine::kParallel;
+using machine::kSmart;
+using machine::ReadBytes;
+using machine::ReadPolicy;
+using machine::SetPolicy;
 
-std::wstring BackupPath() {
-  const wchar_t* data = _wgetenv(L"ProgramData");
-  return std::wstring(data ? data : L"C:\\ProgramData") + L"\\Zelvora\\dns_restore.v1";
-}
-
-std::optional<std::string> ReadBytes(const std::wstring& path) {
-  FILE* file = _wfopen(path.c_str(), L"rb");
-  if (!file) return std::nullopt;
-  std::string bytes;
-  char chunk[4096];
-  size_t got;
-  while ((got = fread(chunk, 1, sizeof(chunk), file)) > 0) bytes.append(chunk, got);
-  fclose(file);
-  return bytes;
-}
+std::wstring BackupPath() { return machine::ZelvoraFile(L"dns_restore.v1"); }
 
 void WriteBytes(const std::wstring& path, const std::string& bytes) {
-  CreateDirectoryW(path.substr(0, path.rfind(L'\\')).c_str(), nullptr);
-  FILE* file = _wfopen(path.c_str(), L"wb");
-  ASSERT_NE(file, nullptr);
-  fwrite(bytes.data(), 1, bytes.size(), file);
-  fclose(file);
-}
-
-struct PolicyValue {
-  const wchar_t* key;
-  const wchar_t* name;
-};
-const PolicyValue kSmart{L"SOFTWARE\\Policies\\Microsoft\\Windows NT\\DNSClient",
-                         L"DisableSmartNameResolution"};
-const PolicyValue kParallel{L"SYSTEM\\CurrentControlSet\\Services\\Dnscache\\Parameters",
-                            L"DisableParallelAandAAAA"};
-
-std::optional<DWORD> ReadPolicy(const PolicyValue& v) {
-  DWORD data = 0;
-  DWORD size = sizeof(data);
-  if (RegGetValueW(HKEY_LOCAL_MACHINE, v.key, v.name, RRF_RT_REG_DWORD, nullptr, &data, &size) !=
-      ERROR_SUCCESS) {
-    return std::nullopt;
-  }
-  return data;
-}
-
-void SetPolicy(const PolicyValue& v, std::optional<DWORD> value) {
-  HKEY key = nullptr;
-  ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, v.key, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key,
-                            nullptr),
-            ERROR_SUCCESS);
-  if (value) {
-    RegSetValueExW(key, v.name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&*value),
-                   sizeof(DWORD));
-  } else {
-    RegDeleteValueW(key, v.name);
-  }
-  RegCloseKey(key);
+  ASSERT_TRUE(machine::WriteBytes(path, bytes));
 }
 
 std::string Joined(const std::vector<std::string>& list) {
