@@ -9,12 +9,14 @@
 #include <windows.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <functional>
 #include <memory>
 #include <optional>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "ipc/tunnel_log_watch.h"
@@ -347,6 +349,31 @@ TEST_F(DnsLeakProtectionTest, NextConnectAfterACrashRestoresEverythingFirst) {
     EXPECT_EQ(ReadPolicy(kParallel), 0u);
     EXPECT_FALSE(ReadBytes(BackupPath()));
   }
+}
+
+TEST_F(DnsLeakProtectionTest, AQuickReconnectWaitsForThePreviousRestore) {
+  const HostState before = host_->Snapshot();
+  Connection first(*host_, *runner_);
+  ASSERT_TRUE(ApplyDnsLeakProtection(first.context, "Zelvora"));
+  const std::vector<DnsBackupRecord> users_settings = first.backups;
+  // The background restore is slow on its last adapter; the user connects again meanwhile.
+  host_->InjectCommandFault("netsh interface ipv6 set dns name=\"" + kWifi + "\" dhcp",
+                            simhost::CommandFault::kSlow, 1, std::chrono::milliseconds(400));
+  first.running = false;
+  RestoreDnsAsync(first.context);
+  EXPECT_TRUE(first.backups.empty());
+  Connection second(*host_, *runner_);
+  ASSERT_TRUE(ApplyDnsLeakProtection(second.context, "Zelvora"));
+  EXPECT_EQ(PendingDnsRestores(), 0);
+  // Had it not waited, it would have saved the neutralised 127.0.0.1 as the user's settings.
+  EXPECT_EQ(second.backups, users_settings);
+  // And nothing of the old restore comes after it to undo the new protection.
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  EXPECT_EQ(Adapter(host_->Snapshot(), L"Ethernet").ReportedDnsV4(),
+            std::vector<std::string>{"127.0.0.1"});
+  EXPECT_TRUE(ReadBytes(BackupPath()));
+  Disconnect(second);
+  EXPECT_SAME_HOST(host_->Snapshot(), before);
 }
 
 TEST_F(DnsLeakProtectionTest, PlantedOrDamagedBackupNeverRunsUnsafeText) {

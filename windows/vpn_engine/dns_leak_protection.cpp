@@ -10,6 +10,7 @@
 #include <utility>
 
 #include "common/detached_thread.h"
+#include "common/stop_aware_wait.h"
 #include "common/text_encoding.h"
 #include "tunnel_log/tunnel_log.h"
 #include "vpn_engine/config_inspection.h"
@@ -244,8 +245,16 @@ void RestoreOne(zelvora::HostNetwork& network, zelvora::CommandRunner& commands,
 }  // namespace
 
 bool ApplyDnsLeakProtection(DnsProtectionContext& engine, const std::string& tunnel_name) {
-  std::lock_guard<std::mutex> lock(DnsMutex());
-  return ApplyLocked(engine, tunnel_name);
+  // A restore of the previous connection may be scheduled without holding the lock yet. Were
+  // this apply to go first, it would neutralise the adapters and the late restore would then
+  // undo that under the running tunnel and delete this connection's backup file. So it waits
+  // for every pending restore (they always end: their commands have time limits), or a stop.
+  while (true) {
+    std::unique_lock<std::mutex> lock(DnsMutex());
+    if (PendingRestoreCounter() <= 0) return ApplyLocked(engine, tunnel_name);
+    lock.unlock();
+    if (!zelvora::WaitWhileRunning(engine.running, 10)) return false;
+  }
 }
 
 void RevertDnsLeakProtection(DnsProtectionContext& engine) {
