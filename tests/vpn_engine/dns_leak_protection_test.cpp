@@ -299,9 +299,27 @@ TEST_F(DnsLeakProtectionTest, ConnectLeaksNothingAndDisconnectGivesEverythingBac
   }
 }
 
+// After the crash the machine rebooted and Windows numbered two interfaces anew.
+void SwapEthernetIndexes(HostState& state) {
+  auto swap = [](uint32_t& index) {
+    if (index == 12) {
+      index = 15;
+    } else if (index == 15) {
+      index = 12;
+    }
+  };
+  for (auto& adapter : state.adapters) {
+    swap(adapter.if_index);
+    swap(adapter.ipv6_if_index);
+  }
+  for (auto& route : state.routes) swap(route.if_index);
+}
+
 TEST_F(DnsLeakProtectionTest, NextConnectAfterACrashRestoresEverythingFirst) {
-  for (const bool stop_between_adapters : {false, true}) {
-    SCOPED_TRACE(stop_between_adapters ? "stop between adapters" : "connected");
+  for (const int variant : {0, 1, 2}) {
+    const bool stop_between_adapters = variant == 1;
+    const bool renumbered = variant == 2;
+    SCOPED_TRACE(variant);
     SetUp();
     SetPolicy(kSmart, std::nullopt);
     SetPolicy(kParallel, 0u);
@@ -330,6 +348,11 @@ TEST_F(DnsLeakProtectionTest, NextConnectAfterACrashRestoresEverythingFirst) {
     ASSERT_TRUE(saved);
     EXPECT_EQ(saved->rfind("v1\n", 0), 0u);
     EXPECT_NE(host_->Snapshot(), before);
+    HostState expected = before;
+    if (renumbered) {
+      host_->Edit(SwapEthernetIndexes);
+      SwapEthernetIndexes(expected);
+    }
 
     host_->ClearCommands();
     Connection next(*host_, *runner_);
@@ -344,7 +367,7 @@ TEST_F(DnsLeakProtectionTest, NextConnectAfterACrashRestoresEverythingFirst) {
       EXPECT_TRUE(log.Saw("dns-guard: SMHNR policy restored from disk backup"));
     }
     Disconnect(next);
-    EXPECT_SAME_HOST(host_->Snapshot(), before);
+    EXPECT_SAME_HOST(host_->Snapshot(), expected);
     EXPECT_EQ(ReadPolicy(kSmart), std::nullopt);
     EXPECT_EQ(ReadPolicy(kParallel), 0u);
     EXPECT_FALSE(ReadBytes(BackupPath()));
