@@ -1,3 +1,7 @@
 list(APPEND ZELVORA_PORTABLE_SOURCES
   ${CMAKE_CURRENT_LIST_DIR}/text_encoding.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/protected_path.cpp
+)
+list(APPEND ZELVORA_WIN32_SOURCES
+  ${CMAKE_CURRENT_LIST_DIR}/protected_file.cpp
 )

@@ -50,6 +50,9 @@ struct AdapterInfo {
   bool oper_up = false;        // operational status "up"
   bool software_loopback = false;
   bool dhcpv4_enabled = false;
+  // The IPv4 DNS servers were set by hand (the interface's own NameServer setting), so they
+  // are the user's even on a DHCP adapter, and must be written back rather than left to DHCP.
+  bool dns_v4_static = false;
   std::vector<DnsServerEntry> dns_servers;
   std::vector<UnicastAddress> ipv4_addresses;
 };

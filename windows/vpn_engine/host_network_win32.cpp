@@ -17,6 +17,25 @@
 namespace zelvora {
 namespace {
 
+// Hand-set IPv4 DNS servers live in the interface's "NameServer" value; DHCP-given ones in
+// "DhcpNameServer". IP Helper lists either without saying which.
+bool HasStaticIpv4Dns(const char* adapter_name) {
+  if (adapter_name == nullptr || adapter_name[0] == '\0') return false;
+  const std::string key =
+      std::string("SYSTEM\\CurrentControlSet\\Services\\Tcpip\\Parameters\\Interfaces\\") +
+      adapter_name;
+  char value[1024] = {};
+  DWORD size = sizeof(value) - 1;
+  if (::RegGetValueA(HKEY_LOCAL_MACHINE, key.c_str(), "NameServer", RRF_RT_REG_SZ, nullptr, value,
+                     &size) != ERROR_SUCCESS) {
+    return false;
+  }
+  for (const char* c = value; *c != '\0'; ++c) {
+    if (*c != ' ' && *c != ',') return true;
+  }
+  return false;
+}
+
 Ipv4Address FromNetworkOrder(DWORD value) { return ntohl(value); }
 
 std::string SockaddrText(const SOCKADDR* address, bool* ipv4) {
@@ -78,6 +97,7 @@ ReadStatus Win32HostNetwork::ListAdapters(AdapterListing listing,
     info.oper_up = entry->OperStatus == IfOperStatusUp;
     info.software_loopback = entry->IfType == IF_TYPE_SOFTWARE_LOOPBACK;
     info.dhcpv4_enabled = (entry->Flags & IP_ADAPTER_DHCP_ENABLED) != 0;
+    info.dns_v4_static = HasStaticIpv4Dns(entry->AdapterName);
     for (const IP_ADAPTER_DNS_SERVER_ADDRESS* dns = entry->FirstDnsServerAddress; dns != nullptr;
          dns = dns->Next) {
       DnsServerEntry server;

@@ -2,6 +2,8 @@
 // through these: tests give it a simulated host, the plug-in the production implementations.
 #pragma once
 
+class FilteringEngine;
+
 namespace zelvora {
 
 class HostNetwork;
@@ -12,7 +14,7 @@ struct HostSeams {
   HostNetwork* network = nullptr;
   CommandRunner* commands = nullptr;
   AdapterDriver* driver = nullptr;
-  // The filtering engine (WFP) joins here as the fourth seam.
+  ::FilteringEngine* filtering = nullptr;  // the Windows Filtering Platform
 };
 
 // The seams the plug-in uses: the production implementations unless a test has replaced them.

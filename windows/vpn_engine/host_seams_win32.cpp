@@ -3,6 +3,7 @@
 #include "vpn_engine/command_runner_win32.h"
 #include "vpn_engine/host_network_win32.h"
 #include "vpn_engine/host_seams.h"
+#include "vpn_engine/windows_filtering_engine.h"
 
 namespace zelvora {
 
@@ -11,7 +12,8 @@ HostSeams& ActiveHost() {
   static Win32HostNetwork* network = new Win32HostNetwork();
   static Win32CommandRunner* commands = new Win32CommandRunner();
   static Win32AdapterDriver* driver = new Win32AdapterDriver();
-  static HostSeams seams{network, commands, driver};
+  static WindowsFilteringEngine* filtering = new WindowsFilteringEngine();
+  static HostSeams seams{network, commands, driver, filtering};
   return seams;
 }
 

@@ -12,6 +12,11 @@ list(APPEND ZELVORA_PORTABLE_SOURCES
   ${CMAKE_CURRENT_LIST_DIR}/component_rules.cpp
   ${CMAKE_CURRENT_LIST_DIR}/probe_request.cpp
   ${CMAKE_CURRENT_LIST_DIR}/engine_stats.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/netsh_text_rules.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/dns_backup_format.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/name_resolution_backup.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/dns_guard_filters.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/dns_guard.cpp
   ${CMAKE_CURRENT_LIST_DIR}/ipv4_text.cpp
   ${CMAKE_CURRENT_LIST_DIR}/ipconfig_gateway.cpp
   ${CMAKE_CURRENT_LIST_DIR}/wintun_holder.cpp
@@ -36,6 +41,11 @@ list(APPEND ZELVORA_WIN32_SOURCES
   ${CMAKE_CURRENT_LIST_DIR}/probe_stream.cpp
   ${CMAKE_CURRENT_LIST_DIR}/tls_stream.cpp
   ${CMAKE_CURRENT_LIST_DIR}/data_path_probe.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/windows_filtering_engine.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/zelvora_data_files.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/dns_backup_file.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/name_resolution_policy.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/dns_leak_protection.cpp
   ${CMAKE_CURRENT_LIST_DIR}/host_network_win32.cpp
   ${CMAKE_CURRENT_LIST_DIR}/command_runner_win32.cpp
   ${CMAKE_CURRENT_LIST_DIR}/adapter_driver_win32.cpp

@@ -1,6 +1,8 @@
 // The simulated host's IP Helper reads and writes, its adapter driver and its fault book.
 #include "simulated_host/simulated_host.h"
 
+#include <gtest/gtest.h>
+
 #include <algorithm>
 #include <thread>
 #include <tuple>
@@ -17,7 +19,23 @@ constexpr uint32_t kErrorNotFound = 1168;
 
 SimulatedHost::SimulatedHost(HostState initial) : state_(std::move(initial)) {}
 
-zelvora::HostSeams SimulatedHost::Seams() { return zelvora::HostSeams{this, this, this}; }
+zelvora::HostSeams SimulatedHost::Seams() {
+  return zelvora::HostSeams{this, this, this, &filtering_};
+}
+
+bool SimulatedHost::WouldAllow(SimPacket packet, const std::wstring& adapter_name) const {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    const auto adapter = std::find_if(state_.adapters.begin(), state_.adapters.end(),
+                                      [&](const Adapter& a) { return a.name == adapter_name; });
+    if (adapter == state_.adapters.end()) {
+      ADD_FAILURE() << "simulated host: no adapter of that name";
+      return false;
+    }
+    packet.interfaceLuid = adapter->luid;
+  }
+  return filtering_.WouldAllow(packet);
+}
 
 HostState SimulatedHost::Snapshot() const {
   std::lock_guard<std::mutex> lock(mutex_);
@@ -110,6 +128,7 @@ zelvora::ReadStatus SimulatedHost::ListAdapters(zelvora::AdapterListing listing,
     info.oper_up = adapter.oper_up && adapter.admin_enabled;
     info.software_loopback = adapter.loopback;
     info.dhcpv4_enabled = adapter.dhcpv4;
+    info.dns_v4_static = !adapter.static_dns_v4.empty();
     if (with_dns) {
       for (const std::string& server : adapter.ReportedDnsV4())
         info.dns_servers.push_back({true, server});

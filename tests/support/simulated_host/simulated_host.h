@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "simulated_host/host_state.h"
+#include "simulated_host/simulated_filtering_engine.h"
 #include "vpn_engine/adapter_driver.h"
 #include "vpn_engine/command_runner.h"
 #include "vpn_engine/host_network.h"
@@ -67,6 +68,11 @@ class SimulatedHost : public zelvora::HostNetwork,
   explicit SimulatedHost(HostState initial);
 
   zelvora::HostSeams Seams();
+
+  // The host's filtering platform (WFP), with its leak question.
+  SimulatedFilteringEngine& Filtering() { return filtering_; }
+  // Would `packet`, sent through the adapter of this friendly name, get out?
+  bool WouldAllow(SimPacket packet, const std::wstring& adapter_name) const;
 
   // Whole-state snapshot, comparable with ==.
   HostState Snapshot() const;
@@ -151,6 +157,7 @@ class SimulatedHost : public zelvora::HostNetwork,
   std::vector<zelvora::Ipv4Route> ReportedRoutes() const;        // requires mutex_
   void RemoveAdapterAndRoutes(const std::wstring& instance_id);  // requires mutex_
 
+  SimulatedFilteringEngine filtering_;
   mutable std::mutex mutex_;
   HostState state_;
   std::map<std::string, std::vector<std::string>> resolver_;

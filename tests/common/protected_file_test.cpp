@@ -1,0 +1,142 @@
+// The shared-data file operations on a machine where a standard user prepared a trap: a hard
+// link in our folder to a file only administrators should change. (Wine can make neither
+// junctions nor symbolic links, and it lets a folder be renamed while it is held open
+// unshared for deletion, so those refusals are covered by the folder-chain rules test and
+// by the flags on every open; hard links Wine makes for real.)
+#include "common/protected_file.h"
+
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+using zelvora::DeleteProtectedFile;
+using zelvora::EnsureProtectedFolder;
+using zelvora::ProtectedFile;
+using zelvora::ReadProtectedFile;
+using zelvora::RenameProtectedFile;
+using zelvora::ReplaceProtectedFile;
+using zelvora::SetProtectedAccessRule;
+
+const std::wstring kDataDir = L"C:\\ProgramData\\Zelvora Pr\u00fcfung \u03a9";
+const std::wstring kFolder = kDataDir + L"\\r\u00e9sum\u00e9 data";
+const std::wstring kVictimDir = L"C:\\Program Files\\Contoso \u00c9diteur";
+const std::wstring kVictim = kVictimDir + L"\\policy settings.ini";
+const std::string kVictimBytes = "[policy]\r\nAllowUpdates=0\r\n";
+constexpr wchar_t kRule[] = L"D:(A;;FA;;;SY)(A;;FA;;;BA)(A;;0x120089;;;BU)";
+
+std::string ReadPlain(const std::wstring& path) {
+  std::string bytes;
+  HANDLE file = ::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              0, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return "<missing>";
+  char chunk[4096];
+  DWORD got = 0;
+  while (::ReadFile(file, chunk, sizeof(chunk), &got, nullptr) && got > 0) bytes.append(chunk, got);
+  ::CloseHandle(file);
+  return bytes;
+}
+
+void WritePlain(const std::wstring& path, const std::string& bytes) {
+  HANDLE file = ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+  ASSERT_NE(file, INVALID_HANDLE_VALUE);
+  DWORD wrote = 0;
+  ::WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &wrote, nullptr);
+  ::CloseHandle(file);
+}
+
+std::vector<std::wstring> NamesIn(const std::wstring& folder) {
+  std::vector<std::wstring> names;
+  WIN32_FIND_DATAW data{};
+  HANDLE find = ::FindFirstFileW((folder + L"\\*").c_str(), &data);
+  if (find == INVALID_HANDLE_VALUE) return names;
+  do {
+    const std::wstring name = data.cFileName;
+    if (name != L"." && name != L"..") names.push_back(name);
+  } while (::FindNextFileW(find, &data));
+  ::FindClose(find);
+  return names;
+}
+
+void RemoveTree(const std::wstring& folder) {
+  for (const std::wstring& name : NamesIn(folder)) {
+    const std::wstring path = folder + L"\\" + name;
+    if (::GetFileAttributesW(path.c_str()) & FILE_ATTRIBUTE_DIRECTORY) {
+      RemoveTree(path);
+    } else {
+      ::DeleteFileW(path.c_str());
+    }
+  }
+  ::RemoveDirectoryW(folder.c_str());
+}
+
+class ProtectedFileTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    RemoveTree(kDataDir);
+    RemoveTree(kVictimDir);
+    ASSERT_TRUE(EnsureProtectedFolder(kDataDir));
+    ASSERT_TRUE(EnsureProtectedFolder(kFolder, kRule));
+    ::CreateDirectoryW(kVictimDir.c_str(), nullptr);
+    WritePlain(kVictim, kVictimBytes);
+  }
+  void TearDown() override {
+    RemoveTree(kDataDir);
+    RemoveTree(kVictimDir);
+  }
+};
+
+TEST_F(ProtectedFileTest, ReplaceIsWholeAndLeavesNothingBehind) {
+  const std::wstring path = kFolder + L"\\dns_restore.v1";
+  const std::string big = [] {
+    std::string bytes(300000, '\0');
+    for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<char>(i * 7);
+    return bytes;
+  }();
+  const std::string small = "Ethernet 2\tdhcp\r\nWi-Fi \xC3\xA9t\xC3\xA9\t1.1.1.1,9.9.9.9\r\n";
+
+  for (const std::string* bytes : std::vector<const std::string*>{&big, &small}) {
+    ASSERT_TRUE(ReplaceProtectedFile(path, *bytes, kRule));
+    std::string read;
+    ASSERT_TRUE(ReadProtectedFile(path, &read));
+    EXPECT_EQ(read, *bytes);
+    EXPECT_EQ(NamesIn(kFolder), std::vector<std::wstring>{L"dns_restore.v1"});
+  }
+
+  const std::wstring moved = kFolder + L"\\dns_restore.v1.old";
+  WritePlain(moved, "older");
+  ASSERT_TRUE(RenameProtectedFile(path, moved));
+  EXPECT_EQ(ReadPlain(moved), small);
+  EXPECT_TRUE(DeleteProtectedFile(moved));
+  EXPECT_TRUE(NamesIn(kFolder).empty());
+  // Nothing to delete, also below a folder that does not exist, is not a failure.
+  EXPECT_TRUE(DeleteProtectedFile(moved));
+  EXPECT_TRUE(DeleteProtectedFile(kFolder + L"\\gone\\smhnr_restore.v1"));
+}
+
+TEST_F(ProtectedFileTest, HardLinkPlantedByAUserIsNeverFollowed) {
+  const std::wstring planted = kFolder + L"\\smhnr_restore.v1";
+  ASSERT_TRUE(::CreateHardLinkW(planted.c_str(), kVictim.c_str(), nullptr));
+
+  std::string read;
+  EXPECT_FALSE(ReadProtectedFile(planted, &read));
+  EXPECT_TRUE(read.empty());
+  EXPECT_FALSE(SetProtectedAccessRule(planted, kRule));
+  EXPECT_FALSE(RenameProtectedFile(planted, kFolder + L"\\elsewhere.v1"));
+  ProtectedFile append;
+  EXPECT_FALSE(append.Open(planted, FILE_APPEND_DATA, FILE_SHARE_READ, OPEN_ALWAYS));
+  EXPECT_EQ(ReadPlain(kVictim), kVictimBytes);
+
+  // Replacing and deleting act on our name only: the linked file keeps its content.
+  ASSERT_TRUE(ReplaceProtectedFile(planted, "ours"));
+  EXPECT_EQ(ReadPlain(planted), "ours");
+  EXPECT_EQ(ReadPlain(kVictim), kVictimBytes);
+  ASSERT_TRUE(::CreateHardLinkW((kFolder + L"\\flag").c_str(), kVictim.c_str(), nullptr));
+  EXPECT_TRUE(DeleteProtectedFile(kFolder + L"\\flag"));
+  EXPECT_EQ(ReadPlain(kVictim), kVictimBytes);
+}
+
+}  // namespace

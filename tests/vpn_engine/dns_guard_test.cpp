@@ -1,0 +1,198 @@
+// The DNS guard over the simulated filtering engine. Leak-freedom is asserted as behaviour: the
+// simulation answers whether a packet from a given program on a given interface would get out.
+#include "vpn_engine/dns_guard.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "simulated_host/simulated_filtering_engine.h"
+#include "support/captured_log.h"
+
+namespace {
+
+// Interface LUIDs as Windows builds them: interface type in the top 16 bits, index below.
+constexpr uint64_t kEthernetLuid = 0x0006000001000000ull;  // IF_TYPE_ETHERNET_CSMACD
+constexpr uint64_t kWifiLuid = 0x0047000002000000ull;      // IF_TYPE_IEEE80211
+constexpr uint64_t kTunnelLuid = 0x0035000008000000ull;    // IF_TYPE_PROP_VIRTUAL (Wintun)
+
+const std::string kXrayPath =
+    "C:\\Users\\Zo\xC3\xAB M\xC3\xBCller\\AppData\\Local\\Zelvora VPN\\xray\\xray.exe";
+const std::wstring kXrayWide =
+    L"C:\\Users\\Zo\u00EB M\u00FCller\\AppData\\Local\\Zelvora VPN\\xray\\xray.exe";
+const std::string kBrowser = "C:\\Program Files\\Mozilla Firefox\\firefox.exe";
+const std::string kSvchost = "C:\\Windows\\System32\\svchost.exe";
+
+class DnsGuardTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ClearCapturedLog();
+    wfp_.AddProgram(kXrayWide);
+  }
+
+  bool Allowed(const std::string& program, bool tcp, const std::string& remote, uint16_t port,
+               uint64_t luid) const {
+    return wfp_.WouldAllow({program, tcp, remote, port, luid});
+  }
+
+  // The guard leaves nothing behind in the engine.
+  void ExpectNothingInstalled() const {
+    EXPECT_TRUE(wfp_.CommittedFilters().empty());
+    EXPECT_FALSE(wfp_.SublayerPresent(kDnsGuardSublayerKey));
+    EXPECT_FALSE(wfp_.ProviderPresent(kDnsGuardProviderKey));
+  }
+
+  SimulatedFilteringEngine wfp_;
+};
+
+TEST_F(DnsGuardTest, BlocksEveryLeakButTheCoresOwnQueriesToItsServers) {
+  const struct {
+    std::vector<std::string> servers;
+    int filters;
+    std::vector<std::string> permitted;
+    std::vector<std::string> refused;
+  } cases[] = {
+      {{"1.1.1.1"}, 7, {"1.1.1.1"}, {"8.8.8.8"}},
+      {{"9.9.9.9", "149.112.112.112"}, 9, {"9.9.9.9", "149.112.112.112"}, {"1.1.1.1"}},
+      {{"8.8.8.8", "dns.google", "8.8.8.8", "1.1.1.1", "9.9.9.9", "", "208.67.222.222",
+        "94.140.14.14"},
+       13,
+       {"8.8.8.8", "1.1.1.1", "9.9.9.9", "208.67.222.222"},
+       {"94.140.14.14"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.filters);
+    ClearCapturedLog();
+    DnsGuard guard(wfp_);
+    ASSERT_TRUE(guard.Install(kTunnelLuid, kXrayPath, c.servers));
+    EXPECT_EQ(static_cast<int>(wfp_.CommittedFilters().size()), c.filters);
+    EXPECT_TRUE(
+        CapturedLogContains("dns-guard: blocking DNS + IPv6 outbound on non-Zelvora "
+                            "interfaces (" +
+                            std::to_string(c.filters) + " filters)"));
+    for (const bool tcp : {false, true}) {
+      for (const auto& host : c.permitted) {
+        EXPECT_TRUE(Allowed(kXrayPath, tcp, host, 53, kEthernetLuid)) << host;
+        EXPECT_FALSE(Allowed(kBrowser, tcp, host, 53, kEthernetLuid)) << host;
+        EXPECT_FALSE(Allowed(kSvchost, tcp, host, 53, kWifiLuid)) << host;
+      }
+      for (const auto& host : c.refused) {
+        EXPECT_FALSE(Allowed(kXrayPath, tcp, host, 53, kEthernetLuid)) << host;
+      }
+      // DNS through the tunnel, and ordinary traffic outside it, go on as before.
+      EXPECT_TRUE(Allowed(kSvchost, tcp, "8.8.8.8", 53, kTunnelLuid));
+      EXPECT_TRUE(Allowed(kBrowser, tcp, "2001:4860:4860::8888", 53, kTunnelLuid));
+      EXPECT_TRUE(Allowed(kBrowser, tcp, "142.250.185.78", 443, kEthernetLuid));
+      // IPv6 leaves only through the tunnel, whatever the port.
+      EXPECT_FALSE(Allowed(kBrowser, tcp, "2001:4860:4860::8888", 53, kWifiLuid));
+      EXPECT_FALSE(Allowed(kXrayPath, tcp, "2a00:1450:4001:82b::200e", 443, kEthernetLuid));
+    }
+    if (c.filters == 13) {
+      EXPECT_TRUE(CapturedLogContains("dns-guard: skip invalid DNS permit host dns.google"));
+      EXPECT_TRUE(CapturedLogContains("dns-guard: skip invalid DNS permit host "));
+    }
+    guard.Remove();
+    ExpectNothingInstalled();
+    EXPECT_TRUE(Allowed(kBrowser, false, "8.8.8.8", 53, kEthernetLuid));
+    EXPECT_TRUE(CapturedLogContains("dns-guard: removed"));
+  }
+}
+
+TEST_F(DnsGuardTest, AnyFailedCallLeavesNoFilterAndSaysWhy) {
+  const std::vector<std::string> servers = {"9.9.9.9", "149.112.112.112"};
+  struct Case {
+    const char* what;
+    SimWfpFailures failures;
+    uint64_t luid;
+    std::string xray;
+    std::vector<std::string> servers;
+    std::string line;
+  };
+  auto failing = [](auto setter) {
+    SimWfpFailures f;
+    setter(f);
+    return f;
+  };
+  const std::vector<Case> cases = {
+      {"no tunnel", {}, 0, kXrayPath, servers, "dns-guard: missing Zelvora LUID"},
+      {"open", failing([](auto& f) { f.open = 1764; }), kTunnelLuid, kXrayPath, servers,
+       "dns-guard: FwpmEngineOpen failed 1764"},
+      {"begin", failing([](auto& f) { f.begin = 5; }), kTunnelLuid, kXrayPath, servers,
+       "dns-guard: TransactionBegin failed 5"},
+      {"sublayer", failing([](auto& f) { f.sublayerAdd = 0x80320001u; }), kTunnelLuid, kXrayPath,
+       servers, "dns-guard: SubLayerAdd failed 2150760449"},
+      {"app id", failing([](auto& f) { f.appId = 2; }), kTunnelLuid, kXrayPath, servers,
+       "dns-guard: FwpmGetAppIdFromFileName failed 2"},
+      {"core missing",
+       {},
+       kTunnelLuid,
+       "C:\\Program Files\\Zelvora\\xray\\xray.exe",
+       servers,
+       "dns-guard: missing xray AppID — refusing permit-any DNS hosts"},
+      {"empty core path",
+       {},
+       kTunnelLuid,
+       "",
+       servers,
+       "dns-guard: missing xray AppID — refusing permit-any DNS hosts"},
+      {"no host",
+       {},
+       kTunnelLuid,
+       kXrayPath,
+       {"dns.quad9.net", ""},
+       "dns-guard: no valid DNS permit hosts"},
+      {"first permit", failing([](auto& f) { f.filterAddNumber = 1; }), kTunnelLuid, kXrayPath,
+       servers, "dns-guard: permit filter failed 2147942405"},
+      {"v4 tcp block", failing([](auto& f) { f.filterAddNumber = 6; }), kTunnelLuid, kXrayPath,
+       servers, "dns-guard: FwpmFilterAdd failed 2147942405 v4 tcp"},
+      {"v6 udp block", failing([](auto& f) { f.filterAddNumber = 7; }), kTunnelLuid, kXrayPath,
+       servers, "dns-guard: FwpmFilterAdd failed 2147942405 v6 udp"},
+      {"ipv6 block", failing([](auto& f) { f.filterAddNumber = 9; }), kTunnelLuid, kXrayPath,
+       servers, "dns-guard: IPv6 outbound block failed 2147942405"},
+      {"commit", failing([](auto& f) { f.commit = 0x80320017u; }), kTunnelLuid, kXrayPath, servers,
+       "dns-guard: commit failed 2150760471"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    ClearCapturedLog();
+    wfp_.SetFailures(c.failures);
+    DnsGuard guard(wfp_);
+    EXPECT_FALSE(guard.Install(c.luid, c.xray, c.servers));
+    EXPECT_TRUE(CapturedLogContains(c.line));
+    EXPECT_FALSE(guard.installed());
+    ExpectNothingInstalled();
+    EXPECT_TRUE(Allowed(kBrowser, false, "8.8.8.8", 53, kEthernetLuid));
+    wfp_.SetFailures({});
+    // The same guard installs cleanly afterwards.
+    ASSERT_TRUE(guard.Install(kTunnelLuid, kXrayPath, servers));
+    EXPECT_EQ(wfp_.CommittedFilters().size(), 9u);
+    guard.Remove();
+    ExpectNothingInstalled();
+    EXPECT_EQ(wfp_.OpenSessionCount(), 0);
+  }
+}
+
+TEST_F(DnsGuardTest, ReinstallReplacesAndProcessDeathOrRemoveClearsQuietly) {
+  DnsGuard guard(wfp_);
+  guard.Remove();
+  EXPECT_TRUE(CapturedLogLines().empty());  // never installed: nothing written
+
+  ASSERT_TRUE(guard.Install(kTunnelLuid, kXrayPath, {"1.1.1.1"}));
+  ASSERT_TRUE(guard.Install(kTunnelLuid, kXrayPath, {"9.9.9.9", "149.112.112.112"}));
+  EXPECT_EQ(wfp_.CommittedFilters().size(), 9u);
+  EXPECT_FALSE(Allowed(kXrayPath, false, "1.1.1.1", 53, kEthernetLuid));
+  EXPECT_EQ(wfp_.OpenSessionCount(), 1);
+
+  // The process dies: the dynamic session takes every object with it.
+  wfp_.DropAllSessions();
+  ExpectNothingInstalled();
+  {
+    DnsGuard in_scope(wfp_);
+    ASSERT_TRUE(in_scope.Install(kTunnelLuid, kXrayPath, {"1.1.1.1"}));
+  }  // its end (the process-exit removal) takes the filters away
+  ExpectNothingInstalled();
+  EXPECT_EQ(wfp_.OpenSessionCount(), 0);
+}
+
+}  // namespace

@@ -1,0 +1,117 @@
+#include "vpn_engine/name_resolution_policy.h"
+
+#include <windows.h>
+
+#include <mutex>
+#include <string>
+
+#include "common/protected_file.h"
+#include "common/unique_handle.h"
+#include "tunnel_log/tunnel_log.h"
+#include "vpn_engine/name_resolution_backup.h"
+#include "vpn_engine/zelvora_data_files.h"
+
+namespace {
+
+constexpr wchar_t kSmartKey[] = L"SOFTWARE\\Policies\\Microsoft\\Windows NT\\DNSClient";
+constexpr wchar_t kSmartValue[] = L"DisableSmartNameResolution";
+constexpr wchar_t kParallelKey[] = L"SYSTEM\\CurrentControlSet\\Services\\Dnscache\\Parameters";
+constexpr wchar_t kParallelValue[] = L"DisableParallelAandAAAA";
+
+std::mutex& PolicyMutex() {
+  static std::mutex mutex;
+  return mutex;
+}
+
+NameResolutionPolicyBackup& MemoryBackup() {
+  static NameResolutionPolicyBackup backup;
+  return backup;
+}
+
+// Reads the value's previous DWORD (when it is one), then sets it to 1.
+void DisableValue(const wchar_t* key_path, const wchar_t* value, bool* existed,
+                  uint32_t* previous) {
+  HKEY raw = nullptr;
+  if (::RegCreateKeyExW(HKEY_LOCAL_MACHINE, key_path, 0, nullptr, 0,
+                        KEY_QUERY_VALUE | KEY_SET_VALUE, nullptr, &raw, nullptr) != ERROR_SUCCESS) {
+    return;
+  }
+  UniqueRegKey key(raw);
+  DWORD type = 0;
+  DWORD data = 0;
+  DWORD size = sizeof(data);
+  if (::RegQueryValueExW(key.get(), value, nullptr, &type, reinterpret_cast<BYTE*>(&data), &size) ==
+          ERROR_SUCCESS &&
+      type == REG_DWORD && size == sizeof(data)) {
+    *existed = true;
+    *previous = data;
+  }
+  const DWORD one = 1;
+  ::RegSetValueExW(key.get(), value, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&one),
+                   sizeof(one));
+}
+
+// Puts one value back: its saved DWORD, or no value at all when there was none.
+void PutValueBack(const wchar_t* key_path, const wchar_t* value, bool existed, uint32_t saved) {
+  HKEY raw = nullptr;
+  if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, key_path, 0, KEY_SET_VALUE, &raw) != ERROR_SUCCESS) {
+    return;
+  }
+  UniqueRegKey key(raw);
+  if (existed) {
+    const DWORD data = saved;
+    ::RegSetValueExW(key.get(), value, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&data),
+                     sizeof(data));
+  } else {
+    ::RegDeleteValueW(key.get(), value);
+  }
+}
+
+void PutBothBack(const NameResolutionPolicyBackup& backup) {
+  PutValueBack(kSmartKey, kSmartValue, backup.smartExisted, backup.smartValue);
+  PutValueBack(kParallelKey, kParallelValue, backup.parallelExisted, backup.parallelValue);
+}
+
+void DeletePolicyFiles() {
+  zelvora::DeleteProtectedFile(PolicyRestoreFilePath());
+  zelvora::DeleteProtectedFile(PolicySessionFlagPath());
+}
+
+}  // namespace
+
+void ApplyNameResolutionPolicy() {
+  std::lock_guard<std::mutex> lock(PolicyMutex());
+  NameResolutionPolicyBackup& backup = MemoryBackup();
+  backup = NameResolutionPolicyBackup{};
+  DisableValue(kSmartKey, kSmartValue, &backup.smartExisted, &backup.smartValue);
+  DisableValue(kParallelKey, kParallelValue, &backup.parallelExisted, &backup.parallelValue);
+  backup.active = true;
+  EnsureZelvoraDataFolder();
+  zelvora::ReplaceProtectedFile(PolicyRestoreFilePath(), FormatNameResolutionBackup(backup));
+  zelvora::ReplaceProtectedFile(PolicySessionFlagPath(), "1");
+  TunnelLogWrite("dns-guard: SMHNR / parallel DNS disabled for tunnel session");
+}
+
+void RestoreNameResolutionPolicy() {
+  std::lock_guard<std::mutex> lock(PolicyMutex());
+  NameResolutionPolicyBackup& backup = MemoryBackup();
+  if (backup.active) {
+    PutBothBack(backup);
+    backup = NameResolutionPolicyBackup{};
+    DeletePolicyFiles();
+    TunnelLogWrite("dns-guard: SMHNR policy restored");
+    return;
+  }
+  std::string content;
+  if (!zelvora::ReadProtectedFile(PolicyRestoreFilePath(), &content)) return;
+  const auto saved = ParseNameResolutionBackup(content);
+  if (!saved) return;
+  PutBothBack(*saved);
+  DeletePolicyFiles();
+  TunnelLogWrite("dns-guard: SMHNR policy restored from disk backup");
+}
+
+void ForgetNameResolutionPolicyMemory() {
+  std::lock_guard<std::mutex> lock(PolicyMutex());
+  MemoryBackup() = NameResolutionPolicyBackup{};
+}
