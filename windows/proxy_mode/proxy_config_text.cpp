@@ -110,18 +110,15 @@ std::vector<std::pair<size_t, size_t>> InboundPortDigits(std::string_view text) 
   return found;
 }
 
-// Replaces the port whose digits span [begin, end) when it must move: the end of the new
-// digits, or nothing when the port stays.
-std::optional<size_t> MovePortIfNeeded(std::string* config, size_t begin, size_t end, bool force,
-                                       const LoopbackPortProbe& ports) {
-  const uint16_t port = PortFromDigits(std::string_view(*config).substr(begin, end - begin));
+// The new digits for the port spanning [begin, end) when it must move; nothing when it stays.
+std::optional<std::string> ReplacementDigits(std::string_view config, size_t begin, size_t end,
+                                             bool force, const LoopbackPortProbe& ports) {
+  const uint16_t port = PortFromDigits(config.substr(begin, end - begin));
   if (port == 0) return std::nullopt;
   if (!force && ports.is_free(port)) return std::nullopt;
   const uint16_t replacement = ports.find_free();
   if (replacement == 0) return std::nullopt;
-  const std::string digits = std::to_string(replacement);
-  config->replace(begin, end - begin, digits);
-  return begin + digits.size();
+  return std::to_string(replacement);
 }
 
 }  // namespace
@@ -166,26 +163,23 @@ uint16_t ProxySocksPort(std::string_view config) {
 }
 
 bool SweepLoopbackPorts(std::string* config, bool force, const LoopbackPortProbe& ports) {
-  bool changed = false;
-  // Positions were found in the original text; a replacement shifts those after it.
-  std::ptrdiff_t shift = 0;
-  for (const auto& [begin, end] : InboundPortDigits(*config)) {
-    const size_t at = static_cast<size_t>(static_cast<std::ptrdiff_t>(begin) + shift);
-    const size_t length = end - begin;
-    if (const auto new_end = MovePortIfNeeded(config, at, at + length, force, ports)) {
-      shift += static_cast<std::ptrdiff_t>(*new_end - at) - static_cast<std::ptrdiff_t>(length);
-      changed = true;
+  // Every candidate is found in the original text and all replacements are applied in one
+  // pass, so a configuration with thousands of listeners costs one copy, not one per port.
+  std::vector<std::pair<size_t, size_t>> spans = InboundPortDigits(*config);
+  // Listeners named as an address ("listen": "127.0.0.1:N", the API's form).
+  for (size_t from = 0; auto capture = NextNumberAfter(*config, from, "127.0.0.1");) {
+    spans.push_back(*capture);
+    from = capture->second;
+  }
+  std::vector<config_text::Splice> splices;
+  for (const auto& [begin, end] : spans) {
+    if (auto digits = ReplacementDigits(*config, begin, end, force, ports)) {
+      splices.push_back({begin, end - begin, std::move(*digits)});
     }
   }
-  // Listeners named as an address ("listen": "127.0.0.1:N", the API's form).
-  size_t from = 0;
-  while (auto capture = NextNumberAfter(*config, from, "127.0.0.1")) {
-    const auto [begin, end] = *capture;
-    const auto new_end = MovePortIfNeeded(config, begin, end, force, ports);
-    from = new_end ? *new_end : end;
-    changed = changed || new_end.has_value();
-  }
-  return changed;
+  if (splices.empty()) return false;
+  *config = config_text::ApplySplices(*config, std::move(splices));
+  return true;
 }
 
 bool InsertStatsAndPolicy(std::string* config) {
