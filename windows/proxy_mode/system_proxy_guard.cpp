@@ -2,46 +2,23 @@
 
 #include <windows.h>
 
-#include <filesystem>
-#include <fstream>
-#include <sstream>
-
+#include "common/protected_file.h"
 #include "common/text_encoding.h"
 #include "proxy_mode/system_proxy.h"
+#include "vpn_engine/zelvora_data_files.h"
 
 namespace zelvora {
 namespace {
 
-constexpr wchar_t kBackupPath[] = L"C:\\ProgramData\\Zelvora\\proxy_restore.v1";
-constexpr wchar_t kBackupTempPath[] = L"C:\\ProgramData\\Zelvora\\proxy_restore.v1.tmp";
-
-// Written beside and then moved over the old one, so a crash mid-write leaves either the old
-// backup or the new one, never half of one.
+// The user's own settings survive a crash here. The folder is shared with standard users, so
+// this elevated process reads, replaces and deletes the file only through the checked helpers,
+// which never follow a link planted in its place; a replace writes a new file and renames it
+// over the old one, so a crash mid-write leaves the old backup or the new one, never half.
 bool WriteBackup(const std::string& text) {
-  std::error_code error;
-  std::filesystem::create_directories(std::filesystem::path(kBackupPath).parent_path(), error);
-  {
-    std::ofstream out(std::filesystem::path(kBackupTempPath), std::ios::binary | std::ios::trunc);
-    out.write(text.data(), static_cast<std::streamsize>(text.size()));
-    out.flush();
-    if (!out) return false;
-  }
-  return ::MoveFileExW(kBackupTempPath, kBackupPath,
-                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+  return EnsureZelvoraDataFolder() && ReplaceProtectedFile(ProxyBackupPath(), text);
 }
 
-std::optional<ProxySettingsBackup> ReadBackup() {
-  std::ifstream in(std::filesystem::path(kBackupPath), std::ios::binary);
-  if (!in) return std::nullopt;
-  std::ostringstream text;
-  text << in.rdbuf();
-  return ParseProxySettingsBackup(text.str());
-}
-
-void RemoveBackup() {
-  ::DeleteFileW(kBackupPath);
-  ::DeleteFileW(kBackupTempPath);
-}
+void RemoveBackup() { DeleteProtectedFile(ProxyBackupPath()); }
 
 // Restores `backup.previous` when the system still shows our proxy.
 void RestoreIfStillOurs(const ProxySettingsBackup& backup) {
@@ -53,7 +30,7 @@ void RestoreIfStillOurs(const ProxySettingsBackup& backup) {
 
 }  // namespace
 
-const wchar_t* ProxyBackupPath() { return kBackupPath; }
+std::wstring ProxyBackupPath() { return ZelvoraDataFolder() + L"\\proxy_restore.v1"; }
 
 bool SystemProxyGuard::Point(const std::string& host, uint16_t port) {
   std::lock_guard<std::mutex> lock(mutex_);
@@ -90,10 +67,10 @@ bool SystemProxyGuard::IsSet() const {
 }
 
 void SystemProxyGuard::RecoverFromBackup() {
-  std::error_code error;
-  if (!std::filesystem::exists(std::filesystem::path(kBackupPath), error)) return;
-  if (const auto backup = ReadBackup()) RestoreIfStillOurs(*backup);
-  RemoveBackup();
+  std::string text;
+  if (!ReadProtectedFile(ProxyBackupPath(), &text)) return;  // none, or not ours to trust
+  if (const auto backup = ParseProxySettingsBackup(text)) RestoreIfStillOurs(*backup);
+  RemoveBackup();  // a backup that does not parse is of no use either
 }
 
 }  // namespace zelvora

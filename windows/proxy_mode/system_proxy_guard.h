@@ -32,6 +32,6 @@ class SystemProxyGuard {
 };
 
 // Where the backup lives (beside the logs folder of the shared data folder).
-const wchar_t* ProxyBackupPath();
+std::wstring ProxyBackupPath();
 
 }  // namespace zelvora
