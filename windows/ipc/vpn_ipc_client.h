@@ -57,15 +57,21 @@ class VpnIpcClient {
   // True only when the process serving `pipe` is the running "ZelvoraTunnel" service.
   static bool PipeServerIsTrustedTunnelService(HANDLE pipe);
 
-  // Move exactly `size` bytes over an overlapped pipe handle; `timeout_ms` bounds each chunk.
+  // Move exactly `size` bytes over an overlapped pipe handle; `timeout_ms` bounds the whole
+  // transfer (plus the grace a cancelled operation gets to finish).
   static bool PipeWriteExact(HANDLE pipe, const void* data, DWORD size, DWORD timeout_ms);
   static bool PipeReadExact(HANDLE pipe, void* data, DWORD size, DWORD timeout_ms);
 
  private:
+  // Why an exchange failed. Only a transport failure says the service's pipe is dead; a busy
+  // client mutex or a refusal come from a service that works.
+  enum class Failure { None, Busy, Transport, Untrusted, Refused };
+
   static bool SendRequest(Command command, const std::string& payload, std::string* body,
-                          std::string* error);
+                          std::string* error, Failure* failure = nullptr);
   // Sends a request whose reply must begin with "OK".
-  static bool SendExpectingOk(Command command, const std::string& payload, std::string* error);
+  static bool SendExpectingOk(Command command, const std::string& payload, std::string* error,
+                              Failure* failure = nullptr);
   static bool ParseStatusResponse(const std::string& body, StatusPayload* status,
                                   std::string* error);
   // Stops and starts the service; failures are left for EnsureServiceRunning to report.
