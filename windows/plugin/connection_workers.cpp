@@ -97,8 +97,15 @@ class ConnectionWorkerSteps {
 
 using Steps = ConnectionWorkerSteps;
 
-void StartWorker(TidewirePlugin* plugin, std::string config, bool proxy_only, SharedResult result) {
-  const uint64_t generation = plugin->connect_generation_;
+void StartWorker(TidewirePlugin* plugin, uint64_t ticket, std::string config, bool proxy_only,
+                 SharedResult result) {
+  std::lock_guard<std::mutex> session_lock(plugin->session_mutex_);
+  const uint64_t generation = ticket;
+  if (plugin->connect_generation_ != generation) {
+    LogMessage("Start aborted: disconnect requested during connect");
+    CompleteWithError(plugin, result, "ABORTED", "VPN start cancelled");
+    return;
+  }
   LogMessage("Starting Xray...");
   const bool use_service = ShouldUseTunnelService();
   if (!use_service && !IsProcessElevated()) {
@@ -128,13 +135,18 @@ void StartWorker(TidewirePlugin* plugin, std::string config, bool proxy_only, Sh
   }
 }
 
-void RestartWorker(TidewirePlugin* plugin, std::string config, bool proxy_only,
+void RestartWorker(TidewirePlugin* plugin, uint64_t ticket, std::string config, bool proxy_only,
                    SharedResult result) {
+  std::lock_guard<std::mutex> session_lock(plugin->session_mutex_);
+  const uint64_t generation = ticket;
+  if (plugin->connect_generation_ != generation) {
+    LogMessage("Restart aborted: disconnect requested during restart");
+    CompleteWithError(plugin, result, "ABORTED", "VPN restart cancelled");
+    return;
+  }
   const bool use_service = ShouldUseTunnelService();
-  uint64_t generation;
   {
     std::lock_guard<std::mutex> connect_lock(plugin->connect_mutex_);
-    generation = ++plugin->connect_generation_;
     plugin->StopStatusTimer();
     plugin->connected_ = false;
     std::lock_guard<std::mutex> status_lock(plugin->status_mutex_);
@@ -168,8 +180,14 @@ void RestartWorker(TidewirePlugin* plugin, std::string config, bool proxy_only,
   }
 }
 
-void StopWorker(TidewirePlugin* plugin, SharedResult result) {
-  ++plugin->connect_generation_;
+void StopWorker(TidewirePlugin* plugin, uint64_t ticket, SharedResult result) {
+  std::lock_guard<std::mutex> session_lock(plugin->session_mutex_);
+  if (plugin->connect_generation_ != ticket) {
+    // A newer start, restart or stop came after this one and decides the end state.
+    LogMessage("Stop superseded by a newer call");
+    CompleteWithSuccess(plugin, result);
+    return;
+  }
   plugin->StopStatusTimer();
   plugin->connected_ = false;
   plugin->session_socks_port_ = 0;
