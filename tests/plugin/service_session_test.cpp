@@ -48,6 +48,8 @@ Status ParseStatus(const ChannelEvent& event) {
 
 class ServiceSessionTest : public PluginTest {
  protected:
+  ServiceSessionTest() : PluginTest(ChannelHost::ViewMode::kWithView, /*without_service=*/false) {}
+
   static void SetUpTestSuite() {
     ASSERT_TRUE(tunnel_fixture::InstallTunnelService(
         tunnel_fixture::ProgramBeside(L"zelvora_tunnel_service.exe")));
