@@ -261,29 +261,35 @@ TEST_F(ServiceSessionTest, ReopenedAppFollowsTheSessionTheServiceKept) {
                                                 {"adapterPresent", EncodableValue(false)}}));
 }
 
-// The plug-in goes away while a start waits for the service: its destructor waits for the
-// worker, which must not find freed state (nor restart the status thread behind the teardown),
-// and from the moment destruction begins nothing more reaches the engine.
-TEST_F(ServiceSessionTest, DestroyingThePluginWaitsForARunningStart) {
-  SetBehaviour("delay_ms=1500");
+// The plug-in goes away while a start waits for the service (here: for its ping): the
+// destructor tells the worker to give up, the start is never sent, the destructor's wait ends
+// with the step the worker was in, and from the moment destruction begins nothing more
+// reaches the engine.
+TEST_F(ServiceSessionTest, DestroyingThePluginCancelsAStartWaitingOnTheService) {
+  ASSERT_TRUE(tunnel_fixture::StartTunnelService());
+  ASSERT_TRUE(tunnel_fixture::WriteFixtureFile(tunnel_fixture::kJournalFile, ""));
+  SetBehaviour("delay_ms=1500");  // each reply comes 1.5 s late
   MethodReply start_reply;
   std::thread starter([&] { start_reply = Start(); });
   std::this_thread::sleep_for(milliseconds(300));
   size_t during_shutdown_before = 0;
   FlutterStandinGetMisplacedMessageCounts(nullptr, &during_shutdown_before);
+  const auto destroy_began = std::chrono::steady_clock::now();
   host_->DestroyRegistrar();
+  const auto destroy_ms =
+      std::chrono::duration_cast<milliseconds>(std::chrono::steady_clock::now() - destroy_began)
+          .count();
   starter.join();
   size_t during_shutdown_after = 0;
   FlutterStandinGetMisplacedMessageCounts(nullptr, &during_shutdown_after);
   EXPECT_EQ(during_shutdown_after, during_shutdown_before);
-  // The engine answers what is left unanswered when it goes; the plug-in's late success is
-  // not sent.
+  // The engine answers what is left unanswered when it goes; the plug-in sends nothing late.
   EXPECT_NE(start_reply.kind, ReplyKind::kSuccess);
   EXPECT_TRUE(LogHas("[plugin] Waiting for 1 worker(s) to finish"));
+  EXPECT_TRUE(LogHas("IPC client start cancelled before it was sent"));
+  EXPECT_LT(destroy_ms, 2500);  // the rest of the ping, not ping, start and retry
   SetBehaviour("");
-  ipc::StatusPayload status;
-  ASSERT_TRUE(ipc::VpnIpcClient::QueryStatus(&status, nullptr));
-  EXPECT_TRUE(status.running);
+  EXPECT_EQ(tunnel_fixture::ReadFixtureFile(tunnel_fixture::kJournalFile), "ping 0\n");
 }
 
 }  // namespace

@@ -42,15 +42,22 @@ bool VpnIpcClient::ParseStatusResponse(const std::string& body, StatusPayload* s
 }
 
 bool VpnIpcClient::StartWithEnsure(const std::string& config_utf8, bool proxy_only,
-                                   std::string* error) {
+                                   std::string* error, const std::function<bool()>& cancelled) {
   std::string local_error;
   if (!error) error = &local_error;
+  const auto gave_up = [&] {
+    if (!cancelled || !cancelled()) return false;
+    TunnelLogWrite("IPC client start cancelled before it was sent");
+    *error = "Start cancelled.";
+    return true;
+  };
 
   if (!IsServiceInstalled()) {
     *error = kTextNotInstalled;
     TunnelLogWrite("IPC client start blocked: tunnel service not installed");
     return false;
   }
+  if (gave_up()) return false;
   if (IsServiceRunning()) {
     std::string ping_error;
     Failure failure = Failure::None;
@@ -58,6 +65,7 @@ bool VpnIpcClient::StartWithEnsure(const std::string& config_utf8, bool proxy_on
       if (failure == Failure::Transport) {
         TunnelLogWrite("IPC client start: service running but pipe dead, restarting: " +
                        ping_error);
+        if (gave_up()) return false;
         RestartService();
         if (!EnsureServiceRunning(error)) return false;
       } else {
@@ -71,9 +79,12 @@ bool VpnIpcClient::StartWithEnsure(const std::string& config_utf8, bool proxy_on
     if (!EnsureServiceRunning(error)) return false;
   }
 
+  if (gave_up()) return false;
   if (Start(config_utf8, proxy_only, error)) return true;
   TunnelLogWrite("IPC client start failed, retrying once: " + *error);
+  if (gave_up()) return false;
   if (!EnsureServiceRunning(error)) return false;
+  if (gave_up()) return false;
   return Start(config_utf8, proxy_only, error);
 }
 

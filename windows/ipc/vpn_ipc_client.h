@@ -8,6 +8,7 @@
 
 #include <windows.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -51,8 +52,11 @@ class VpnIpcClient {
   static bool QueryStatus(StatusPayload* status, std::string* error);
 
   // Start that first brings the service (and its pipe) up, restarting a service whose pipe is
-  // dead, and retries once after a failed start.
-  static bool StartWithEnsure(const std::string& config_utf8, bool proxy_only, std::string* error);
+  // dead, and retries once after a failed start. `cancelled` (may be empty) is asked between
+  // the steps: once it says true the start gives up with "Start cancelled." rather than keep
+  // waiting on the service.
+  static bool StartWithEnsure(const std::string& config_utf8, bool proxy_only, std::string* error,
+                              const std::function<bool()>& cancelled = {});
 
   // True only when the process serving `pipe` is the running "ZelvoraTunnel" service.
   static bool PipeServerIsTrustedTunnelService(HANDLE pipe);

@@ -89,8 +89,13 @@ TidewirePlugin::TidewirePlugin(flutter::PluginRegistrarWindows* registrar) : reg
 TidewirePlugin::~TidewirePlugin() {
   // The engine takes no more messages from here on: nothing queued or sent later reaches it.
   ui_queue_->Close();
+  // Tell the connection workers to give up: a waiting one answers at once, and a start still
+  // waiting on the tunnel service stops before its next step.
+  ++connect_generation_;
   // Then let running workers finish: they use this object, and a start that completes now
-  // would otherwise restart the status thread behind the teardown.
+  // would otherwise restart the status thread behind the teardown. A worker can still be
+  // inside one step of the service client (each step is bounded by the client's own limits),
+  // so this wait ends within that step's limit rather than after the whole start.
   {
     std::unique_lock<std::mutex> lock(workers_mutex_);
     if (active_workers_ > 0) {
