@@ -136,6 +136,7 @@ TEST_F(ServiceSessionTest, ConnectRestartAndDisconnectTellTheAppEachStep) {
   ASSERT_GE(before_restart.duration, 1);
 
   ExpectSuccess(Start("restartVless"), EncodableValue(false));
+  EXPECT_TRUE(LogHas("probe: restart socks port = 10808"));
   host_->TakeEvents(kStatus);
   Status after_restart = NextStatus();
   if (after_restart.state == "CONNECTING") after_restart = NextStatus();
@@ -231,6 +232,40 @@ TEST_F(ServiceSessionTest, DestroyingThePluginLeavesTheServiceSessionRunning) {
   ipc::StatusPayload status;
   ASSERT_TRUE(ipc::VpnIpcClient::QueryStatus(&status, nullptr));
   EXPECT_TRUE(status.running);
+}
+
+// A tunnel that never becomes ready: the app sees CONNECTING without a running clock, and the
+// log gets one line per change of state, not one per poll.
+TEST_F(ServiceSessionTest, ATunnelThatIsNeverReadyStaysConnectingWithoutDuration) {
+  ExpectSuccess(Start(), EncodableValue(false));
+  SetBehaviour("status=raw:OK running=1 tunnel=0 up=700 down=900\n");
+  host_->TakeEvents(kStatus);
+  for (int i = 0; i < 3; ++i) {
+    const Status status = NextStatus();
+    EXPECT_EQ(status.state, "CONNECTING");
+    EXPECT_EQ(status.duration, 0);
+  }
+  SetBehaviour("");  // the tunnel comes up
+  Status ready = NextStatus();
+  if (ready.state == "CONNECTING") ready = NextStatus();
+  EXPECT_EQ(ready.state, "CONNECTED");
+  EXPECT_LE(ready.duration, 1);
+  const std::string log = NewLog();
+  const auto count = [&](const std::string& needle) {
+    size_t n = 0;
+    for (size_t at = log.find(needle); at != std::string::npos; at = log.find(needle, at + 1)) ++n;
+    return n;
+  };
+  EXPECT_EQ(count("[plugin] UpdateStatus: state=CONNECTING"), 1u) << log;
+  EXPECT_EQ(count("[plugin] UpdateStatus: state=CONNECTED"), 1u) << log;
+
+  // Idle again, with a service whose status query fails: the state answer falls back to what
+  // the plug-in last knew instead of failing.
+  ExpectSuccess(Call("stopVless"), EncodableValue(false));
+  SetBehaviour("status=err:busy\n");
+  ExpectSuccess(Call("getVpnTunnelState"), Map({{"running", EncodableValue(false)},
+                                                {"tunnelReady", EncodableValue(false)},
+                                                {"adapterPresent", EncodableValue(false)}}));
 }
 
 // The session outlives the app: a reopened app (a new plug-in on a new engine) learns of it
