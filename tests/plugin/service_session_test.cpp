@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "fixture_files.h"
+#include "ipc/request_policy.h"
 #include "ipc/vpn_ipc_client.h"
 #include "plugin_fixture.h"
 #include "service_admin.h"
@@ -268,6 +269,37 @@ TEST_F(ServiceSessionTest, ATunnelThatIsNeverReadyStaysConnectingWithoutDuration
                                                 {"adapterPresent", EncodableValue(false)}}));
 }
 
+// The same while the start waits for the client mutex, held by another exchange of the
+// session: the start gives up at once instead of after the mutex's limit.
+TEST_F(ServiceSessionTest, DestroyingThePluginCancelsAStartWaitingForTheClientMutex) {
+  ASSERT_TRUE(tunnel_fixture::StartTunnelService());
+  ASSERT_TRUE(tunnel_fixture::WriteFixtureFile(tunnel_fixture::kJournalFile, ""));
+  HANDLE release = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  HANDLE holding = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  std::thread other_exchange([&] {
+    NamedMutexLock lock(ipc::kIpcClientMutexName, INFINITE);
+    ::SetEvent(holding);
+    ::WaitForSingleObject(release, 10000);
+  });
+  ::WaitForSingleObject(holding, INFINITE);
+  MethodReply start_reply;
+  std::thread starter([&] { start_reply = Start(); });
+  std::this_thread::sleep_for(milliseconds(500));
+  const auto destroy_began = std::chrono::steady_clock::now();
+  host_->DestroyRegistrar();
+  const auto destroy_ms =
+      std::chrono::duration_cast<milliseconds>(std::chrono::steady_clock::now() - destroy_began)
+          .count();
+  starter.join();
+  ::SetEvent(release);
+  other_exchange.join();
+  ::CloseHandle(release);
+  ::CloseHandle(holding);
+  EXPECT_LT(destroy_ms, 1000);  // the mutex alone could have held it for 3 s (ping) + 6 s
+  EXPECT_TRUE(LogHas("IPC client ping cancelled before it was sent"));
+  EXPECT_EQ(tunnel_fixture::ReadFixtureFile(tunnel_fixture::kJournalFile), "");
+}
+
 // The session outlives the app: a reopened app (a new plug-in on a new engine) learns of it
 // when it listens, then follows it like its own until the service ends it.
 TEST_F(ServiceSessionTest, ReopenedAppFollowsTheSessionTheServiceKept) {
@@ -321,7 +353,7 @@ TEST_F(ServiceSessionTest, DestroyingThePluginCancelsAStartWaitingOnTheService) 
   // The engine answers what is left unanswered when it goes; the plug-in sends nothing late.
   EXPECT_NE(start_reply.kind, ReplyKind::kSuccess);
   EXPECT_TRUE(LogHas("[plugin] Waiting for 1 worker(s) to finish"));
-  EXPECT_TRUE(LogHas("IPC client start cancelled before it was sent"));
+  EXPECT_TRUE(LogHas("IPC client start cancelled"));
   EXPECT_LT(destroy_ms, 2500);  // the rest of the ping, not ping, start and retry
   SetBehaviour("");
   EXPECT_EQ(tunnel_fixture::ReadFixtureFile(tunnel_fixture::kJournalFile), "ping 0\n");

@@ -1,6 +1,8 @@
 // One request/response exchange: client mutex, pipe wait, identity-checked open, the frames,
 // and the translation of every failure into the user's text and a log line.
+#include <algorithm>
 #include <cstdint>
+#include <functional>
 #include <limits>
 #include <string>
 
@@ -24,10 +26,74 @@ UniqueHandle OpenPipe() {
       FILE_FLAG_OVERLAPPED | SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION, nullptr));
 }
 
+// How often a cancellable caller looks at its cancel question while it waits.
+constexpr DWORD kCancelCheckMs = 100;
+
+DWORD MsUntil(ULONGLONG deadline) {
+  const ULONGLONG now = ::GetTickCount64();
+  return now >= deadline ? 0 : static_cast<DWORD>(deadline - now);
+}
+
+// The session-wide client mutex, waited for in slices when the caller can be cancelled.
+class ClientMutexLock {
+ public:
+  ClientMutexLock(DWORD limit_ms, const std::function<bool()>& cancelled)
+      : mutex_(::CreateMutexW(nullptr, FALSE, kIpcClientMutexName)) {
+    if (!mutex_) return;
+    const ULONGLONG deadline = ::GetTickCount64() + limit_ms;
+    for (;;) {
+      const DWORD left = MsUntil(deadline);
+      const DWORD slice = cancelled ? std::min(left, kCancelCheckMs) : left;
+      const DWORD wait = ::WaitForSingleObject(mutex_.get(), slice);
+      if (wait == WAIT_OBJECT_0 || wait == WAIT_ABANDONED) {
+        owns_ = true;
+        return;
+      }
+      if (wait != WAIT_TIMEOUT || slice == left) return;
+      if (cancelled()) {
+        cancelled_ = true;
+        return;
+      }
+    }
+  }
+  ~ClientMutexLock() {
+    if (owns_) ::ReleaseMutex(mutex_.get());
+  }
+  ClientMutexLock(const ClientMutexLock&) = delete;
+  ClientMutexLock& operator=(const ClientMutexLock&) = delete;
+
+  bool owns() const { return owns_; }
+  bool cancelled() const { return cancelled_; }
+
+ private:
+  UniqueHandle mutex_;
+  bool owns_ = false;
+  bool cancelled_ = false;
+};
+
+// WaitNamedPipeW in slices when the caller can be cancelled. False with the system error
+// (ERROR_SEM_TIMEOUT after the limit, ERROR_FILE_NOT_FOUND without any pipe) or, when
+// cancelled, with ERROR_CANCELLED.
+bool WaitForPipe(DWORD limit_ms, const std::function<bool()>& cancelled, DWORD* error_code) {
+  const ULONGLONG deadline = ::GetTickCount64() + limit_ms;
+  for (;;) {
+    const DWORD left = std::max<DWORD>(MsUntil(deadline), 1);  // 0 would mean the pipe's default
+    const DWORD slice = cancelled ? std::min(left, kCancelCheckMs) : left;
+    if (::WaitNamedPipeW(kTunnelPipeName, slice)) return true;
+    *error_code = ::GetLastError();
+    if (*error_code != ERROR_SEM_TIMEOUT || slice == left) return false;
+    if (cancelled()) {
+      *error_code = ERROR_CANCELLED;
+      return false;
+    }
+  }
+}
+
 }  // namespace
 
 bool VpnIpcClient::SendRequest(Command command, const std::string& payload, std::string* body,
-                               std::string* error, Failure* failure) {
+                               std::string* error, Failure* failure,
+                               const std::function<bool()>& cancelled) {
   const RequestLimits limits = LimitsFor(command);
   const std::string name = CommandLogName(command);
   const auto fail = [&](Failure why, const std::string& text) {
@@ -36,7 +102,11 @@ bool VpnIpcClient::SendRequest(Command command, const std::string& payload, std:
     return false;
   };
 
-  NamedMutexLock lock(kIpcClientMutexName, limits.mutex_ms);
+  ClientMutexLock lock(limits.mutex_ms, cancelled);
+  if (lock.cancelled()) {
+    TunnelLogWrite("IPC client " + name + " cancelled before it was sent");
+    return fail(Failure::Cancelled, kTextCancelled);
+  }
   if (!lock.owns()) {
     // Status polls every second and would flood the log; anything else was never sent and
     // the log must say so.
@@ -49,9 +119,13 @@ bool VpnIpcClient::SendRequest(Command command, const std::string& payload, std:
   const std::string request_line = RequestLogLine(command, payload.size());
   if (!request_line.empty()) TunnelLogWrite(request_line);
 
-  if (!::WaitNamedPipeW(kTunnelPipeName, limits.wait_pipe_ms)) {
-    TunnelLogWrite("IPC client " + name +
-                   " WaitNamedPipe failed: " + std::to_string(::GetLastError()));
+  DWORD wait_error = 0;
+  if (!WaitForPipe(limits.wait_pipe_ms, cancelled, &wait_error)) {
+    if (wait_error == ERROR_CANCELLED) {
+      TunnelLogWrite("IPC client " + name + " cancelled before it was sent");
+      return fail(Failure::Cancelled, kTextCancelled);
+    }
+    TunnelLogWrite("IPC client " + name + " WaitNamedPipe failed: " + std::to_string(wait_error));
     return fail(Failure::Transport, kTextNotResponding);
   }
 

@@ -9,9 +9,9 @@
 namespace zelvora::ipc {
 
 bool VpnIpcClient::SendExpectingOk(Command command, const std::string& payload, std::string* error,
-                                   Failure* failure) {
+                                   Failure* failure, const std::function<bool()>& cancelled) {
   std::string body;
-  if (!SendRequest(command, payload, &body, error, failure)) return false;
+  if (!SendRequest(command, payload, &body, error, failure, cancelled)) return false;
   // A reply that is neither "OK" nor "ERR:" fails without a text of its own.
   if (ClassifyReply(body).kind == ReplyKind::Ok) return true;
   if (failure) *failure = Failure::Refused;
@@ -47,8 +47,8 @@ bool VpnIpcClient::StartWithEnsure(const std::string& config_utf8, bool proxy_on
   if (!error) error = &local_error;
   const auto gave_up = [&] {
     if (!cancelled || !cancelled()) return false;
-    TunnelLogWrite("IPC client start cancelled before it was sent");
-    *error = "Start cancelled.";
+    TunnelLogWrite("IPC client start cancelled");
+    *error = kTextCancelled;
     return true;
   };
 
@@ -61,7 +61,8 @@ bool VpnIpcClient::StartWithEnsure(const std::string& config_utf8, bool proxy_on
   if (IsServiceRunning()) {
     std::string ping_error;
     Failure failure = Failure::None;
-    if (!SendExpectingOk(Command::Ping, std::string(), &ping_error, &failure)) {
+    if (!SendExpectingOk(Command::Ping, std::string(), &ping_error, &failure, cancelled)) {
+      if (failure == Failure::Cancelled || gave_up()) return false;
       if (failure == Failure::Transport) {
         TunnelLogWrite("IPC client start: service running but pipe dead, restarting: " +
                        ping_error);
@@ -79,13 +80,18 @@ bool VpnIpcClient::StartWithEnsure(const std::string& config_utf8, bool proxy_on
     if (!EnsureServiceRunning(error)) return false;
   }
 
+  const auto start = [&] {
+    Failure failure = Failure::None;
+    return SendExpectingOk(Command::Start, BuildStartPayload(config_utf8, proxy_only), error,
+                           &failure, cancelled);
+  };
   if (gave_up()) return false;
-  if (Start(config_utf8, proxy_only, error)) return true;
+  if (start()) return true;
+  if (gave_up()) return false;
   TunnelLogWrite("IPC client start failed, retrying once: " + *error);
-  if (gave_up()) return false;
   if (!EnsureServiceRunning(error)) return false;
   if (gave_up()) return false;
-  return Start(config_utf8, proxy_only, error);
+  return start();
 }
 
 }  // namespace zelvora::ipc

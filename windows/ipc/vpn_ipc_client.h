@@ -69,13 +69,17 @@ class VpnIpcClient {
  private:
   // Why an exchange failed. Only a transport failure says the service's pipe is dead; a busy
   // client mutex or a refusal come from a service that works.
-  enum class Failure { None, Busy, Transport, Untrusted, Refused };
+  enum class Failure { None, Busy, Transport, Untrusted, Refused, Cancelled };
 
+  // `cancelled` (may be empty) is asked while waiting for the client mutex and for the pipe:
+  // a request that was not sent yet is then dropped.
   static bool SendRequest(Command command, const std::string& payload, std::string* body,
-                          std::string* error, Failure* failure = nullptr);
+                          std::string* error, Failure* failure = nullptr,
+                          const std::function<bool()>& cancelled = {});
   // Sends a request whose reply must begin with "OK".
   static bool SendExpectingOk(Command command, const std::string& payload, std::string* error,
-                              Failure* failure = nullptr);
+                              Failure* failure = nullptr,
+                              const std::function<bool()>& cancelled = {});
   static bool ParseStatusResponse(const std::string& body, StatusPayload* status,
                                   std::string* error);
   // Stops and starts the service; failures are left for EnsureServiceRunning to report.
