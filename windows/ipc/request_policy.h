@@ -33,6 +33,8 @@ RequestLimits LimitsFor(Command command);
 
 // Texts the user sees.
 inline constexpr char kTextBusy[] = "Tunnel service IPC is busy.";
+// A start overtaken by a newer call (or by the plug-in's end) before it reached the service.
+inline constexpr char kTextCancelled[] = "Start cancelled.";
 inline constexpr char kTextNotResponding[] = "Zelvora tunnel service is not responding.";
 inline constexpr char kTextIdentityFailed[] = "Tunnel service identity check failed.";
 inline constexpr char kTextTransportFailed[] = "Tunnel service IPC failed.";
