@@ -46,8 +46,8 @@ TEST_F(PluginTest, ProxyOnlySessionThroughTheChannel) {
   OutboundServerStandin vpn_server;
   const std::string url = "http://127.0.0.1:" + std::to_string(server.port()) + "/d";
   const uint16_t port = FindFreeLoopbackPort();
-  SystemProxyState before;
-  ASSERT_TRUE(ReadSystemProxy(&before));
+  ProxySettings before;
+  ASSERT_TRUE(ReadProxySettings(&before));
   ASSERT_EQ(host_->Listen("tidewire/status").kind, ReplyKind::kSuccess);
 
   ExpectSuccess(Call("startVless", Map({{"remark", EncodableValue("proxy")},
@@ -55,13 +55,13 @@ TEST_F(PluginTest, ProxyOnlySessionThroughTheChannel) {
                                         {"proxy_only", EncodableValue(true)}})),
                 EncodableValue(false));
   EXPECT_TRUE(SawState(*host_, "CONNECTED", std::chrono::seconds(5)));
-  SystemProxyState proxy;
-  for (int i = 0; i < 60 && (!ReadSystemProxy(&proxy) ||
-                             proxy.server != L"socks=localhost:" + std::to_wstring(port));
+  ProxySettings proxy;
+  for (int i = 0; i < 60 && (!ReadProxySettings(&proxy) ||
+                             proxy.server != "socks=localhost:" + std::to_string(port));
        ++i) {
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
   }
-  EXPECT_EQ(WideToUtf8(proxy.server), "socks=localhost:" + std::to_string(port));
+  EXPECT_EQ(proxy.server, "socks=localhost:" + std::to_string(port));
 
   const MethodReply version = Call("getCoreVersion");
   ASSERT_EQ(version.kind, ReplyKind::kSuccess);
@@ -81,8 +81,8 @@ TEST_F(PluginTest, ProxyOnlySessionThroughTheChannel) {
 
   ExpectSuccess(Call("stopVless"), EncodableValue(false));
   EXPECT_TRUE(SawState(*host_, "DISCONNECTED", std::chrono::seconds(5)));
-  ASSERT_TRUE(ReadSystemProxy(&proxy));
-  EXPECT_EQ(WideToUtf8(proxy.server), WideToUtf8(before.server)) << "the proxy from before";
+  ASSERT_TRUE(ReadProxySettings(&proxy));
+  EXPECT_EQ(proxy.server, before.server) << "the proxy from before";
   EXPECT_EQ(proxy.flags, before.flags);
   const MethodReply after = Call("getConnectedServerDelay", Map({{"url", EncodableValue(url)}}));
   ASSERT_EQ(after.kind, ReplyKind::kSuccess);
@@ -95,8 +95,8 @@ TEST_F(PluginTest, ProxyOnlyCoreDeathDisconnectsTheApp) {
   if (ShouldUseTunnelService() || !IsProcessElevated()) {
     GTEST_SKIP() << "needs an elevated process without the tunnel service";
   }
-  SystemProxyState before;
-  ASSERT_TRUE(ReadSystemProxy(&before));
+  ProxySettings before;
+  ASSERT_TRUE(ReadProxySettings(&before));
   OutboundServerStandin vpn_server;
   ASSERT_EQ(host_->Listen("tidewire/status").kind, ReplyKind::kSuccess);
   ExpectSuccess(
@@ -108,9 +108,9 @@ TEST_F(PluginTest, ProxyOnlyCoreDeathDisconnectsTheApp) {
       EncodableValue(false));
   EXPECT_TRUE(SawState(*host_, "CONNECTED", std::chrono::seconds(5)));
   EXPECT_TRUE(SawState(*host_, "DISCONNECTED", std::chrono::seconds(8)));
-  SystemProxyState after;
-  ASSERT_TRUE(ReadSystemProxy(&after));
-  EXPECT_EQ(WideToUtf8(after.server), WideToUtf8(before.server));
+  ProxySettings after;
+  ASSERT_TRUE(ReadProxySettings(&after));
+  EXPECT_EQ(after.server, before.server);
   EXPECT_EQ(after.flags, before.flags);
   const MethodReply state = Call("getVpnTunnelState");
   ASSERT_EQ(state.kind, ReplyKind::kSuccess);

@@ -75,9 +75,9 @@ bool WaitFor(Condition condition, std::chrono::milliseconds limit = std::chrono:
   return true;
 }
 
-std::wstring ProxyServer() {
-  SystemProxyState state;
-  return ReadSystemProxy(&state) ? state.server : L"<unreadable>";
+std::string ProxyServer() {
+  ProxySettings settings;
+  return ReadProxySettings(&settings) ? settings.server : "<unreadable>";
 }
 
 std::string FileText(const std::wstring& path) {
@@ -169,7 +169,7 @@ TEST(XrayService, RealisticSessionThroughTheServerGivesTheUsersProxyBack) {
   EXPECT_TRUE(service.IsRunning());
   const uint16_t served = service.SessionSocksPort();
   EXPECT_NE(served, realistic.socks_port) << "the busy port was moved";
-  EXPECT_EQ(ProxyServer(), L"socks=localhost:" + std::to_wstring(served));
+  EXPECT_EQ(ProxyServer(), "socks=localhost:" + std::to_string(served));
   EXPECT_TRUE(errors.Has("System proxy set to localhost:" + std::to_string(served)));
   EXPECT_TRUE(HasNonAsciiLetter(service.ConfigPath()))
       << "the test prefix's temp folder must have a non-ASCII name";
@@ -199,7 +199,7 @@ TEST(XrayService, RealisticSessionThroughTheServerGivesTheUsersProxyBack) {
   EXPECT_GE(service.MeasureServerDelay(config, url), 1);
   EXPECT_EQ(server.relayed(), 2);
   EXPECT_TRUE(service.IsRunning());
-  EXPECT_EQ(ProxyServer(), L"socks=localhost:" + std::to_wstring(served));
+  EXPECT_EQ(ProxyServer(), "socks=localhost:" + std::to_string(served));
 
   const std::wstring file = service.ConfigPath();
   service.Stop();
@@ -336,7 +336,7 @@ TEST(XrayService, CrashedHostLeavesNothingBehind) {
   ASSERT_TRUE(started);
   UniqueHandle host(info.hProcess);
   UniqueHandle host_thread(info.hThread);
-  const bool up = WaitFor([] { return ProxyServer().rfind(L"socks=localhost:", 0) == 0; },
+  const bool up = WaitFor([] { return ProxyServer().rfind("socks=localhost:", 0) == 0; },
                           std::chrono::seconds(15));
   ::TerminateProcess(host.get(), 1);
   ::WaitForSingleObject(host.get(), 5000);

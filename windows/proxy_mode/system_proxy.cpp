@@ -58,25 +58,6 @@ bool ClearSystemProxy() {
   return ApplyOptions(&option, 1);
 }
 
-bool ReadSystemProxy(SystemProxyState* state) {
-  INTERNET_PER_CONN_OPTIONW options[3] = {};
-  options[0].dwOption = INTERNET_PER_CONN_FLAGS;
-  options[1].dwOption = INTERNET_PER_CONN_PROXY_SERVER;
-  options[2].dwOption = INTERNET_PER_CONN_PROXY_BYPASS;
-  INTERNET_PER_CONN_OPTION_LISTW list{};
-  list.dwSize = sizeof(list);
-  list.dwOptionCount = 3;
-  list.pOptions = options;
-  DWORD size = sizeof(list);
-  if (!::InternetQueryOptionW(nullptr, INTERNET_OPTION_PER_CONNECTION_OPTION, &list, &size)) {
-    return false;
-  }
-  state->flags = options[0].Value.dwValue;
-  state->server = TakeWinInetString(options[1].Value.pszValue);
-  state->bypass = TakeWinInetString(options[2].Value.pszValue);
-  return true;
-}
-
 bool ReadProxySettings(ProxySettings* settings) {
   INTERNET_PER_CONN_OPTIONW options[4] = {};
   options[0].dwOption = INTERNET_PER_CONN_FLAGS;

@@ -26,14 +26,6 @@ bool SetSystemProxy(const SystemProxyTexts& texts);
 // (SystemProxyGuard); this is for callers that own the whole setting.
 bool ClearSystemProxy();
 
-// What WinINet reports for the LAN connection now.
-struct SystemProxyState {
-  DWORD flags = 0;
-  std::wstring server;
-  std::wstring bypass;
-};
-bool ReadSystemProxy(SystemProxyState* state);
-
 // The whole setting (flags, server, bypass list, automatic configuration script), as UTF-8, to
 // save before a session and put back exactly afterwards.
 bool ReadProxySettings(ProxySettings* settings);

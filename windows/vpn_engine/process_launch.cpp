@@ -114,8 +114,9 @@ bool LaunchProcess(const ProcessLaunch& launch, LaunchedProcess* launched, DWORD
     startup.StartupInfo.hStdOutput = launch.std_output;
     startup.StartupInfo.hStdError = launch.std_error;
   }
-  AttributeList attributes(1);
+  AttributeList attributes(2);
   DWORD flags = CREATE_NO_WINDOW | CREATE_UNICODE_ENVIRONMENT | launch.extra_creation_flags;
+  bool use_attributes = false;
   if (!inherited.empty()) {
     if (!attributes.get() ||
         !::UpdateProcThreadAttribute(attributes.get(), 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST,
@@ -124,12 +125,27 @@ bool LaunchProcess(const ProcessLaunch& launch, LaunchedProcess* launched, DWORD
       if (error) *error = ::GetLastError();
       return false;
     }
+    use_attributes = true;
+  }
+  HANDLE job = launch.end_with_this_process ? ProcessLifetimeJob() : nullptr;
+  // The child is created inside the job, so there is no moment at which our death could leave
+  // it running outside. Where the system cannot do that, it starts suspended and joins the job
+  // before it runs, which leaves only that short window.
+  bool join_job_later = false;
+  if (job) {
+    if (attributes.get() &&
+        ::UpdateProcThreadAttribute(attributes.get(), 0, PROC_THREAD_ATTRIBUTE_JOB_LIST, &job,
+                                    sizeof(job), nullptr, nullptr)) {
+      use_attributes = true;
+    } else {
+      join_job_later = true;
+      flags |= CREATE_SUSPENDED;
+    }
+  }
+  if (use_attributes) {
     startup.lpAttributeList = attributes.get();
     flags |= EXTENDED_STARTUPINFO_PRESENT;
   }
-  const bool join_job = launch.end_with_this_process && ProcessLifetimeJob();
-  // Suspended until it is in the job, so nothing it starts can escape the job.
-  if (join_job) flags |= CREATE_SUSPENDED;
   // CreateProcessW may write into the command line, so it gets a private copy.
   std::vector<wchar_t> line(launch.command_line.begin(), launch.command_line.end());
   line.push_back(L'\0');
@@ -144,9 +160,9 @@ bool LaunchProcess(const ProcessLaunch& launch, LaunchedProcess* launched, DWORD
   }
   UniqueHandle process(info.hProcess);
   UniqueHandle thread(info.hThread);
-  if (join_job) {
+  if (join_job_later) {
     // A child outside the job still runs; it only loses the end-with-us guarantee.
-    ::AssignProcessToJobObject(ProcessLifetimeJob(), process.get());
+    ::AssignProcessToJobObject(job, process.get());
     ::ResumeThread(thread.get());
   }
   launched->process = std::move(process);
@@ -164,6 +180,9 @@ bool RunCapturedProcess(const std::wstring& command_line, const CaptureLimits& l
   launch.working_directory = limits.working_directory;
   launch.std_output = pipe.write.get();
   launch.std_error = pipe.write.get();
+  // Ends with us too: a host that dies while waiting here must not leave the command running
+  // (a statistics query, say, that waits for a core that is gone).
+  launch.end_with_this_process = true;
   LaunchedProcess child;
   if (!LaunchProcess(launch, &child, nullptr)) return false;
   pipe.write.reset();  // the pipe now ends when the child (and anything it started) closes it

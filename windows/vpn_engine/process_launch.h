@@ -65,6 +65,7 @@ struct CaptureLimits {
 };
 
 // Runs `command_line` hidden and collects its output while it runs, within the limits above.
-// Never leaves it running. False when it could not be started.
+// Never leaves it running, not even when this process dies meanwhile (it is in the lifetime
+// job). False when it could not be started.
 bool RunCapturedProcess(const std::wstring& command_line, const CaptureLimits& limits,
                         CapturedOutput* output);
