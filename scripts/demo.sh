@@ -14,7 +14,8 @@ cmake --build "$build" -j "$(nproc)" --target zelvora_vless_windows_plugin chann
   zelvora_tunnel_service tunnel_service_ctl core_standin_xray core_standin_tun2socks >/dev/null
 
 prefix="$PWD/$build/wineprefix"
-bin="$PWD/$build/bin"
+# The app folder of the build (ZELVORA_APP_DIR in CMakeLists.txt): programs and DLLs side by side.
+bin="$PWD/$build/bin/Zelvora App é Ж 中"
 run() { scripts/wine-run.sh "$prefix" "$@"; }
 cleanup() {
   run "$bin/tunnel_service_ctl.exe" delete >/dev/null 2>&1 || true
