@@ -14,11 +14,15 @@ cmake --build "$build" -j "$(nproc)" --target zelvora_vless_windows_plugin chann
   zelvora_tunnel_service tunnel_service_ctl core_standin_xray core_standin_tun2socks >/dev/null
 
 prefix="$PWD/$build/wineprefix"
-bin="$PWD/$build/bin"
+# The app folder of the build (ZELVORA_APP_DIR in CMakeLists.txt): programs and DLLs side by side.
+bin="$PWD/$build/bin/Zelvora App é Ж 中"
 run() { scripts/wine-run.sh "$prefix" "$@"; }
+work=$(mktemp -d)
 cleanup() {
   run "$bin/tunnel_service_ctl.exe" delete >/dev/null 2>&1 || true
   [ -n "${web_pid:-}" ] && kill "$web_pid" 2>/dev/null
+  [ -n "${server_pid:-}" ] && kill "$server_pid" 2>/dev/null
+  rm -rf "$work" "${demo_program_dir:-}"
   scripts/wine-prefix.sh "$prefix" stop
 }
 trap cleanup EXIT
@@ -30,11 +34,11 @@ session() {
     scripts/wine-run.sh "$prefix" "$bin/channel_console.exe"
 }
 # The console looks for the core in an "xray" folder beside its working folder; the stand-in
-# core (a counting SOCKS relay) lives there.
+# core (a counting SOCKS relay) lives there. The first argument is the script's path.
 session_with_core() {
   local here=$PWD
   (cd "$bin/Zelvora Stand-ins é Ж 中" && python3 "$here/scripts/console_session.py" \
-    "$here/tools/channel_console/demo/$1" "${@:2}" -- \
+    "$1" "${@:2}" -- \
     "$here/scripts/wine-run.sh" "$prefix" "$bin/channel_console.exe")
 }
 
@@ -52,7 +56,12 @@ session service_session.jsonl "$@"
 echo
 echo "######## 3. Installed programs for per-app bypass"
 demo_key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\ZelvoraDemoApp'
-demo_exe="Z:${bin//\//\\}\\tunnel_service_ctl.exe"
+# Another vendor's program, installed where such programs live (a program inside the app's own
+# folder counts as the app's and is never listed).
+demo_program_dir="$prefix/drive_c/Program Files/Démo Downloader"
+mkdir -p "$demo_program_dir"
+cp "$bin/tunnel_service_ctl.exe" "$demo_program_dir/downloader.exe"
+demo_exe='C:\Program Files\Démo Downloader\downloader.exe'
 run reg add "$demo_key" /v DisplayName /d "Demo Downloader (64-bit)" /f >/dev/null 2>&1
 run reg add "$demo_key" /v DisplayVersion /d "2.4.1" /f >/dev/null 2>&1
 run reg add "$demo_key" /v DisplayIcon /d "$demo_exe,0" /f >/dev/null 2>&1
@@ -65,7 +74,14 @@ run "$bin/tunnel_service_ctl.exe" delete >/dev/null 2>&1 || true
 python3 -m http.server 18080 --bind 127.0.0.1 >/dev/null 2>&1 &
 web_pid=$!
 echo "   (a local web page on 127.0.0.1:18080 is the delay target)"
-session_with_core proxy_only.jsonl "$@"
+# The configuration's VPN server: a loopback stand-in on a port the system picks.
+python3 tools/channel_console/demo/server_standin.py >"$work/server_port" &
+server_pid=$!
+for _ in $(seq 50); do [ -s "$work/server_port" ] && break; sleep 0.1; done
+server_port=$(head -n1 "$work/server_port")
+echo "   (the configuration's VPN server is a stand-in on 127.0.0.1:$server_port)"
+sed "s/SERVER_PORT/$server_port/" tools/channel_console/demo/proxy_only.jsonl >"$work/proxy_only.jsonl"
+session_with_core "$work/proxy_only.jsonl" "$@"
 
 echo
 echo "The plug-in's log: $prefix/drive_c/ProgramData/Zelvora/logs/tunnel.log"

@@ -6,6 +6,9 @@ set -euo pipefail
 prefix=$1
 action=${2:-start}
 export WINEPREFIX="$prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+# Wine turns Unix paths and arguments into Windows text with the locale's character set; the
+# app folder, the stand-ins' folder and the temp folder have non-ASCII names, so make it UTF-8.
+[ "$(locale charmap 2>/dev/null)" = UTF-8 ] || export LC_ALL=C.UTF-8
 wine=/usr/lib/wine/wine64
 # Called by path: /usr/bin/wineserver is only an alternatives link.
 wineserver() { /usr/lib/wine/wineserver "$@"; }

@@ -1,5 +1,5 @@
 // Times the installed-apps catalogue on 300 synthetic programs, phase by phase.
-// Run under Wine: scripts/wine-run.sh PREFIX build-apps/windows/bin/installed_apps_bench.exe
+// Run under Wine: scripts/wine-run.sh PREFIX "build/windows/bin/Zelvora App é Ж 中/installed_apps_bench.exe"
 // It writes Uninstall keys and C:\CatalogueBench and removes both when done.
 #include <windows.h>
 

@@ -262,9 +262,13 @@ namespace apps_test {
 namespace {
 
 TEST(BuildResult, EntriesWithoutIconAreLeftOutAndCounted) {
+  // Other vendors' programs: the ones beside the test programs count as the app's own.
+  RemoveTestRoot();
+  const std::wstring with_icon = kTestRoot + L"\\Bildbearbeitung \u00C4\\edit.exe";
+  const std::wstring without_icon = kTestRoot + L"\\Werkzeuge \u0416\\tool.exe";
+  CopyFixture(L"apps_fixture_alpha.exe", with_icon);
+  CopyFixture(L"apps_fixture_plain.exe", without_icon);
   installed_apps::EntryTable table;
-  const std::wstring with_icon = FixturePath(L"apps_fixture_alpha.exe");
-  const std::wstring without_icon = FixturePath(L"apps_fixture_plain.exe");
   installed_apps::UpsertEntry(table, {L"Has Icon", with_icon, L"", 0});
   installed_apps::UpsertEntry(table, {L"No Icon", without_icon, L"", 0});
   size_t skipped = 99;
@@ -274,6 +278,7 @@ TEST(BuildResult, EntriesWithoutIconAreLeftOutAndCounted) {
         return path == without_icon ? std::vector<uint8_t>() : std::vector<uint8_t>{1, 2, 3};
       },
       &skipped);
+  RemoveTestRoot();
   ASSERT_EQ(apps.size(), 1u);
   EXPECT_EQ(apps[0].name, "Has Icon");
   EXPECT_EQ(apps[0].version_name, "4.5.6");

@@ -18,9 +18,15 @@ namespace {
 using flutter::EncodableMap;
 using flutter::EncodableValue;
 
+// The fixture's path as the app sends it: UTF-8 (the build folder has non-ASCII letters).
 std::string Utf8Path(const std::wstring& fixture) {
   const std::wstring wide = FixturePath(fixture);
-  return std::string(wide.begin(), wide.end());  // the build folder path is ASCII
+  const int bytes = ::WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()),
+                                          nullptr, 0, nullptr, nullptr);
+  std::string utf8(static_cast<size_t>(bytes), '\0');
+  ::WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), utf8.data(), bytes,
+                        nullptr, nullptr);
+  return utf8;
 }
 
 TEST(GetAppInfo, AnswersTheFileNameAndTheIconOnlyWhenAsked) {

@@ -13,6 +13,7 @@
 #include <fstream>
 #include <thread>
 
+#include "proxy_mode/xray_locate.h"
 #include "standin_core.h"
 #include "tunnel_log/tunnel_log_paths.h"
 #include "vpn_engine/components.h"
@@ -288,6 +289,41 @@ TEST(Components, FoundInTheCurrentFolderTreeWithTheirDataFiles) {
   CoreComponents found;
   EXPECT_EQ(CheckComponents(false, &found), "");
   EXPECT_EQ(_wcsicmp(found.tun2socks_path.c_str(), core_standin::Tun2socksExe().c_str()), 0);
+}
+
+// As an installed app has them: in "xray\" beside the app's executable, the current folder
+// elsewhere. The test programs' folder has letters outside the ANSI code page, as a user's
+// install folder may.
+TEST(Components, FoundBesideTheApplicationFromAnyCurrentFolder) {
+  namespace fs = std::filesystem;
+  const fs::path beside = fs::path(core_standin::ProgramFolder()) / L"xray";
+  const fs::path elsewhere = fs::temp_directory_path() / L"Zelvora Arbeitsordner \u00e4 \u0416";
+  fs::create_directories(elsewhere);
+  fs::create_directories(beside);
+  for (const wchar_t* name :
+       {L"xray.exe", L"tun2socks.exe", L"geoip.dat", L"geosite.dat", L"wintun.dll"}) {
+    fs::copy_file(fs::path(core_standin::XrayExe()).parent_path() / name, beside / name,
+                  fs::copy_options::overwrite_existing);
+  }
+  ASSERT_TRUE(::SetCurrentDirectoryW(elsewhere.c_str()));
+
+  const auto engine_xray = FindXrayExecutable();
+  CoreComponents found;
+  const std::string check = CheckComponents(false, &found);
+  const fs::path proxy_xray = zelvora::FindXrayExecutable();
+  const fs::path proxy_assets = zelvora::FindXrayAssets(proxy_xray);
+
+  ::SetCurrentDirectoryW(core_standin::Root().c_str());
+  std::error_code ignored;
+  fs::remove_all(beside, ignored);
+  fs::remove_all(elsewhere, ignored);
+
+  ASSERT_TRUE(engine_xray);
+  EXPECT_EQ(fs::path(*engine_xray), beside / L"xray.exe");
+  EXPECT_EQ(check, "");
+  EXPECT_EQ(fs::path(found.tun2socks_path), beside / L"tun2socks.exe");
+  EXPECT_EQ(proxy_xray, beside / L"xray.exe");
+  EXPECT_EQ(proxy_assets, beside);
 }
 
 TEST(OrphanCleanup, EndsOwnLeftoversAndSparesOthers) {

@@ -15,7 +15,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// The stand-ins land in bin\wintun_standin\ beside the test programs.
+// The stand-ins land in wintun_standin\ beside the test programs (in the app folder).
 fs::path StandIn(const char* file) {
   wchar_t buffer[MAX_PATH] = {};
   const DWORD length = ::GetModuleFileNameW(nullptr, buffer, MAX_PATH);

@@ -6,6 +6,7 @@
 #include <iostream>
 #include <system_error>
 
+#include "common/program_path.h"
 #include "common/text_encoding.h"
 
 namespace zelvora {
@@ -13,18 +14,14 @@ namespace {
 
 namespace fs = std::filesystem;
 
+// Wide throughout: the user's profile and the app's folder may hold any letter.
 fs::path KnownFolder(int csidl) {
-  char buffer[MAX_PATH] = {};
-  if (FAILED(::SHGetFolderPathA(nullptr, csidl, nullptr, SHGFP_TYPE_CURRENT, buffer))) return {};
+  wchar_t buffer[MAX_PATH] = {};
+  if (FAILED(::SHGetFolderPathW(nullptr, csidl, nullptr, SHGFP_TYPE_CURRENT, buffer))) return {};
   return fs::path(buffer);
 }
 
-fs::path ExeFolder() {
-  char buffer[MAX_PATH + 1] = {};
-  const DWORD length = ::GetModuleFileNameA(nullptr, buffer, MAX_PATH);
-  if (length == 0 || length >= MAX_PATH) return {};
-  return fs::path(std::string(buffer, length)).parent_path();
-}
+fs::path ExeFolder() { return fs::path(ProgramFolder()); }
 
 fs::path CurrentFolder() {
   std::error_code error;

@@ -1,28 +1,18 @@
 #include "vpn_engine/components.h"
 
-#include <windows.h>
-
 #include <filesystem>
 #include <iostream>
 
+#include "common/program_path.h"
 #include "common/text_encoding.h"
 #include "vpn_engine/component_rules.h"
 
 namespace {
 
-std::wstring ApplicationFolder() {
-  // The module name is read narrow (at most MAX_PATH), as the rest of the process runner works
-  // with ANSI paths; it is widened for the file tests.
-  char buffer[MAX_PATH + 1] = {};
-  const DWORD length = ::GetModuleFileNameA(nullptr, buffer, MAX_PATH);
-  if (length == 0 || length >= MAX_PATH) return std::wstring();
-  return ParentFolder(std::filesystem::path(std::string(buffer, length)).wstring());
-}
-
 std::optional<std::wstring> FindComponent(const wchar_t* file_name, const char* line) {
   const std::wstring cwd = std::filesystem::current_path().wstring();
   for (const std::wstring& candidate :
-       EngineComponentCandidates(cwd, ApplicationFolder(), file_name)) {
+       EngineComponentCandidates(cwd, zelvora::ProgramFolder(), file_name)) {
     const std::filesystem::path path(candidate);
     // Not-found answers false; other file-system errors are raised, as the callers expect.
     if (std::filesystem::exists(path) && std::filesystem::is_regular_file(path)) {
