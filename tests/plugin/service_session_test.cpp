@@ -359,5 +359,57 @@ TEST_F(ServiceSessionTest, DestroyingThePluginCancelsAStartWaitingOnTheService) 
   EXPECT_EQ(tunnel_fixture::ReadFixtureFile(tunnel_fixture::kJournalFile), "ping 0\n");
 }
 
+// The app closes while the start's request is already with the service, which answers slowly
+// (one byte every 150 ms: over 5 s for the whole reply). The destructor stops waiting after its
+// bound; the worker finishes the exchange on its own, undoes its session at the service,
+// sends nothing to the engine that is gone, and says in the log that it outlived the plug-in.
+TEST_F(ServiceSessionTest, DestroyingThePluginDuringASentStartReturnsWithinTheBound) {
+  ASSERT_TRUE(tunnel_fixture::StartTunnelService());
+  ASSERT_TRUE(tunnel_fixture::WriteFixtureFile(tunnel_fixture::kJournalFile, ""));
+  SetBehaviour("start=drip:150\n");
+  MethodReply start_reply;
+  std::thread starter([&] { start_reply = Start(); });
+  const auto journal_has = [](const std::string& text) {
+    return tunnel_fixture::ReadFixtureFile(tunnel_fixture::kJournalFile).find(text) !=
+           std::string::npos;
+  };
+  for (int i = 0; i < 100 && !journal_has("start "); ++i) host_->PumpMessages(milliseconds(50));
+  ASSERT_TRUE(journal_has("start "))
+      << tunnel_fixture::ReadFixtureFile(tunnel_fixture::kJournalFile);
+  size_t off_thread_before = 0;
+  size_t during_shutdown_before = 0;
+  FlutterStandinGetMisplacedMessageCounts(&off_thread_before, &during_shutdown_before);
+
+  const auto destroy_began = std::chrono::steady_clock::now();
+  host_->DestroyRegistrar();
+  const auto destroy_ms =
+      std::chrono::duration_cast<milliseconds>(std::chrono::steady_clock::now() - destroy_began)
+          .count();
+  starter.join();
+  EXPECT_LT(destroy_ms, 3000);  // the bound is 2 s; the exchange alone takes over 5 s
+  EXPECT_GE(destroy_ms, 1500);  // and the worker was waited for, not dropped at once
+  EXPECT_NE(start_reply.kind, ReplyKind::kSuccess);
+  EXPECT_TRUE(LogHas("[plugin] 1 worker(s) still running after 2000 ms"));
+
+  // The late worker ends by itself once the reply is in.
+  const char kOutlived[] = "[plugin] Worker finished after the plug-in was destroyed";
+  for (int i = 0; i < 150 && !LogHas(kOutlived); ++i)
+    std::this_thread::sleep_for(milliseconds(100));
+  EXPECT_TRUE(LogHas(kOutlived)) << NewLog();
+  EXPECT_TRUE(LogHas("[plugin] Start aborted: disconnect requested during connect"));
+  size_t off_thread_after = 0;
+  size_t during_shutdown_after = 0;
+  FlutterStandinGetMisplacedMessageCounts(&off_thread_after, &during_shutdown_after);
+  EXPECT_EQ(off_thread_after, off_thread_before);
+  EXPECT_EQ(during_shutdown_after, during_shutdown_before);
+  // The session it brought up was taken down again: the app's exit overtook the start.
+  SetBehaviour("");
+  EXPECT_TRUE(journal_has("stop 0\n"))
+      << tunnel_fixture::ReadFixtureFile(tunnel_fixture::kJournalFile);
+  ipc::StatusPayload status;
+  ASSERT_TRUE(ipc::VpnIpcClient::QueryStatus(&status, nullptr));
+  EXPECT_FALSE(status.running);
+}
+
 }  // namespace
 }  // namespace zelvora::testing
