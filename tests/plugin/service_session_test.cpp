@@ -9,8 +9,10 @@
 #include "fixture_files.h"
 #include "ipc/request_policy.h"
 #include "ipc/vpn_ipc_client.h"
+#include "local_http_server.h"
 #include "plugin_fixture.h"
 #include "service_admin.h"
+#include "standin_core.h"
 
 namespace zelvora::testing {
 namespace {
@@ -409,6 +411,35 @@ TEST_F(ServiceSessionTest, DestroyingThePluginDuringASentStartReturnsWithinTheBo
   ipc::StatusPayload status;
   ASSERT_TRUE(ipc::VpnIpcClient::QueryStatus(&status, nullptr));
   EXPECT_FALSE(status.running);
+}
+
+// The delay test of the live session goes through the SOCKS port of the configuration the
+// service runs (here served by the core stand-in on a port the system had free); once that
+// port is dead the app gets -1 and the tunnel log says which port and URL failed.
+TEST_F(ServiceSessionTest, ConnectedDelayGoesThroughTheSessionsSocksPort) {
+  auto core = std::make_unique<StandinCore>();
+  ASSERT_TRUE(core->Start());
+  const std::string port = std::to_string(core->socks_port());
+  std::string config = kConfig;
+  config.replace(config.find("10808"), 5, port);
+  ExpectSuccess(Call("startVless", Map({{"remark", EncodableValue("Reality NL")},
+                                        {"config", EncodableValue(config)}})),
+                EncodableValue(false));
+  EXPECT_TRUE(LogHas("probe: session socks port = " + port));
+
+  LocalHttpServer target;
+  const std::string url = "http://127.0.0.1:" + std::to_string(target.port()) + "/generate_204";
+  const MethodReply measured = Call("getConnectedServerDelay", Map({{"url", EncodableValue(url)}}));
+  ASSERT_EQ(measured.kind, ReplyKind::kSuccess);
+  EXPECT_GE(std::get<int32_t>(measured.result), 1);
+  ASSERT_EQ(target.requests().size(), 1u) << "the probe must reach the target through the relay";
+  EXPECT_EQ(target.requests()[0].rfind("GET /generate_204 HTTP/1.1\r\n", 0), 0u);
+
+  core.reset();  // the session's core is gone
+  ExpectSuccess(Call("getConnectedServerDelay", Map({{"url", EncodableValue(url)}})),
+                EncodableValue(int32_t{-1}));
+  EXPECT_TRUE(LogHas("probe: FAILED socks=" + port + " url=" + url)) << NewLog();
+  EXPECT_EQ(target.requests().size(), 1u);
 }
 
 }  // namespace
