@@ -9,8 +9,10 @@
 #include "fixture_files.h"
 #include "ipc/request_policy.h"
 #include "ipc/vpn_ipc_client.h"
+#include "local_http_server.h"
 #include "plugin_fixture.h"
 #include "service_admin.h"
+#include "standin_core.h"
 
 namespace zelvora::testing {
 namespace {
@@ -357,6 +359,87 @@ TEST_F(ServiceSessionTest, DestroyingThePluginCancelsAStartWaitingOnTheService) 
   EXPECT_LT(destroy_ms, 2500);  // the rest of the ping, not ping, start and retry
   SetBehaviour("");
   EXPECT_EQ(tunnel_fixture::ReadFixtureFile(tunnel_fixture::kJournalFile), "ping 0\n");
+}
+
+// The app closes while the start's request is already with the service, which answers slowly
+// (one byte every 150 ms: over 5 s for the whole reply). The destructor stops waiting after its
+// bound; the worker finishes the exchange on its own, undoes its session at the service,
+// sends nothing to the engine that is gone, and says in the log that it outlived the plug-in.
+TEST_F(ServiceSessionTest, DestroyingThePluginDuringASentStartReturnsWithinTheBound) {
+  ASSERT_TRUE(tunnel_fixture::StartTunnelService());
+  ASSERT_TRUE(tunnel_fixture::WriteFixtureFile(tunnel_fixture::kJournalFile, ""));
+  SetBehaviour("start=drip:150\n");
+  MethodReply start_reply;
+  std::thread starter([&] { start_reply = Start(); });
+  const auto journal_has = [](const std::string& text) {
+    return tunnel_fixture::ReadFixtureFile(tunnel_fixture::kJournalFile).find(text) !=
+           std::string::npos;
+  };
+  for (int i = 0; i < 100 && !journal_has("start "); ++i) host_->PumpMessages(milliseconds(50));
+  ASSERT_TRUE(journal_has("start "))
+      << tunnel_fixture::ReadFixtureFile(tunnel_fixture::kJournalFile);
+  size_t off_thread_before = 0;
+  size_t during_shutdown_before = 0;
+  FlutterStandinGetMisplacedMessageCounts(&off_thread_before, &during_shutdown_before);
+
+  const auto destroy_began = std::chrono::steady_clock::now();
+  host_->DestroyRegistrar();
+  const auto destroy_ms =
+      std::chrono::duration_cast<milliseconds>(std::chrono::steady_clock::now() - destroy_began)
+          .count();
+  starter.join();
+  EXPECT_LT(destroy_ms, 3000);  // the bound is 2 s; the exchange alone takes over 5 s
+  EXPECT_GE(destroy_ms, 1500);  // and the worker was waited for, not dropped at once
+  EXPECT_NE(start_reply.kind, ReplyKind::kSuccess);
+  EXPECT_TRUE(LogHas("[plugin] 1 worker(s) still running after 2000 ms"));
+
+  // The late worker ends by itself once the reply is in.
+  const char kOutlived[] = "[plugin] Worker finished after the plug-in was destroyed";
+  for (int i = 0; i < 150 && !LogHas(kOutlived); ++i)
+    std::this_thread::sleep_for(milliseconds(100));
+  EXPECT_TRUE(LogHas(kOutlived)) << NewLog();
+  EXPECT_TRUE(LogHas("[plugin] Start aborted: disconnect requested during connect"));
+  size_t off_thread_after = 0;
+  size_t during_shutdown_after = 0;
+  FlutterStandinGetMisplacedMessageCounts(&off_thread_after, &during_shutdown_after);
+  EXPECT_EQ(off_thread_after, off_thread_before);
+  EXPECT_EQ(during_shutdown_after, during_shutdown_before);
+  // The session it brought up was taken down again: the app's exit overtook the start.
+  SetBehaviour("");
+  EXPECT_TRUE(journal_has("stop 0\n"))
+      << tunnel_fixture::ReadFixtureFile(tunnel_fixture::kJournalFile);
+  ipc::StatusPayload status;
+  ASSERT_TRUE(ipc::VpnIpcClient::QueryStatus(&status, nullptr));
+  EXPECT_FALSE(status.running);
+}
+
+// The delay test of the live session goes through the SOCKS port of the configuration the
+// service runs (here served by the core stand-in on a port the system had free); once that
+// port is dead the app gets -1 and the tunnel log says which port and URL failed.
+TEST_F(ServiceSessionTest, ConnectedDelayGoesThroughTheSessionsSocksPort) {
+  auto core = std::make_unique<StandinCore>();
+  ASSERT_TRUE(core->Start());
+  const std::string port = std::to_string(core->socks_port());
+  std::string config = kConfig;
+  config.replace(config.find("10808"), 5, port);
+  ExpectSuccess(Call("startVless", Map({{"remark", EncodableValue("Reality NL")},
+                                        {"config", EncodableValue(config)}})),
+                EncodableValue(false));
+  EXPECT_TRUE(LogHas("probe: session socks port = " + port));
+
+  LocalHttpServer target;
+  const std::string url = "http://127.0.0.1:" + std::to_string(target.port()) + "/generate_204";
+  const MethodReply measured = Call("getConnectedServerDelay", Map({{"url", EncodableValue(url)}}));
+  ASSERT_EQ(measured.kind, ReplyKind::kSuccess);
+  EXPECT_GE(std::get<int32_t>(measured.result), 1);
+  ASSERT_EQ(target.requests().size(), 1u) << "the probe must reach the target through the relay";
+  EXPECT_EQ(target.requests()[0].rfind("GET /generate_204 HTTP/1.1\r\n", 0), 0u);
+
+  core.reset();  // the session's core is gone
+  ExpectSuccess(Call("getConnectedServerDelay", Map({{"url", EncodableValue(url)}})),
+                EncodableValue(int32_t{-1}));
+  EXPECT_TRUE(LogHas("probe: FAILED socks=" + port + " url=" + url)) << NewLog();
+  EXPECT_EQ(target.requests().size(), 1u);
 }
 
 }  // namespace

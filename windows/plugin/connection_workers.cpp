@@ -36,35 +36,35 @@ void Disconnect(bool use_service) {
   }
 }
 
-void CompleteWithError(TidewirePlugin* plugin, const SharedResult& result, const char* code,
+void CompleteWithError(ConnectionState* state, const SharedResult& result, const char* code,
                        std::string message) {
-  plugin->RunOnUIThread(
+  state->RunOnUIThread(
       [result, code, message = std::move(message)] { result->Error(code, message); });
 }
 
-void CompleteWithSuccess(TidewirePlugin* plugin, const SharedResult& result) {
-  plugin->RunOnUIThread([result] { result->Success(flutter::EncodableValue(false)); });
+void CompleteWithSuccess(ConnectionState* state, const SharedResult& result) {
+  state->RunOnUIThread([result] { result->Success(flutter::EncodableValue(false)); });
 }
 
 }  // namespace
 
-// Steps shared by the workers; a friend of the plug-in like the workers themselves.
+// Steps shared by the workers; a friend of the shared state like the workers themselves.
 class ConnectionWorkerSteps {
  public:
   // Announces the connect, connects and notes the session's SOCKS port.
-  static bool AnnounceAndConnect(TidewirePlugin* plugin, bool use_service,
+  static bool AnnounceAndConnect(ConnectionState* state, bool use_service,
                                  const std::string& config, bool proxy_only,
                                  const char* port_log_prefix, std::string* error) {
-    plugin->SendStatusToUI(MakeIdleStatusEvent(kStateConnecting));
-    plugin->PublishCachedTunnelState(true, false, true);
-    const uint64_t ticket = plugin->connect_generation_;
+    state->SendStatusToUI(MakeIdleStatusEvent(kStateConnecting));
+    state->PublishCachedTunnelState(true, false, true);
+    const uint64_t ticket = state->connect_generation_;
     const bool ok = Connect(use_service, config, proxy_only, error,
-                            [plugin, ticket] { return plugin->connect_generation_ != ticket; });
+                            [state, ticket] { return state->connect_generation_ != ticket; });
     if (!ok) {
-      plugin->session_socks_port_ = 0;
+      state->session_socks_port_ = 0;
     } else if (!proxy_only) {
       const uint16_t port = ExtractSocksPort(config);
-      plugin->session_socks_port_ = port;
+      state->session_socks_port_ = port;
       TunnelLogWrite(std::string(port_log_prefix) + std::to_string(port));
     }
     return ok;
@@ -72,153 +72,157 @@ class ConnectionWorkerSteps {
 
   // The connect went through and was not overtaken: the status thread takes over. A restart
   // keeps the session time (the running stretch is folded in); a start begins at zero.
-  static void HandOverToStatusTimer(TidewirePlugin* plugin, bool keep_session_time) {
-    plugin->connected_ = true;
-    plugin->status_failures_ = 0;
-    plugin->PublishCachedTunnelState(true, false, true);
+  static void HandOverToStatusTimer(ConnectionState* state, bool keep_session_time) {
+    state->connected_ = true;
+    state->status_failures_ = 0;
+    state->PublishCachedTunnelState(true, false, true);
     {
-      std::lock_guard<std::mutex> status_lock(plugin->status_mutex_);
+      std::lock_guard<std::mutex> status_lock(state->status_mutex_);
       if (keep_session_time) {
-        plugin->SetConnectedSessionTimerActive(false);
+        state->SetConnectedSessionTimerActive(false);
       } else {
-        plugin->ResetConnectedSessionTimer();
+        state->ResetConnectedSessionTimer();
       }
     }
-    plugin->StopStatusTimer();
-    plugin->StartStatusTimer();
+    state->StopStatusTimer();
+    state->StartStatusTimer();
   }
 
   // A stop or restart came while connecting: take down what this connect brought up.
-  static void UndoOvertakenConnect(TidewirePlugin* plugin, bool use_service) {
-    plugin->session_socks_port_ = 0;
+  static void UndoOvertakenConnect(ConnectionState* state, bool use_service) {
+    state->session_socks_port_ = 0;
     Disconnect(use_service);
-    EndSession(plugin);
+    EndSession(state);
   }
 
-  static void EndSession(TidewirePlugin* plugin) {
-    plugin->connected_ = false;
-    plugin->SendStatusToUI(MakeIdleStatusEvent(kStateDisconnected));
-    plugin->PublishCachedTunnelState(false, false, false);
+  static void EndSession(ConnectionState* state) {
+    state->connected_ = false;
+    state->SendStatusToUI(MakeIdleStatusEvent(kStateDisconnected));
+    state->PublishCachedTunnelState(false, false, false);
   }
 };
 
 using Steps = ConnectionWorkerSteps;
 
-void StartWorker(TidewirePlugin* plugin, uint64_t ticket, std::string config, bool proxy_only,
-                 SharedResult result) {
-  std::lock_guard<std::mutex> session_lock(plugin->session_mutex_);
+void StartWorker(std::shared_ptr<ConnectionState> shared_state, uint64_t ticket, std::string config,
+                 bool proxy_only, SharedResult result) {
+  ConnectionState* state = shared_state.get();
+  std::lock_guard<std::mutex> session_lock(state->session_mutex_);
   const uint64_t generation = ticket;
-  if (plugin->connect_generation_ != generation) {
+  if (state->connect_generation_ != generation) {
     LogMessage("Start aborted: disconnect requested during connect");
-    CompleteWithError(plugin, result, "ABORTED", "VPN start cancelled");
+    CompleteWithError(state, result, "ABORTED", "VPN start cancelled");
     return;
   }
   LogMessage("Starting Xray...");
   const bool use_service = ShouldUseTunnelService();
   if (!use_service && !IsProcessElevated()) {
-    CompleteWithError(plugin, result, "ELEVATION_REQUIRED", kElevationRequiredMessage);
+    CompleteWithError(state, result, "ELEVATION_REQUIRED", kElevationRequiredMessage);
     return;
   }
   std::string error;
-  const bool ok = Steps::AnnounceAndConnect(plugin, use_service, config, proxy_only,
+  const bool ok = Steps::AnnounceAndConnect(state, use_service, config, proxy_only,
                                             "probe: session socks port = ", &error);
 
-  std::lock_guard<std::mutex> connect_lock(plugin->connect_mutex_);
-  if (ok && plugin->connect_generation_ == generation) {
+  std::lock_guard<std::mutex> connect_lock(state->connect_mutex_);
+  if (ok && state->connect_generation_ == generation) {
     LogMessage("Xray started successfully");
-    Steps::HandOverToStatusTimer(plugin, /*keep_session_time=*/false);
-    CompleteWithSuccess(plugin, result);
-  } else if (ok || plugin->connect_generation_ != generation) {
+    Steps::HandOverToStatusTimer(state, /*keep_session_time=*/false);
+    CompleteWithSuccess(state, result);
+  } else if (ok || state->connect_generation_ != generation) {
     // Overtaken: undo what this connect brought up, or it gave up waiting on the service.
     LogMessage("Start aborted: disconnect requested during connect");
     if (ok) {
-      Steps::UndoOvertakenConnect(plugin, use_service);
+      Steps::UndoOvertakenConnect(state, use_service);
     } else {
-      Steps::EndSession(plugin);
+      Steps::EndSession(state);
     }
-    CompleteWithError(plugin, result, "ABORTED", "VPN start cancelled");
+    CompleteWithError(state, result, "ABORTED", "VPN start cancelled");
   } else {
     LogMessage("Xray failed to start: " + error);
-    Steps::EndSession(plugin);
-    CompleteWithError(plugin, result, "START_FAILED",
+    Steps::EndSession(state);
+    CompleteWithError(state, result, "START_FAILED",
                       error.empty() ? "Could not start VPN. Ensure the xray folder is next to "
                                       "zel_vora.exe."
                                     : error);
   }
 }
 
-void RestartWorker(TidewirePlugin* plugin, uint64_t ticket, std::string config, bool proxy_only,
-                   SharedResult result) {
-  std::lock_guard<std::mutex> session_lock(plugin->session_mutex_);
+void RestartWorker(std::shared_ptr<ConnectionState> shared_state, uint64_t ticket,
+                   std::string config, bool proxy_only, SharedResult result) {
+  ConnectionState* state = shared_state.get();
+  std::lock_guard<std::mutex> session_lock(state->session_mutex_);
   const uint64_t generation = ticket;
-  if (plugin->connect_generation_ != generation) {
+  if (state->connect_generation_ != generation) {
     LogMessage("Restart aborted: disconnect requested during restart");
-    CompleteWithError(plugin, result, "ABORTED", "VPN restart cancelled");
+    CompleteWithError(state, result, "ABORTED", "VPN restart cancelled");
     return;
   }
   const bool use_service = ShouldUseTunnelService();
   {
-    std::lock_guard<std::mutex> connect_lock(plugin->connect_mutex_);
-    plugin->StopStatusTimer();
-    plugin->connected_ = false;
-    std::lock_guard<std::mutex> status_lock(plugin->status_mutex_);
-    plugin->last_up_total_ = 0;
-    plugin->last_down_total_ = 0;
-    plugin->up_delta_ = 0;
-    plugin->down_delta_ = 0;
+    std::lock_guard<std::mutex> connect_lock(state->connect_mutex_);
+    state->StopStatusTimer();
+    state->connected_ = false;
+    std::lock_guard<std::mutex> status_lock(state->status_mutex_);
+    state->last_up_total_ = 0;
+    state->last_down_total_ = 0;
+    state->up_delta_ = 0;
+    state->down_delta_ = 0;
   }
   Disconnect(use_service);
   LogMessage("Restarting Xray (stop + start)...");
   if (!use_service && !IsProcessElevated()) {
-    CompleteWithError(plugin, result, "ELEVATION_REQUIRED", kElevationRequiredMessage);
+    CompleteWithError(state, result, "ELEVATION_REQUIRED", kElevationRequiredMessage);
     return;
   }
   std::string error;
-  const bool ok = Steps::AnnounceAndConnect(plugin, use_service, config, proxy_only,
+  const bool ok = Steps::AnnounceAndConnect(state, use_service, config, proxy_only,
                                             "probe: restart socks port = ", &error);
 
-  std::lock_guard<std::mutex> connect_lock(plugin->connect_mutex_);
-  if (ok && plugin->connect_generation_ == generation) {
-    Steps::HandOverToStatusTimer(plugin, /*keep_session_time=*/true);
-    CompleteWithSuccess(plugin, result);
-  } else if (ok || plugin->connect_generation_ != generation) {
+  std::lock_guard<std::mutex> connect_lock(state->connect_mutex_);
+  if (ok && state->connect_generation_ == generation) {
+    Steps::HandOverToStatusTimer(state, /*keep_session_time=*/true);
+    CompleteWithSuccess(state, result);
+  } else if (ok || state->connect_generation_ != generation) {
     LogMessage("Restart aborted: disconnect requested during restart");
     if (ok) {
-      Steps::UndoOvertakenConnect(plugin, use_service);
+      Steps::UndoOvertakenConnect(state, use_service);
     } else {
-      Steps::EndSession(plugin);
+      Steps::EndSession(state);
     }
-    CompleteWithError(plugin, result, "ABORTED", "VPN restart cancelled");
+    CompleteWithError(state, result, "ABORTED", "VPN restart cancelled");
   } else {
-    Steps::EndSession(plugin);
-    CompleteWithError(plugin, result, "START_FAILED",
+    Steps::EndSession(state);
+    CompleteWithError(state, result, "START_FAILED",
                       error.empty() ? "Could not restart VPN." : error);
   }
 }
 
-void StopWorker(TidewirePlugin* plugin, uint64_t ticket, SharedResult result) {
-  std::lock_guard<std::mutex> session_lock(plugin->session_mutex_);
-  if (plugin->connect_generation_ != ticket) {
+void StopWorker(std::shared_ptr<ConnectionState> shared_state, uint64_t ticket,
+                SharedResult result) {
+  ConnectionState* state = shared_state.get();
+  std::lock_guard<std::mutex> session_lock(state->session_mutex_);
+  if (state->connect_generation_ != ticket) {
     // A newer start, restart or stop came after this one and decides the end state.
     LogMessage("Stop superseded by a newer call");
-    CompleteWithSuccess(plugin, result);
+    CompleteWithSuccess(state, result);
     return;
   }
-  plugin->StopStatusTimer();
-  plugin->connected_ = false;
-  plugin->session_socks_port_ = 0;
+  state->StopStatusTimer();
+  state->connected_ = false;
+  state->session_socks_port_ = 0;
   {
-    std::lock_guard<std::mutex> status_lock(plugin->status_mutex_);
-    plugin->session_seconds_ = 0;
-    plugin->session_started_at_ = 0;
-    plugin->last_up_total_ = 0;
-    plugin->last_down_total_ = 0;
+    std::lock_guard<std::mutex> status_lock(state->status_mutex_);
+    state->session_seconds_ = 0;
+    state->session_started_at_ = 0;
+    state->last_up_total_ = 0;
+    state->last_down_total_ = 0;
   }
-  plugin->SendStatusToUI(MakeIdleStatusEvent(kStateDisconnected));
-  plugin->PublishCachedTunnelState(false, false, false);
-  plugin->status_failures_ = 0;
+  state->SendStatusToUI(MakeIdleStatusEvent(kStateDisconnected));
+  state->PublishCachedTunnelState(false, false, false);
+  state->status_failures_ = 0;
   Disconnect(ShouldUseTunnelService());
-  CompleteWithSuccess(plugin, result);
+  CompleteWithSuccess(state, result);
 }
 
 }  // namespace zelvora

@@ -11,16 +11,17 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
-#include "plugin/tidewire_plugin.h"
+#include "plugin/connection_state.h"
 
 namespace zelvora {
 
-void StartWorker(TidewirePlugin* plugin, uint64_t ticket, std::string config, bool proxy_only,
-                 SharedResult result);
-void RestartWorker(TidewirePlugin* plugin, uint64_t ticket, std::string config, bool proxy_only,
-                   SharedResult result);
-void StopWorker(TidewirePlugin* plugin, uint64_t ticket, SharedResult result);
+void StartWorker(std::shared_ptr<ConnectionState> state, uint64_t ticket, std::string config,
+                 bool proxy_only, SharedResult result);
+void RestartWorker(std::shared_ptr<ConnectionState> state, uint64_t ticket, std::string config,
+                   bool proxy_only, SharedResult result);
+void StopWorker(std::shared_ptr<ConnectionState> state, uint64_t ticket, SharedResult result);
 
 }  // namespace zelvora

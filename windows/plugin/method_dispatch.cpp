@@ -14,7 +14,6 @@
 #include "tunnel_log/log_message.h"
 #include "tunnel_log/tunnel_log.h"
 #include "vpn_engine/blocked_apps_argument.h"
-#include "vpn_engine/data_path_probe.h"
 #include "vpn_engine/host_seams.h"
 #include "vpn_engine/tunnel_routes.h"
 
@@ -31,9 +30,10 @@ using flutter::EncodableValue;
 void TidewirePlugin::HandleMethodCall(const flutter::MethodCall<EncodableValue>& call,
                                       std::unique_ptr<EncodableResult> result) {
   // Taken here, on the platform thread, so the destructor (same thread) never misses a worker.
-  const auto new_lease = [this] { return std::make_shared<WorkerLease>(this); };
+  // Workers use only the shared state, which the lease keeps alive.
+  const auto new_lease = [this] { return std::make_shared<ConnectionState::WorkerLease>(state_); };
   // Every answer, also from a worker thread, reaches the messenger on this thread.
-  result = CompleteOnPlatformThread(ui_queue_, std::move(result));
+  result = CompleteOnPlatformThread(state_->ui_queue_, std::move(result));
   try {
     const std::string& method = call.method_name();
     const EncodableMap* args = ArgumentMap(call.arguments());
@@ -71,23 +71,23 @@ void TidewirePlugin::HandleMethodCall(const flutter::MethodCall<EncodableValue>&
       }
       config = EmbedBlockedAppsMeta(config, args);
       const bool proxy_only = GetOptionalBoolArg(*args, "proxy_only");
-      const uint64_t ticket = ++connect_generation_;
+      const uint64_t ticket = ++state_->connect_generation_;
       RunDetachedWorker(restart ? "RestartWorker" : "StartWorker",
                         {"START_FAILED", EncodableValue()}, std::move(result),
-                        [this, lease = new_lease(), restart, ticket, config = std::move(config),
-                         proxy_only](SharedResult shared) mutable {
+                        [state = state_, lease = new_lease(), restart, ticket,
+                         config = std::move(config), proxy_only](SharedResult shared) mutable {
                           if (restart) {
-                            RestartWorker(this, ticket, std::move(config), proxy_only, shared);
+                            RestartWorker(state, ticket, std::move(config), proxy_only, shared);
                           } else {
-                            StartWorker(this, ticket, std::move(config), proxy_only, shared);
+                            StartWorker(state, ticket, std::move(config), proxy_only, shared);
                           }
                         });
     } else if (method == "stopVless") {
       LogMessage("stopVless called");
-      const uint64_t ticket = ++connect_generation_;
+      const uint64_t ticket = ++state_->connect_generation_;
       RunDetachedWorker("StopWorker", {nullptr, EncodableValue(false)}, std::move(result),
-                        [this, lease = new_lease(), ticket](SharedResult shared) {
-                          StopWorker(this, ticket, shared);
+                        [state = state_, lease = new_lease(), ticket](SharedResult shared) {
+                          StopWorker(state, ticket, shared);
                         });
     } else if (method == "getVpnTunnelState") {
       HandleGetVpnTunnelState(*result);
@@ -118,8 +118,9 @@ void TidewirePlugin::HandleMethodCall(const flutter::MethodCall<EncodableValue>&
         return;
       }
       RunDetachedWorker("getConnectedServerDelay", {nullptr, EncodableValue(int32_t{-1})},
-                        std::move(result), [this, lease = new_lease(), url](SharedResult shared) {
-                          shared->Success(EncodableValue(MeasureConnectedServerDelay(url)));
+                        std::move(result),
+                        [state = state_, lease = new_lease(), url](SharedResult shared) {
+                          shared->Success(EncodableValue(state->MeasureConnectedServerDelay(url)));
                         });
     } else if (method == "getPhysicalUplinkFingerprint") {
       result->Success(EncodableValue(GetPhysicalUplinkFingerprint(*ActiveHost().network)));
@@ -167,28 +168,18 @@ void TidewirePlugin::HandleMethodCall(const flutter::MethodCall<EncodableValue>&
   }
 }
 
-int32_t TidewirePlugin::MeasureConnectedServerDelay(const std::string& url) {
-  const uint16_t port = session_socks_port_;
-  if (ShouldUseTunnelService() && port != 0) {
-    const int32_t delay = ProbeThroughSocks(port, url);
-    if (delay < 0) TunnelLogWrite("probe: FAILED socks=" + std::to_string(port) + " url=" + url);
-    return delay;
-  }
-  return VpnServiceManager::Instance().MeasureConnectedDelay(url);
-}
-
 void TidewirePlugin::HandleGetVpnTunnelState(EncodableResult& result) {
   bool running;
   bool tunnel_ready;
   bool adapter_present;
   {
-    std::lock_guard<std::mutex> lock(cached_state_mutex_);
-    running = cached_running_;
-    tunnel_ready = cached_tunnel_ready_;
-    adapter_present = cached_adapter_present_;
+    std::lock_guard<std::mutex> lock(state_->cached_state_mutex_);
+    running = state_->cached_running_;
+    tunnel_ready = state_->cached_tunnel_ready_;
+    adapter_present = state_->cached_adapter_present_;
   }
   const bool service = ShouldUseTunnelService();
-  const bool idle = !running && !connected_;
+  const bool idle = !running && !state_->connected_;
   if (service) {
     ipc::StatusPayload status;
     if (idle && ipc::VpnIpcClient::IsServiceRunning() &&
@@ -196,15 +187,15 @@ void TidewirePlugin::HandleGetVpnTunnelState(EncodableResult& result) {
       running = status.running;
       tunnel_ready = status.tunnel;
       adapter_present = running || tunnel_ready;
-      PublishCachedTunnelState(running, tunnel_ready, adapter_present);
-      if (running) ResumeServicePolling();
+      state_->PublishCachedTunnelState(running, tunnel_ready, adapter_present);
+      if (running) state_->ResumeServicePolling();
     }
   } else {
     VpnServiceManager& manager = VpnServiceManager::Instance();
-    running = connected_;
+    running = state_->connected_;
     tunnel_ready = running && manager.IsTunnelReady();
     adapter_present = manager.IsAdapterPresent();
-    PublishCachedTunnelState(running, tunnel_ready, adapter_present);
+    state_->PublishCachedTunnelState(running, tunnel_ready, adapter_present);
   }
   result.Success(EncodableValue(EncodableMap{
       {EncodableValue("running"), EncodableValue(running)},

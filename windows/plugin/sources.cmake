@@ -1,4 +1,5 @@
 list(APPEND ZELVORA_WIN32_SOURCES
+  ${CMAKE_CURRENT_LIST_DIR}/connection_state.cpp
   ${CMAKE_CURRENT_LIST_DIR}/connection_workers.cpp
   ${CMAKE_CURRENT_LIST_DIR}/elevation.cpp
   ${CMAKE_CURRENT_LIST_DIR}/method_args.cpp

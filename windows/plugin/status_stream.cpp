@@ -32,14 +32,14 @@ std::unique_ptr<flutter::StreamHandlerError<flutter::EncodableValue>> TidewirePl
   try {
     LogMessage("EventChannel listener connected");
     {
-      std::lock_guard<std::mutex> lock(sink_mutex_);
-      status_sink_ = std::move(events);
+      std::lock_guard<std::mutex> lock(state_->sink_mutex_);
+      state_->status_sink_ = std::move(events);
     }
     const std::string state = InitialStatusState();
-    std::lock_guard<std::mutex> lock(sink_mutex_);
-    if (status_sink_) {
+    std::lock_guard<std::mutex> lock(state_->sink_mutex_);
+    if (state_->status_sink_) {
       LogMessage("Sending initial " + state + " status");
-      status_sink_->Success(flutter::EncodableValue(MakeIdleStatusEvent(state)));
+      state_->status_sink_->Success(flutter::EncodableValue(MakeIdleStatusEvent(state)));
     }
   } catch (const std::exception& e) {
     LogMessage(std::string("Error in status listen handler: ") + e.what());
@@ -51,21 +51,22 @@ std::unique_ptr<flutter::StreamHandlerError<flutter::EncodableValue>> TidewirePl
 
 std::string TidewirePlugin::InitialStatusState() {
   {
-    std::lock_guard<std::mutex> lock(cached_state_mutex_);
-    if (cached_running_) return cached_tunnel_ready_ ? kStateConnected : kStateConnecting;
+    std::lock_guard<std::mutex> lock(state_->cached_state_mutex_);
+    if (state_->cached_running_)
+      return state_->cached_tunnel_ready_ ? kStateConnected : kStateConnecting;
   }
   if (ShouldUseTunnelService()) {
     ipc::StatusPayload status;
     if (ipc::VpnIpcClient::QueryStatus(&status, nullptr)) {
       if (!status.running && !status.tunnel) {
-        PublishCachedTunnelState(false, false, false);
+        state_->PublishCachedTunnelState(false, false, false);
         return kStateDisconnected;
       }
-      PublishCachedTunnelState(status.running, status.tunnel, true);
-      ResumeServicePolling();
+      state_->PublishCachedTunnelState(status.running, status.tunnel, true);
+      state_->ResumeServicePolling();
       return status.tunnel ? kStateConnected : kStateConnecting;
     }
-  } else if (connected_) {
+  } else if (state_->connected_) {
     return VpnServiceManager::Instance().IsTunnelReady() ? kStateConnected : kStateConnecting;
   }
   return kStateDisconnected;
@@ -73,16 +74,16 @@ std::string TidewirePlugin::InitialStatusState() {
 
 std::unique_ptr<flutter::StreamHandlerError<flutter::EncodableValue>> TidewirePlugin::OnCancel() {
   LogMessage("EventChannel listener disconnected");
-  std::lock_guard<std::mutex> lock(sink_mutex_);
-  status_sink_.reset();
+  std::lock_guard<std::mutex> lock(state_->sink_mutex_);
+  state_->status_sink_.reset();
   return nullptr;
 }
 
-void TidewirePlugin::SendStatusToUI(const flutter::EncodableList& status) {
-  ui_queue_->Run([this, status] { SendStatusNow(status); });
+void ConnectionState::SendStatusToUI(const flutter::EncodableList& status) {
+  ui_queue_->Run([self = shared_from_this(), status] { self->SendStatusNow(status); });
 }
 
-void TidewirePlugin::SendStatusNow(const flutter::EncodableList& status) {
+void ConnectionState::SendStatusNow(const flutter::EncodableList& status) {
   std::lock_guard<std::mutex> lock(sink_mutex_);
   if (!status_sink_) {
     LogMessage("Warning: status_sink_ is null, cannot send status");
@@ -97,7 +98,7 @@ void TidewirePlugin::SendStatusNow(const flutter::EncodableList& status) {
   }
 }
 
-void TidewirePlugin::ResumeServicePolling() {
+void ConnectionState::ResumeServicePolling() {
   // The service kept a session from an earlier run of the app: follow it like our own, so
   // its counters, duration and end reach the app.
   if (connected_.exchange(true)) return;
@@ -112,15 +113,15 @@ void TidewirePlugin::ResumeServicePolling() {
   StartStatusTimer();
 }
 
-void TidewirePlugin::PublishCachedTunnelState(bool running, bool tunnel_ready,
-                                              bool adapter_present) {
+void ConnectionState::PublishCachedTunnelState(bool running, bool tunnel_ready,
+                                               bool adapter_present) {
   std::lock_guard<std::mutex> lock(cached_state_mutex_);
   cached_running_ = running;
   cached_tunnel_ready_ = tunnel_ready;
   cached_adapter_present_ = adapter_present;
 }
 
-void TidewirePlugin::SetConnectedSessionTimerActive(bool active) {
+void ConnectionState::SetConnectedSessionTimerActive(bool active) {
   const int64_t now = SteadyNowNanoseconds();
   if (active) {
     if (session_started_at_ == 0) session_started_at_ = now;
@@ -133,20 +134,22 @@ void TidewirePlugin::SetConnectedSessionTimerActive(bool active) {
   }
 }
 
-void TidewirePlugin::ResetConnectedSessionTimer() {
+void ConnectionState::ResetConnectedSessionTimer() {
   session_seconds_ = 0;
   session_started_at_ = 0;
 }
 
-void TidewirePlugin::StartStatusTimer() {
+void ConnectionState::StartStatusTimer() {
   std::lock_guard<std::mutex> lock(timer_mutex_);
+  // A worker that outlived the plug-in has nobody left to report to.
+  if (plugin_gone_) return;
   status_timer_running_ = false;
   if (status_thread_.joinable()) status_thread_.join();
   status_timer_running_ = true;
   status_thread_ = std::thread([this] { StatusTimerLoop(); });
 }
 
-void TidewirePlugin::StopStatusTimer() {
+void ConnectionState::StopStatusTimer() {
   std::lock_guard<std::mutex> lock(timer_mutex_);
   status_timer_running_ = false;
   if (!status_thread_.joinable()) return;
@@ -157,7 +160,7 @@ void TidewirePlugin::StopStatusTimer() {
   status_thread_.join();
 }
 
-void TidewirePlugin::StatusTimerLoop() {
+void ConnectionState::StatusTimerLoop() {
   // A poll must never end the thread by throwing: log it and keep the one-second rhythm.
   if (!status_timer_running_) return;
   do {
@@ -172,7 +175,7 @@ void TidewirePlugin::StatusTimerLoop() {
   } while (WaitWhileRunning(status_timer_running_, std::chrono::seconds(1)));
 }
 
-void TidewirePlugin::UpdateStatus() {
+void ConnectionState::UpdateStatus() {
   {
     std::lock_guard<std::mutex> lock(sink_mutex_);
     if (!status_sink_ || !connected_) return;
@@ -251,7 +254,7 @@ void TidewirePlugin::UpdateStatus() {
       MakeStatusEvent(duration, up_delta_, down_delta_, last_up_total_, last_down_total_, state));
 }
 
-void TidewirePlugin::OnVpnUnexpectedExit() {
+void ConnectionState::OnVpnUnexpectedExit() {
   // An ordinary stop or restart clears connected_ before stopping the engine.
   if (!connected_.exchange(false)) return;
   LogMessage("VPN worker exited unexpectedly \xE2\x80\x94 notifying Flutter");

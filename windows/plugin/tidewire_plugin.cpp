@@ -4,6 +4,7 @@
 #include <flutter/method_channel.h>
 #include <flutter/standard_method_codec.h>
 
+#include <chrono>
 #include <exception>
 
 #include "plugin/platform_thread_queue.h"
@@ -18,6 +19,12 @@ namespace {
 constexpr char kMethodChannelName[] = "tidewire";
 constexpr char kStatusChannelName[] = "tidewire/status";
 constexpr char kUiCallbackMessageName[] = "TIDEWIRE_INVOKE_UI_CALLBACK";
+
+// How long the destructor waits for workers that were told to give up. A cancelled worker
+// leaves within about 100 ms unless it is inside an exchange already sent to the service;
+// 2 s covers that common case with ample room on a loaded machine, and is still short enough
+// that closing the app feels immediate rather than hung.
+constexpr std::chrono::milliseconds kWorkerWaitBound{2000};
 
 }  // namespace
 
@@ -68,7 +75,8 @@ TidewirePlugin::TidewirePlugin(flutter::PluginRegistrarWindows* registrar) : reg
   // The view's window is a child; the window procedure delegates see the top-level window.
   HWND top_level = window_handle_ ? ::GetAncestor(window_handle_, GA_ROOT) : nullptr;
   if (!top_level) top_level = window_handle_;
-  ui_queue_ = std::make_shared<PlatformThreadQueue>(top_level, ui_callback_message_);
+  state_ = std::make_shared<ConnectionState>(
+      std::make_shared<PlatformThreadQueue>(top_level, ui_callback_message_));
 
   window_proc_delegate_id_ = registrar->RegisterTopLevelWindowProcDelegate(
       [this](HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) {
@@ -80,7 +88,8 @@ TidewirePlugin::TidewirePlugin(flutter::PluginRegistrarWindows* registrar) : reg
     LogMessage("Warning: Failed to register window proc delegate");
   }
 
-  VpnServiceManager::Instance().SetUnexpectedExitCallback([this] { OnVpnUnexpectedExit(); });
+  VpnServiceManager::Instance().SetUnexpectedExitCallback(
+      [state = state_] { state->OnVpnUnexpectedExit(); });
 
   LogMessage("Plugin initialized");
   TunnelLogOpenSession("ui_plugin");
@@ -88,22 +97,14 @@ TidewirePlugin::TidewirePlugin(flutter::PluginRegistrarWindows* registrar) : reg
 
 TidewirePlugin::~TidewirePlugin() {
   // The engine takes no more messages from here on: nothing queued or sent later reaches it.
-  ui_queue_->Close();
-  // Tell the connection workers to give up: a waiting one answers at once, and a start still
-  // waiting on the tunnel service stops before its next step.
-  ++connect_generation_;
-  // Then let running workers finish: they use this object, and a start that completes now
-  // would otherwise restart the status thread behind the teardown. A worker can still be
-  // inside one step of the service client (each step is bounded by the client's own limits),
-  // so this wait ends within that step's limit rather than after the whole start.
-  {
-    std::unique_lock<std::mutex> lock(workers_mutex_);
-    if (active_workers_ > 0) {
-      LogMessage("Waiting for " + std::to_string(active_workers_) + " worker(s) to finish");
-    }
-    workers_done_.wait(lock, [this] { return active_workers_ == 0; });
-  }
-  StopStatusTimer();
+  state_->ui_queue_->Close();
+  // Workers are told to give up and get a short while to do so. Most leave at once (between
+  // steps, or while waiting for the client mutex or the pipe, which they check every 100 ms);
+  // one whose request already went to the tunnel service stays until that exchange ends,
+  // which the client bounds at up to 15 s plus a cancel grace. The app's exit must not hang
+  // that long: after the bound the worker carries on alone with the shared state it holds.
+  state_->EndPluginLife(kWorkerWaitBound);
+  state_->StopStatusTimer();
   VpnServiceManager& manager = VpnServiceManager::Instance();
   manager.SetUnexpectedExitCallback({});
   // Ends an in-process or proxy session; a session of the tunnel service keeps running.
@@ -112,39 +113,20 @@ TidewirePlugin::~TidewirePlugin() {
     registrar_->UnregisterTopLevelWindowProcDelegate(window_proc_delegate_id_);
     window_proc_delegate_id_ = 0;
   }
-  std::lock_guard<std::mutex> lock(sink_mutex_);
-  status_sink_.reset();
+  std::lock_guard<std::mutex> lock(state_->sink_mutex_);
+  state_->status_sink_.reset();
 }
 
 std::optional<LRESULT> TidewirePlugin::HandleWindowMessage(HWND, UINT message, WPARAM, LPARAM) {
   if (ui_callback_message_ == 0 || message != ui_callback_message_) return std::nullopt;
   LogMessage("Window proc delegate called for message " + std::to_string(message) + ", executing " +
-             std::to_string(ui_queue_->Pending()) + " tasks");
-  ui_queue_->Drain();
+             std::to_string(state_->ui_queue_->Pending()) + " tasks");
+  state_->ui_queue_->Drain();
   return 0;
 }
 
-TidewirePlugin::WorkerLease::WorkerLease(TidewirePlugin* plugin) : plugin_(plugin) {
-  std::lock_guard<std::mutex> lock(plugin_->workers_mutex_);
-  ++plugin_->active_workers_;
-}
-
-TidewirePlugin::WorkerLease::~WorkerLease() {
-  std::lock_guard<std::mutex> lock(plugin_->workers_mutex_);
-  if (--plugin_->active_workers_ == 0) plugin_->workers_done_.notify_all();
-}
-
 void TidewirePlugin::RunOnUIThread(std::function<void()> callback) {
-  if (!callback) return;
-  ui_queue_->Run([callback = std::move(callback)] {
-    try {
-      callback();
-    } catch (const std::exception& e) {
-      LogMessage(std::string("RunOnUIThread callback exception: ") + e.what());
-    } catch (...) {
-      LogMessage("RunOnUIThread callback unknown exception");
-    }
-  });
+  state_->RunOnUIThread(std::move(callback));
 }
 
 }  // namespace zelvora
