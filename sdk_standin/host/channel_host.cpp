@@ -113,11 +113,12 @@ MethodReply ChannelHost::SendRaw(const std::string& channel, const std::vector<u
 std::vector<MethodReply> ChannelHost::InvokeMethods(
     const std::string& channel,
     const std::vector<std::pair<std::string, flutter::EncodableValue>>& calls,
-    std::chrono::milliseconds timeout) {
+    std::chrono::milliseconds timeout, std::chrono::milliseconds spacing) {
   std::vector<MethodReply> replies(calls.size());
   if (!registrar_) return replies;
   std::vector<std::shared_ptr<PendingReply>> pending;
   for (const auto& [method, arguments] : calls) {
+    if (!pending.empty() && spacing.count() > 0) PumpMessages(spacing);
     auto one = std::make_shared<PendingReply>();
     one->host = this;
     const std::vector<uint8_t> bytes = EncodeMethodCall(method, arguments);

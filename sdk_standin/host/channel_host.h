@@ -58,12 +58,14 @@ class ChannelHost {
                            const flutter::EncodableValue& arguments = flutter::EncodableValue(),
                            std::chrono::milliseconds timeout = kDefaultTimeout);
 
-  // Sends every call at once, as Dart's futures would, then waits for all replies (in call
-  // order; those that never came are kTimedOut).
+  // Sends every call, in order, as Dart's futures would (`spacing` apart, the platform thread
+  // running meanwhile), then waits for all replies (in call order; those that never came are
+  // kTimedOut).
   std::vector<MethodReply> InvokeMethods(
       const std::string& channel,
       const std::vector<std::pair<std::string, flutter::EncodableValue>>& calls,
-      std::chrono::milliseconds timeout = kDefaultTimeout);
+      std::chrono::milliseconds timeout = kDefaultTimeout,
+      std::chrono::milliseconds spacing = std::chrono::milliseconds(0));
 
   // Sends arbitrary bytes on `channel` and waits for the reply.
   MethodReply SendRaw(const std::string& channel, const std::vector<uint8_t>& bytes,

@@ -87,24 +87,14 @@ class ServiceSessionTest : public PluginTest {
   // Sends `methods` one after another, each 150 ms after the previous one went out, without
   // waiting for answers (each from its own thread, as Dart's futures would), while this
   // platform thread keeps pumping its messages. Returns the replies in call order.
+  // The calls arrive in order, 150 ms apart, each while the earlier ones are still at work.
   std::vector<MethodReply> CallOverlapping(const std::vector<const char*>& methods) {
-    std::vector<MethodReply> replies(methods.size());
-    std::atomic<size_t> done{0};
-    std::vector<std::thread> callers;
-    for (size_t i = 0; i < methods.size(); ++i) {
-      callers.emplace_back([&, i] {
-        replies[i] = Call(methods[i], Map({{"remark", EncodableValue("Reality NL")},
-                                           {"config", EncodableValue(kConfig)}}));
-        ++done;
-      });
-      host_->PumpMessages(milliseconds(150));
+    std::vector<std::pair<std::string, EncodableValue>> calls;
+    for (const char* method : methods) {
+      calls.emplace_back(method, Map({{"remark", EncodableValue("Reality NL")},
+                                      {"config", EncodableValue(kConfig)}}));
     }
-    const auto deadline = std::chrono::steady_clock::now() + seconds(40);
-    while (done < methods.size() && std::chrono::steady_clock::now() < deadline) {
-      host_->PumpMessages(milliseconds(20));
-    }
-    for (auto& caller : callers) caller.join();
-    return replies;
+    return host_->InvokeMethods("tidewire", calls, seconds(40), milliseconds(150));
   }
 
   Status NextStatus(milliseconds timeout = milliseconds(4000)) {
