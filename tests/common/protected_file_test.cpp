@@ -8,6 +8,11 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include "common/file_owner.h"
+// After windows.h:
+#include <aclapi.h>
+#include <sddl.h>
+
 #include <string>
 #include <vector>
 
@@ -137,6 +142,76 @@ TEST_F(ProtectedFileTest, HardLinkPlantedByAUserIsNeverFollowed) {
   ASSERT_TRUE(::CreateHardLinkW((kFolder + L"\\flag").c_str(), kVictim.c_str(), nullptr));
   EXPECT_TRUE(DeleteProtectedFile(kFolder + L"\\flag"));
   EXPECT_EQ(ReadPlain(kVictim), kVictimBytes);
+}
+
+// The owners whose files the trusted reads accept, judged on real SIDs.
+TEST(FileOwnerTest, OnlyAdministratorsAndTheSystemOwnTrustedFiles) {
+  using zelvora::FileOwner;
+  const struct {
+    const wchar_t* sid;
+    FileOwner kind;
+  } cases[] = {
+      {L"S-1-5-32-544", FileOwner::kAdministrators},  // BUILTIN\Administrators
+      {L"S-1-5-18", FileOwner::kLocalSystem},
+      {L"S-1-5-32-545", FileOwner::kOtherAccount},  // BUILTIN\Users
+      {L"S-1-5-11", FileOwner::kOtherAccount},      // Authenticated Users
+      {L"S-1-1-0", FileOwner::kOtherAccount},       // Everyone
+      {L"S-1-5-19", FileOwner::kOtherAccount},      // LocalService
+      {L"S-1-5-20", FileOwner::kOtherAccount},      // NetworkService
+      {L"S-1-3-0", FileOwner::kOtherAccount},       // CREATOR OWNER
+      {L"S-1-5-21-1004336348-1177238915-682003330-1001", FileOwner::kOtherAccount},  // a user
+      {L"S-1-5-21-1004336348-1177238915-682003330-500",
+       FileOwner::kOtherAccount},  // an admin's own
+      {L"S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464",
+       FileOwner::kOtherAccount},  // TrustedInstaller
+  };
+  for (const auto& c : cases) {
+    PSID sid = nullptr;
+    ASSERT_TRUE(::ConvertStringSidToSidW(c.sid, &sid)) << c.sid;
+    EXPECT_EQ(zelvora::OwnerKindOfSid(sid), c.kind) << c.sid;
+    ::LocalFree(sid);
+  }
+  EXPECT_EQ(zelvora::OwnerKindOfSid(nullptr), FileOwner::kUnknown);
+}
+
+// What the real owner query makes of a file this (elevated) process created. On Windows the
+// Administrators group owns it and the trusted read accepts it. Wine reports the prefix's one
+// user, S-1-5-21-0-0-0-1000, for every file and keeps no owner that is set, so there the real
+// query refuses our own files too; the engine's tests under Wine therefore replace it with the
+// stand-in of support/planted_files.h.
+TEST_F(ProtectedFileTest, RealOwnerQueryOfAFileWeCreated) {
+  const std::wstring path = kFolder + L"\\proxy_restore.v1";
+  ASSERT_TRUE(ReplaceProtectedFile(path, "v1\n"));
+  HANDLE file = ::CreateFileW(path.c_str(), READ_CONTROL, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              0, nullptr);
+  ASSERT_NE(file, INVALID_HANDLE_VALUE);
+  PSID owner = nullptr;
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  ASSERT_EQ(::GetSecurityInfo(file, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr,
+                              nullptr, nullptr, &descriptor),
+            static_cast<DWORD>(ERROR_SUCCESS));
+  wchar_t* text = nullptr;
+  ASSERT_TRUE(::ConvertSidToStringSidW(owner, &text));
+  const std::wstring owner_text = text;
+  ::LocalFree(text);
+  const zelvora::FileOwner kind = zelvora::QueryFileOwner(file);
+  EXPECT_EQ(kind, zelvora::OwnerKindOfSid(owner));
+  ::LocalFree(descriptor);
+  ::CloseHandle(file);
+  RecordProperty("owner", std::string(owner_text.begin(), owner_text.end()));
+
+  std::string read;
+  const bool wine = ::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "wine_get_version");
+  if (wine) {
+    EXPECT_EQ(owner_text, L"S-1-5-21-0-0-0-1000");
+    EXPECT_EQ(kind, zelvora::FileOwner::kOtherAccount);
+    EXPECT_EQ(zelvora::ReadAdministratorsFile(path, &read), zelvora::TrustedRead::kUntrustedOwner);
+    EXPECT_TRUE(read.empty());
+  } else {
+    EXPECT_EQ(kind, zelvora::FileOwner::kAdministrators);
+    EXPECT_EQ(zelvora::ReadAdministratorsFile(path, &read), zelvora::TrustedRead::kRead);
+    EXPECT_EQ(read, "v1\n");
+  }
 }
 
 }  // namespace

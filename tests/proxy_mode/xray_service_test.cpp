@@ -24,6 +24,7 @@
 #include "core_standin/standin_paths.h"
 #include "proxy_mode/system_proxy.h"
 #include "proxy_mode/system_proxy_guard.h"
+#include "support/planted_files.h"
 #include "vpn_engine/local_http_server.h"
 #include "vpn_engine/loopback_ports.h"
 #include "vpn_engine/vpn_config_file.h"
@@ -309,6 +310,7 @@ std::vector<std::filesystem::path> ConfigFiles() {
 // The host is killed in the middle of a session: its core ends with it, and the next start or
 // stop gives the user's proxy back and removes the configuration file left behind.
 TEST(XrayService, CrashedHostLeavesNothingBehind) {
+  const planted::OwnerStandIn owners;  // the crashed host's backup is the administrators'
   const UsersProxy users_proxy;
   const ProxySettings& before = users_proxy.settings();
   OutboundServerStandin server;
@@ -355,6 +357,31 @@ TEST(XrayService, CrashedHostLeavesNothingBehind) {
   next.Stop();
   EXPECT_EQ(CurrentProxy(), before);
   std::filesystem::remove(config_file);
+}
+
+// A standard user plants a backup naming the user's own proxy as "ours" and their proxy as
+// the one before: a stop that trusted it would send the user's traffic through theirs. The
+// same text in a backup an administrator wrote is restored.
+TEST(XrayService, ProxyBackupPlantedByAStandardUserIsNotRestored) {
+  const planted::OwnerStandIn owners;
+  const std::string text =
+      "zelvora-proxy-backup v1\nflags=3\nserver=203.0.113.8:8080\nbypass=\nautoconfig=\n"
+      "ours=corp-proxy.example:3128\nend\n";
+  for (const bool by_standard_user : {true, false}) {
+    SCOPED_TRACE(by_standard_user ? "planted" : "written by an administrator");
+    const UsersProxy users_proxy;
+    if (by_standard_user) {
+      ASSERT_TRUE(planted::PlantAsStandardUser(ProxyBackupPath(), text));
+    } else {
+      std::ofstream(std::filesystem::path(ProxyBackupPath()), std::ios::binary) << text;
+    }
+    XrayService service;
+    service.Stop();
+    EXPECT_EQ(CurrentProxy().server,
+              by_standard_user ? kUsersProxy.server : std::string("203.0.113.8:8080"));
+    EXPECT_EQ(std::filesystem::exists(ProxyBackupPath()), by_standard_user);
+    std::filesystem::remove(ProxyBackupPath());
+  }
 }
 
 TEST(XrayService, RefusalsAndAnswersWithoutASession) {

@@ -23,6 +23,7 @@
 #include "machine_files.h"
 #include "simulated_host/home_machine.h"
 #include "simulated_host/simulated_host.h"
+#include "support/planted_files.h"
 #include "vpn_engine/name_resolution_policy.h"
 
 namespace {
@@ -182,6 +183,7 @@ class DnsLeakProtectionTest : public ::testing::Test {
 
   std::unique_ptr<SimulatedHost> host_;
   std::unique_ptr<WatchedRunner> runner_;
+  planted::OwnerStandIn owners_;  // files the engine wrote are the administrators'
 };
 
 TEST_F(DnsLeakProtectionTest, ConnectLeaksNothingAndDisconnectGivesEverythingBack) {
@@ -467,6 +469,66 @@ TEST_F(DnsLeakProtectionTest, PlantedOrDamagedBackupNeverRunsUnsafeText) {
   EXPECT_EQ(Adapter(after, L"WLAN K\u00fcche").static_dns_v4,
             (std::vector<std::string>{"10.0.0.1", "10.0.0.2", "10.0.0.3", "10.0.0.4", "10.0.0.5",
                                       "10.0.0.6", "10.0.0.7", "10.0.0.8"}));
+}
+
+// A standard user plants both backups while nobody is connected, with values that look like
+// the user's own: their DNS server for Ethernet, the policy values off. The elevated engine
+// must not act on them, neither on its own nor when the administrator connects and
+// disconnects; the same bytes in files an administrator wrote are restored.
+TEST_F(DnsLeakProtectionTest, BackupsPlantedByAStandardUserRestoreNothing) {
+  const std::string dns_file = "v1\n1\nEthernet\n12\n0\n1\n25\n0\n2\n203.0.113.53\n203.0.113.54\n";
+  const std::string policy_file = "v1\n0\n0\n1\n0\n";
+  const std::wstring policy_path = machine::ZelvoraFile(L"smhnr_restore.v1");
+  auto attacker_dns_used = [this] {
+    for (const auto& command : Commands()) {
+      if (command.find("203.0.113.") != std::string::npos) return true;
+    }
+    return false;
+  };
+  for (const bool by_standard_user : {true, false}) {
+    SCOPED_TRACE(by_standard_user ? "planted" : "written by an administrator");
+    SetUp();
+    SetPolicy(kSmart, 1u);
+    SetPolicy(kParallel, std::nullopt);
+    if (by_standard_user) {
+      ASSERT_TRUE(planted::PlantAsStandardUser(BackupPath(), dns_file));
+      ASSERT_TRUE(planted::PlantAsStandardUser(policy_path, policy_file));
+    } else {
+      WriteBytes(BackupPath(), dns_file);
+      WriteBytes(policy_path, policy_file);
+    }
+    TunnelLogWatch log;
+    Connection connection(*host_, *runner_);
+    RevertDnsLeakProtection(connection.context);
+    EXPECT_EQ(attacker_dns_used(), !by_standard_user);
+    EXPECT_EQ(ReadPolicy(kSmart), by_standard_user ? std::optional<DWORD>(1u) : std::nullopt);
+    EXPECT_EQ(ReadPolicy(kParallel), by_standard_user ? std::nullopt : std::optional<DWORD>(0u));
+    // Planted files stay for an administrator to find; restored ones are done with.
+    EXPECT_EQ(ReadBytes(BackupPath()).has_value(), by_standard_user);
+    EXPECT_EQ(ReadBytes(policy_path).has_value(), by_standard_user);
+    EXPECT_EQ(log.Saw("dns-leak: ignoring DNS backup not created by an administrator"),
+              by_standard_user);
+    EXPECT_EQ(log.Saw("dns-guard: ignoring SMHNR backup not created by an administrator"),
+              by_standard_user);
+  }
+
+  // Planted again; now the administrator connects and disconnects.
+  SetUp();
+  SetPolicy(kSmart, 1u);
+  SetPolicy(kParallel, std::nullopt);
+  const HostState before = host_->Snapshot();
+  ASSERT_TRUE(planted::PlantAsStandardUser(BackupPath(), dns_file));
+  ASSERT_TRUE(planted::PlantAsStandardUser(policy_path, policy_file));
+  Connection connection(*host_, *runner_);
+  ASSERT_TRUE(ApplyDnsLeakProtection(connection.context, "Zelvora"));
+  Disconnect(connection);
+  EXPECT_FALSE(attacker_dns_used());
+  EXPECT_SAME_HOST(host_->Snapshot(), before);
+  EXPECT_EQ(ReadPolicy(kSmart), 1u);
+  EXPECT_EQ(ReadPolicy(kParallel), std::nullopt);
+  // The connect wrote its own backups over the planted ones, the disconnect removed them.
+  EXPECT_FALSE(ReadBytes(BackupPath()));
+  EXPECT_FALSE(ReadBytes(policy_path));
 }
 
 TEST_F(DnsLeakProtectionTest, FailedApplyIsRefusedLoudlyAndTheCleanupUndoesIt) {

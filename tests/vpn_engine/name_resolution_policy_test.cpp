@@ -10,6 +10,7 @@
 #include <string>
 
 #include "machine_files.h"
+#include "support/planted_files.h"
 #include "vpn_engine/windows_filtering_engine.h"
 
 namespace {
@@ -23,6 +24,7 @@ using machine::SetPolicy;
 std::wstring DataFile(const wchar_t* name) { return machine::ZelvoraFile(name); }
 
 TEST(NameResolutionPolicyTest, SavesExactlyAndPutsBackWhatWasThere) {
+  const planted::OwnerStandIn owners;
   const struct {
     std::optional<DWORD> smart, parallel;
     bool smart_as_text;
@@ -52,12 +54,19 @@ TEST(NameResolutionPolicyTest, SavesExactlyAndPutsBackWhatWasThere) {
 }
 
 TEST(NameResolutionPolicyTest, AnUntrustworthyFileChangesNothing) {
+  const planted::OwnerStandIn owners;
+  // The last one is well formed, but a standard user planted it.
+  const std::string planted_by_user = "v1\n1\n0\n1\n0\n";
   for (const std::string bad : {"v2\n1\n0\n1\n0\n", "v1\r\n1\n0\n1\n0\n", "v1\n1\n0\n",
-                                "v1\n1\n0\nx\n0\n", "v1\n1\n-5\n1\n0\n"}) {
+                                "v1\n1\n0\nx\n0\n", "v1\n1\n-5\n1\n0\n", planted_by_user.c_str()}) {
     SCOPED_TRACE(bad);
     SetPolicy(kSmart, 1u);
     SetPolicy(kParallel, 1u);
-    ASSERT_TRUE(machine::WriteBytes(DataFile(L"smhnr_restore.v1"), bad));
+    if (bad == planted_by_user) {
+      ASSERT_TRUE(planted::PlantAsStandardUser(DataFile(L"smhnr_restore.v1"), bad));
+    } else {
+      ASSERT_TRUE(machine::WriteBytes(DataFile(L"smhnr_restore.v1"), bad));
+    }
     RestoreNameResolutionPolicy();
     EXPECT_EQ(ReadPolicy(kSmart), 1u);
     EXPECT_EQ(ReadPolicy(kParallel), 1u);

@@ -197,6 +197,18 @@ bool ReadProtectedFile(const std::wstring& path, std::string* contents) {
   return file.Open(path, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING) && file.ReadAll(contents);
 }
 
+TrustedRead ReadAdministratorsFile(const std::wstring& path, std::string* contents) {
+  contents->clear();
+  ProtectedFile file;
+  if (!file.Open(path, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING)) return TrustedRead::kNone;
+  // The owner comes from the handle that is then read: the file judged is the file read.
+  const FileOwner owner = OwnerOf(file.handle());
+  if (owner != FileOwner::kAdministrators && owner != FileOwner::kLocalSystem) {
+    return TrustedRead::kUntrustedOwner;
+  }
+  return file.ReadAll(contents) ? TrustedRead::kRead : TrustedRead::kNone;
+}
+
 bool ReplaceProtectedFile(const std::wstring& path, const std::string& bytes, const wchar_t* sddl) {
   try {
     ProtectedFile temp;

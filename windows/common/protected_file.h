@@ -21,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "common/file_owner.h"
 #include "common/unique_handle.h"
 
 namespace zelvora {
@@ -60,6 +61,17 @@ class ProtectedFile {
 
 // The whole file, refused when it is a link or has another hard link.
 bool ReadProtectedFile(const std::wstring& path, std::string* contents);
+
+enum class TrustedRead {
+  kRead,            // `contents` holds the file
+  kNone,            // missing, a link, another hard link, or unreadable
+  kUntrustedOwner,  // a plain file, but not created by an administrator or the system
+};
+// ReadProtectedFile for state an elevated process acts on: read only when the file's owner,
+// taken from the checked handle (see common/file_owner.h), is the Administrators group or
+// LocalSystem. A standard user can plant a plain file with believable contents but cannot
+// give it either owner. The file is left as it is either way.
+TrustedRead ReadAdministratorsFile(const std::wstring& path, std::string* contents);
 
 // Writes `bytes` to a new file beside `path` (with the access rule of `sddl` when it is not
 // null), flushes it, then renames it over `path`: a reader sees the old or the new file,

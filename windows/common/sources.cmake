@@ -3,6 +3,7 @@ list(APPEND ZELVORA_PORTABLE_SOURCES
   ${CMAKE_CURRENT_LIST_DIR}/protected_path.cpp
 )
 list(APPEND ZELVORA_WIN32_SOURCES
+  ${CMAKE_CURRENT_LIST_DIR}/file_owner.cpp
   ${CMAKE_CURRENT_LIST_DIR}/program_path.cpp
   ${CMAKE_CURRENT_LIST_DIR}/protected_file.cpp
 )

@@ -5,6 +5,7 @@
 #include "common/protected_file.h"
 #include "common/text_encoding.h"
 #include "proxy_mode/system_proxy.h"
+#include "tunnel_log/tunnel_log.h"
 #include "vpn_engine/zelvora_data_files.h"
 
 namespace zelvora {
@@ -68,7 +69,13 @@ bool SystemProxyGuard::IsSet() const {
 
 void SystemProxyGuard::RecoverFromBackup() {
   std::string text;
-  if (!ReadProtectedFile(ProxyBackupPath(), &text)) return;  // none, or not ours to trust
+  const TrustedRead read = ReadAdministratorsFile(ProxyBackupPath(), &text);
+  if (read == TrustedRead::kUntrustedOwner) {
+    // Planted by a standard user: left alone, like a link in its place.
+    TunnelLogWrite("WARNING: ignoring proxy settings backup not created by an administrator");
+    return;
+  }
+  if (read != TrustedRead::kRead) return;  // none, or a link: not ours to trust
   if (const auto backup = ParseProxySettingsBackup(text)) RestoreIfStillOurs(*backup);
   RemoveBackup();  // a backup that does not parse is of no use either
 }

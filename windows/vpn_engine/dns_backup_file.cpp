@@ -34,8 +34,14 @@ bool LoadDnsBackups(std::vector<DnsBackupRecord>* out) {
   out->clear();
   try {
     std::string content;
-    if (!zelvora::ReadProtectedFile(DnsRestoreFilePath(), &content)) return false;
-    return ParseDnsBackups(content, out);
+    const zelvora::TrustedRead read =
+        zelvora::ReadAdministratorsFile(DnsRestoreFilePath(), &content);
+    if (read == zelvora::TrustedRead::kUntrustedOwner) {
+      // Planted by a standard user: whatever it says, these were never the user's settings.
+      TunnelLogWrite("dns-leak: ignoring DNS backup not created by an administrator");
+      return false;
+    }
+    return read == zelvora::TrustedRead::kRead && ParseDnsBackups(content, out);
   } catch (const std::exception&) {
     out->clear();
     return false;

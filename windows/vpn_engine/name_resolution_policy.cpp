@@ -103,7 +103,14 @@ void RestoreNameResolutionPolicy() {
     return;
   }
   std::string content;
-  if (!zelvora::ReadProtectedFile(PolicyRestoreFilePath(), &content)) return;
+  const zelvora::TrustedRead read =
+      zelvora::ReadAdministratorsFile(PolicyRestoreFilePath(), &content);
+  if (read == zelvora::TrustedRead::kUntrustedOwner) {
+    // Planted by a standard user; like any file that cannot be trusted, it changes nothing.
+    TunnelLogWrite("dns-guard: ignoring SMHNR backup not created by an administrator");
+    return;
+  }
+  if (read != zelvora::TrustedRead::kRead) return;
   const auto saved = ParseNameResolutionBackup(content);
   if (!saved) return;
   PutBothBack(*saved);

@@ -11,5 +11,6 @@ std::wstring PolicySessionFlagPath();  // smhnr_session_owned.flag
 
 // Creates the folder when missing, refusing one that is a link. Standard users may create
 // files in ProgramData, so every file operation of the engine there goes through the checked
-// helpers of common/protected_file.h, which never follow a planted link or junction.
+// helpers of common/protected_file.h, which never follow a planted link or junction; the
+// backups are read only from files that administrators or the system own.
 bool EnsureZelvoraDataFolder();
