@@ -14,6 +14,8 @@
 #include "tunnel_log/tunnel_log.h"
 #include "vpn_engine/blocked_apps_argument.h"
 #include "vpn_engine/data_path_probe.h"
+#include "vpn_engine/host_seams.h"
+#include "vpn_engine/tunnel_routes.h"
 
 namespace zelvora {
 namespace {
@@ -113,6 +115,8 @@ void TidewirePlugin::HandleMethodCall(const flutter::MethodCall<EncodableValue>&
                         [this, lease = new_lease(), url](SharedResult shared) {
                           shared->Success(EncodableValue(MeasureConnectedServerDelay(url)));
                         });
+    } else if (method == "getPhysicalUplinkFingerprint") {
+      result->Success(EncodableValue(GetPhysicalUplinkFingerprint(*ActiveHost().network)));
     } else if (method == "getCoreVersion") {
       const std::string version = VpnServiceManager::Instance().GetCoreVersion();
       LogMessage("getCoreVersion: " + version);

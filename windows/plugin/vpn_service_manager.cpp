@@ -4,6 +4,8 @@
 
 #include "proxy_mode/xray_service.h"
 #include "vpn_engine/data_path_probe.h"
+#include "vpn_engine/host_seams.h"
+#include "vpn_engine/wintun_holder.h"
 
 namespace zelvora {
 namespace {
@@ -78,7 +80,11 @@ bool VpnServiceManager::IsTunnelReady() {
   return false;
 }
 
-bool VpnServiceManager::IsAdapterPresent() { return false; }
+bool VpnServiceManager::IsAdapterPresent() {
+  // Proxy mode has no adapter; otherwise the persistent tunnel adapter is looked up by name.
+  if (proxy_mode_) return false;
+  return ::zelvora::IsAdapterPresent(*ActiveHost().network);
+}
 
 void VpnServiceManager::GetTrafficTotals(uint64_t* uplink, uint64_t* downlink) {
   if (uplink) *uplink = 0;

@@ -1,7 +1,6 @@
 // AdapterDriver over wintun.dll, SetupAPI and the network list manager.
 #include "vpn_engine/adapter_driver_win32.h"
 
-#include <devguid.h>
 #include <initguid.h>
 #include <netlistmgr.h>
 #include <objbase.h>

@@ -1,0 +1,177 @@
+// Contract test of the production seams. The read operations run wherever the program runs
+// (under Wine in the test suite); the write operations need a real Windows machine and an
+// administrator, and run only there when ZELVORA_CONTRACT_WRITES=1, on harmless objects that
+// they remove again. Elsewhere each write check is skipped with what it would verify.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <iostream>
+#include <tuple>
+
+#include "vpn_engine/adapter_driver_win32.h"
+#include "vpn_engine/command_runner_win32.h"
+#include "vpn_engine/host_network_win32.h"
+#include "vpn_engine/ipconfig_gateway.h"
+#include "vpn_engine/ipv4_text.h"
+#include "vpn_engine/tunnel_routes.h"
+
+namespace {
+
+bool UnderWine() {
+  HMODULE ntdll = ::GetModuleHandleW(L"ntdll.dll");
+  return ntdll != nullptr && ::GetProcAddress(ntdll, "wine_get_version") != nullptr;
+}
+
+bool WritesAllowed() {
+  const char* flag = std::getenv("ZELVORA_CONTRACT_WRITES");
+  return !UnderWine() && flag != nullptr && std::string(flag) == "1";
+}
+
+#define SKIP_UNLESS_WRITES(what)                                                          \
+  if (!WritesAllowed())                                                                   \
+  GTEST_SKIP() << "needs Windows, an administrator and ZELVORA_CONTRACT_WRITES=1; would " \
+                  "check: " what
+
+TEST(HostSeamsContract, AdapterListingsReadTheMachine) {
+  zelvora::Win32HostNetwork network;
+  for (const auto listing : {zelvora::AdapterListing::kIpv4, zelvora::AdapterListing::kAllFamilies,
+                             zelvora::AdapterListing::kAllInterfaces}) {
+    std::vector<zelvora::AdapterInfo> adapters;
+    ASSERT_EQ(network.ListAdapters(listing, &adapters), zelvora::ReadStatus::kOk);
+    ASSERT_FALSE(adapters.empty());
+    for (const zelvora::AdapterInfo& adapter : adapters) {
+      EXPECT_FALSE(adapter.friendly_name.empty());
+      EXPECT_NE(adapter.luid, 0u);
+      for (const zelvora::UnicastAddress& address : adapter.ipv4_addresses) {
+        zelvora::Ipv4Address value = 0;
+        EXPECT_TRUE(zelvora::ParseIpv4(address.text, &value)) << address.text;
+        EXPECT_LE(address.prefix_length, 32);
+      }
+      if (listing != zelvora::AdapterListing::kAllFamilies) {
+        EXPECT_TRUE(adapter.dns_servers.empty());  // listings that skip DNS servers
+      }
+    }
+  }
+}
+
+TEST(HostSeamsContract, RouteTableIsReadSortedAndGivesTheUplink) {
+  zelvora::Win32HostNetwork network;
+  std::vector<zelvora::Ipv4Route> routes;
+  ASSERT_EQ(network.ReadIpv4Routes(&routes), zelvora::ReadStatus::kOk);
+  ASSERT_FALSE(routes.empty());
+  EXPECT_TRUE(std::is_sorted(routes.begin(), routes.end(),
+                             [](const zelvora::Ipv4Route& a, const zelvora::Ipv4Route& b) {
+                               return a.destination < b.destination;
+                             }));
+  for (const zelvora::Ipv4Route& route : routes) {
+    EXPECT_EQ(route.destination & route.mask, route.destination);
+  }
+  // The figure the demo shows: the uplink from this machine's real table.
+  std::cout << "uplink fingerprint: '" << zelvora::GetPhysicalUplinkFingerprint(network) << "'"
+            << std::endl;
+  bool ipv6 = false;
+  if (network.ReadIpv6DefaultRoute(&ipv6)) {
+    std::cout << "IPv6 default route: " << (ipv6 ? "yes" : "no") << std::endl;
+  } else {
+    std::cout << "IPv6 forward table: not readable here" << std::endl;
+  }
+  zelvora::Ipv4Route best;
+  const uint32_t error = network.GetBestRoute(0x01000001u, &best);
+  std::cout << "best route to 1.0.0.1: "
+            << (error == 0 ? "via " + zelvora::FormatIpv4(best.next_hop)
+                           : "error " + std::to_string(error))
+            << std::endl;
+}
+
+TEST(HostSeamsContract, IpconfigIsCapturedAndDevicesAreListed) {
+  zelvora::Win32CommandRunner commands;
+  std::string output;
+  ASSERT_TRUE(commands.CaptureIpconfig(&output));
+  EXPECT_NE(output.find("adapter "), std::string::npos) << output;
+  EXPECT_EQ(output.find('\r'), std::string::npos);  // a text-mode pipe: LF line ends
+  // Windows writes "Default Gateway"; Wine's ipconfig writes "Default gateway", which the
+  // fallback (English Windows output only) does not read.
+  std::cout << "ipconfig fallback gateway: '"
+            << zelvora::FirstIpconfigGateway(output, zelvora::kTunnelGateway) << "'" << std::endl;
+
+  zelvora::Win32AdapterDriver driver;
+  std::vector<zelvora::NetDevice> devices;
+  uint32_t error = 0;
+  if (!driver.ListNetDevices(&devices, &error)) {
+    std::cout << "network-class devices: not listable here, error " << error << std::endl;
+  } else {
+    std::cout << "network-class devices: " << devices.size() << std::endl;
+  }
+  std::vector<zelvora::NetworkProfile> networks;
+  std::cout << "network list: "
+            << (driver.ListNetworks(&networks) ? std::to_string(networks.size()) + " network(s)"
+                                               : std::string("unavailable"))
+            << std::endl;
+}
+
+TEST(HostSeamsContract, HostRouteAddedByRouteIsReadAndDeleted) {
+  SKIP_UNLESS_WRITES(
+      "'route ADD 192.0.2.77 MASK 255.255.255.255 <gateway> METRIC 1' appears in the table "
+      "with metric 1 + interface metric, on the gateway's interface; DeleteIpv4Route removes "
+      "it; 'route DELETE 192.0.2.77' then fails");
+  zelvora::Win32HostNetwork network;
+  zelvora::Win32CommandRunner commands;
+  const std::string fingerprint = zelvora::GetPhysicalUplinkFingerprint(network);
+  ASSERT_FALSE(fingerprint.empty());
+  const std::string gateway = fingerprint.substr(0, fingerprint.find('|'));
+  const uint32_t if_index =
+      static_cast<uint32_t>(std::stoul(fingerprint.substr(gateway.size() + 1)));
+  ASSERT_TRUE(commands.Run("route ADD 192.0.2.77 MASK 255.255.255.255 " + gateway + " METRIC 1",
+                           15000, true));
+  std::vector<zelvora::Ipv4Route> routes;
+  ASSERT_EQ(network.ReadIpv4Routes(&routes), zelvora::ReadStatus::kOk);
+  zelvora::InterfaceMetric metric;
+  ASSERT_TRUE(network.GetInterfaceMetric(if_index, &metric));
+  auto added = std::find_if(routes.begin(), routes.end(), [](const zelvora::Ipv4Route& r) {
+    return r.destination == 0xC000024Du && r.mask == 0xFFFFFFFFu;
+  });
+  ASSERT_NE(added, routes.end());
+  EXPECT_EQ(added->if_index, if_index);
+  EXPECT_EQ(added->metric, 1 + metric.metric);
+  EXPECT_TRUE(network.DeleteIpv4Route(*added));
+  EXPECT_FALSE(commands.Run("route DELETE 192.0.2.77", 15000, false));
+}
+
+TEST(HostSeamsContract, InterfaceMetricIsWrittenAndPutBack) {
+  SKIP_UNLESS_WRITES(
+      "SetInterfaceMetric on the uplink's interface is read back, and the original metric and "
+      "automatic flag are restored");
+  zelvora::Win32HostNetwork network;
+  const std::string fingerprint = zelvora::GetPhysicalUplinkFingerprint(network);
+  ASSERT_FALSE(fingerprint.empty());
+  const uint32_t if_index =
+      static_cast<uint32_t>(std::stoul(fingerprint.substr(fingerprint.find('|') + 1)));
+  zelvora::InterfaceMetric original;
+  ASSERT_TRUE(network.GetInterfaceMetric(if_index, &original));
+  ASSERT_TRUE(network.SetInterfaceMetric(if_index, {original.metric + 7, false}));
+  zelvora::InterfaceMetric changed;
+  ASSERT_TRUE(network.GetInterfaceMetric(if_index, &changed));
+  EXPECT_EQ(changed.metric, original.metric + 7);
+  EXPECT_FALSE(changed.automatic);
+  EXPECT_TRUE(network.SetInterfaceMetric(if_index, original));
+}
+
+TEST(HostSeamsContract, FirewallRuleOfTheSameNameIsAddedTwiceAndDeletedAtOnce) {
+  SKIP_UNLESS_WRITES(
+      "two 'netsh advfirewall firewall add rule name=\"Zelvora Contract\"' leave two rules and "
+      "one 'delete rule' removes both; a second delete fails");
+  zelvora::Win32CommandRunner commands;
+  const std::string add =
+      "netsh advfirewall firewall add rule name=\"Zelvora Contract\" dir=in action=allow "
+      "protocol=TCP localport=47123 profile=private,domain remoteip=LocalSubnet";
+  ASSERT_TRUE(commands.Run(add, 15000, true));
+  ASSERT_TRUE(commands.Run(add, 15000, true));
+  EXPECT_TRUE(commands.Run("netsh advfirewall firewall delete rule name=\"Zelvora Contract\"",
+                           15000, true));
+  EXPECT_FALSE(commands.Run("netsh advfirewall firewall delete rule name=\"Zelvora Contract\"",
+                            15000, false));
+}
+
+}  // namespace

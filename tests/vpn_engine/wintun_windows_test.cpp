@@ -1,0 +1,147 @@
+// The Wintun holder's Win32 side under Wine: wintun.dll found in a user-like folder and loaded
+// for real (the stand-in DLL), the adapter created once and then opened, an incomplete DLL
+// refused, and the registry pass of the profile rename on Wine's real registry.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <filesystem>
+#include <string>
+
+#include "vpn_engine/adapter_driver_win32.h"
+#include "vpn_engine/wintun_holder.h"
+#include "vpn_engine/wintun_holder_win32.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// The stand-ins land in bin\wintun_standin\ beside the test programs.
+fs::path StandIn(const char* file) {
+  wchar_t buffer[MAX_PATH] = {};
+  const DWORD length = ::GetModuleFileNameW(nullptr, buffer, MAX_PATH);
+  return fs::path(std::wstring(buffer, length)).parent_path() / L"wintun_standin" / file;
+}
+
+// A fresh app folder with non-ASCII letters and blanks, made the current folder for the test.
+class AppFolder {
+ public:
+  AppFolder() {
+    wchar_t temp[MAX_PATH + 1] = {};
+    ::GetTempPathW(MAX_PATH + 1, temp);
+    root_ = fs::path(temp) / L"Zelvora J\u00f6rg \u00dcbung";
+    fs::remove_all(root_);
+    fs::create_directories(root_ / L"xray");
+    wchar_t saved[MAX_PATH + 1] = {};
+    ::GetCurrentDirectoryW(MAX_PATH + 1, saved);
+    saved_ = saved;
+    ::SetCurrentDirectoryW(root_.c_str());
+  }
+  ~AppFolder() {
+    ::SetCurrentDirectoryW(saved_.c_str());
+    std::error_code ignored;
+    fs::remove_all(root_, ignored);
+  }
+  const fs::path& root() const { return root_; }
+
+ private:
+  fs::path root_;
+  std::wstring saved_;
+};
+
+TEST(WintunWindows, StandInDllIsFoundLoadedAndKeepsOneAdapter) {
+  AppFolder app;
+  EXPECT_EQ(zelvora::FindWintunDll(), L"");  // an empty xray folder
+  // The current folder's xray\ wins over the DLL beside it.
+  fs::copy_file(StandIn("wintun_incomplete.dll"), app.root() / L"wintun.dll");
+  fs::copy_file(StandIn("wintun.dll"), app.root() / L"xray" / L"wintun.dll");
+  const std::wstring found = zelvora::FindWintunDll();
+  EXPECT_EQ(fs::path(found), app.root() / L"xray" / L"wintun.dll");
+
+  zelvora::Win32AdapterDriver driver;
+  zelvora::WintunHolder holder(driver, zelvora::FindWintunDll, nullptr);
+  ASSERT_TRUE(holder.EnsureAdapter());  // open fails, create succeeds
+  EXPECT_TRUE(holder.EnsureAdapter());  // held: nothing more
+
+  HMODULE module = ::GetModuleHandleW(found.c_str());
+  ASSERT_NE(module, nullptr);
+  using CountFn = int(WINAPI*)();
+  auto count = reinterpret_cast<CountFn>(::GetProcAddress(module, "WintunStandInAdapterCount"));
+  ASSERT_NE(count, nullptr);
+  EXPECT_EQ(count(), 1);
+
+  // A second holder (a restarted engine) opens the existing adapter instead of creating one.
+  zelvora::Win32AdapterDriver other_driver;
+  {
+    zelvora::WintunHolder second(other_driver, zelvora::FindWintunDll, nullptr);
+    EXPECT_TRUE(second.EnsureAdapter());
+    EXPECT_EQ(count(), 1);
+  }
+  // Releasing for Xray's TUN closes the created adapter, which removes it.
+  holder.ReleaseForXrayTun();
+  EXPECT_EQ(count(), 0);
+}
+
+TEST(WintunWindows, IncompleteOrMissingDllIsRefused) {
+  zelvora::Win32AdapterDriver driver;
+  uint32_t error = 0;
+  EXPECT_EQ(driver.LoadWintun(StandIn("wintun_incomplete.dll").wstring(), &error),
+            zelvora::WintunLoadResult::kMissingExports);
+  EXPECT_EQ(driver.LoadWintun((StandIn("") / L"absent \u00e9\\wintun.dll").wstring(), &error),
+            zelvora::WintunLoadResult::kLoadFailed);
+  EXPECT_NE(error, 0u);
+  EXPECT_EQ(driver.OpenAdapter(L"Zelvora", &error), 0u);  // nothing loaded: no call
+}
+
+TEST(WintunWindows, RegistryProfilesNamedLikeTheAdapterAreRenamed) {
+  const wchar_t* kProfiles =
+      L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\NetworkList\\Profiles";
+  struct Profile {
+    const wchar_t* key;
+    const wchar_t* name;  // null: a DWORD value instead of a string
+    const wchar_t* after;
+  };
+  const Profile profiles[] = {
+      {L"{7E1A0001-0000-4000-8000-00000000ZV01}", L"Zelvora 4", L"Zelvora Network"},
+      {L"{7E1A0001-0000-4000-8000-00000000ZV02}", L"Zelvora Network", L"Zelvora Network"},
+      {L"{7E1A0001-0000-4000-8000-00000000ZV03}", L"Heimnetz K\u00fcche", L"Heimnetz K\u00fcche"},
+      {L"{7E1A0001-0000-4000-8000-00000000ZV04}", L"Zelvora", L"Zelvora Network"},
+      {L"{7E1A0001-0000-4000-8000-00000000ZV05}", nullptr, nullptr},
+  };
+  for (const Profile& p : profiles) {
+    const std::wstring path = std::wstring(kProfiles) + L"\\" + p.key;
+    HKEY key = nullptr;
+    ASSERT_EQ(::RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
+                                nullptr, &key, nullptr),
+              ERROR_SUCCESS);
+    if (p.name != nullptr) {
+      ::RegSetValueExW(key, L"ProfileName", 0, REG_SZ, reinterpret_cast<const BYTE*>(p.name),
+                       static_cast<DWORD>((wcslen(p.name) + 1) * sizeof(wchar_t)));
+    } else {
+      const DWORD number = 4;
+      ::RegSetValueExW(key, L"ProfileName", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&number),
+                       sizeof(number));
+    }
+    ::RegCloseKey(key);
+  }
+
+  zelvora::RenameRegistryNetworkProfiles();
+
+  for (const Profile& p : profiles) {
+    const std::wstring path = std::wstring(kProfiles) + L"\\" + p.key;
+    wchar_t value[300] = {};
+    DWORD size = sizeof(value);
+    DWORD type = 0;
+    const LONG read = ::RegGetValueW(HKEY_LOCAL_MACHINE, path.c_str(), L"ProfileName", RRF_RT_ANY,
+                                     &type, value, &size);
+    EXPECT_EQ(read, ERROR_SUCCESS);
+    if (p.after != nullptr) {
+      EXPECT_EQ(type, static_cast<DWORD>(REG_SZ));
+      EXPECT_EQ(std::wstring(value), p.after);
+    } else {
+      EXPECT_EQ(type, static_cast<DWORD>(REG_DWORD));
+    }
+    ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, path.c_str());
+  }
+}
+
+}  // namespace
