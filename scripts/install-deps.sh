@@ -12,6 +12,9 @@ have_cmd ninja || need+=(ninja-build)
 have_cmd clang++ || need+=(clang)
 have_cmd python3 || need+=(python3)
 have_cmd openssl || need+=(openssl)
+# A real core of the Xray family judges the engine's amended configurations natively.
+have_cmd v2ray || need+=(v2ray)
+have_cmd curl || need+=(curl)
 [ -d /usr/src/googletest/googletest ] || need+=(googletest)
 ls /usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a >/dev/null 2>&1 ||
   need+=(libclang-rt-dev)

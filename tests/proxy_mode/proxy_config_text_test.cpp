@@ -30,6 +30,16 @@ TEST(ProxySocksPort, TriesTheTagThenTheProtocolThenTheInbounds) {
             3333);
   EXPECT_EQ(ProxySocksPort(R"({"log": {}, "inbounds": [{"protocol": "http", "port": 4444}]})"),
             4444);
+  // Inbounds written port-first, as the demo's proxy-only session sends them: the port is the
+  // socks inbound's own, never the outbound server's 443 that follows it.
+  EXPECT_EQ(
+      ProxySocksPort(
+          R"({"inbounds":[{"tag":"socks-in","port":10808,"listen":"127.0.0.1","protocol":"socks",)"
+          R"("settings":{"udp":true}}],"outbounds":[{"tag":"proxy","protocol":"vless","settings":)"
+          R"({"vnext":[{"address":"vpn.example.net","port":443}]}},{"tag":"direct","protocol":"freedom"}]})"),
+      10808);
+  EXPECT_EQ(ProxySocksPort(R"({"inbounds": [{"port": 2080, "tag": "in_proxy"}, {"port": 3080}]})"),
+            2080);
   EXPECT_EQ(ProxySocksPort(R"({"outbounds": []})"), kProxyDefaultSocksPort);
   EXPECT_EQ(ProxySocksPort(""), kProxyDefaultSocksPort);
   // A number that is not a port falls back to the default rather than wrapping around.

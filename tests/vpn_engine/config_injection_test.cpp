@@ -77,11 +77,25 @@ TEST(InjectVpnConfig, KeepsOwnDnsAndApiAndLogsWhy) {
       CapturedLogContains("WARNING: failed to inject Xray routing rules (stats will be 0)"));
 }
 
-TEST(InjectVpnConfig, EmptyDnsServersGetTheTunnelListInFront) {
-  const std::string text = Inject(R"({"dns":{"servers":[ ]},"x":{"address":"h.example"}})", {});
-  EXPECT_NE(text.find("\n\"dns\":{\"servers\":[\"9.9.9.9\",\"149.112.112.112\"]"),
-            std::string::npos);
-  EXPECT_NE(text.find("\"dns\":{\"servers\":[ ]}"), std::string::npos);
+TEST(InjectVpnConfig, EmptyOrMissingDnsServersAreFilledInTheOneDnsMember) {
+  const struct {
+    const char* dns;
+    const char* amended;
+  } cases[] = {
+      {R"({"servers":[ ]})",
+       R"({"queryStrategy":"UseIPv4","servers":["9.9.9.9","149.112.112.112"]})"},
+      {R"({"hosts":{"a.example":"10.0.0.1"}, "queryStrategy":"UseIP"})",
+       R"({"servers":["9.9.9.9","149.112.112.112"],"hosts":{"a.example":"10.0.0.1"}, "queryStrategy":"UseIP"})"},
+      {"{ }", R"({"servers":["9.9.9.9","149.112.112.112"],"queryStrategy":"UseIPv4" })"},
+      {"null", R"({"servers":["9.9.9.9","149.112.112.112"],"queryStrategy":"UseIPv4"})"},
+  };
+  for (const auto& c : cases) {
+    const std::string text =
+        Inject(std::string(R"({"dns":)") + c.dns + R"(,"x":{"address":"h.example"}})", {});
+    EXPECT_NE(text.find(std::string(R"("dns":)") + c.amended + R"(,"x")"), std::string::npos)
+        << text;
+    EXPECT_EQ(text.find("\"dns\""), text.rfind("\"dns\"")) << text;
+  }
 }
 
 TEST(InjectVpnConfig, BypassedAppsGetProcessRulesAndTunInbound) {
@@ -208,7 +222,8 @@ TEST(RemapBusyPorts, MovesBusySocksAndApiPorts) {
 TEST(RemapBusyPorts, NoFreePortLeavesTextAndLogsError) {
   ClearCapturedLog();
   FakePorts ports{{1080, 10086}, {}};
-  const std::string config = R"({"tag":"socks","port":1080},{"tag":"api","port":10086})";
+  const std::string config =
+      R"({"inbounds":[{"tag":"socks","port":1080},{"tag":"api","port":10086}]})";
   EXPECT_EQ(RemapBusyPorts(config, ports.Probe()), config);
   EXPECT_EQ(CapturedLogLines(),
             (std::vector<std::string>{

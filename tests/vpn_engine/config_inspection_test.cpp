@@ -23,22 +23,31 @@ TEST(SocksPort, BadTaggedPortIsTreatedDifferentlyByEachUser) {
   EXPECT_EQ(FindSocksInboundPort(config), 2080);
   EXPECT_EQ(DetectEngineSocksPort(config).port, 10807);
 
-  const std::string huge = R"({"tag":"socks","port":99999999999999999999})";
-  EXPECT_EQ(ExtractSocksPort(huge), 10807);
-  EXPECT_EQ(ExtractSocksPort(R"({"tag":"socks","port":0080})"), 80);
-  EXPECT_EQ(ExtractSocksPort(R"({"tag":"socks","port":0000000080})"), 80);
-  EXPECT_EQ(FindSocksInboundPort(R"({"tag":"socks","port":0000000080})"), 10807);
+  const auto tagged = [](const std::string& port) {
+    return R"({"inbounds":[{"tag":"socks","port":)" + port + "}]}";
+  };
+  EXPECT_EQ(ExtractSocksPort(tagged("99999999999999999999")), 10807);
+  EXPECT_EQ(ExtractSocksPort(tagged("0080")), 80);
+  EXPECT_EQ(ExtractSocksPort(tagged("0000000080")), 80);
+  EXPECT_EQ(FindSocksInboundPort(tagged("0000000080")), 10807);
 }
 
-TEST(SocksPort, BoundedGapsKeepTheMatchInsideItsObject) {
-  const std::string far =
-      R"({"protocol":"socks","settings":")" + std::string(520, 'x') + R"(","port":3000})";
-  EXPECT_EQ(FindSocksPortText(far, SocksPattern::kProtocol), std::nullopt);
-  EXPECT_EQ(ExtractSocksPort(far), 10807);
+TEST(SocksPort, OnlyAnInboundsOwnPortCounts) {
+  // A socks outbound, a port inside the inbound's settings or a port written as a string is
+  // not the inbound's port; nothing outside "inbounds" is an inbound.
+  const std::string outbound_only =
+      R"({"inbounds":[{"tag":"http","port":8080,"protocol":"http"}],"outbounds":[)"
+      R"({"tag":"socks","protocol":"socks","settings":{"servers":[{"address":"10.0.0.2","port":1080}]}}]})";
+  EXPECT_EQ(FindSocksPortText(outbound_only, SocksPattern::kTagged), std::nullopt);
+  EXPECT_EQ(FindSocksPortText(outbound_only, SocksPattern::kProtocol), std::nullopt);
+  EXPECT_EQ(ExtractSocksPort(outbound_only), 10807);
 
-  const std::string reverse = R"({"port":4000,"listen":"127.0.0.1","protocol":"socks"})";
-  EXPECT_EQ(FindSocksPortText(reverse, SocksPattern::kReverse), "4000");
-  EXPECT_EQ(DetectEngineSocksPort(reverse).pattern, SocksPattern::kReverse);
+  const std::string port_first =
+      R"({"inbounds":[{"port":4000,"listen":"127.0.0.1","protocol":"socks"},)"
+      R"({"port":4001,"protocol":"http"}],"outbounds":[{"port":443}]})";
+  EXPECT_EQ(FindSocksPortText(port_first, SocksPattern::kProtocol), "4000");
+  EXPECT_EQ(DetectEngineSocksPort(port_first).pattern, SocksPattern::kProtocol);
+  EXPECT_EQ(ExtractSocksPort(R"({"inbounds":[{"tag":"socks","port":"1080"}]})"), 10807);
   EXPECT_EQ(ExtractSocksPort("{}"), 10807);
   EXPECT_FALSE(DetectEngineSocksPort("{}").pattern.has_value());
 }
@@ -78,13 +87,12 @@ TEST(ExtractServerAddress, SkipsLoopbackAndReportsEachCandidate) {
                        "VPN Service: Skipping non-server address candidate: 127.0.0.1",
                        "VPN Service: Extracted server address: Edge.Example.net"}));
 
-  // Matching resumes after a rejected candidate, so a second address under the same anchor
-  // is only reached through a later pattern's anchor.
+  // A rejected candidate lets the next address under the same anchor be tried.
   lines.clear();
   EXPECT_EQ(ExtractServerAddress(R"({"vnext":[{"address":"localhost"},{"address":"h.example"}]})",
                                  &lines),
-            "");
-  EXPECT_EQ(lines.size(), 3u);
+            "h.example");
+  EXPECT_EQ(lines.size(), 2u);
 }
 
 TEST(ExtractServerAddress, FallsThroughToWireguardAndDumpsWhenNothingFits) {
@@ -110,9 +118,11 @@ TEST(ExtractDnsServers, KeepsFourDistinctQuotedAddressesInOrder) {
             (std::vector<std::string>{"2.2.2.2"}));
   EXPECT_TRUE(ExtractDnsServers(R"({"dns":{"servers":["https://dns.google/dns-query"]}})").empty());
   EXPECT_TRUE(ExtractDnsServers(R"({"dns":{"servers":["1.1.1.1")").empty());
+  // Only the top-level section counts, wherever its "servers" stand inside it.
+  EXPECT_TRUE(ExtractDnsServers(R"({"x":{"dns":{"servers":["1.1.1.1"]}}})").empty());
   const std::string far =
       R"({"dns":{"x":")" + std::string(2000, 'a') + R"(","servers":["1.1.1.1"]}})";
-  EXPECT_TRUE(ExtractDnsServers(far).empty());
+  EXPECT_EQ(ExtractDnsServers(far), (std::vector<std::string>{"1.1.1.1"}));
 }
 
 TEST(GetTunnelDnsServers, FallsBackToPublicResolvers) {

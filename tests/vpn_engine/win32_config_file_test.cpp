@@ -75,7 +75,7 @@ TEST(StoreAppListing, ListsTheFolderExecutablesExceptHelpers) {
   for (const wchar_t* name : {L"Main.exe", L"Worker.exe", L"unins000.exe", L"readme.txt"}) {
     std::ofstream(folder / name) << "x";
   }
-  std::set<std::string> taken = {"main.exe"};
+  TakenNames taken = {"main.exe"};
   std::vector<std::string> names;
   ListStoreAppExecutables(folder.u8string() + "\\Main.exe", &taken, &names);
   EXPECT_EQ(names, (std::vector<std::string>{"worker.exe"}));

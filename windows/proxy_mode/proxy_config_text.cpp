@@ -1,7 +1,9 @@
 #include "proxy_mode/proxy_config_text.h"
 
 #include <cstdint>
+#include <functional>
 
+#include "vpn_engine/config_inspection.h"
 #include "vpn_engine/json_text.h"
 #include "vpn_engine/text_patterns.h"
 
@@ -102,18 +104,17 @@ bool ProxyConfigLooksBalanced(std::string_view config) {
 }
 
 uint16_t ProxySocksPort(std::string_view config) {
-  using Search = config_text::GapSearch;
-  const Piece port{"\"port\"", ValueKind::kDigits};
-  const Piece anchors[] = {
-      {"\"tag\"", ValueKind::kQuotedOneOf, {"in_proxy"}},
-      {"\"protocol\"", ValueKind::kQuotedOneOf, {"socks"}},
-      {"\"inbounds\"", ValueKind::kNone},
+  // Each rule reads the port of the very inbound it recognises; an inbound written port-first
+  // must not lend the rule the next object's port (often the server's 443).
+  const std::function<bool(const InboundFields&)> rules[] = {
+      [](const InboundFields& inbound) { return inbound.tag == "in_proxy"; },
+      [](const InboundFields& inbound) { return inbound.protocol == "socks"; },
+      [](const InboundFields&) { return true; },
   };
-  for (const Piece& anchor : anchors) {
-    const auto match =
-        config_text::FirstGapMatch(config, anchor, kNone, port, Search::CaptureFrom::kTail);
-    if (!match) continue;
-    const uint16_t value = PortFromDigits(match->Capture(config));
+  for (const auto& rule : rules) {
+    const auto location = FindInboundPort(config, rule);
+    if (!location) continue;
+    const uint16_t value = PortFromDigits(location->digits);
     return value != 0 ? value : kProxyDefaultSocksPort;
   }
   return kProxyDefaultSocksPort;

@@ -20,9 +20,9 @@ constexpr uint16_t kProxyDefaultSocksPort = 10807;
 // close by the end, strings (with backslash escapes) end, brackets inside strings do not count.
 bool ProxyConfigLooksBalanced(std::string_view config);
 
-// The local SOCKS port: the first "port" after the "in_proxy" tag, else after a "socks"
-// protocol, else after "inbounds"; the first of those that exists decides. 10807 when none
-// exists or its number is not a port.
+// The local SOCKS port: the own "port" of the inbound tagged "in_proxy", else of the first
+// inbound whose protocol is "socks", else of the first inbound with a port; the first of those
+// that exists decides. 10807 when none exists or its number is not a port.
 uint16_t ProxySocksPort(std::string_view config);
 
 // Moves ports to free loopback ports: every "port": N, then every 127.0.0.1:N, in order. Without

@@ -12,45 +12,68 @@ using config_text::kNone;
 using config_text::Piece;
 using config_text::ValueKind;
 
-std::string ListenOnIpv4Loopback(const std::string& config) {
+namespace {
+
+std::vector<config_text::Splice> ListenFixSplices(const std::string& config) {
   config_text::PieceFinder finder(config, Piece{"\"listen\"", ValueKind::kQuotedOneOf, {"[::1]"}});
-  std::string out;
-  size_t copied = 0;
-  while (const auto match = finder.FindFrom(copied)) {
-    out.append(config, copied, match->begin - copied);
-    out += "\"listen\": \"127.0.0.1\"";
-    copied = match->end;
+  std::vector<config_text::Splice> splices;
+  size_t from = 0;
+  while (const auto match = finder.FindFrom(from)) {
+    splices.push_back({match->begin, match->end - match->begin, "\"listen\": \"127.0.0.1\""});
+    from = match->end;
   }
-  if (copied == 0) return config;
-  out.append(config, copied, std::string::npos);
-  return out;
+  return splices;
+}
+
+}  // namespace
+
+std::string ListenOnIpv4Loopback(const std::string& config) {
+  return config_text::ApplySplices(config, ListenFixSplices(config));
 }
 
 std::optional<ApiPortLocation> FindApiInboundPort(const std::string& config) {
-  const Piece api_tag{"\"tag\"", ValueKind::kQuotedOneOf, {"api"}};
-  const Piece port{"\"port\"", ValueKind::kDigits};
-  const auto api = config_text::FirstGapMatch(config, api_tag, 400, port,
-                                              config_text::GapSearch::CaptureFrom::kTail);
-  if (!api) return std::nullopt;
-  return ApiPortLocation{api->capture_begin, std::string(api->Capture(config))};
+  const auto location =
+      FindInboundPort(config, [](const InboundFields& inbound) { return inbound.tag == "api"; });
+  if (!location) return std::nullopt;
+  return ApiPortLocation{location->offset, location->digits};
 }
 
 namespace {
 
-// The configuration keeps its own DNS block when it names at least something in "servers".
+// The configuration keeps its own DNS block when its "servers" name at least something.
 bool HasOwnDnsServers(const std::string& config) {
-  const size_t dns = config_text::FindLiteral(config, "\"dns\"", 0, false);
-  if (dns == std::string::npos) return false;
-  const size_t servers = config_text::FindLiteral(config, "\"servers\"", dns, false);
-  if (servers == std::string::npos || servers - dns >= 2000) return false;
-  const size_t open = config.find('[', servers);
-  if (open == std::string::npos || open - servers >= 64) return false;
-  const size_t close = config_text::FindArrayEnd(config, open);
-  if (close == kNone) return false;
-  for (size_t i = open + 1; i < close; ++i) {
-    if (!config_text::IsJsonBlank(config[i])) return true;
+  const auto servers = FindDnsServersArray(config);
+  return servers && !config_text::IsEmptyContainer(config, servers->begin);
+}
+
+// Gives the tunnel's servers to the configuration's DNS: amends an existing top-level "dns"
+// member in place (the core reads the last member of a name, so a second "dns" in front of an
+// empty one would be ignored), or, when there is none, returns the member to add at the top.
+std::string PlanTunnelDns(const std::string& text, const std::vector<std::string>& tunnel_dns,
+                          std::vector<config_text::Splice>* splices) {
+  const std::string servers = FormatJsonStringArray(tunnel_dns);
+  const std::string block = "{\"servers\":" + servers + ",\"queryStrategy\":\"UseIPv4\"}";
+  const auto dns = config_text::FindTopLevelMember(text, "dns");
+  if (!dns) return "\n\"dns\":" + block + ",";
+  const size_t open = dns->value.begin;
+  if (text[open] != '{') {
+    splices->push_back({open, dns->value.end - open, block});
+    return {};
   }
-  return false;
+  std::string first_members;
+  if (const auto own = config_text::FindMember(text, open, "servers")) {
+    splices->push_back({own->value.begin, own->value.end - own->value.begin, servers});
+  } else {
+    first_members = "\"servers\":" + servers + ",";
+  }
+  if (!config_text::FindMember(text, open, "queryStrategy")) {
+    first_members += "\"queryStrategy\":\"UseIPv4\",";
+  }
+  if (!first_members.empty()) {
+    if (config_text::IsEmptyContainer(text, open)) first_members.pop_back();
+    splices->push_back({open + 1, 0, first_members});
+  }
+  return {};
 }
 
 // Inserts `item` (which ends with a comma) first in the array opened at `open`; into an empty
@@ -69,20 +92,46 @@ const char kApiInbound[] =
     "\"127.0.0.1\",\n      \"protocol\": \"dokodemo-door\",\n      \"settings\": { \"address\": "
     "\"127.0.0.1\" }\n    },";
 
-// Replaces the first `"port": <old>` (or `"port":<old>`) not followed by a further digit.
-void ReplaceFirstPortValue(std::string& config, uint16_t old_port, uint16_t new_port) {
-  const std::string old_text = std::to_string(old_port);
-  for (const char* prefix : {"\"port\": ", "\"port\":"}) {
-    const std::string needle = prefix + old_text;
-    for (size_t pos = config_text::FindLiteral(config, needle, 0, false); pos != std::string::npos;
-         pos = config_text::FindLiteral(config, needle, pos + 1, false)) {
-      const size_t after = pos + needle.size();
-      // "port": 10807 must not be taken for port 1080.
-      if (after < config.size() && config_text::IsDigit(config[after])) continue;
-      config.replace(pos, needle.size(), prefix + std::to_string(new_port));
-      return;
-    }
+bool HasTunInbound(const std::string& config) {
+  return config_text::FindLiteral(config, "\"protocol\":\"tun\"", 0, false) != std::string::npos ||
+         config_text::FindLiteral(config, "\"protocol\": \"tun\"", 0, false) != std::string::npos;
+}
+
+// Xray's own TUN inbound, ending with its separating comma.
+std::string TunInboundText(const std::vector<std::string>& dns) {
+  std::string dns_items;
+  if (dns.empty()) {
+    dns_items = "\"9.9.9.9\",\"149.112.112.112\"";
+  } else {
+    const std::string array = FormatJsonStringArray(dns);
+    dns_items = array.substr(1, array.size() - 2);
   }
+  return "    {\n      \"tag\": \"tun-in\",\n      \"protocol\": \"tun\",\n      \"settings\": {\n "
+         " "
+         "      \"name\": \"Zelvora\",\n        \"desc\": \"Zelvora\",\n        \"mtu\": 1500,\n   "
+         "   "
+         "  \"gateway\": [\"10.0.85.1/24\"],\n        \"dns\": [" +
+         dns_items +
+         "],\n        \"autoSystemRoutingTable\": [\"0.0.0.0/0\", \"::/0\"],\n        "
+         "\"autoOutboundsInterface\": \"auto\"\n      },\n      \"sniffing\": {\n        "
+         "\"enabled\": true,\n        \"destOverride\": [\"http\", \"tls\", \"quic\"]\n      }\n   "
+         " "
+         "},";
+}
+
+// Where the SOCKS inbound's own port stands: the tagged inbound first, then one whose protocol
+// is socks; an inbound whose port is not a usable number is passed over.
+std::optional<PortLocation> FindSocksInboundPortLocation(const std::string& config) {
+  for (SocksPattern pattern : {SocksPattern::kTagged, SocksPattern::kProtocol}) {
+    const auto location = FindInboundPort(config, [pattern](const InboundFields& inbound) {
+      return pattern == SocksPattern::kTagged
+                 ? inbound.tag == "in_proxy" || inbound.tag == "socks-in" || inbound.tag == "socks"
+                 : inbound.protocol == "socks";
+    });
+    uint16_t port = 0;
+    if (location && ParsePortText(location->digits, &port)) return location;
+  }
+  return std::nullopt;
 }
 
 }  // namespace
@@ -97,32 +146,13 @@ std::string FormatJsonStringArray(const std::vector<std::string>& items) {
 }
 
 std::string InjectTunInbound(const std::string& config, const std::vector<std::string>& dns) {
-  if (config_text::FindLiteral(config, "\"protocol\":\"tun\"", 0, false) != std::string::npos ||
-      config_text::FindLiteral(config, "\"protocol\": \"tun\"", 0, false) != std::string::npos) {
-    return config;
-  }
-  std::string dns_items;
-  if (dns.empty()) {
-    dns_items = "\"9.9.9.9\",\"149.112.112.112\"";
-  } else {
-    const std::string array = FormatJsonStringArray(dns);
-    dns_items = array.substr(1, array.size() - 2);
-  }
-  const std::string inbound =
-      "    {\n      \"tag\": \"tun-in\",\n      \"protocol\": \"tun\",\n      \"settings\": {\n  "
-      "      \"name\": \"Zelvora\",\n        \"desc\": \"Zelvora\",\n        \"mtu\": 1500,\n      "
-      "  \"gateway\": [\"10.0.85.1/24\"],\n        \"dns\": [" +
-      dns_items +
-      "],\n        \"autoSystemRoutingTable\": [\"0.0.0.0/0\", \"::/0\"],\n        "
-      "\"autoOutboundsInterface\": \"auto\"\n      },\n      \"sniffing\": {\n        "
-      "\"enabled\": true,\n        \"destOverride\": [\"http\", \"tls\", \"quic\"]\n      }\n    "
-      "},";
+  if (HasTunInbound(config)) return config;
   const size_t inbounds = config_text::FindLiteral(config, "\"inbounds\"", 0, false);
   if (inbounds == std::string::npos) return config;
   const size_t open = config.find('[', inbounds);
   if (open == std::string::npos) return config;
   std::string result = config;
-  InsertFirstInArray(result, open, "\n" + inbound);
+  InsertFirstInArray(result, open, "\n" + TunInboundText(dns));
   return result;
 }
 
@@ -132,25 +162,28 @@ std::string InjectVpnConfig(const VpnInjectionInputs& inputs, std::vector<std::s
   const std::vector<std::string> tunnel_dns = GetTunnelDnsServers(*dns_servers);
   const std::string server_host = ExtractServerAddress(config);
 
-  std::string text = ListenOnIpv4Loopback(config);
-  if (config_text::FindLiteral(text, "\"stats\"", 0, false) == std::string::npos) {
-    config_text::InsertAfterFirstBrace(text, "\n\"stats\": {},");
+  // Every step decides on the application's text and records its change as a splice; the
+  // changes never touch what a later step looks at, and applying them all at once costs one
+  // copy of the text instead of one shift of it per insertion.
+  std::vector<config_text::Splice> splices = ListenFixSplices(config);
+  // Members for the top of the object, in the order they are decided; each later one ends up
+  // in front of the earlier ones.
+  std::vector<std::string> top_members;
+  if (config_text::FindLiteral(config, "\"stats\"", 0, false) == std::string::npos) {
+    top_members.push_back("\n\"stats\": {},");
   }
-  if (config_text::FindLiteral(text, "\"policy\"", 0, false) == std::string::npos) {
-    config_text::InsertAfterFirstBrace(
-        text,
+  if (config_text::FindLiteral(config, "\"policy\"", 0, false) == std::string::npos) {
+    top_members.push_back(
         "\n\"policy\": { \"system\": { \"statsOutboundUplink\": true, \"statsOutboundDownlink\": "
         "true } },");
   }
-  if (config_text::FindLiteral(text, "\"api\"", 0, false) == std::string::npos) {
-    config_text::InsertAfterFirstBrace(
-        text, "\n\"api\": { \"tag\": \"api\", \"services\": [\"StatsService\"] },");
+  if (config_text::FindLiteral(config, "\"api\"", 0, false) == std::string::npos) {
+    top_members.push_back("\n\"api\": { \"tag\": \"api\", \"services\": [\"StatsService\"] },");
   }
-  const bool keep_dns = HasOwnDnsServers(text);
+  const bool keep_dns = HasOwnDnsServers(config);
   if (!keep_dns) {
-    config_text::InsertAfterFirstBrace(
-        text, "\n\"dns\":{\"servers\":" + FormatJsonStringArray(tunnel_dns) +
-                  ",\"queryStrategy\":\"UseIPv4\"},");
+    std::string dns_member = PlanTunnelDns(config, tunnel_dns, &splices);
+    if (!dns_member.empty()) top_members.push_back(std::move(dns_member));
   }
   std::string joined;
   for (size_t i = 0; i < tunnel_dns.size(); ++i) joined += (i > 0 ? "/" : "") + tunnel_dns[i];
@@ -161,7 +194,13 @@ std::string InjectVpnConfig(const VpnInjectionInputs& inputs, std::vector<std::s
   std::vector<std::string> direct_hosts;
   if (!inputs.panelHost.empty()) direct_hosts.push_back(inputs.panelHost);
   direct_hosts.insert(direct_hosts.end(), inputs.directDomains.begin(), inputs.directDomains.end());
-  if (InjectRoutingRules(text, server_host, direct_hosts, inputs.blockedApps, tunnel_dns, lister)) {
+  if (auto routing = PlanRoutingRules(config, server_host, direct_hosts, inputs.blockedApps,
+                                      tunnel_dns, lister)) {
+    if (routing->new_top_member) {
+      top_members.push_back(std::move(routing->splice.insert));
+    } else {
+      splices.push_back(std::move(routing->splice));
+    }
     std::cerr << "VPN Service: Added routing rules - VPN server (" << server_host
               << ") + app panel -> direct, all other -> proxy" << std::endl;
     if (!inputs.blockedApps.empty()) {
@@ -172,32 +211,54 @@ std::string InjectVpnConfig(const VpnInjectionInputs& inputs, std::vector<std::s
     TunnelLogWrite("WARNING: failed to inject Xray routing rules (stats will be 0)");
   }
 
+  // The API inbound goes first in "inbounds", ahead of the TUN inbound.
+  std::string first_inbounds;
+  const size_t inbounds = config_text::FindLiteral(config, "\"inbounds\"", 0, false);
+  const size_t inbounds_open =
+      inbounds == std::string::npos ? std::string::npos : config.find('[', inbounds);
+  if (inbounds_open != std::string::npos &&
+      config_text::FindLiteral(config, "dokodemo-door", 0, false) == std::string::npos) {
+    first_inbounds += kApiInbound;
+  }
   if (!inputs.blockedApps.empty()) {
-    text = InjectTunInbound(text, tunnel_dns);
+    if (inbounds_open != std::string::npos && !HasTunInbound(config)) {
+      first_inbounds += "\n" + TunInboundText(tunnel_dns);
+    }
     TunnelLogWrite("split-tunnel: Xray native TUN inbound injected (per-process bypass)");
   }
-
-  const size_t inbounds = config_text::FindLiteral(text, "\"inbounds\"", 0, false);
-  if (inbounds != std::string::npos &&
-      config_text::FindLiteral(text, "dokodemo-door", 0, false) == std::string::npos) {
-    const size_t open = text.find('[', inbounds);
-    if (open != std::string::npos) InsertFirstInArray(text, open, kApiInbound);
+  if (!first_inbounds.empty()) {
+    // Into an empty array the last item goes without its separating comma.
+    if (config_text::IsEmptyContainer(config, inbounds_open)) first_inbounds.pop_back();
+    splices.push_back({inbounds_open + 1, 0, std::move(first_inbounds)});
   }
-  return text;
+
+  const size_t brace = config.find('{');
+  if (brace != std::string::npos && !top_members.empty()) {
+    std::string top;
+    for (auto member = top_members.rbegin(); member != top_members.rend(); ++member) top += *member;
+    if (config_text::IsEmptyContainer(config, brace)) top.pop_back();
+    splices.push_back({brace + 1, 0, std::move(top)});
+  }
+  return config_text::ApplySplices(config, std::move(splices));
 }
 
 std::string RemapBusyPorts(std::string config, const LoopbackPortProbe& ports) {
-  const uint16_t socks_port = FindSocksInboundPort(config);
-  if (!ports.is_free(socks_port)) {
-    const uint16_t new_port = ports.find_free();
-    if (new_port == 0) {
-      TunnelLogWrite("ERROR: SOCKS port " + std::to_string(socks_port) +
-                     " is in use and no free loopback port was found");
-      return config;
+  // Only the inbounds' own port members move: a server's port elsewhere in the text stays as it
+  // is even when a local program happens to hold the same number.
+  if (const auto socks = FindSocksInboundPortLocation(config)) {
+    uint16_t socks_port = 0;
+    ParsePortText(socks->digits, &socks_port);
+    if (!ports.is_free(socks_port)) {
+      const uint16_t new_port = ports.find_free();
+      if (new_port == 0) {
+        TunnelLogWrite("ERROR: SOCKS port " + std::to_string(socks_port) +
+                       " is in use and no free loopback port was found");
+        return config;
+      }
+      config.replace(socks->offset, socks->digits.size(), std::to_string(new_port));
+      TunnelLogWrite("WARNING: SOCKS port " + std::to_string(socks_port) +
+                     " busy (another app?) \xE2\x80\x94 remapped to " + std::to_string(new_port));
     }
-    ReplaceFirstPortValue(config, socks_port, new_port);
-    TunnelLogWrite("WARNING: SOCKS port " + std::to_string(socks_port) +
-                   " busy (another app?) \xE2\x80\x94 remapped to " + std::to_string(new_port));
   }
 
   const auto api = FindApiInboundPort(config);
@@ -217,7 +278,9 @@ std::string StripAllowInsecure(const std::string& config) {
   const Piece member{"\"allowInsecure\"", ValueKind::kBareOneOf, {"true", "false", "1", "0"}, true};
 
   // `,\s*"allowInsecure"\s*:\s*(true|false|1|0)`: the match starts at the comma before the key.
-  const auto strip_with_leading_comma = [&member](const std::string& text) {
+  // Each pass hands its input on untouched when it finds nothing to remove, so the usual text
+  // with one member or none is copied once, not three times.
+  const auto strip_with_leading_comma = [&member](std::string text) {
     config_text::PieceFinder finder(text, member);
     std::string out;
     size_t copied = 0;
@@ -232,11 +295,12 @@ std::string StripAllowInsecure(const std::string& config) {
       copied = match->end;
       search = copied;
     }
+    if (copied == 0) return text;
     out.append(text, copied, std::string::npos);
     return out;
   };
   // `"allowInsecure"\s*:\s*(true|false|1|0)` with an optional `\s*,` required after it.
-  const auto strip = [&member](const std::string& text, bool trailing_comma) {
+  const auto strip = [&member](std::string text, bool trailing_comma) {
     config_text::PieceFinder finder(text, member);
     std::string out;
     size_t copied = 0;
@@ -255,6 +319,7 @@ std::string StripAllowInsecure(const std::string& config) {
       copied = end;
       search = end;
     }
+    if (copied == 0) return text;
     out.append(text, copied, std::string::npos);
     return out;
   };

@@ -4,6 +4,7 @@
 #include <iostream>
 #include <string_view>
 
+#include "vpn_engine/json_members.h"
 #include "vpn_engine/text_patterns.h"
 
 using config_text::GapSearch;
@@ -13,29 +14,11 @@ using config_text::ValueKind;
 
 namespace {
 
-const Piece kPortDigits{"\"port\"", ValueKind::kDigits};
-const Piece kSocksProtocol{"\"protocol\"", ValueKind::kQuotedOneOf, {"socks"}};
-
-std::optional<config_text::GapMatch> FirstSocksMatch(std::string_view config,
-                                                     SocksPattern pattern) {
-  switch (pattern) {
-    case SocksPattern::kTagged: {
-      const Piece tag{"\"tag\"", ValueKind::kQuotedOneOf, {"in_proxy", "socks-in", "socks"}};
-      return config_text::FirstGapMatch(config, tag, kNone, kPortDigits,
-                                        GapSearch::CaptureFrom::kTail);
-    }
-    case SocksPattern::kProtocol:
-      return config_text::FirstGapMatch(config, kSocksProtocol, 500, kPortDigits,
-                                        GapSearch::CaptureFrom::kTail);
-    case SocksPattern::kReverse:
-      return config_text::FirstGapMatch(config, kPortDigits, 300, kSocksProtocol,
-                                        GapSearch::CaptureFrom::kAnchor);
-  }
-  return std::nullopt;
+bool IsSocksTag(std::string_view tag) {
+  return tag == "in_proxy" || tag == "socks-in" || tag == "socks";
 }
 
-constexpr SocksPattern kSocksPatterns[] = {SocksPattern::kTagged, SocksPattern::kProtocol,
-                                           SocksPattern::kReverse};
+constexpr SocksPattern kSocksPatterns[] = {SocksPattern::kTagged, SocksPattern::kProtocol};
 
 // Decimal digits as the standard integer conversion reads them: leading zeros are harmless,
 // a value past the int range is an error. Returns 0 for anything unusable as a port.
@@ -50,10 +33,38 @@ uint16_t ConvertLikeStoi(const std::string& digits) {
 
 }  // namespace
 
+std::optional<PortLocation> FindInboundPort(
+    std::string_view config, const std::function<bool(const InboundFields&)>& accepts) {
+  const auto inbounds = config_text::FindTopLevelMember(config, "inbounds");
+  if (!inbounds || config[inbounds->value.begin] != '[') return std::nullopt;
+  std::optional<PortLocation> found;
+  config_text::ForEachElement(
+      config, inbounds->value.begin, [&](const config_text::ValueSpan& item) {
+        if (config[item.begin] != '{') return true;
+        const auto member_text = [&](std::string_view key) -> std::string_view {
+          const auto member = config_text::FindMember(config, item.begin, key);
+          if (!member) return {};
+          return config_text::StringContent(config, member->value).value_or(std::string_view());
+        };
+        if (!accepts(InboundFields{member_text("tag"), member_text("protocol")})) return true;
+        const auto port = config_text::FindMember(config, item.begin, "port");
+        if (!port) return true;
+        const std::string_view digits = port->value.Of(config);
+        if (digits.empty() || !std::all_of(digits.begin(), digits.end(), config_text::IsDigit)) {
+          return true;
+        }
+        found = PortLocation{port->value.begin, std::string(digits)};
+        return false;
+      });
+  return found;
+}
+
 std::optional<std::string> FindSocksPortText(const std::string& config, SocksPattern pattern) {
-  const auto match = FirstSocksMatch(config, pattern);
-  if (!match) return std::nullopt;
-  return std::string(match->Capture(config));
+  const auto location = FindInboundPort(config, [pattern](const InboundFields& inbound) {
+    return pattern == SocksPattern::kTagged ? IsSocksTag(inbound.tag) : inbound.protocol == "socks";
+  });
+  if (!location) return std::nullopt;
+  return location->digits;
 }
 
 uint16_t ExtractSocksPort(const std::string& config) {
@@ -155,22 +166,34 @@ std::string ExtractServerAddress(const std::string& config, std::vector<std::str
   };
   static const char* const kNotServers[] = {"127.0.0.1", "localhost", "::1",
                                             "http",      "https",     "0.0.0.0"};
+  const auto accept = [lines](const std::string& raw) -> std::optional<std::string> {
+    std::string host = NormalizeServerHost(raw);
+    const std::string lower = config_text::AsciiLowerCopy(host);
+    const bool rejected =
+        host.empty() || std::any_of(std::begin(kNotServers), std::end(kNotServers),
+                                    [&lower](const char* bad) { return lower == bad; });
+    if (rejected) {
+      lines->push_back("VPN Service: Skipping non-server address candidate: " + raw);
+      return std::nullopt;
+    }
+    lines->push_back("VPN Service: Extracted server address: " + host);
+    return host;
+  };
   for (const Pattern& pattern : patterns) {
     GapSearch search(config, pattern.anchor, pattern.max_gap, pattern.tail,
                      GapSearch::CaptureFrom::kTail);
+    config_text::PieceFinder later_tails(config, pattern.tail);
     while (const auto match = search.Next()) {
-      const std::string raw(match->Capture(config));
-      const std::string host = NormalizeServerHost(raw);
-      const std::string lower = config_text::AsciiLowerCopy(host);
-      const bool rejected =
-          host.empty() || std::any_of(std::begin(kNotServers), std::end(kNotServers),
-                                      [&lower](const char* bad) { return lower == bad; });
-      if (rejected) {
-        lines->push_back("VPN Service: Skipping non-server address candidate: " + raw);
-        continue;
+      if (auto host = accept(std::string(match->Capture(config)))) return *host;
+      // A server list may name a local relay first ("127.0.0.1") and the real server next:
+      // the further addresses within the same anchor's reach are candidates too.
+      for (auto tail = later_tails.FindFrom(match->end);
+           tail && tail->begin - match->anchor_end <= pattern.max_gap;
+           tail = later_tails.FindFrom(tail->end)) {
+        const std::string raw =
+            config.substr(tail->capture_begin, tail->capture_end - tail->capture_begin);
+        if (auto host = accept(raw)) return *host;
       }
-      lines->push_back("VPN Service: Extracted server address: " + host);
-      return host;
     }
   }
   lines->push_back(
@@ -187,16 +210,21 @@ std::string ExtractServerAddress(const std::string& config) {
   return host;
 }
 
-std::vector<std::string> ExtractDnsServers(const std::string& config) {
-  const size_t dns = config_text::FindLiteral(config, "\"dns\"", 0, false);
-  if (dns == std::string::npos) return {};
-  const size_t servers = config_text::FindLiteral(config, "\"servers\"", dns, false);
-  if (servers == std::string::npos || servers - dns > 2000) return {};
-  const size_t open = config.find('[', servers);
-  if (open == std::string::npos || open - servers > 64) return {};
-  const size_t close = config_text::FindArrayEnd(config, open);
-  if (close == kNone) return {};
+std::optional<config_text::ValueSpan> FindDnsServersArray(std::string_view config) {
+  // Only the top-level "dns" section names the servers; an outbound's "protocol": "dns" or a
+  // "servers" list of some other object must not be read as them.
+  const auto dns = config_text::FindTopLevelMember(config, "dns");
+  if (!dns || config[dns->value.begin] != '{') return std::nullopt;
+  const auto servers = config_text::FindMember(config, dns->value.begin, "servers");
+  if (!servers || config[servers->value.begin] != '[') return std::nullopt;
+  return servers->value;
+}
 
+std::vector<std::string> ExtractDnsServers(const std::string& config) {
+  const auto servers = FindDnsServersArray(config);
+  if (!servers) return {};
+  const size_t open = servers->begin;
+  const size_t close = servers->end - 1;
   const std::string_view slice = std::string_view(config).substr(open, close - open + 1);
   std::vector<std::string> found;
   size_t from = 0;

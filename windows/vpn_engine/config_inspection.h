@@ -5,20 +5,42 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
+
+#include "vpn_engine/json_members.h"
 
 constexpr uint16_t kDefaultSocksPort = 10807;
 
-// The three ways a SOCKS inbound is recognised, in the order they are tried.
-enum class SocksPattern {
-  kTagged,    // a "tag" of in_proxy / socks-in / socks, then the first "port" after it
-  kProtocol,  // "protocol": "socks", then a "port" within 500 bytes
-  kReverse,   // a "port" followed within 300 bytes by "protocol": "socks"
+// What an inbound object of the top-level "inbounds" array says about itself: its own "tag"
+// and "protocol" strings (empty when absent).
+struct InboundFields {
+  std::string_view tag;
+  std::string_view protocol;
 };
 
-// The port digits of the first match of `pattern`, or nothing when it does not match.
+// Where an inbound's own "port" digits stand in the text.
+struct PortLocation {
+  size_t offset = 0;
+  std::string digits;
+};
+
+// The port of the first inbound that `accepts` and that has a number as its own "port" member;
+// nothing when there is none. Ports of other objects (an outbound's server, a DNS server) are
+// never taken, whatever their place in the text.
+std::optional<PortLocation> FindInboundPort(
+    std::string_view config, const std::function<bool(const InboundFields&)>& accepts);
+
+// The two ways a SOCKS inbound is recognised, in the order they are tried.
+enum class SocksPattern {
+  kTagged,    // an inbound tagged in_proxy / socks-in / socks
+  kProtocol,  // an inbound whose protocol is "socks"
+};
+
+// The port digits of the first inbound that `pattern` recognises, or nothing.
 std::optional<std::string> FindSocksPortText(const std::string& config, SocksPattern pattern);
 
 // The SOCKS port the probes use: the first pattern that matches decides; a bad port (0, above
@@ -47,7 +69,9 @@ std::string NormalizeServerHost(std::string candidate);
 std::string ExtractServerAddress(const std::string& config);
 std::string ExtractServerAddress(const std::string& config, std::vector<std::string>* lines);
 
-// Up to four distinct quoted dotted quads of the "dns" block's "servers" array.
+// The "servers" array of the top-level "dns" object, when there is one.
+std::optional<config_text::ValueSpan> FindDnsServersArray(std::string_view config);
+// Up to four distinct quoted dotted quads of that array.
 std::vector<std::string> ExtractDnsServers(const std::string& config);
 // The DNS servers the tunnel uses: the first four of `dns_servers`, or the public fallback.
 std::vector<std::string> GetTunnelDnsServers(const std::vector<std::string>& dns_servers);

@@ -1,5 +1,7 @@
 #include "vpn_engine/json_text.h"
 
+#include <algorithm>
+
 namespace config_text {
 
 std::string AsciiLowerCopy(std::string_view text) {
@@ -127,8 +129,32 @@ size_t FindMatchingCloser(std::string_view text, size_t open) {
 bool InsertAfterFirstBrace(std::string& text, std::string_view insert) {
   const size_t brace = text.find('{');
   if (brace == std::string::npos) return false;
+  // A member inserted into an empty object must not bring its separating comma along.
+  size_t next = brace + 1;
+  while (next < text.size() && IsJsonBlank(text[next])) ++next;
+  if (next < text.size() && text[next] == '}' && !insert.empty() && insert.back() == ',') {
+    insert.remove_suffix(1);
+  }
   text.insert(brace + 1, insert);
   return true;
+}
+
+std::string ApplySplices(std::string_view text, std::vector<Splice> splices) {
+  std::stable_sort(splices.begin(), splices.end(),
+                   [](const Splice& a, const Splice& b) { return a.pos < b.pos; });
+  size_t size = text.size();
+  for (const Splice& splice : splices) size += splice.insert.size() - splice.erase;
+  std::string out;
+  out.reserve(size);
+  size_t copied = 0;
+  for (const Splice& splice : splices) {
+    if (splice.pos < copied || splice.pos + splice.erase > text.size()) continue;  // overlap
+    out.append(text, copied, splice.pos - copied);
+    out += splice.insert;
+    copied = splice.pos + splice.erase;
+  }
+  out.append(text, copied, std::string_view::npos);
+  return out;
 }
 
 }  // namespace config_text

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace config_text {
 
@@ -33,7 +34,20 @@ size_t FindArrayEnd(std::string_view text, size_t open);
 // and skipping strings; kNone when the text ends first.
 size_t FindMatchingCloser(std::string_view text, size_t open);
 
-// Inserts `insert` just after the first '{' of `text`; false (text unchanged) when it has none.
+// Inserts `insert` just after the first '{' of `text`, without its trailing comma when that
+// object is empty; false (text unchanged) when the text has no '{'.
 bool InsertAfterFirstBrace(std::string& text, std::string_view insert);
+
+// One change to a text: `erase` bytes at `pos` replaced by `insert`.
+struct Splice {
+  size_t pos = 0;
+  size_t erase = 0;
+  std::string insert;
+};
+
+// The text with every splice applied, built in one pass: splices are given against the same
+// original text, must not overlap, and those at one position keep their order. Many changes to
+// a long text thus cost one copy instead of one shift of the whole rest per change.
+std::string ApplySplices(std::string_view text, std::vector<Splice> splices);
 
 }  // namespace config_text

@@ -2,6 +2,7 @@
 
 #include <map>
 
+#include "vpn_engine/json_members.h"
 #include "vpn_engine/json_text.h"
 #include "vpn_engine/text_patterns.h"
 
@@ -34,7 +35,7 @@ const std::map<std::string, std::vector<std::string>>& CompanionTable() {
   return table;
 }
 
-void Take(const std::string& name, std::set<std::string>* taken, std::vector<std::string>* names) {
+void Take(const std::string& name, TakenNames* taken, std::vector<std::string>* names) {
   if (taken->insert(name).second) names->push_back(name);
 }
 
@@ -46,24 +47,12 @@ bool IsHelperExecutable(const std::string& lower) {
          lower.find("notification_helper") != std::string::npos;
 }
 
-// Inserts `block` after the '[' at `open`; an array that is still empty gets the block without
-// its trailing comma, or the result would not be valid JSON.
-void InsertIntoArray(std::string& text, size_t open, const std::string& lead, std::string block) {
-  size_t next = open + 1;
-  while (next < text.size() && config_text::IsJsonBlank(text[next])) ++next;
-  if (next < text.size() && text[next] == ']') {
-    const size_t comma = block.rfind(',');
-    if (comma != std::string::npos) block.erase(comma, 1);
-  }
-  text.insert(open + 1, lead + block);
-}
-
 }  // namespace
 
-void CollectStoreAppExecutables(const std::string& entry, std::set<std::string>* taken,
+void CollectStoreAppExecutables(const std::string& entry, TakenNames* taken,
                                 std::vector<std::string>* names, const ExeFolderLister& lister) {
   if (!lister) return;
-  if (config_text::AsciiLowerCopy(entry).find("\\windowsapps\\") == std::string::npos) return;
+  if (config_text::FindLiteral(entry, "\\windowsapps\\", 0, true) == std::string::npos) return;
   const size_t slash = entry.find_last_of("\\/");
   if (slash == std::string::npos) return;
   for (const std::string& file : lister(entry.substr(0, slash))) {
@@ -83,13 +72,16 @@ std::string BuildDirectRules(const std::vector<std::string>& hosts) {
 
 std::string BuildProcessBypassRules(const std::vector<std::string>& blocked_apps,
                                     const ExeFolderLister& lister) {
-  std::set<std::string> taken;
+  // A hashed set and one output buffer keep long bypass lists linear.
+  TakenNames taken;
+  taken.reserve(blocked_apps.size() * 2);
   std::vector<std::string> names;
   for (const std::string& entry : blocked_apps) {
     if (entry.empty()) continue;
     const size_t slash = entry.find_last_of("\\/");
-    const std::string base =
-        config_text::AsciiLowerCopy(slash == std::string::npos ? entry : entry.substr(slash + 1));
+    const std::string base = config_text::AsciiLowerCopy(
+        slash == std::string::npos ? std::string_view(entry)
+                                   : std::string_view(entry).substr(slash + 1));
     const auto row = CompanionTable().find(base);
     if (row != CompanionTable().end()) {
       for (const std::string& name : row->second) Take(name, &taken, &names);
@@ -98,20 +90,27 @@ std::string BuildProcessBypassRules(const std::vector<std::string>& blocked_apps
     }
     CollectStoreAppExecutables(entry, &taken, &names, lister);
   }
+  constexpr std::string_view kHead = "    {\n      \"type\": \"field\",\n      \"process\": [\"";
+  constexpr std::string_view kTail = "\"],\n      \"outboundTag\": \"direct\"\n    },\n";
+  size_t size = 0;
+  for (const std::string& name : names) size += kHead.size() + name.size() + kTail.size();
   std::string rules;
+  rules.reserve(size);
   for (const std::string& name : names) {
-    rules += "    {\n      \"type\": \"field\",\n      \"process\": [\"" + name +
-             "\"],\n      \"outboundTag\": \"direct\"\n    },\n";
+    rules += kHead;
+    rules += name;
+    rules += kTail;
   }
   return rules;
 }
 
-bool InjectRoutingRules(std::string& config, const std::string& server_host,
-                        const std::vector<std::string>& direct_hosts,
-                        const std::vector<std::string>& blocked_apps,
-                        const std::vector<std::string>& dns_servers,
-                        const ExeFolderLister& lister) {
-  if (server_host.empty() && direct_hosts.empty() && blocked_apps.empty()) return false;
+std::optional<RoutingPlan> PlanRoutingRules(const std::string& config,
+                                            const std::string& server_host,
+                                            const std::vector<std::string>& direct_hosts,
+                                            const std::vector<std::string>& blocked_apps,
+                                            const std::vector<std::string>& dns_servers,
+                                            const ExeFolderLister& lister) {
+  if (server_host.empty() && direct_hosts.empty() && blocked_apps.empty()) return std::nullopt;
 
   std::string dns_list;
   const std::vector<std::string> fallback = {"9.9.9.9", "149.112.112.112"};
@@ -138,21 +137,43 @@ bool InjectRoutingRules(std::string& config, const std::string& server_host,
   std::string block_without_comma = block;
   block_without_comma.erase(block_without_comma.rfind(','), 1);
 
-  const size_t routing = config_text::FindLiteral(config, "\"routing\"", 0, false);
-  if (routing == std::string::npos) {
-    return config_text::InsertAfterFirstBrace(
-        config, "\n\"routing\": {\n  \"domainStrategy\": \"IPIfNonMatch\",\n  \"rules\": [\n" +
-                    block_without_comma + "  ]\n},");
+  const auto routing = config_text::FindTopLevelMember(config, "routing");
+  if (!routing) {
+    const size_t brace = config.find('{');
+    if (brace == std::string::npos) return std::nullopt;
+    return RoutingPlan{
+        true,
+        {brace + 1, 0,
+         "\n\"routing\": {\n  \"domainStrategy\": \"IPIfNonMatch\",\n  \"rules\": [\n" +
+             block_without_comma + "  ]\n},"}};
   }
-  const size_t rules = config_text::FindLiteral(config, "\"rules\"", routing, false);
-  if (rules != std::string::npos) {
-    const size_t open = config.find('[', rules);
-    if (open == std::string::npos) return false;
-    InsertIntoArray(config, open, "\n", block);
-    return true;
+  const size_t object = routing->value.begin;
+  if (config[object] != '{') return std::nullopt;
+  if (const auto rules = config_text::FindMember(config, object, "rules")) {
+    const size_t open = rules->value.begin;
+    if (config[open] != '[') return std::nullopt;
+    // An array that is still empty gets the block without its trailing comma.
+    const bool empty = config_text::IsEmptyContainer(config, open);
+    return RoutingPlan{false, {open + 1, 0, "\n" + (empty ? block_without_comma : block)}};
   }
-  const size_t brace = config.find('{', routing);
-  if (brace == std::string::npos) return false;
-  config.insert(brace + 1, "\n  \"rules\": [\n" + block_without_comma + "  ],");
+  // A routing object without rules ("routing": {} included) gets them as its first member.
+  const std::string separator = config_text::IsEmptyContainer(config, object) ? "" : ",";
+  return RoutingPlan{
+      false, {object + 1, 0, "\n  \"rules\": [\n" + block_without_comma + "  ]" + separator}};
+}
+
+bool InjectRoutingRules(std::string& config, const std::string& server_host,
+                        const std::vector<std::string>& direct_hosts,
+                        const std::vector<std::string>& blocked_apps,
+                        const std::vector<std::string>& dns_servers,
+                        const ExeFolderLister& lister) {
+  const auto plan =
+      PlanRoutingRules(config, server_host, direct_hosts, blocked_apps, dns_servers, lister);
+  if (!plan) return false;
+  if (plan->new_top_member) {
+    config_text::InsertAfterFirstBrace(config, plan->splice.insert);
+  } else {
+    config.insert(plan->splice.pos, plan->splice.insert);
+  }
   return true;
 }

@@ -19,7 +19,7 @@ std::vector<std::string> ListExeFilesInFolder(const std::string& folder) {
   return names;
 }
 
-void ListStoreAppExecutables(const std::string& entry, std::set<std::string>* taken,
+void ListStoreAppExecutables(const std::string& entry, TakenNames* taken,
                              std::vector<std::string>* names) {
   CollectStoreAppExecutables(entry, taken, names, ListExeFilesInFolder);
 }

@@ -115,7 +115,8 @@ std::optional<GapMatch> GapSearch::Next() {
     if (tail && (max_gap_ == kNone || tail->begin - anchor->end <= max_gap_)) {
       position_ = tail->end;
       const PieceMatch& captured = capture_from_ == CaptureFrom::kAnchor ? *anchor : *tail;
-      return GapMatch{anchor->begin, tail->end, captured.capture_begin, captured.capture_end};
+      return GapMatch{anchor->begin, anchor->end, tail->end, captured.capture_begin,
+                      captured.capture_end};
     }
     position_ = anchor->begin + 1;
   }
@@ -151,15 +152,18 @@ size_t MatchDottedQuadAt(std::string_view text, size_t pos) {
 bool IsDottedQuad(std::string_view text) { return MatchDottedQuadAt(text, 0) == text.size(); }
 
 std::optional<std::string_view> NextQuotedItem(std::string_view text, size_t* from) {
-  size_t open = text.find('"', *from);
-  while (open != kNone) {
-    const size_t close = text.find('"', open + 1);
-    if (close == kNone) break;
+  // Items are taken as the JSON strings they are: each opening quote is paired with its own
+  // closing quote (an escaped quote does not close), so an empty item "" is passed over
+  // without pairing the closing quote of one item with the opening quote of the next.
+  for (size_t open = text.find('"', *from); open != kNone; open = text.find('"', open)) {
+    size_t close = open + 1;
+    while (close < text.size() && text[close] != '"') close += text[close] == '\\' ? 2 : 1;
+    if (close >= text.size()) break;
     if (close > open + 1) {
       *from = close + 1;
       return text.substr(open + 1, close - open - 1);
     }
-    open = close;  // an empty pair: its second quote may open the next item
+    open = close + 1;
   }
   *from = text.size();
   return std::nullopt;

@@ -64,8 +64,9 @@ class PieceFinder {
 };
 
 struct GapMatch {
-  size_t begin = 0;  // start of the anchor
-  size_t end = 0;    // end of the tail
+  size_t begin = 0;       // start of the anchor
+  size_t anchor_end = 0;  // where the gap starts
+  size_t end = 0;         // end of the tail
   size_t capture_begin = 0;
   size_t capture_end = 0;
   std::string_view Capture(std::string_view text) const {
@@ -98,7 +99,7 @@ std::optional<GapMatch> FirstGapMatch(std::string_view text, const Piece& anchor
 bool IsDottedQuad(std::string_view text);
 
 // Iterators over a slice, each starting at `*from` and leaving `*from` after the match:
-// `"([^"]+)"`: the content between the quotes.
+// The next non-empty JSON string: the content between its quotes, escapes kept as written.
 std::optional<std::string_view> NextQuotedItem(std::string_view text, size_t* from);
 // `"(\d{1,3}\.\d{1,3}\.\d{1,3}\.\d{1,3})"`: the address between the quotes.
 std::optional<std::string_view> NextQuotedDottedQuad(std::string_view text, size_t* from);
