@@ -2,11 +2,15 @@
 
 #include <gtest/gtest.h>
 #include <windows.h>
+//
+#include <sddl.h>
 
+#include <chrono>
 #include <fstream>
 #include <regex>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "common/unique_handle.h"
@@ -149,6 +153,130 @@ TEST_F(TunnelLogTest, ConcurrentProcessesWriteWholeLines) {
   }
   EXPECT_EQ(next_seq[0], kLines);
   EXPECT_EQ(next_seq[1], kLines);
+}
+
+// A service- or admin-created log, judged for the standard user the unelevated app runs as
+// and for an administrator. Wine does not
+// enforce access rules on open, so the rules are checked with AccessCheck.
+TEST(TunnelLogRules, StandardUserMayAppendButNotRewriteTheLog) {
+  UniqueHandle process_token;
+  HANDLE raw = nullptr;
+  ASSERT_TRUE(::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY | TOKEN_DUPLICATE, &raw));
+  process_token.reset(raw);
+  // What Windows gives the unelevated app: the same user with the administrators group
+  // kept for deny only. (Wine's linked token keeps the group, so build it.)
+  BYTE admins[SECURITY_MAX_SID_SIZE];
+  DWORD admins_size = sizeof(admins);
+  ASSERT_TRUE(::CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, admins, &admins_size));
+  SID_AND_ATTRIBUTES deny_only{admins, 0};
+  ASSERT_TRUE(
+      ::CreateRestrictedToken(process_token.get(), 0, 1, &deny_only, 0, nullptr, 0, nullptr, &raw));
+  UniqueHandle limited_token(raw);
+  UniqueHandle user_token;
+  UniqueHandle admin_token;
+  ASSERT_TRUE(::DuplicateToken(limited_token.get(), SecurityIdentification, &raw));
+  user_token.reset(raw);
+  ASSERT_TRUE(::DuplicateToken(process_token.get(), SecurityIdentification, &raw));
+  admin_token.reset(raw);
+
+  const auto granted = [](HANDLE token, const wchar_t* rule, DWORD access) {
+    // Made by the service: owned by the administrators.
+    const std::wstring sddl = std::wstring(L"O:BAG:SY") + rule;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    EXPECT_TRUE(::ConvertStringSecurityDescriptorToSecurityDescriptorW(
+        sddl.c_str(), SDDL_REVISION_1, &descriptor, nullptr));
+    UniqueLocalMemory owned(descriptor);
+    GENERIC_MAPPING mapping{FILE_GENERIC_READ, FILE_GENERIC_WRITE, FILE_GENERIC_EXECUTE,
+                            FILE_ALL_ACCESS};
+    ::MapGenericMask(&access, &mapping);
+    PRIVILEGE_SET privileges{};
+    DWORD privileges_size = sizeof(privileges);
+    DWORD granted_access = 0;
+    BOOL status = FALSE;
+    EXPECT_TRUE(::AccessCheck(descriptor, token, access, &mapping, &privileges, &privileges_size,
+                              &granted_access, &status));
+    return status != FALSE;
+  };
+
+  struct Row {
+    const char* what;
+    const wchar_t* rule;
+    DWORD access;
+    bool user;
+    bool admin;
+  };
+  const Row rows[] = {
+      {"writer opens the log", kTunnelLogFileSddl, kTunnelLogAppendAccess, true, true},
+      {"C runtime append mode", kTunnelLogFileSddl, GENERIC_WRITE, false, true},
+      {"overwrite in place", kTunnelLogFileSddl, FILE_WRITE_DATA, false, true},
+      {"delete or re-rule", kTunnelLogFileSddl, DELETE | WRITE_DAC, false, true},
+      {"read its lines", kTunnelLogFileSddl, FILE_READ_DATA | SYNCHRONIZE, true, true},
+      {"create the log", kTunnelLogFolderSddl, FILE_ADD_FILE | FILE_TRAVERSE | SYNCHRONIZE, true,
+       true},
+      {"plant a folder", kTunnelLogFolderSddl, FILE_ADD_SUBDIRECTORY, false, true},
+      {"remove the old log", kTunnelLogFolderSddl, FILE_DELETE_CHILD, false, true},
+  };
+  for (const Row& row : rows) {
+    EXPECT_EQ(granted(user_token.get(), row.rule, row.access), row.user) << row.what;
+    EXPECT_EQ(granted(admin_token.get(), row.rule, row.access), row.admin) << row.what;
+  }
+}
+
+// Another process sits on the log mutex: each line costs at most the bounded wait, the lines
+// are lost, and the next line that gets through says how many.
+TEST_F(TunnelLogTest, HeldMutexDropsLinesInsteadOfBlocking) {
+  HANDLE release = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  HANDLE holding = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  std::thread holder([&] {
+    NamedMutexLock lock(kTunnelLogMutexName, INFINITE);
+    ::SetEvent(holding);
+    ::WaitForSingleObject(release, INFINITE);
+  });
+  ::WaitForSingleObject(holding, INFINITE);
+
+  const auto started = std::chrono::steady_clock::now();
+  TunnelLogWrite("lost one");
+  const auto first = std::chrono::steady_clock::now() - started;
+  for (int i = 0; i < 5; ++i) TunnelLogWrite("lost more");
+  const auto all = std::chrono::steady_clock::now() - started;
+  ::SetEvent(release);
+  holder.join();
+  ::CloseHandle(release);
+  ::CloseHandle(holding);
+
+  EXPECT_LT(first, std::chrono::milliseconds(kTunnelLogMutexWaitMs + 400));
+  EXPECT_LT(all, std::chrono::milliseconds(kTunnelLogMutexWaitMs + 5 * kTunnelLogBusyWaitMs + 800));
+  TunnelLogWrite("got through");
+  const auto lines = SplitCrLfLines(ReadFileBytes(kTunnelLogPath));
+  ASSERT_EQ(lines.size(), 2u);
+  EXPECT_NE(lines[0].find(" tunnel log: 6 line(s) dropped while the log was busy"),
+            std::string::npos);
+  EXPECT_NE(lines[1].find(" got through"), std::string::npos);
+}
+
+// A standard user may create files in the logs folder before the service does: hard links
+// from our names to a file only administrators should change are never written through.
+TEST_F(TunnelLogTest, PlantedHardLinksNeverReachTheLinkedFile) {
+  const std::wstring victim_dir = L"C:\\Program Files\\Contoso \u00c9diteur";
+  const std::wstring victim = victim_dir + L"\\policy settings.ini";
+  ::CreateDirectoryW(victim_dir.c_str(), nullptr);
+  WriteFileBytes(victim.c_str(), "[policy]\r\nAllowUpdates=0\r\n");
+
+  // Rotation: the old log's name is a link; rotating removes the name, not the file.
+  ASSERT_TRUE(::CreateHardLinkW(kTunnelLogOldPath, victim.c_str(), nullptr));
+  WriteFileBytes(kTunnelLogPath, std::string(kTunnelLogRotateBytes + 1, 'x'));
+  TunnelLogWrite("after rotation");
+  EXPECT_EQ(FileSize(kTunnelLogOldPath), kTunnelLogRotateBytes + 1);
+
+  // The log itself is a link: the line is dropped rather than appended to the file.
+  ::DeleteFileW(kTunnelLogPath);
+  ASSERT_TRUE(::CreateHardLinkW(kTunnelLogPath, victim.c_str(), nullptr));
+  TunnelLogWrite("must not land in the policy file");
+  EXPECT_EQ(ReadFileBytes(victim.c_str()), "[policy]\r\nAllowUpdates=0\r\n");
+
+  ::DeleteFileW(kTunnelLogPath);
+  ::DeleteFileW(victim.c_str());
+  ::RemoveDirectoryW(victim_dir.c_str());
 }
 
 TEST(OsVersion, ReportsTheRunningWindowsVersion) {

@@ -91,7 +91,7 @@ std::wstring SiblingTempName(const std::wstring& path, unsigned attempt) {
 }  // namespace
 
 bool ProtectedFile::Open(const std::wstring& path, DWORD access, DWORD share, DWORD disposition,
-                         bool folder) {
+                         bool folder, SECURITY_ATTRIBUTES* security) {
   held_folders_.clear();
   file_.reset();
   folder_ = folder;
@@ -101,7 +101,7 @@ bool ProtectedFile::Open(const std::wstring& path, DWORD access, DWORD share, DW
     DWORD flags = FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT;
     if (folder) flags |= FILE_FLAG_BACKUP_SEMANTICS;
     UniqueHandle file(::CreateFileW(path.c_str(), access | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
-                                    share, nullptr, disposition, flags, nullptr));
+                                    share, security, disposition, flags, nullptr));
     BY_HANDLE_FILE_INFORMATION info{};
     if (!file || !::GetFileInformationByHandle(file.get(), &info)) return false;
     if (IsReparsePoint(info) || IsFolder(info) != folder) return false;

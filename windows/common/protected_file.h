@@ -32,10 +32,11 @@ class ProtectedFile {
   ProtectedFile(ProtectedFile&&) = default;
   ProtectedFile& operator=(ProtectedFile&&) = default;
 
-  // CreateFileW's `access`, `share` and `disposition`. Folders (FILE_FLAG_BACKUP_SEMANTICS)
-  // are refused unless `folder` is true. READ_ATTRIBUTES and SYNCHRONIZE are always added.
+  // CreateFileW's `access`, `share`, `disposition` and (for a file it creates) `security`.
+  // Folders are refused unless `folder` is true. READ_ATTRIBUTES and SYNCHRONIZE are always
+  // added to `access`.
   bool Open(const std::wstring& path, DWORD access, DWORD share, DWORD disposition,
-            bool folder = false);
+            bool folder = false, SECURITY_ATTRIBUTES* security = nullptr);
 
   bool is_open() const { return file_.valid(); }
   HANDLE handle() const { return file_.get(); }

@@ -4,21 +4,15 @@
 //
 #include <aclapi.h>
 #include <sddl.h>
-#include <share.h>
 
 #include <atomic>
-#include <cstdio>
 #include <ctime>
-#include <memory>
 
+#include "common/protected_file.h"
 #include "common/unique_handle.h"
 #include "tunnel_log/tunnel_log_paths.h"
 
 namespace {
-
-// Users may read and append; only the system and administrators have full control.
-constexpr wchar_t kLogDirSddl[] = L"D:(A;;FA;;;SY)(A;;FA;;;BA)(A;;0x1200a3;;;BU)";
-constexpr wchar_t kLogFileSddl[] = L"D:(A;;FA;;;SY)(A;;FA;;;BA)(A;;0x120185;;;BU)";
 
 constexpr char kSupportNotes[] =
     "Zelvora Windows support logs\r\n"
@@ -37,78 +31,79 @@ constexpr char kSupportNotes[] =
     "Do not send VPN account passwords or full server configs.\r\n"
     "Also disconnect other VPNs before testing Zelvora.\r\n";
 
+// Set once this process has tried the file's rule on an existing log; a rotation clears it.
 std::atomic<bool> g_acls_applied{false};
-
-struct FileCloser {
-  void operator()(FILE* file) const { std::fclose(file); }
-};
-using UniqueFile = std::unique_ptr<FILE, FileCloser>;
-
-using SecurityDescriptor = UniqueLocalMemory;
-
-SecurityDescriptor ParseSddl(const wchar_t* sddl) {
-  PSECURITY_DESCRIPTOR descriptor = nullptr;
-  if (!::ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl, SDDL_REVISION_1, &descriptor,
-                                                              nullptr)) {
-    return SecurityDescriptor();
-  }
-  return SecurityDescriptor(descriptor);
-}
-
-// Replaces the object's access list only; owner, group and inheritance stay as they are.
-void ApplyDacl(const wchar_t* path, const SecurityDescriptor& descriptor) {
-  BOOL present = FALSE;
-  BOOL defaulted = FALSE;
-  PACL dacl = nullptr;
-  if (!::GetSecurityDescriptorDacl(descriptor.get(), &present, &dacl, &defaulted) || !present) {
-    return;
-  }
-  ::SetNamedSecurityInfoW(const_cast<wchar_t*>(path), SE_FILE_OBJECT,
-                          DACL_SECURITY_INFORMATION | UNPROTECTED_DACL_SECURITY_INFORMATION,
-                          nullptr, nullptr, dacl, nullptr);
-}
+// Set after a writer gave up waiting for the mutex; cleared by the next line that gets in.
+std::atomic<bool> g_log_busy{false};
+// Lines lost since the last line that was written; reported in the next one.
+std::atomic<unsigned long long> g_dropped_lines{0};
 
 void ApplyLogAcls() {
-  SecurityDescriptor dir_rules = ParseSddl(kLogDirSddl);
-  SecurityDescriptor file_rules = ParseSddl(kLogFileSddl);
-  if (!dir_rules || !file_rules) return;  // the flag stays clear: the next write tries again
-  ApplyDacl(kTunnelLogDir, dir_rules);
-  ApplyDacl(kTunnelLogPath, file_rules);  // fails harmlessly before the file exists
+  zelvora::SetProtectedAccessRule(kTunnelLogDir, kTunnelLogFolderSddl);
+  // A missing file leaves the flag clear: the rule goes on once the file exists.
+  if (::GetFileAttributesW(kTunnelLogPath) == INVALID_FILE_ATTRIBUTES) return;
+  zelvora::SetProtectedAccessRule(kTunnelLogPath, kTunnelLogFileSddl);
   g_acls_applied = true;
 }
 
-// Takes the log mutex and makes sure the folders and their rules exist. Writing goes on
-// without the mutex when it cannot be created.
+// Holds the log mutex for a bounded time and makes sure the folders exist. Writing goes on
+// without the mutex when it cannot be created; when another writer holds it too long the
+// line is dropped.
 class LogWriteScope {
  public:
-  LogWriteScope() : lock_(kTunnelLogMutexName, INFINITE) {
-    ::CreateDirectoryW(kZelvoraDataDir, nullptr);
-    ::CreateDirectoryW(kTunnelLogDir, nullptr);
-    if (!g_acls_applied) ApplyLogAcls();
+  LogWriteScope()
+      : lock_(kTunnelLogMutexName, g_log_busy ? kTunnelLogBusyWaitMs : kTunnelLogMutexWaitMs) {
+    if (lock_.created() && !lock_.owns()) {
+      g_log_busy = true;
+      return;
+    }
+    g_log_busy = false;
+    usable_ = zelvora::EnsureProtectedFolder(kZelvoraDataDir) &&
+              zelvora::EnsureProtectedFolder(kTunnelLogDir);
+    if (usable_ && !g_acls_applied) ApplyLogAcls();
   }
+
+  bool usable() const { return usable_; }
 
  private:
   NamedMutexLock lock_;
+  bool usable_ = false;
 };
 
-bool LogNeedsRotation() {
-  WIN32_FILE_ATTRIBUTE_DATA data{};
-  if (!::GetFileAttributesExW(kTunnelLogPath, GetFileExInfoStandard, &data)) return false;
-  const unsigned long long size =
-      (static_cast<unsigned long long>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
-  return size > kTunnelLogRotateBytes;
+unsigned long long FileSize(HANDLE file) {
+  LARGE_INTEGER size{};
+  return ::GetFileSizeEx(file, &size) ? static_cast<unsigned long long>(size.QuadPart) : 0;
 }
 
 void RotateLog() {
-  ::DeleteFileW(kTunnelLogOldPath);
-  ::MoveFileW(kTunnelLogPath, kTunnelLogOldPath);
+  zelvora::DeleteProtectedFile(kTunnelLogOldPath);
+  zelvora::RenameProtectedFile(kTunnelLogPath, kTunnelLogOldPath);
   g_acls_applied = false;
-  ApplyLogAcls();
 }
 
-UniqueFile OpenLogForAppend() {
-  // Text mode: each line feed is written as CR LF.
-  return UniqueFile(::_wfsopen(kTunnelLogPath, L"a", _SH_DENYNO));
+// Opens the log for appending only: that is all the file's rule grants standard users. A log
+// this process creates gets the file's rule from the start.
+zelvora::ProtectedFile OpenLogForAppend() {
+  zelvora::ProtectedFile file;
+  PSECURITY_DESCRIPTOR rule = nullptr;
+  ::ConvertStringSecurityDescriptorToSecurityDescriptorW(kTunnelLogFileSddl, SDDL_REVISION_1, &rule,
+                                                         nullptr);
+  UniqueLocalMemory owned_rule(rule);
+  SECURITY_ATTRIBUTES attributes{sizeof(attributes), rule, FALSE};
+  file.Open(kTunnelLogPath, kTunnelLogAppendAccess, FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_ALWAYS,
+            false, rule ? &attributes : nullptr);
+  return file;
+}
+
+// The C runtime's text mode, by hand: every line feed goes out as CR LF.
+std::string WithCrLf(const std::string& text) {
+  std::string out;
+  out.reserve(text.size() + 8);
+  for (const char c : text) {
+    if (c == '\n') out += '\r';
+    out += c;
+  }
+  return out;
 }
 
 std::string LocalTimestamp() {
@@ -121,38 +116,58 @@ std::string LocalTimestamp() {
 }
 
 void WriteSupportNotesIfMissing() {
-  // CREATE_NEW leaves an existing file, whoever wrote it, untouched.
-  UniqueHandle file(::CreateFileW(kSupportNotesPath, GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                                  CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!file) return;
-  DWORD written = 0;
-  ::WriteFile(file.get(), kSupportNotes, sizeof(kSupportNotes) - 1, &written, nullptr);
+  // CREATE_NEW leaves an existing file (or link), whoever made it, untouched.
+  zelvora::ProtectedFile file;
+  if (!file.Open(kSupportNotesPath, GENERIC_WRITE, FILE_SHARE_READ, CREATE_NEW)) return;
+  file.WriteAll(std::string(kSupportNotes, sizeof(kSupportNotes) - 1));
+}
+
+// Appends one line under the mutex; false when the line was lost.
+bool WriteLine(const std::string& message) {
+  LogWriteScope scope;
+  if (!scope.usable()) return false;
+  zelvora::ProtectedFile file = OpenLogForAppend();
+  if (file.is_open() && FileSize(file.handle()) > kTunnelLogRotateBytes) {
+    file = zelvora::ProtectedFile();
+    RotateLog();
+    file = OpenLogForAppend();
+  }
+  if (!file.is_open()) {
+    ApplyLogAcls();
+    file = OpenLogForAppend();
+    if (!file.is_open()) return false;
+  }
+  std::string text;
+  const unsigned long long dropped = g_dropped_lines.exchange(0);
+  if (dropped > 0) {
+    text = LocalTimestamp() + " tunnel log: " + std::to_string(dropped) +
+           " line(s) dropped while the log was busy\n";
+  }
+  text += LocalTimestamp() + " " + message + "\n";
+  if (!file.WriteAll(WithCrLf(text))) {
+    g_dropped_lines += dropped;
+    return false;
+  }
+  if (!g_acls_applied) ApplyLogAcls();  // a log made or rotated by this line gets its rule
+  return true;
 }
 
 }  // namespace
 
 void TunnelLogWrite(const std::string& message) {
   try {
-    LogWriteScope scope;
-    if (LogNeedsRotation()) RotateLog();
-    UniqueFile file = OpenLogForAppend();
-    if (!file) {
-      ApplyLogAcls();
-      file = OpenLogForAppend();
-      if (!file) return;
-    }
-    const std::string line = LocalTimestamp() + " " + message + "\n";
-    std::fwrite(line.data(), 1, line.size(), file.get());
+    if (WriteLine(message)) return;
   } catch (...) {
     // Logging must never take its caller down; the line is lost.
   }
+  ++g_dropped_lines;
 }
 
 void TunnelLogOpenSession(const std::string& role) {
   try {
     {
       LogWriteScope scope;
-      WriteSupportNotesIfMissing();
+      if (scope.usable()) WriteSupportNotesIfMissing();
     }
     TunnelLogWrite("=== session banner role=" + role + " os=" + GetOsVersionString() +
                    " pid=" + std::to_string(::GetCurrentProcessId()) + " ===");
