@@ -33,7 +33,7 @@ session() {
 # core (a counting SOCKS relay) lives there.
 session_with_core() {
   local here=$PWD
-  (cd "$bin/core_standin" && python3 "$here/scripts/console_session.py" \
+  (cd "$bin/Zelvora Stand-ins é Ж 中" && python3 "$here/scripts/console_session.py" \
     "$here/tools/channel_console/demo/$1" "${@:2}" -- \
     "$here/scripts/wine-run.sh" "$prefix" "$bin/channel_console.exe")
 }

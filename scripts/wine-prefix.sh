@@ -24,6 +24,20 @@ case "$action" in
       wineserver -w
       touch "$prefix/.zelvora-ready"
     fi
+    # The user's temp folder has letters outside every ANSI code page and blanks in its name, as
+    # many users' folders do, so every test that writes a temporary file and hands its path to a
+    # child program (the core's configuration, the Store scan script) meets such a path.
+    temp_name="Temp Zelvora é Ж 中"
+    if [ ! -f "$prefix/.zelvora-temp" ]; then
+      for name in TEMP TMP; do
+        "$wine" reg add 'HKCU\Environment' /v "$name" /t REG_EXPAND_SZ \
+          /d "%USERPROFILE%\\$temp_name" /f >/dev/null 2>&1
+      done
+      touch "$prefix/.zelvora-temp"
+    fi
+    for user_dir in "$prefix"/drive_c/users/*/; do
+      [ "$(basename "$user_dir")" = Public ] || mkdir -p "$user_dir$temp_name"
+    done
     # Detached from our output, or whoever reads it would wait for the server to end.
     # Fails when a server for this prefix already runs, which is just as good.
     wineserver -p </dev/null >/dev/null 2>&1 || true

@@ -1,11 +1,15 @@
 // Proxy mode's configuration text rules: the balance check, the SOCKS port, the port sweep,
-// the stats/policy/API insertions, the API address and the statistics output.
+// the stats/policy/API insertions, the API address, the statistics output and the backup of the
+// user's proxy settings.
 #include "proxy_mode/proxy_config_text.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <set>
 #include <string>
+
+#include "proxy_mode/proxy_settings_backup.h"
 
 namespace zelvora {
 namespace {
@@ -52,38 +56,57 @@ LoopbackPortProbe Ports(std::set<uint16_t> busy, uint16_t* next_free) {
           [next_free] { return (*next_free)++; }};
 }
 
-TEST(ProxyPortSweep, MovesOnlyBusyPortsUnlessForced) {
+// Only our own listeners move: each inbound's "port" and the loopback listen addresses. The
+// outbound server's port (443, busy here because a local program holds it), a DNS server's port
+// and ports deeper inside an inbound's settings are never touched, forced or not.
+TEST(ProxyPortSweep, MovesOnlyOurListenersNeverAServerPort) {
   const std::string config =
-      R"({"inbounds": [{"port": 10807}, {"port": 2000}], "api": {"listen": "127.0.0.1:10085"},)"
-      R"( "outbounds": [{"port": 443}]})";
-  uint16_t next = 50000;
-  std::string swept = config;
-  EXPECT_TRUE(SweepLoopbackPorts(&swept, false, Ports({10807, 10085}, &next)));
-  EXPECT_EQ(
-      swept,
-      R"({"inbounds": [{"port": 50000}, {"port": 2000}], "api": {"listen": "127.0.0.1:50001"},)"
-      R"( "outbounds": [{"port": 443}]})");
-
-  std::string untouched = config;
-  EXPECT_FALSE(SweepLoopbackPorts(&untouched, false, Ports({}, &next)));
-  EXPECT_EQ(untouched, config);
-
-  next = 40000;
-  std::string forced = config;
-  EXPECT_TRUE(SweepLoopbackPorts(&forced, true, Ports({}, &next)));
-  EXPECT_EQ(
-      forced,
-      R"({"inbounds": [{"port": 40000}, {"port": 40001}], "api": {"listen": "127.0.0.1:40003"},)"
-      R"( "outbounds": [{"port": 40002}]})")
-      << "every port moves, \"port\" members first, then the loopback addresses";
-}
-
-TEST(ProxyPortSweep, SkipsOutOfRangeNumbersAndKeepsPortsWhenNoneIsFree) {
-  uint16_t zero = 0;
-  std::string config = R"({"port": 0, "b": {"port": 99999}, "c": {"port": 80}})";
-  const std::string before = config;
-  EXPECT_FALSE(SweepLoopbackPorts(&config, true, Ports({}, &zero)));
-  EXPECT_EQ(config, before);
+      R"({"dns": {"servers": [{"address": "77.88.8.8", "port": 53}]},)"
+      R"( "inbounds": [{"tag": "in_proxy", "port": 10807, "protocol": "socks"},)"
+      R"( {"tag": "fwd", "protocol": "dokodemo-door", "settings": {"port": 53}, "port": 2000}],)"
+      R"( "api": {"listen": "127.0.0.1:10085"},)"
+      R"( "outbounds": [{"protocol": "vless", "settings": {"vnext": [{"port": 443}]}}]})";
+  struct Case {
+    const char* name;
+    std::set<uint16_t> busy;
+    bool force;
+    uint16_t first_free;
+    std::string expected;
+  };
+  const auto with = [&](const char* socks, const char* fwd, const char* api) {
+    std::string text = config;
+    text.replace(text.find("10807"), 5, socks);
+    text.replace(text.find("2000"), 4, fwd);
+    text.replace(text.find("10085"), 5, api);
+    return text;
+  };
+  const Case cases[] = {
+      {"busy listeners move, the busy server port stays",
+       {10807, 10085, 443, 53},
+       false,
+       5000,
+       with("5000", "2000", "5001")},
+      {"nothing busy, nothing moves", {}, false, 5000, config},
+      {"forced: every listener moves, nothing else",
+       {},
+       true,
+       40000,
+       with("40000", "40001", "40002")},
+      {"no free port to move to: the text stays", {10807}, false, 0, config},
+  };
+  for (const Case& c : cases) {
+    uint16_t next = c.first_free;
+    std::string swept = config;
+    const bool changed = SweepLoopbackPorts(&swept, c.force, Ports(c.busy, &next));
+    EXPECT_EQ(changed, swept != config) << c.name;
+    EXPECT_EQ(swept, c.expected) << c.name;
+  }
+  // Out-of-range numbers are no ports at all.
+  uint16_t next = 7000;
+  std::string odd = R"({"inbounds": [{"port": 0}, {"port": 99999}, {"port": "1080"}]})";
+  const std::string before = odd;
+  EXPECT_FALSE(SweepLoopbackPorts(&odd, true, Ports({}, &next)));
+  EXPECT_EQ(odd, before);
 }
 
 TEST(ProxyInsertions, StatsAndPolicyOnlyWhenMissing) {
@@ -166,6 +189,44 @@ TEST(ProxyTextRules, LongTextsAreHandledWithoutDeepRecursion) {
   EXPECT_TRUE(ProxyConfigLooksBalanced(big));
   EXPECT_EQ(ProxySocksPort(big), 12345);
   EXPECT_EQ(ApiAddressInConfig(big), std::nullopt);
+}
+
+}  // namespace
+}  // namespace zelvora
+
+namespace zelvora {
+namespace {
+
+// The backup must give back exactly what the user had, whatever their texts hold, and a file a
+// crash cut short must never be taken for one.
+TEST(ProxySettingsBackup, RoundTripsExactlyAndRefusesDamagedFiles) {
+  const ProxySettingsBackup backups[] = {
+      {{0x1, "", "", ""}, "socks=localhost:10807"},
+      {{0x3, "http=corp-proxy.example:3128;https=corp-proxy.example:3128",
+        "<local>;*.corp.example;10.*", ""},
+       "socks=localhost:50123"},
+      {{0x5, "", "", "http://wpad.corp.example/proxy.pac?user=J%C3%BCrgen&x=%0A"},
+       "socks=localhost:1"},
+      {{0x3, "odd\nline\r%25", "", ""}, "socks=localhost:2"},
+  };
+  for (const ProxySettingsBackup& backup : backups) {
+    const std::string text = FormatProxySettingsBackup(backup);
+    const auto parsed = ParseProxySettingsBackup(text);
+    ASSERT_TRUE(parsed) << text;
+    EXPECT_EQ(parsed->previous, backup.previous) << text;
+    EXPECT_EQ(parsed->ours, backup.ours);
+    EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 7) << "one value per line";
+    for (size_t cut = 0; cut < text.size() - 1; cut += 7) {
+      EXPECT_FALSE(ParseProxySettingsBackup(text.substr(0, cut))) << cut;
+    }
+  }
+  EXPECT_FALSE(ParseProxySettingsBackup("zelvora-proxy-backup v1\nflags=99999999999\n"));
+
+  const std::string ours = "socks=localhost:50123";
+  EXPECT_TRUE(StillPointsAtOurProxy({0x2, ours, "", ""}, ours));
+  EXPECT_FALSE(StillPointsAtOurProxy({0x1, ours, "", ""}, ours)) << "proxy bit off: user's";
+  EXPECT_FALSE(StillPointsAtOurProxy({0x3, "http=other:8080", "", ""}, ours));
+  EXPECT_FALSE(StillPointsAtOurProxy({0x3, "", "", ""}, ""));
 }
 
 }  // namespace

@@ -1,9 +1,15 @@
-// Proxy-only mode under Wine with the core stand-in: a session from start to stop with the system
-// proxy, counters, version and both delay tests; a busy SOCKS port; a core that dies; refusals.
+// Proxy-only mode under Wine with the core stand-in and a server stand-in, in a world like a
+// user's: their own proxy set, a realistic configuration, a temp folder with non-ASCII letters.
+// A session from start to stop, a core that dies, a host that is killed, refusals.
 #include "proxy_mode/xray_service.h"
 
 #include <gtest/gtest.h>
+// Toolhelp needs windows.h first.
+#include <tlhelp32.h>
+#include <windows.h>
 
+#include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -12,10 +18,15 @@
 #include <thread>
 
 #include "common/text_encoding.h"
+#include "common/unique_handle.h"
+#include "core_standin/outbound_server.h"
+#include "core_standin/realistic_config.h"
 #include "core_standin/standin_paths.h"
 #include "proxy_mode/system_proxy.h"
+#include "proxy_mode/system_proxy_guard.h"
 #include "vpn_engine/local_http_server.h"
 #include "vpn_engine/loopback_ports.h"
+#include "vpn_engine/vpn_config_file.h"
 
 namespace zelvora {
 namespace {
@@ -64,16 +75,6 @@ bool WaitFor(Condition condition, std::chrono::milliseconds limit = std::chrono:
   return true;
 }
 
-std::string ProxyConfig(uint16_t port, const std::string& extra = "") {
-  return "{\n  \"log\": {\"loglevel\": \"warning\"},\n  \"inbounds\": [{\"tag\": \"in_proxy\", "
-         "\"port\": " +
-         std::to_string(port) +
-         ", \"listen\": \"127.0.0.1\", \"protocol\": \"socks\"}],\n  \"outbounds\": [{\"tag\": "
-         "\"proxy\", \"protocol\": \"vless\", \"streamSettings\": {\"tlsSettings\": "
-         "{\"allowInsecure\": true}}}],\n  \"marker\": \"" +
-         extra + "\"\n}";
-}
-
 std::wstring ProxyServer() {
   SystemProxyState state;
   return ReadSystemProxy(&state) ? state.server : L"<unreadable>";
@@ -84,35 +85,96 @@ std::string FileText(const std::wstring& path) {
   return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-TEST(XrayService, SessionFromStartToStop) {
+// A proxy the user set up themselves (a company proxy with its own bypass list).
+const ProxySettings kUsersProxy{PROXY_TYPE_DIRECT | PROXY_TYPE_PROXY, "corp-proxy.example:3128",
+                                "<local>;*.corp.example", ""};
+
+// Sets the user's proxy and returns it as WinINet reads it back (Wine drops some bits).
+ProxySettings SetUsersProxy() {
+  EXPECT_TRUE(ApplyProxySettings(kUsersProxy));
+  ProxySettings read;
+  EXPECT_TRUE(ReadProxySettings(&read));
+  EXPECT_EQ(read.server, kUsersProxy.server);
+  return read;
+}
+
+ProxySettings CurrentProxy() {
+  ProxySettings read;
+  EXPECT_TRUE(ReadProxySettings(&read));
+  return read;
+}
+
+}  // namespace
+
+void PrintTo(const ProxySettings& settings, std::ostream* out) {
+  *out << "{flags " << settings.flags << ", server \"" << settings.server << "\", bypass \""
+       << settings.bypass << "\", autoconfig \"" << settings.autoconfig_url << "\"}";
+}
+
+namespace {
+
+bool HasNonAsciiLetter(const std::wstring& text) {
+  return std::any_of(text.begin(), text.end(), [](wchar_t c) { return c > 0x7F; });
+}
+
+// Holds 127.0.0.1:`port` as another program would.
+class PortHolder {
+ public:
+  explicit PortHolder(uint16_t port) : socket_(::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP)) {
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    held_ = ::bind(socket_, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0 &&
+            ::listen(socket_, 1) == 0;
+  }
+  ~PortHolder() { ::closesocket(socket_); }
+  bool held() const { return held_; }
+
+ private:
+  SOCKET socket_;
+  bool held_ = false;
+};
+
+// A session as a user has it: their own proxy configured, a realistic configuration whose SOCKS
+// port another program holds, the server reached through the configured outbound. Everything
+// the app asks for works, and the end gives the user's settings back.
+TEST(XrayService, RealisticSessionThroughTheServerGivesTheUsersProxyBack) {
   ErrorCapture errors;
-  LocalHttpServer server;
-  const std::string url = "http://127.0.0.1:" + std::to_string(server.port()) + "/ping";
-  const uint16_t port = FindFreeLoopbackPort();
+  const ProxySettings before = SetUsersProxy();
+  LocalHttpServer site;
+  const std::string url = "http://127.0.0.1:" + std::to_string(site.port()) + "/generate_204";
+  OutboundServerStandin server;
+  core_standin::RealisticConfig realistic;
+  realistic.socks_port = FindFreeLoopbackPort();
+  realistic.http_port = FindFreeLoopbackPort();
+  realistic.server_port = server.port();
+  const std::string config = core_standin::ProxyConfigText(realistic);
+  PortHolder busy(realistic.socks_port);
+  ASSERT_TRUE(busy.held());
+
   XrayService service;
   ASSERT_FALSE(service.XrayPath().empty());
-  ASSERT_TRUE(service.Start(ProxyConfig(port)));
+  ASSERT_TRUE(service.Start(config));
   EXPECT_TRUE(service.IsRunning());
-  const std::wstring expected = L"socks=localhost:" + std::to_wstring(port);
-  ASSERT_TRUE(WaitFor([&] { return ProxyServer() == expected; })) << WideToUtf8(ProxyServer());
-  EXPECT_TRUE(errors.Has("System proxy set to localhost:" + std::to_string(port)));
-  SystemProxyState state;
-  ASSERT_TRUE(ReadSystemProxy(&state));
-  EXPECT_NE(state.flags & PROXY_TYPE_PROXY, 0u);
-  // Only the proxy bit is checked: Wine reads the flags back without the direct bit and the
-  // bypass list back empty, although both are stored.
+  const uint16_t served = service.SessionSocksPort();
+  EXPECT_NE(served, realistic.socks_port) << "the busy port was moved";
+  EXPECT_EQ(ProxyServer(), L"socks=localhost:" + std::to_wstring(served));
+  EXPECT_TRUE(errors.Has("System proxy set to localhost:" + std::to_string(served)));
+  EXPECT_TRUE(HasNonAsciiLetter(service.ConfigPath()))
+      << "the test prefix's temp folder must have a non-ASCII name";
 
-  // The written file: amended, without "allowInsecure", with the API the service reads.
   const std::string written = FileText(service.ConfigPath());
-  EXPECT_EQ(written.find("allowInsecure"), std::string::npos);
-  EXPECT_NE(written.find("\"stats\": {}"), std::string::npos);
-  EXPECT_NE(written.find("\"statsOutboundUplink\": true"), std::string::npos);
-  EXPECT_NE(written.find("\"listen\": \"" + service.ApiAddress() + "\""), std::string::npos)
-      << service.ApiAddress() << "\n"
+  EXPECT_NE(written.find("\"port\": " + std::to_string(server.port())), std::string::npos)
+      << "the server's port is never moved, although its port is busy on loopback\n"
       << written;
+  EXPECT_NE(written.find("\"port\": 53"), std::string::npos) << "nor a DNS server's";
+  EXPECT_EQ(written.find("allowInsecure"), std::string::npos);
+  EXPECT_NE(written.find("\"listen\": \"" + service.ApiAddress() + "\""), std::string::npos);
 
-  // Traffic through the port shows in the counters the API reports.
+  // The connected delay goes through the port really served, and through the server.
   EXPECT_GE(service.MeasureConnectedDelay(url), 1);
+  EXPECT_EQ(server.relayed(), 1);
   uint64_t up = 0;
   uint64_t down = 0;
   ASSERT_TRUE(WaitFor([&] {
@@ -123,57 +185,164 @@ TEST(XrayService, SessionFromStartToStop) {
   EXPECT_LT(up, 400u) << "one small request, counted once";
   EXPECT_EQ(service.GetCoreVersion().rfind("Xray 1.8.24 (Zelvora core stand-in)", 0), 0u);
 
-  // A delay test runs its own instance on other ports and leaves the session alone.
-  EXPECT_GE(service.MeasureServerDelay(ProxyConfig(port), url), 1);
+  // The delay test's own instance reaches the same server on its unchanged port.
+  EXPECT_GE(service.MeasureServerDelay(config, url), 1);
+  EXPECT_EQ(server.relayed(), 2);
   EXPECT_TRUE(service.IsRunning());
-  EXPECT_GE(HeadProbe(port, url), 1);
-  EXPECT_EQ(ProxyServer(), expected);
+  EXPECT_EQ(ProxyServer(), L"socks=localhost:" + std::to_wstring(served));
 
   const std::wstring file = service.ConfigPath();
   service.Stop();
   EXPECT_FALSE(service.IsRunning());
   EXPECT_FALSE(std::filesystem::exists(file));
+  EXPECT_FALSE(std::filesystem::exists(ProxyBackupPath()));
   service.GetTrafficTotals(&up, &down);
   EXPECT_EQ(up + down, 0u);
-  EXPECT_EQ(HeadProbe(port, url), -1) << "the core is gone";
-  ASSERT_TRUE(ReadSystemProxy(&state));
-  EXPECT_EQ(state.flags & PROXY_TYPE_PROXY, 0u) << "flags " << state.flags;
+  EXPECT_EQ(HeadProbe(served, url), -1) << "the core is gone";
+  EXPECT_EQ(CurrentProxy(), before) << "the user's own proxy is back, exactly";
   EXPECT_EQ(service.MeasureConnectedDelay(url), -1);
+  service.Stop();
+  EXPECT_EQ(CurrentProxy(), before) << "a stop without a session leaves the user's proxy alone";
 }
 
-TEST(XrayService, BusySocksPortIsMovedBeforeTheCoreStarts) {
-  ErrorCapture errors;
-  SOCKET holder = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-  const uint16_t busy = FindFreeLoopbackPort();
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(busy);
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ASSERT_EQ(::bind(holder, reinterpret_cast<sockaddr*>(&address), sizeof(address)), 0);
-  ::listen(holder, 1);
-  XrayService service;
-  ASSERT_TRUE(service.Start(ProxyConfig(busy)));
-  ASSERT_TRUE(WaitFor([&] { return errors.Has("System proxy set to localhost:"); }));
-  const std::string written = FileText(service.ConfigPath());
-  EXPECT_EQ(written.find("\"port\": " + std::to_string(busy)), std::string::npos) << written;
-  EXPECT_NE(ProxyServer(), L"socks=localhost:" + std::to_wstring(busy));
-  EXPECT_TRUE(service.IsRunning());
-  service.Stop();
-  ::closesocket(holder);
+// A core that dies, at start or later, never leaves the user pointed at a dead port: a start
+// fails, a running session ends, tells its owner, and gives the user's settings back.
+TEST(XrayService, CoreDeathGivesTheUsersProxyBackAndIsReported) {
+  struct Case {
+    const char* name;
+    int exit_after_ms;
+    bool start_succeeds;
+    const char* message;
+  };
+  const Case cases[] = {
+      // Which step sees it die depends on how fast the core starts.
+      {"dies while starting", 300, false, "Failed to start Xray process|Xray process terminated"},
+      {"dies during the session", 2500, true, "Xray process terminated unexpectedly"}};
+  for (const Case& c : cases) {
+    ErrorCapture errors;
+    const ProxySettings before = SetUsersProxy();
+    OutboundServerStandin server;
+    core_standin::RealisticConfig realistic;
+    realistic.socks_port = FindFreeLoopbackPort();
+    realistic.http_port = FindFreeLoopbackPort();
+    realistic.server_port = server.port();
+    realistic.markers = "standin_exit_after_ms:" + std::to_string(c.exit_after_ms);
+    XrayService service;
+    std::atomic<int> exits{0};
+    service.SetCoreExitCallback([&] { ++exits; });
+    EXPECT_EQ(service.Start(core_standin::ProxyConfigText(realistic)), c.start_succeeds) << c.name;
+    const std::wstring file = service.ConfigPath();
+    // The report comes last, once the user's settings are back and the file is gone.
+    EXPECT_TRUE(WaitFor([&] { return c.start_succeeds ? exits > 0 : !service.IsRunning(); }))
+        << c.name;
+    EXPECT_FALSE(service.IsRunning()) << c.name;
+    const std::string messages = c.message;
+    const size_t bar = messages.find('|');
+    EXPECT_TRUE(errors.Has(messages.substr(0, bar)) ||
+                (bar != std::string::npos && errors.Has(messages.substr(bar + 1))))
+        << c.name;
+    EXPECT_EQ(exits, c.start_succeeds ? 1 : 0) << c.name << ": only a session's end is reported";
+    EXPECT_EQ(CurrentProxy(), before) << c.name;
+    EXPECT_FALSE(std::filesystem::exists(file)) << c.name << ": the server's details are gone";
+    EXPECT_FALSE(std::filesystem::exists(ProxyBackupPath())) << c.name;
+    service.Stop();
+    EXPECT_EQ(CurrentProxy(), before) << c.name;
+  }
 }
 
-TEST(XrayService, CoreDyingOnItsOwnEndsTheSessionButLeavesTheProxyUntilStop) {
-  ErrorCapture errors;
-  const uint16_t port = FindFreeLoopbackPort();
-  XrayService service;
-  ASSERT_TRUE(service.Start(ProxyConfig(port, "standin_exit_after_ms:1500")));
-  ASSERT_TRUE(WaitFor([&] { return !service.IsRunning(); }));
-  EXPECT_TRUE(errors.Has("Xray process terminated unexpectedly"));
-  EXPECT_EQ(ProxyServer(), L"socks=localhost:" + std::to_wstring(port));
-  service.Stop();
-  SystemProxyState state;
-  ASSERT_TRUE(ReadSystemProxy(&state));
-  EXPECT_EQ(state.flags & PROXY_TYPE_PROXY, 0u);
+// Run as a child by the test below (with kCrashHostVariable set): a session that its host never
+// ends, because the host is killed.
+constexpr wchar_t kCrashHostVariable[] = L"ZELVORA_TEST_CRASH_HOST_CONFIG";
+
+TEST(CrashHost, RunsASessionUntilKilled) {
+  wchar_t config_path[1024] = {};
+  if (::GetEnvironmentVariableW(kCrashHostVariable, config_path, 1024) == 0) {
+    GTEST_SKIP() << "only as the child of CrashedHostLeavesNothingBehind";
+  }
+  XrayService* service = new XrayService();  // never ended: the host dies with it
+  ASSERT_TRUE(service->Start(FileText(config_path)));
+  ::Sleep(INFINITE);
+}
+
+int CountStandinCores() {
+  int count = 0;
+  UniqueHandle snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+  PROCESSENTRY32W entry{};
+  entry.dwSize = sizeof(entry);
+  for (BOOL more = ::Process32FirstW(snapshot.get(), &entry); more;
+       more = ::Process32NextW(snapshot.get(), &entry)) {
+    UniqueHandle process(
+        ::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, entry.th32ProcessID));
+    wchar_t image[1024] = {};
+    DWORD length = 1024;
+    if (process && ::QueryFullProcessImageNameW(process.get(), 0, image, &length) &&
+        _wcsicmp(image, core_standin::XrayExe().c_str()) == 0) {
+      ++count;
+    }
+  }
+  return count;
+}
+
+std::vector<std::filesystem::path> ConfigFiles() {
+  std::vector<std::filesystem::path> files;
+  std::error_code error;
+  for (const auto& entry : std::filesystem::directory_iterator(
+           std::filesystem::path(UserTempDirectory()) / L"tidewire", error)) {
+    if (entry.path().filename().wstring().rfind(L"xray_config_", 0) == 0) {
+      files.push_back(entry.path());
+    }
+  }
+  return files;
+}
+
+// The host is killed in the middle of a session: its core ends with it, and the next start or
+// stop gives the user's proxy back and removes the configuration file left behind.
+TEST(XrayService, CrashedHostLeavesNothingBehind) {
+  const ProxySettings before = SetUsersProxy();
+  OutboundServerStandin server;
+  core_standin::RealisticConfig realistic;
+  realistic.socks_port = FindFreeLoopbackPort();
+  realistic.http_port = FindFreeLoopbackPort();
+  realistic.server_port = server.port();
+  const std::string config = core_standin::ProxyConfigText(realistic);
+  const std::filesystem::path config_file =
+      std::filesystem::path(UserTempDirectory()) / L"crash host configuration é Ж.json";
+  std::ofstream(config_file, std::ios::binary) << config;
+  for (const auto& file : ConfigFiles()) std::filesystem::remove(file);
+
+  wchar_t self[1024] = {};
+  ::GetModuleFileNameW(nullptr, self, 1024);
+  std::wstring line =
+      L"\"" + std::wstring(self) + L"\" --gtest_filter=CrashHost.RunsASessionUntilKilled";
+  ::SetEnvironmentVariableW(kCrashHostVariable, config_file.c_str());
+  STARTUPINFOW startup{};
+  startup.cb = sizeof(startup);
+  PROCESS_INFORMATION info{};
+  const BOOL started = ::CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE,
+                                        CREATE_NO_WINDOW, nullptr, nullptr, &startup, &info);
+  ::SetEnvironmentVariableW(kCrashHostVariable, nullptr);
+  ASSERT_TRUE(started);
+  UniqueHandle host(info.hProcess);
+  UniqueHandle host_thread(info.hThread);
+  const bool up = WaitFor([] { return ProxyServer().rfind(L"socks=localhost:", 0) == 0; },
+                          std::chrono::seconds(15));
+  ::TerminateProcess(host.get(), 1);
+  ::WaitForSingleObject(host.get(), 5000);
+  ASSERT_TRUE(up) << "the host's session never came up";
+  EXPECT_TRUE(WaitFor([] { return CountStandinCores() == 0; }, std::chrono::seconds(5)))
+      << "the core ends with its host";
+  EXPECT_EQ(ConfigFiles().size(), 1u) << "left behind by the crash";
+  EXPECT_NE(CurrentProxy(), before) << "still pointing at the dead core";
+
+  XrayService next;
+  next.Stop();
+  EXPECT_EQ(CurrentProxy(), before) << "a stop restores the settings the backup holds";
+  ASSERT_TRUE(next.Start(config));
+  EXPECT_EQ(ConfigFiles(), std::vector<std::filesystem::path>{next.ConfigPath()})
+      << "only the new session's file";
+  next.Stop();
+  EXPECT_EQ(CurrentProxy(), before);
+  std::filesystem::remove(config_file);
 }
 
 TEST(XrayService, RefusalsAndAnswersWithoutASession) {

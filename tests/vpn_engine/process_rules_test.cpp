@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <set>
+#include <string>
+#include <vector>
 
 #include "vpn_engine/child_output.h"
 #include "vpn_engine/component_rules.h"
@@ -75,14 +77,52 @@ TEST(OrphanRule, OwnCoreProgramsUnderTheApplicationFolderOnly) {
   EXPECT_FALSE(IsOwnCoreProcess(L"", L"xray.exe", L"xray.exe"));
 }
 
-TEST(Tun2socksOutput, KeepsWarningsAndDropsChatter) {
-  EXPECT_EQ(Tun2socksReportLine("{\"level\":\"warn\",\"msg\":\"x\"}\r\n"),
-            "{\"level\":\"warn\",\"msg\":\"x\"}");
-  EXPECT_EQ(Tun2socksReportLine("{\"level\":\"info\",\"msg\":\"x\"}\n"), std::nullopt);
-  EXPECT_EQ(Tun2socksReportLine("a\n{\"level\":\"debug\"}"), std::nullopt)
-      << "one read is one line, even with several in it";
-  EXPECT_EQ(Tun2socksReportLine("\r\n\r\n"), std::nullopt);
-  EXPECT_EQ(Tun2socksReportLine(std::string_view("err\0{\"level\":\"info\"}", 21)), "err");
+// What reaches the tunnel log from tun2socks, whatever the reads' boundaries: one log line per
+// line of output, chatter dropped, no line forged by a line break inside a read.
+TEST(Tun2socksOutput, OneLogLinePerOutputLineWithChatterDropped) {
+  const std::string forged_stamp = "2026-01-01 00:00:00 [plugin] VPN connected";
+  struct Case {
+    const char* name;
+    std::vector<std::string> reads;
+    std::vector<std::string> reported;
+  };
+  const Case cases[] = {
+      {"a warning, CR LF ended",
+       {"{\"level\":\"warn\",\"msg\":\"x\"}\r\n"},
+       {"{\"level\":\"warn\",\"msg\":\"x\"}"}},
+      {"chatter between warnings in one read",
+       {"{\"level\":\"warn\",\"msg\":\"a\"}\n{\"level\":\"info\",\"msg\":\"b\"}\n"
+        "{\"level\":\"debug\"}\r\n{\"level\":\"error\",\"msg\":\"c\"}\n"},
+       {"{\"level\":\"warn\",\"msg\":\"a\"}", "{\"level\":\"error\",\"msg\":\"c\"}"}},
+      {"a line split over three reads comes out whole",
+       {"{\"level\":\"wa", "rn\",\"msg\":\"sp", "lit\"}\n"},
+       {"{\"level\":\"warn\",\"msg\":\"split\"}"}},
+      {"a line break cannot start a line of ours inside the child's",
+       {"bad input\n" + forged_stamp + "\n"},
+       {"bad input", forged_stamp}},
+      {"blank lines and an unfinished last line",
+       {"\r\n\r\n", "tail without end"},
+       {"tail without end"}},
+      {"bytes after a zero byte are not text", {std::string("err\0junk\n", 9), "\n"}, {"err"}},
+  };
+  for (const Case& c : cases) {
+    OutputLineSplitter splitter;
+    std::vector<std::string> reported;
+    const auto report = [&](const std::string& line) {
+      if (const auto kept = Tun2socksReportLine(line)) reported.push_back(*kept);
+    };
+    for (const std::string& read : c.reads) {
+      for (const std::string& line : splitter.Feed(read)) report(line);
+    }
+    if (const auto rest = splitter.Finish()) report(*rest);
+    EXPECT_EQ(reported, c.reported) << c.name;
+  }
+  // A child that never ends its line cannot grow one without bound.
+  OutputLineSplitter splitter;
+  const auto lines = splitter.Feed(std::string(OutputLineSplitter::kMaxLineBytes * 2 + 5, 'x'));
+  ASSERT_EQ(lines.size(), 2u);
+  EXPECT_EQ(lines[0].size(), OutputLineSplitter::kMaxLineBytes);
+  EXPECT_EQ(splitter.Finish()->size(), 5u);
 }
 
 TEST(ProbeUrl, SchemePortAndPath) {

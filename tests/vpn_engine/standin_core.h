@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <chrono>
+#include <filesystem>
 #include <fstream>
 #include <string>
 #include <thread>
@@ -26,7 +27,8 @@ class StandinCore {
     config_path_ = WideToUtf8(UserTempDirectory()) + "standin_" +
                    std::to_string(::GetCurrentProcessId()) + "_" + std::to_string(counter_++) +
                    ".json";
-    std::ofstream(config_path_, std::ios::binary)
+    // The path is UTF-8 (the temp folder has letters outside the ANSI code page): open it wide.
+    std::ofstream(std::filesystem::path(Utf8ToWide(config_path_)), std::ios::binary)
         << "{\"marker\": \"" << markers
         << "\", \"inbounds\": [{\"tag\": \"in_proxy\", \"port\": " << socks_port_
         << ", \"protocol\": \"socks\"}]}";
@@ -35,7 +37,7 @@ class StandinCore {
     runner_.running = false;
     if (auto xray = runner_.xray.Take()) xray->Kill();
     if (auto tun = runner_.tun2socks.Take()) tun->Kill();
-    ::DeleteFileA(config_path_.c_str());
+    ::DeleteFileW(Utf8ToWide(config_path_).c_str());
   }
 
   // Launches it and waits until the relay accepts connections.

@@ -49,6 +49,17 @@ VpnServiceManager::VpnServiceManager() : xray_service_(std::make_shared<XrayServ
       if (callback) callback();
     });
   }
+  // The manager lives as long as the process, so the service may always call back into it.
+  xray_service_->SetCoreExitCallback([this] { OnProxyCoreExit(); });
+}
+
+void VpnServiceManager::OnProxyCoreExit() {
+  // Runs on the proxy service's worker; never takes mutex_, which a Stop holds while it waits
+  // for that worker.
+  if (!proxy_mode_) return;
+  running_ = false;
+  std::lock_guard<std::mutex> lock(callback_mutex_);
+  if (on_unexpected_exit_) on_unexpected_exit_();
 }
 
 void VpnServiceManager::SetUnexpectedExitCallback(std::function<void()> callback) {
@@ -101,7 +112,8 @@ void VpnServiceManager::StopLocked(bool recreate_adapter) {
 }
 
 bool VpnServiceManager::IsTunnelReady() {
-  if (proxy_mode_) return running_;
+  // The proxy service's own flag is the one truth: its core's exit clears it.
+  if (proxy_mode_) return running_ && xray_service_ && xray_service_->IsRunning();
   return vpn_service_ && vpn_service_->IsTunnelReady();
 }
 

@@ -36,6 +36,8 @@ class VpnServiceManager {
   VpnServiceManager();
 
   void StopLocked(bool recreate_adapter);
+  // Proxy mode's core ended by itself: the session is over, the plug-in hears of it.
+  void OnProxyCoreExit();
 
   std::atomic<bool> running_{false};
   std::string last_config_;

@@ -1,5 +1,6 @@
 #include "proxy_mode/proxy_config_text.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 
@@ -58,25 +59,69 @@ std::optional<std::pair<size_t, size_t>> NextNumberAfter(std::string_view text, 
   return std::nullopt;
 }
 
-// One sweep pattern over the whole text, replacing as it goes.
-bool SweepOne(std::string* config, std::string_view literal, bool force,
-              const LoopbackPortProbe& ports) {
-  bool changed = false;
-  size_t from = 0;
-  while (auto capture = NextNumberAfter(*config, from, literal)) {
-    const auto [begin, end] = *capture;
-    from = end;
-    const uint16_t port = PortFromDigits(std::string_view(*config).substr(begin, end - begin));
-    if (port == 0) continue;
-    if (!force && ports.is_free(port)) continue;
-    const uint16_t replacement = ports.find_free();
-    if (replacement == 0) continue;
-    const std::string digits = std::to_string(replacement);
-    config->replace(begin, end - begin, digits);
-    from = begin + digits.size();
-    changed = true;
+// End of the string whose opening quote is at `open` (the position of its closing quote), or
+// kNone.
+size_t StringEnd(std::string_view text, size_t open) {
+  for (size_t at = open + 1; at < text.size(); ++at) {
+    if (text[at] == '\\') {
+      ++at;
+    } else if (text[at] == '"') {
+      return at;
+    }
   }
-  return changed;
+  return kNone;
+}
+
+// The digit runs of every inbound's own "port" member: members of the objects directly inside
+// the first "inbounds" array. Ports deeper down (an inbound's settings) and everywhere else (an
+// outbound's server port above all) are not listening ports of ours and are never touched.
+std::vector<std::pair<size_t, size_t>> InboundPortDigits(std::string_view text) {
+  std::vector<std::pair<size_t, size_t>> found;
+  size_t open = kNone;
+  for (size_t pos = FindLiteral(text, "\"inbounds\"", 0, false); pos != kNone;
+       pos = FindLiteral(text, "\"inbounds\"", pos + 1, false)) {
+    const size_t value = AfterKeyColon(text, pos, "\"inbounds\"", false);
+    if (value != kNone && value < text.size() && text[value] == '[') {
+      open = value;
+      break;
+    }
+  }
+  if (open == kNone) return found;
+  int depth = 0;  // 1: inside the array; 2: inside one inbound object
+  for (size_t at = open; at < text.size(); ++at) {
+    const char c = text[at];
+    if (c == '"') {
+      const size_t close = StringEnd(text, at);
+      if (close == kNone) break;
+      if (depth == 2 && text.substr(at, close + 1 - at) == "\"port\"") {
+        const size_t digits = AfterKeyColon(text, at, "\"port\"", false);
+        if (digits != kNone) {
+          const size_t end = DigitsEnd(text, digits);
+          if (end > digits) found.emplace_back(digits, end);
+        }
+      }
+      at = close;
+    } else if (c == '{' || c == '[') {
+      ++depth;
+    } else if (c == '}' || c == ']') {
+      if (--depth == 0) break;  // the end of the inbounds array
+    }
+  }
+  return found;
+}
+
+// Replaces the port whose digits span [begin, end) when it must move: the end of the new
+// digits, or nothing when the port stays.
+std::optional<size_t> MovePortIfNeeded(std::string* config, size_t begin, size_t end, bool force,
+                                       const LoopbackPortProbe& ports) {
+  const uint16_t port = PortFromDigits(std::string_view(*config).substr(begin, end - begin));
+  if (port == 0) return std::nullopt;
+  if (!force && ports.is_free(port)) return std::nullopt;
+  const uint16_t replacement = ports.find_free();
+  if (replacement == 0) return std::nullopt;
+  const std::string digits = std::to_string(replacement);
+  config->replace(begin, end - begin, digits);
+  return begin + digits.size();
 }
 
 }  // namespace
@@ -121,9 +166,26 @@ uint16_t ProxySocksPort(std::string_view config) {
 }
 
 bool SweepLoopbackPorts(std::string* config, bool force, const LoopbackPortProbe& ports) {
-  const bool ports_changed = SweepOne(config, "\"port\"", force, ports);
-  const bool addresses_changed = SweepOne(config, "127.0.0.1", force, ports);
-  return ports_changed || addresses_changed;
+  bool changed = false;
+  // Positions were found in the original text; a replacement shifts those after it.
+  std::ptrdiff_t shift = 0;
+  for (const auto& [begin, end] : InboundPortDigits(*config)) {
+    const size_t at = static_cast<size_t>(static_cast<std::ptrdiff_t>(begin) + shift);
+    const size_t length = end - begin;
+    if (const auto new_end = MovePortIfNeeded(config, at, at + length, force, ports)) {
+      shift += static_cast<std::ptrdiff_t>(*new_end - at) - static_cast<std::ptrdiff_t>(length);
+      changed = true;
+    }
+  }
+  // Listeners named as an address ("listen": "127.0.0.1:N", the API's form).
+  size_t from = 0;
+  while (auto capture = NextNumberAfter(*config, from, "127.0.0.1")) {
+    const auto [begin, end] = *capture;
+    const auto new_end = MovePortIfNeeded(config, begin, end, force, ports);
+    from = new_end ? *new_end : end;
+    changed = changed || new_end.has_value();
+  }
+  return changed;
 }
 
 bool InsertStatsAndPolicy(std::string* config) {

@@ -25,9 +25,10 @@ bool ProxyConfigLooksBalanced(std::string_view config);
 // that exists decides. 10807 when none exists or its number is not a port.
 uint16_t ProxySocksPort(std::string_view config);
 
-// Moves ports to free loopback ports: every "port": N, then every 127.0.0.1:N, in order. Without
-// `force` only ports that cannot be bound now move; with it every port in range does. True when
-// anything was replaced.
+// Moves our listening ports to free loopback ports: each inbound's own "port", then every
+// 127.0.0.1:N, in order. An outbound's server port is never a candidate. Without `force` only
+// ports that cannot be bound now move; with it every port in range does. True when anything was
+// replaced.
 bool SweepLoopbackPorts(std::string* config, bool force, const LoopbackPortProbe& ports);
 
 // Inserts empty "stats" and the outbound-counting "policy" at the top when missing; true when

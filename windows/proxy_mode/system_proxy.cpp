@@ -77,4 +77,41 @@ bool ReadSystemProxy(SystemProxyState* state) {
   return true;
 }
 
+bool ReadProxySettings(ProxySettings* settings) {
+  INTERNET_PER_CONN_OPTIONW options[4] = {};
+  options[0].dwOption = INTERNET_PER_CONN_FLAGS;
+  options[1].dwOption = INTERNET_PER_CONN_PROXY_SERVER;
+  options[2].dwOption = INTERNET_PER_CONN_PROXY_BYPASS;
+  options[3].dwOption = INTERNET_PER_CONN_AUTOCONFIG_URL;
+  INTERNET_PER_CONN_OPTION_LISTW list{};
+  list.dwSize = sizeof(list);
+  list.dwOptionCount = 4;
+  list.pOptions = options;
+  DWORD size = sizeof(list);
+  if (!::InternetQueryOptionW(nullptr, INTERNET_OPTION_PER_CONNECTION_OPTION, &list, &size)) {
+    return false;
+  }
+  settings->flags = options[0].Value.dwValue;
+  settings->server = WideToUtf8(TakeWinInetString(options[1].Value.pszValue));
+  settings->bypass = WideToUtf8(TakeWinInetString(options[2].Value.pszValue));
+  settings->autoconfig_url = WideToUtf8(TakeWinInetString(options[3].Value.pszValue));
+  return true;
+}
+
+bool ApplyProxySettings(const ProxySettings& settings) {
+  std::wstring server = Utf8ToWide(settings.server);
+  std::wstring bypass = Utf8ToWide(settings.bypass);
+  std::wstring autoconfig = Utf8ToWide(settings.autoconfig_url);
+  INTERNET_PER_CONN_OPTIONW options[4] = {};
+  options[0].dwOption = INTERNET_PER_CONN_FLAGS;
+  options[0].Value.dwValue = settings.flags;
+  options[1].dwOption = INTERNET_PER_CONN_PROXY_SERVER;
+  options[1].Value.pszValue = server.data();
+  options[2].dwOption = INTERNET_PER_CONN_PROXY_BYPASS;
+  options[2].Value.pszValue = bypass.data();
+  options[3].dwOption = INTERNET_PER_CONN_AUTOCONFIG_URL;
+  options[3].Value.pszValue = autoconfig.data();
+  return ApplyOptions(options, 4);
+}
+
 }  // namespace zelvora

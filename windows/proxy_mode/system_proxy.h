@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <string>
 
+#include "proxy_mode/proxy_settings_backup.h"
+
 namespace zelvora {
 
 // The texts handed to WinINet; the caller keeps them for as long as the proxy is set.
@@ -20,7 +22,8 @@ SystemProxyTexts ProxyTextsFor(const std::string& host, uint16_t port);
 
 // Points the system proxy at `texts`; false when WinINet refuses.
 bool SetSystemProxy(const SystemProxyTexts& texts);
-// Leaves the connection direct (an earlier proxy of the user's is not restored).
+// Leaves the connection direct. Proxy sessions restore the user's settings instead
+// (SystemProxyGuard); this is for callers that own the whole setting.
 bool ClearSystemProxy();
 
 // What WinINet reports for the LAN connection now.
@@ -30,5 +33,10 @@ struct SystemProxyState {
   std::wstring bypass;
 };
 bool ReadSystemProxy(SystemProxyState* state);
+
+// The whole setting (flags, server, bypass list, automatic configuration script), as UTF-8, to
+// save before a session and put back exactly afterwards.
+bool ReadProxySettings(ProxySettings* settings);
+bool ApplyProxySettings(const ProxySettings& settings);
 
 }  // namespace zelvora

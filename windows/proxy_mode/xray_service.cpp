@@ -7,14 +7,16 @@
 #include <sstream>
 #include <vector>
 
+#include "common/stop_aware_wait.h"
 #include "common/text_encoding.h"
 #include "proxy_mode/proxy_config_text.h"
 #include "proxy_mode/xray_locate.h"
-#include "vpn_engine/captured_command.h"
 #include "vpn_engine/config_injection.h"
+#include "vpn_engine/core_launch.h"
 #include "vpn_engine/data_path_probe.h"
 #include "vpn_engine/loopback_ports.h"
 #include "vpn_engine/output_pump.h"
+#include "vpn_engine/process_launch.h"
 #include "vpn_engine/vpn_config_file.h"
 #include "vpn_engine/xray_core_contract.h"
 
@@ -29,6 +31,13 @@ constexpr DWORD kApiCommandTimeoutMs = 3000;
 constexpr uint32_t kHeadProbeTimeoutMs = 8000;
 constexpr auto kDelayInstanceStartup = std::chrono::milliseconds(350 + 850);
 constexpr DWORD kDelayInstanceExitWaitMs = 3000;
+// How long a started core may take to open its SOCKS port before the start counts as failed.
+constexpr auto kSocksOpenLimit = std::chrono::seconds(5);
+constexpr auto kSocksOpenPoll = std::chrono::milliseconds(50);
+// Start waits this long for the worker's outcome; the worker's own steps end well before.
+constexpr auto kStartOutcomeLimit = std::chrono::seconds(20);
+constexpr wchar_t kConfigFolderName[] = L"tidewire";
+constexpr wchar_t kConfigFilePrefix[] = L"xray_config_";
 
 void Say(const std::string& line) { std::cerr << line << std::endl; }
 
@@ -53,16 +62,14 @@ void DeleteQuietly(const std::wstring& path) {
   fs::remove(path, error);
 }
 
-// Sleeps `duration` in short steps; false as soon as `running` is cleared.
-bool SleepWhile(const std::atomic<bool>& running, std::chrono::milliseconds duration) {
-  const auto deadline = std::chrono::steady_clock::now() + duration;
-  while (running) {
-    const auto now = std::chrono::steady_clock::now();
-    if (now >= deadline) return true;
-    std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(
-        deadline - now, std::chrono::milliseconds(20)));
-  }
-  return false;
+fs::path ConfigFolder() {
+  const std::wstring temp = UserTempDirectory();
+  return temp.empty() ? fs::path() : fs::path(temp) / kConfigFolderName;
+}
+
+// The contract's command lines from UTF-8 paths, handed to the launcher whole as UTF-16.
+std::wstring CoreCommandLine(const fs::path& xray, const std::wstring& config) {
+  return Utf8ToWide(xray_core::RunCommandLine(WideToUtf8(xray.wstring()), WideToUtf8(config)));
 }
 
 std::optional<std::wstring> AssetEnvironment(const fs::path& xray, bool announce) {
@@ -81,9 +88,8 @@ void JoinUnlessSelf(std::thread& thread) {
 
 bool WriteProxyConfig(const std::string& config, std::wstring* path) {
   try {
-    const std::wstring temp = UserTempDirectory();
-    if (temp.empty()) return false;
-    const fs::path folder = fs::path(temp) / L"tidewire";
+    const fs::path folder = ConfigFolder();
+    if (folder.empty()) return false;
     std::error_code error;
     fs::create_directories(folder, error);
     if (error) return false;
@@ -94,7 +100,7 @@ bool WriteProxyConfig(const std::string& config, std::wstring* path) {
     // Two writers in the same millisecond (a delay test beside a start) must not share a file:
     // the name is claimed with an exclusive create, with a suffix when it is taken.
     for (int attempt = 0; attempt < 100; ++attempt) {
-      std::wstring name = L"xray_config_" + std::to_wstring(now_ms);
+      std::wstring name = kConfigFilePrefix + std::to_wstring(now_ms);
       if (attempt > 0) name += L"_" + std::to_wstring(attempt);
       const fs::path file = folder / (name + L".json");
       UniqueHandle handle(::CreateFileW(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
@@ -168,37 +174,77 @@ void XrayService::JoinThreads() {
   JoinUnlessSelf(stats_thread_);
 }
 
+void XrayService::SetCoreExitCallback(std::function<void()> callback) {
+  std::lock_guard<std::mutex> lock(exit_callback_mutex_);
+  on_core_exit_ = std::move(callback);
+}
+
 bool XrayService::Start(const std::string& config) {
-  if (running_) Stop();
-  std::lock_guard<std::mutex> lifecycle(lifecycle_mutex_);
-  JoinThreads();
-  if (!ProxyConfigLooksBalanced(config)) {
-    Say("Invalid Xray configuration JSON");
-    return false;
-  }
   {
-    std::lock_guard<std::mutex> lock(state_mutex_);
-    config_ = config;
-    if (xray_path_.empty()) {
-      Say("Xray executable not found. Please ensure xray.exe is available.");
+    std::lock_guard<std::mutex> lifecycle(lifecycle_mutex_);
+    StopLocked();
+    if (!ProxyConfigLooksBalanced(config)) {
+      Say("Invalid Xray configuration JSON");
+      return false;
+    }
+    {
+      std::lock_guard<std::mutex> lock(state_mutex_);
+      config_ = config;
+      if (xray_path_.empty()) {
+        Say("Xray executable not found. Please ensure xray.exe is available.");
+        return false;
+      }
+    }
+    // What an earlier run of this application left behind when it was killed: its cores
+    // (holding our ports), its configuration files (holding the server's details).
+    KillOrphanCoreProcesses();
+    RemoveStaleConfigFiles();
+    {
+      std::lock_guard<std::mutex> lock(outcome_mutex_);
+      outcome_ = StartOutcome::kPending;
+    }
+    running_ = true;
+    try {
+      start_worker_ = std::thread([this] {
+        try {
+          StartWorker();
+        } catch (...) {
+          Say("Xray start failed unexpectedly");
+          running_ = false;
+        }
+        ReportStart(StartOutcome::kFailed);  // no effect once the start was reported up
+      });
+    } catch (...) {
+      running_ = false;
       return false;
     }
   }
-  running_ = true;
-  try {
-    start_worker_ = std::thread([this] {
-      try {
-        StartWorker();
-      } catch (...) {
-        Say("Xray start failed unexpectedly");
-        running_ = false;
-      }
-    });
-  } catch (...) {
-    running_ = false;
-    return false;
+  std::unique_lock<std::mutex> lock(outcome_mutex_);
+  outcome_changed_.wait_for(lock, kStartOutcomeLimit,
+                            [this] { return outcome_ != StartOutcome::kPending; });
+  if (outcome_ == StartOutcome::kUp) return true;
+  lock.unlock();
+  if (running_) Stop();  // it never settled: nothing half-started stays behind
+  return false;
+}
+
+void XrayService::ReportStart(StartOutcome outcome) {
+  std::lock_guard<std::mutex> lock(outcome_mutex_);
+  if (outcome_ != StartOutcome::kPending) return;
+  outcome_ = outcome;
+  outcome_changed_.notify_all();
+}
+
+bool XrayService::WaitForSocksPort(uint16_t port, const std::shared_ptr<ChildProcess>& process) {
+  const auto deadline = std::chrono::steady_clock::now() + kSocksOpenLimit;
+  while (running_ && process && process->IsRunning()) {
+    // The sweep made the port free before the core started: once it cannot be bound, the core
+    // holds it.
+    if (!IsLoopbackPortFree(port)) return true;
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    WaitWhileRunning(running_, kSocksOpenPoll);
   }
-  return true;
+  return false;
 }
 
 void XrayService::StartWorker() {
@@ -213,6 +259,7 @@ void XrayService::StartWorker() {
     running_ = false;
     return;
   }
+  TrackFile(path, true);
   {
     std::lock_guard<std::mutex> lock(state_mutex_);
     config_path_ = path;
@@ -221,22 +268,32 @@ void XrayService::StartWorker() {
     Say("Failed to start Xray process");
     running_ = false;
     DeleteQuietly(path);
+    TrackFile(path, false);
     return;
   }
-  SleepWhile(running_, kSettleTime);
+  WaitWhileRunning(running_, kSettleTime);
   std::string actual;
   if (!ReadWholeFile(path, &actual)) {
     Say("Warning: Failed to read actual config file, using original");
     actual = config;
   }
   const uint16_t port = ProxySocksPort(actual);
+  if (!WaitForSocksPort(port, process_.Get())) {
+    // A core that died (or never listened) must not get the user's proxy pointed at it.
+    if (running_.exchange(false)) {
+      Say("Xray process terminated unexpectedly");
+      if (auto process = process_.Take()) process->Kill();
+      DeleteQuietly(path);
+      TrackFile(path, false);
+    }
+    return;
+  }
+  socks_port_ = port;
   {
     std::lock_guard<std::mutex> lock(proxy_mutex_);
-    // A stop that came in meanwhile has already cleared the proxy; do not set it again.
+    // A stop that came in meanwhile has already restored the proxy; do not set it again.
     if (running_) {
-      proxy_texts_ = ProxyTextsFor("localhost", port);
-      if (SetSystemProxy(proxy_texts_)) {
-        proxy_set_ = true;
+      if (proxy_.Point("localhost", port)) {
         Say("System proxy set to localhost:" + std::to_string(port));
       } else {
         Say("Warning: Failed to set system proxy. Proxy mode may not work correctly.");
@@ -259,15 +316,63 @@ void XrayService::StartWorker() {
   } catch (...) {
     Say("Warning: Failed to initialize Xray API client. Stats may not be available.");
   }
+  ReportStart(StartOutcome::kUp);
   while (running_) {
     const std::shared_ptr<ChildProcess> process = process_.Get();
     if (!process || !process->IsRunning()) {
-      if (!running_) return;  // a stop took the process away
-      Say("Xray process terminated unexpectedly");
-      running_ = false;
+      EndAfterCoreExit();
       return;
     }
-    SleepWhile(running_, kWatchInterval);
+    WaitWhileRunning(running_, kWatchInterval);
+  }
+}
+
+void XrayService::EndAfterCoreExit() {
+  // A stop that cleared the flag first owns the ending.
+  if (!running_.exchange(false)) return;
+  Say("Xray process terminated unexpectedly");
+  {
+    // The proxy points at a port nobody serves: the user would have no internet at all.
+    std::lock_guard<std::mutex> lock(proxy_mutex_);
+    proxy_.Restore();
+  }
+  std::wstring path;
+  {
+    std::lock_guard<std::mutex> lock(state_mutex_);
+    api_client_.reset();
+    path = config_path_;
+  }
+  DeleteQuietly(path);  // it holds the server's details
+  socks_port_ = 0;
+  std::lock_guard<std::mutex> lock(exit_callback_mutex_);
+  if (on_core_exit_) {
+    try {
+      on_core_exit_();
+    } catch (...) {
+    }
+  }
+}
+
+void XrayService::TrackFile(const std::wstring& path, bool live) {
+  std::lock_guard<std::mutex> lock(files_mutex_);
+  if (live) {
+    live_files_.insert(path);
+  } else {
+    live_files_.erase(path);
+  }
+}
+
+void XrayService::RemoveStaleConfigFiles() {
+  const fs::path folder = ConfigFolder();
+  if (folder.empty()) return;
+  std::error_code error;
+  std::lock_guard<std::mutex> lock(files_mutex_);
+  for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
+    const std::wstring name = it->path().filename().wstring();
+    if (name.rfind(kConfigFilePrefix, 0) != 0 || it->path().extension() != L".json") continue;
+    if (live_files_.count(it->path().wstring()) != 0) continue;
+    std::error_code ignored;
+    fs::remove(it->path(), ignored);
   }
 }
 
@@ -308,9 +413,8 @@ bool XrayService::StartXrayProcess(const std::wstring& config_path) {
   } catch (...) {
   }
   PipedChildOptions options;
-  options.command_line =
-      xray_core::RunCommandLine(NarrowPath(xray.wstring()), NarrowPath(config_path));
-  options.working_directory = NarrowPath(xray.parent_path().wstring());
+  options.command_line = CoreCommandLine(xray, config_path);
+  options.working_directory = xray.parent_path().wstring();
   options.extra_creation_flags = CREATE_NEW_PROCESS_GROUP;
   options.environment = AssetEnvironment(xray, /*announce=*/true);
   options.stdout_pipe_failure = "Failed to create stdout pipe";
@@ -323,7 +427,7 @@ bool XrayService::StartXrayProcess(const std::wstring& config_path) {
   }
   std::shared_ptr<ChildProcess> shared(std::move(child));
   process_.Replace(shared);
-  SleepWhile(running_, kSettleTime);
+  WaitWhileRunning(running_, kSettleTime);
   if (shared->IsRunning()) return true;
   if (auto taken = process_.Take()) taken->Close();
   return false;
@@ -336,7 +440,7 @@ void XrayService::StatsLoop() {
     const auto next = woke + std::chrono::seconds(1);
     const auto now = std::chrono::steady_clock::now();
     if (next > now) {
-      SleepWhile(running_, std::chrono::duration_cast<std::chrono::milliseconds>(next - now));
+      WaitWhileRunning(running_, std::chrono::duration_cast<std::chrono::milliseconds>(next - now));
     }
   }
 }
@@ -356,12 +460,19 @@ void XrayService::UpdateTrafficStats() {
 
 void XrayService::Stop() {
   std::lock_guard<std::mutex> lifecycle(lifecycle_mutex_);
+  StopLocked();
+}
+
+void XrayService::StopLocked() {
   running_ = false;
   {
     std::lock_guard<std::mutex> lock(proxy_mutex_);
-    ClearSystemProxy();
-    proxy_set_ = false;
+    // Only what this process set is undone; a proxy the user set themselves stays.
+    proxy_.Restore();
   }
+  // A host that crashed during a session left its backup; the proxy may still point at the
+  // dead core's port.
+  SystemProxyGuard::RecoverFromBackup();
   JoinThreads();
   if (auto process = process_.Take()) process->Close();
   std::wstring path;
@@ -371,6 +482,8 @@ void XrayService::Stop() {
     path = std::exchange(config_path_, std::wstring());
   }
   DeleteQuietly(path);
+  TrackFile(path, false);
+  socks_port_ = 0;
   std::lock_guard<std::mutex> lock(stats_mutex_);
   uplink_ = 0;
   downlink_ = 0;
@@ -386,13 +499,17 @@ bool XrayService::RunXrayApiCommand(const std::string& arguments, std::string* o
   const fs::path xray = XrayPath();
   std::error_code error;
   if (xray.empty() || !fs::exists(xray, error)) return false;
-  CapturedCommand run;
-  if (!RunCapturedCommand(xray_core::ApiCommandLine(NarrowPath(xray.wstring()), arguments),
-                          NarrowPath(xray.parent_path().wstring()), kApiCommandTimeoutMs, &run)) {
+  CaptureLimits limits;
+  limits.working_directory = xray.parent_path().wstring();
+  limits.read_ms = kApiCommandTimeoutMs;
+  CapturedOutput run;
+  if (!RunCapturedProcess(
+          Utf8ToWide(xray_core::ApiCommandLine(WideToUtf8(xray.wstring()), arguments)), limits,
+          &run)) {
     return false;
   }
   if (run.timed_out) Say("RunXrayApiCommand: Timeout waiting for command: " + arguments);
-  if (output) *output = std::move(run.output);
+  if (output) *output = std::move(run.text);
   return true;
 }
 
@@ -410,13 +527,9 @@ std::string XrayService::GetCoreVersion() {
 
 int32_t XrayService::MeasureConnectedDelay(const std::string& url) {
   if (!Api()) return -1;
-  std::string config;
-  {
-    std::lock_guard<std::mutex> lock(state_mutex_);
-    config = config_;
-  }
-  const uint16_t port = config.empty() ? kProxyDefaultSocksPort : ProxySocksPort(config);
-  return HeadProbe(port, url);
+  // The port the core really serves: a busy configured port was moved before it started.
+  const uint16_t port = socks_port_;
+  return port == 0 ? -1 : HeadProbe(port, url);
 }
 
 int32_t XrayService::MeasureServerDelay(const std::string& config, const std::string& url) {
@@ -430,37 +543,35 @@ int32_t XrayService::MeasureServerDelay(const std::string& config, const std::st
   }
   std::wstring path;
   if (!WriteProxyConfig(config, &path)) return -1;
+  TrackFile(path, true);
   std::string text;
   if (!PrepareProxyConfigFile(path, /*record_api=*/false, /*force=*/true) ||
       !ReadWholeFile(path, &text)) {
     DeleteQuietly(path);
+    TrackFile(path, false);
     return -1;
   }
   const uint16_t port = ProxySocksPort(text);
-  const std::optional<std::wstring> environment = AssetEnvironment(xray, /*announce=*/false);
-  STARTUPINFOA startup{};
-  startup.cb = sizeof(startup);
-  std::string line_text = xray_core::RunCommandLine(NarrowPath(xray.wstring()), NarrowPath(path));
-  std::vector<char> line(line_text.begin(), line_text.end());
-  line.push_back('\0');
-  const std::string folder = NarrowPath(xray.parent_path().wstring());
-  PROCESS_INFORMATION info{};
-  DWORD flags = CREATE_NO_WINDOW;
-  if (environment) flags |= CREATE_UNICODE_ENVIRONMENT;
-  if (!::CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, flags,
-                        environment ? const_cast<wchar_t*>(environment->c_str()) : nullptr,
-                        folder.empty() ? nullptr : folder.c_str(), &startup, &info)) {
+  ProcessLaunch launch;
+  launch.command_line = CoreCommandLine(xray, path);
+  launch.working_directory = xray.parent_path().wstring();
+  // The assets folder rides in the child's own environment block, so concurrent tests never
+  // change this process's environment.
+  launch.environment = AssetEnvironment(xray, /*announce=*/false);
+  launch.end_with_this_process = true;
+  LaunchedProcess instance;
+  if (!LaunchProcess(launch, &instance, nullptr)) {
     DeleteQuietly(path);
+    TrackFile(path, false);
     return -1;
   }
-  UniqueHandle process(info.hProcess);
-  UniqueHandle thread(info.hThread);
   std::this_thread::sleep_for(kDelayInstanceStartup);
   const int32_t delay = HeadProbe(port, url);
-  ::TerminateProcess(process.get(), 0);
-  ::WaitForSingleObject(process.get(), kDelayInstanceExitWaitMs);
+  ::TerminateProcess(instance.process.get(), 0);
+  ::WaitForSingleObject(instance.process.get(), kDelayInstanceExitWaitMs);
   std::error_code error;
   if (!fs::remove(path, error) && error) fs::remove(path, error);
+  TrackFile(path, false);
   return delay;
 }
 

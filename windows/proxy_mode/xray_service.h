@@ -4,15 +4,18 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <string>
 #include <thread>
 
-#include "proxy_mode/system_proxy.h"
+#include "proxy_mode/system_proxy_guard.h"
 #include "vpn_engine/child_launch.h"
 
 namespace zelvora {
@@ -24,13 +27,22 @@ class XrayService {
   XrayService(const XrayService&) = delete;
   XrayService& operator=(const XrayService&) = delete;
 
-  // Launches the start worker for `config` (stopping a running connection first). False only
-  // for a text whose brackets or quotes do not balance, or without xray.exe.
+  // Starts a connection for `config` (stopping a running one first) and waits for its outcome:
+  // true once the core serves its SOCKS port and the system proxy points at it; false for a
+  // text whose brackets or quotes do not balance, without xray.exe, or when the core could not
+  // be started or died while starting.
   bool Start(const std::string& config);
-  // Ends the connection, clears the system proxy, deletes the file, zeroes the counters.
+  // Ends the connection, gives the user's proxy settings back, deletes the file, zeroes the
+  // counters. With no session of ours, only a backup left by a crash is acted on.
   void Stop();
 
+  // The one answer to "is a proxy session up": cleared by Stop and by the core's own exit.
   bool IsRunning() const { return running_; }
+  // Run (on the service's worker thread) when the core ends by itself during a session, after
+  // the user's proxy settings are back. An empty function clears it.
+  void SetCoreExitCallback(std::function<void()> callback);
+  // The SOCKS port the running session really serves (after any remap); 0 without a session.
+  uint16_t SessionSocksPort() const { return socks_port_; }
   void GetTrafficTotals(uint64_t* uplink, uint64_t* downlink);
   std::string GetCoreVersion();
   int32_t MeasureConnectedDelay(const std::string& url);
@@ -48,7 +60,15 @@ class XrayService {
     std::string address;
   };
 
+  enum class StartOutcome { kPending, kUp, kFailed };
+
   void StartWorker();
+  void ReportStart(StartOutcome outcome);
+  bool WaitForSocksPort(uint16_t port, const std::shared_ptr<ChildProcess>& process);
+  void EndAfterCoreExit();
+  void StopLocked();
+  void RemoveStaleConfigFiles();
+  void TrackFile(const std::wstring& path, bool live);
   void StatsLoop();
   void UpdateTrafficStats();
   bool StartXrayProcess(const std::wstring& config_path);
@@ -70,10 +90,17 @@ class XrayService {
   uint64_t uplink_ = 0;
   uint64_t downlink_ = 0;
   ChildSlot process_;
-  std::mutex proxy_mutex_;
-  SystemProxyTexts proxy_texts_;
-  std::atomic<bool> proxy_set_{false};
-  std::mutex lifecycle_mutex_;  // one Start or Stop at a time
+  std::atomic<uint16_t> socks_port_{0};
+  std::mutex proxy_mutex_;  // a stop and the worker never set and restore at the same time
+  SystemProxyGuard proxy_;
+  std::mutex outcome_mutex_;
+  std::condition_variable outcome_changed_;
+  StartOutcome outcome_ = StartOutcome::kFailed;
+  std::mutex exit_callback_mutex_;
+  std::function<void()> on_core_exit_;
+  std::mutex files_mutex_;
+  std::set<std::wstring> live_files_;  // configuration files in use (session, delay tests)
+  std::mutex lifecycle_mutex_;         // one Start or Stop at a time
 };
 
 // Writes the configuration (without "allowInsecure" members) to a fresh file in

@@ -4,71 +4,30 @@
 #include <iostream>
 #include <vector>
 
-namespace {
-
-struct Pipe {
-  UniqueHandle read;
-  UniqueHandle write;
-};
-
-// Inheritable pipe whose read end stays with this process.
-bool MakeChildPipe(Pipe* pipe) {
-  SECURITY_ATTRIBUTES security{};
-  security.nLength = sizeof(security);
-  security.bInheritHandle = TRUE;
-  HANDLE read = nullptr;
-  HANDLE write = nullptr;
-  if (!::CreatePipe(&read, &write, &security, 0)) return false;
-  pipe->read.reset(read);
-  pipe->write.reset(write);
-  if (!::SetHandleInformation(read, HANDLE_FLAG_INHERIT, 0)) {
-    pipe->read.reset();
-    pipe->write.reset();
-    return false;
-  }
-  return true;
-}
-
-}  // namespace
-
 std::unique_ptr<ChildProcess> LaunchPipedChild(const PipedChildOptions& options, OutputPump pump,
                                                DWORD* error) {
-  Pipe out;
-  Pipe err;
+  ChildPipe out;
+  ChildPipe err;
   if (!MakeChildPipe(&out)) std::cerr << options.stdout_pipe_failure << std::endl;
   if (!MakeChildPipe(&err)) std::cerr << options.stderr_pipe_failure << std::endl;
 
-  STARTUPINFOA startup{};
-  startup.cb = sizeof(startup);
-  startup.dwFlags = STARTF_USESTDHANDLES | STARTF_USESHOWWINDOW;
-  startup.wShowWindow = SW_HIDE;
-  startup.hStdInput = ::GetStdHandle(STD_INPUT_HANDLE);
-  startup.hStdOutput = out.write ? out.write.get() : ::GetStdHandle(STD_OUTPUT_HANDLE);
-  startup.hStdError = err.write ? err.write.get() : ::GetStdHandle(STD_ERROR_HANDLE);
-
-  std::vector<char> line(options.command_line.begin(), options.command_line.end());
-  line.push_back('\0');
-  DWORD flags = CREATE_NO_WINDOW | options.extra_creation_flags;
-  void* environment = nullptr;
-  if (options.environment) {
-    flags |= CREATE_UNICODE_ENVIRONMENT;
-    environment = const_cast<wchar_t*>(options.environment->c_str());
-  }
-  PROCESS_INFORMATION info{};
-  if (!::CreateProcessA(
-          nullptr, line.data(), nullptr, nullptr, TRUE, flags, environment,
-          options.working_directory.empty() ? nullptr : options.working_directory.c_str(), &startup,
-          &info)) {
-    if (error) *error = ::GetLastError();
-    return nullptr;  // the pipes close with their owners
-  }
+  ProcessLaunch launch;
+  launch.command_line = options.command_line;
+  launch.working_directory = options.working_directory;
+  launch.extra_creation_flags = options.extra_creation_flags;
+  launch.environment = options.environment;
+  launch.std_input = ::GetStdHandle(STD_INPUT_HANDLE);
+  launch.std_output = out.write ? out.write.get() : ::GetStdHandle(STD_OUTPUT_HANDLE);
+  launch.std_error = err.write ? err.write.get() : ::GetStdHandle(STD_ERROR_HANDLE);
+  launch.end_with_this_process = true;
+  LaunchedProcess info;
+  if (!LaunchProcess(launch, &info, error)) return nullptr;  // the pipes close with their owners
   // The child holds its own copies of the write ends; ours must go, or the readers never see
   // the pipe break when the child ends.
   out.write.reset();
   err.write.reset();
-  auto child =
-      std::make_unique<ChildProcess>(UniqueHandle(info.hProcess), UniqueHandle(info.hThread),
-                                     std::move(out.read), std::move(err.read));
+  auto child = std::make_unique<ChildProcess>(std::move(info.process), std::move(info.thread),
+                                              std::move(out.read), std::move(err.read));
   StartOutputPump(pump, child->TakeStdoutRead(), "stdout");
   StartOutputPump(pump, child->TakeStderrRead(), "stderr");
   return child;
@@ -109,12 +68,4 @@ void ChildSlot::Replace(std::shared_ptr<ChildProcess> child) {
 std::shared_ptr<ChildProcess> ChildSlot::Take() {
   std::lock_guard<std::mutex> lock(mutex_);
   return std::exchange(child_, nullptr);
-}
-
-std::string NarrowPath(const std::wstring& path) {
-  try {
-    return std::filesystem::path(path).string();
-  } catch (...) {
-    return std::string();
-  }
 }

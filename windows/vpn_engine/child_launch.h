@@ -10,10 +10,11 @@
 
 #include "vpn_engine/child_process.h"
 #include "vpn_engine/output_pump.h"
+#include "vpn_engine/process_launch.h"
 
 struct PipedChildOptions {
-  std::string command_line;
-  std::string working_directory;  // empty: this process's
+  std::wstring command_line;
+  std::wstring working_directory;  // empty: this process's
   DWORD extra_creation_flags = 0;
   // UTF-16 environment block (NUL-separated, double NUL at the end); none: inherit ours.
   std::optional<std::wstring> environment;
@@ -22,9 +23,10 @@ struct PipedChildOptions {
   std::string stderr_pipe_failure;
 };
 
-// Creates the process hidden, with the pipes' write ends as its stdout and stderr. On success
-// the readers run `pump` and the record holds the process and thread handles. On failure the
-// result is null and `error` (when given) the system's error code.
+// Creates the process hidden (LaunchProcess), with the pipes' write ends as its stdout and
+// stderr, in the job that ends it with this process. On success the readers run `pump` and the
+// record holds the process and thread handles. On failure the result is null and `error` (when
+// given) the system's error code.
 std::unique_ptr<ChildProcess> LaunchPipedChild(const PipedChildOptions& options, OutputPump pump,
                                                DWORD* error);
 
@@ -45,6 +47,3 @@ class ChildSlot {
   mutable std::mutex mutex_;
   std::shared_ptr<ChildProcess> child_;
 };
-
-// Narrow (ANSI code page) form of a wide path for CreateProcessA; empty when it has no form.
-std::string NarrowPath(const std::wstring& path);

@@ -6,39 +6,27 @@
 #include <chrono>
 #include <filesystem>
 #include <iostream>
-#include <thread>
-#include <vector>
 
+#include "common/stop_aware_wait.h"
+#include "common/text_encoding.h"
 #include "common/winsock_session.h"
 #include "tunnel_log/tunnel_log.h"
-#include "vpn_engine/captured_command.h"
 #include "vpn_engine/component_rules.h"
+#include "vpn_engine/process_launch.h"
 #include "vpn_engine/xray_core_contract.h"
 
 namespace {
 
 constexpr DWORD kCaptureTimeoutMs = 800;
+// A query whose output ended is given this long to exit before it counts as hung.
+constexpr DWORD kCaptureExitWaitMs = 200;
 constexpr DWORD kValidateTerminateWaitMs = 3000;
 constexpr int kSocketTimeoutMs = 200;
 constexpr uint32_t kSocksPollMs = 100;
 
-// Sleeps `ms` in short steps; false as soon as `running` is cleared.
-bool WaitWhileRunning(const std::atomic<bool>& running, uint32_t ms) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-  while (running) {
-    const auto now = std::chrono::steady_clock::now();
-    if (now >= deadline) return true;
-    std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(
-        deadline - now, std::chrono::milliseconds(10)));
-  }
-  return false;
-}
-
-std::vector<char> MutableLine(const std::string& text) {
-  std::vector<char> line(text.begin(), text.end());
-  line.push_back('\0');
-  return line;
-}
+// The contract's command lines are built from UTF-8 paths and handed over whole as UTF-16, so
+// no letter of a path goes through the ANSI code page.
+std::string Utf8Path(const std::wstring& path) { return WideToUtf8(path); }
 
 }  // namespace
 
@@ -46,8 +34,8 @@ bool LaunchXray(CoreRunner& runner, const std::string& config_path) {
   runner.xray.Replace(std::make_shared<ChildProcess>());
   const std::wstring& xray = runner.components.xray_path;
   PipedChildOptions options;
-  options.command_line = xray_core::RunCommandLine(NarrowPath(xray), config_path);
-  options.working_directory = NarrowPath(ParentFolder(xray));
+  options.command_line = Utf8ToWide(xray_core::RunCommandLine(Utf8Path(xray), config_path));
+  options.working_directory = ParentFolder(xray);
   options.stdout_pipe_failure = "VPN Service: Failed to create Xray stdout pipe";
   options.stderr_pipe_failure = "VPN Service: Failed to create Xray stderr pipe";
   std::unique_ptr<ChildProcess> child = LaunchPipedChild(options, PumpXrayOutput, nullptr);
@@ -60,11 +48,12 @@ bool LaunchTun2socks(CoreRunner& runner, uint16_t socks_port) {
   runner.tun2socks.Replace(std::make_shared<ChildProcess>());
   const std::wstring& tun2socks = runner.components.tun2socks_path;
   PipedChildOptions options;
-  options.command_line = "\"" + NarrowPath(tun2socks) + "\" -device tun://Zelvora" + " -proxy " +
-                         "socks5://127.0.0.1:" + std::to_string(socks_port) + " -loglevel warn";
-  std::cerr << "VPN Service: Starting Tun2Socks with command: " << options.command_line
-            << std::endl;
-  options.working_directory = NarrowPath(ParentFolder(tun2socks));
+  const std::string command_line =
+      "\"" + Utf8Path(tun2socks) + "\" -device tun://" + xray_core::kTunAdapterName + " -proxy " +
+      "socks5://127.0.0.1:" + std::to_string(socks_port) + " -loglevel warn";
+  std::cerr << "VPN Service: Starting Tun2Socks with command: " << command_line << std::endl;
+  options.command_line = Utf8ToWide(command_line);
+  options.working_directory = ParentFolder(tun2socks);
   options.stdout_pipe_failure = "VPN Service: Failed to create stdout pipe";
   options.stderr_pipe_failure = "VPN Service: Failed to create stderr pipe";
   DWORD error = 0;
@@ -83,20 +72,15 @@ bool LaunchTun2socks(CoreRunner& runner, uint16_t socks_port) {
 bool ValidateXrayConfig(CoreRunner& runner, const std::string& config_path) {
   const std::wstring& xray = runner.components.xray_path;
   if (xray.empty()) return false;
-  std::vector<char> line = MutableLine(xray_core::TestCommandLine(NarrowPath(xray), config_path));
-  const std::string folder = NarrowPath(ParentFolder(xray));
-  STARTUPINFOA startup{};
-  startup.cb = sizeof(startup);
-  startup.dwFlags = STARTF_USESHOWWINDOW;
-  startup.wShowWindow = SW_HIDE;
-  PROCESS_INFORMATION info{};
-  if (!::CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr,
-                        folder.empty() ? nullptr : folder.c_str(), &startup, &info)) {
+  ProcessLaunch launch;
+  launch.command_line = Utf8ToWide(xray_core::TestCommandLine(Utf8Path(xray), config_path));
+  launch.working_directory = ParentFolder(xray);
+  LaunchedProcess test;
+  if (!LaunchProcess(launch, &test, nullptr)) {
     std::cerr << "VPN Service: Could not run xray config validation" << std::endl;
     return false;
   }
-  UniqueHandle process(info.hProcess);
-  UniqueHandle thread(info.hThread);
+  const UniqueHandle& process = test.process;
   if (::WaitForSingleObject(process.get(), xray_core::kTestTimeoutMs) != WAIT_OBJECT_0) {
     TunnelLogWrite("Xray config validation timed out — terminating test process");
     ::TerminateProcess(process.get(), 1);
@@ -113,12 +97,15 @@ bool ValidateXrayConfig(CoreRunner& runner, const std::string& config_path) {
 bool RunXrayCaptured(CoreRunner& runner, const std::string& arguments, std::string* output) {
   const std::wstring& xray = runner.components.xray_path;
   if (xray.empty()) return false;
-  CapturedCommand run;
-  if (!RunCapturedCommand(xray_core::ApiCommandLine(NarrowPath(xray), arguments), "",
-                          kCaptureTimeoutMs, &run)) {
+  CaptureLimits limits;
+  limits.read_ms = kCaptureTimeoutMs;
+  limits.exit_wait_ms = kCaptureExitWaitMs;
+  CapturedOutput run;
+  if (!RunCapturedProcess(Utf8ToWide(xray_core::ApiCommandLine(Utf8Path(xray), arguments)), limits,
+                          &run)) {
     return false;
   }
-  if (output) *output = std::move(run.output);
+  if (output) *output = std::move(run.text);
   return !run.timed_out;
 }
 
@@ -158,7 +145,7 @@ bool WaitForSocksListen(CoreRunner& runner, uint16_t port, uint32_t timeout_ms) 
         break;
       }
     }
-    if (!WaitWhileRunning(runner.running, kSocksPollMs)) break;
+    if (!zelvora::WaitWhileRunning(runner.running, kSocksPollMs)) break;
   }
   if (ready) return runner.running;
   TunnelLogWrite("ERROR: SOCKS not listening on 127.0.0.1:" + std::to_string(port));

@@ -18,6 +18,7 @@ struct CoreRunner {
   std::atomic<bool> running{false};
 };
 
+// `config_path` is UTF-8 (any letters: the launch is wide).
 bool LaunchXray(CoreRunner& runner, const std::string& config_path);
 bool LaunchTun2socks(CoreRunner& runner, uint16_t socks_port);
 // True when Xray accepted the file ("run -test", exit code 0) within 15 s.

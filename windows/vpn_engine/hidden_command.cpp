@@ -3,43 +3,43 @@
 #include <windows.h>
 
 #include <iostream>
-#include <vector>
 
+#include "common/text_encoding.h"
 #include "common/unique_handle.h"
 #include "tunnel_log/tunnel_log.h"
 #include "vpn_engine/hidden_command_line.h"
+#include "vpn_engine/process_launch.h"
 
 namespace {
 constexpr DWORD kTerminateWaitMs = 1000;
 
+// UTF-8, like the command it is joined with.
 std::string SystemDirectory() {
-  char buffer[MAX_PATH + 1] = {};
-  const UINT length = ::GetSystemDirectoryA(buffer, MAX_PATH);
+  wchar_t buffer[MAX_PATH + 1] = {};
+  const UINT length = ::GetSystemDirectoryW(buffer, MAX_PATH);
   if (length == 0 || length > MAX_PATH) return std::string();
-  return std::string(buffer, length);
+  return WideToUtf8(std::wstring_view(buffer, length));
 }
 }  // namespace
 
 bool RunHiddenCommand(const std::string& command, uint32_t timeout_ms, bool log_failure) {
   const HiddenCommandPlan plan = PlanHiddenCommand(command, SystemDirectory());
-  STARTUPINFOA startup{};
-  startup.cb = sizeof(startup);
-  startup.dwFlags = STARTF_USESHOWWINDOW;
-  startup.wShowWindow = SW_HIDE;
-  PROCESS_INFORMATION info{};
-  // CreateProcessA may write into the command line, so it gets a private copy.
-  std::vector<char> line(plan.command_line.begin(), plan.command_line.end());
-  line.push_back('\0');
-  if (!::CreateProcessA(plan.application.empty() ? nullptr : plan.application.c_str(), line.data(),
-                        nullptr, nullptr, FALSE, CREATE_NO_WINDOW | CREATE_SUSPENDED, nullptr,
-                        nullptr, &startup, &info)) {
-    const std::string code = std::to_string(::GetLastError());
+  ProcessLaunch launch;
+  launch.application = Utf8ToWide(plan.application);
+  // UTF-8 commands (adapter names, paths) reach the program whole, not through the ANSI code
+  // page.
+  launch.command_line = Utf8ToWide(plan.command_line);
+  launch.extra_creation_flags = CREATE_SUSPENDED;
+  LaunchedProcess child;
+  DWORD launch_error = 0;
+  if (!LaunchProcess(launch, &child, &launch_error)) {
+    const std::string code = std::to_string(launch_error);
     std::cerr << "RunHiddenCommand failed (" << code << "): " << command << std::endl;
     TunnelLogWrite("CMD spawn fail (" + code + "): " + command);
     return false;
   }
-  UniqueHandle process(info.hProcess);
-  UniqueHandle thread(info.hThread);
+  const UniqueHandle& process = child.process;
+  const UniqueHandle& thread = child.thread;
   // The interpreter's own children would outlive a terminated cmd.exe; a job holds the whole
   // tree so a time-out ends all of it.
   UniqueHandle job(::CreateJobObjectW(nullptr, nullptr));

@@ -8,6 +8,7 @@
 #include "common/unique_handle.h"
 #include "vpn_engine/component_rules.h"
 #include "vpn_engine/core_launch.h"
+#include "vpn_engine/process_launch.h"
 
 namespace {
 constexpr DWORD kPathChars = 520;
@@ -35,7 +36,9 @@ void KillOrphanCoreProcesses() {
     wchar_t image[kPathChars] = {};
     DWORD image_length = kPathChars;
     if (!::QueryFullProcessImageNameW(process.get(), 0, image, &image_length)) continue;
-    if (IsOwnCoreProcess(folder, name, std::wstring(image, image_length))) {
+    // Our own live children (a session, a delay test) are in our job; only lost ones are not.
+    if (IsOwnCoreProcess(folder, name, std::wstring(image, image_length)) &&
+        !IsInProcessLifetimeJob(process.get())) {
       ::TerminateProcess(process.get(), 0);
     }
   }

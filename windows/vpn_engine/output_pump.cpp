@@ -1,8 +1,8 @@
 #include "vpn_engine/output_pump.h"
 
 #include <iostream>
-#include <thread>
 
+#include "common/detached_thread.h"
 #include "tunnel_log/tunnel_log.h"
 #include "vpn_engine/child_output.h"
 
@@ -28,28 +28,27 @@ void PumpXrayOutput(UniqueHandle pipe, const std::string& stream_name) {
 }
 
 void PumpTun2socksOutput(UniqueHandle pipe, const std::string& stream_name) {
-  ReadUntilBroken(pipe.get(), [&](std::string_view block) {
-    const auto line = Tun2socksReportLine(block);
+  const auto report = [&](const std::string& text) {
+    const auto line = Tun2socksReportLine(text);
     if (!line) return;
     std::cerr << "[Tun2Socks " << stream_name << "] " << *line << std::endl;
     TunnelLogWrite("[tun2socks " + stream_name + "] " + *line);
+  };
+  OutputLineSplitter lines;
+  ReadUntilBroken(pipe.get(), [&](std::string_view block) {
+    for (const std::string& line : lines.Feed(block)) report(line);
   });
+  if (const auto rest = lines.Finish()) report(*rest);
 }
 
 void StartOutputPump(OutputPump pump, UniqueHandle pipe, const std::string& stream_name) {
   if (!pipe) return;
   HANDLE raw = pipe.release();
-  try {
-    std::thread([pump, raw, stream_name] {
-      UniqueHandle owned(raw);
-      try {
-        pump(std::move(owned), stream_name);
-      } catch (...) {
-        // A reader must never take the process down; its handle closes on the way out.
-      }
-    }).detach();
-  } catch (...) {
-    // No thread could be started: nobody reads, so the pipe end is closed here.
-    ::CloseHandle(raw);
-  }
+  const bool started = zelvora::StartDetachedThread([pump, raw, stream_name] {
+    UniqueHandle owned(raw);
+    pump(std::move(owned), stream_name);  // a reader never takes the process down: the
+                                          // starter swallows what escapes, the handle closes
+  });
+  // No thread could be started: nobody reads, so the pipe end is closed here.
+  if (!started) ::CloseHandle(raw);
 }

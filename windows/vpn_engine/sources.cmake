@@ -25,7 +25,7 @@ list(APPEND ZELVORA_PORTABLE_SOURCES
   ${CMAKE_CURRENT_LIST_DIR}/proxy_sharing_firewall.cpp
 )
 list(APPEND ZELVORA_WIN32_SOURCES
-  ${CMAKE_CURRENT_LIST_DIR}/captured_command.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/process_launch.cpp
   ${CMAKE_CURRENT_LIST_DIR}/server_resolve.cpp
   ${CMAKE_CURRENT_LIST_DIR}/loopback_ports.cpp
   ${CMAKE_CURRENT_LIST_DIR}/store_app_listing.cpp

@@ -5,6 +5,7 @@
 #include <iostream>
 #include <thread>
 
+#include "common/text_encoding.h"
 #include "tunnel_log/tunnel_log.h"
 #include "vpn_engine/child_launch.h"
 #include "vpn_engine/config_injection.h"
@@ -33,8 +34,9 @@ constexpr uint32_t kBeforeDnsGuardMs = 200;
 
 void Print(const std::string& line) { std::cerr << line << std::endl; }
 
-// The configuration path as the core's command line carries it.
-std::string CorePathText(const std::wstring& path) { return NarrowPath(path); }
+// The configuration path as the core's command line carries it: UTF-8, launched wide, so a user
+// folder with letters outside the ANSI code page still reaches the core intact.
+std::string CorePathText(const std::wstring& path) { return WideToUtf8(path); }
 
 }  // namespace
 
