@@ -19,12 +19,18 @@
 #include "vpn_engine/proxy_sharing_firewall.h"
 #include "vpn_engine/tunnel_routes.h"
 #include "vpn_engine/wintun_holder.h"
+#include "vpn_engine/zelvora_data_files.h"
 
 namespace zelvora {
 namespace {
 
 constexpr uint32_t kDnsRestoreWaitMs = 5000;
 constexpr auto kMonitorInterval = std::chrono::milliseconds(50);
+
+bool BackupFileExists() {
+  std::error_code error;
+  return std::filesystem::exists(std::filesystem::path(DnsRestoreFilePath()), error);
+}
 
 void DeleteFileQuietly(const std::wstring& path) {
   if (path.empty()) return;
@@ -192,7 +198,14 @@ void VpnService::CleanupNetworkConfig() {
   DropTunnelDefaultRoutes(env_.host);
   ClearTunnelAddress(network);
   DnsProtectionContext dns = DnsContext();
-  RestoreDnsAsync(dns);
+  if (dns_backups_.empty() && PendingDnsRestores() <= 0 && BackupFileExists()) {
+    // Nothing of this process's in memory, yet a backup on disk: a session that crashed left
+    // it, and it is the only copy of the user's DNS settings. Put it back now instead of
+    // deleting it (the plain restore would delete the file and lose those settings for good).
+    RevertDnsLeakProtection(dns);
+  } else {
+    RestoreDnsAsync(dns);
+  }
   if (!net_.share_proxy_ports.empty()) CloseProxySharingFirewall(net_);
   net_.server_bypass_ip.clear();
   net_.bypass_host_routes.clear();

@@ -125,6 +125,9 @@ void VpnService::RunStartSequence() {
   inputs.blockedApps = blocked_apps_;
   config_ = RemapBusyPorts(InjectVpnConfig(inputs, &net_.dns_servers, config_, env_.exe_lister),
                            env_.ports);
+  // The statistics query must reach the API inbound where it now listens: the remap moves it
+  // off 127.0.0.1:10086 when another program holds that port.
+  if (const auto api = FindApiInboundPort(config_)) api_server_ = "127.0.0.1:" + api->digits;
 
   if (!WriteVpnConfig(config_, &config_path_)) {
     Print("Failed to write Xray config for VPN");
