@@ -710,6 +710,67 @@ TEST_F(VpnServiceTest, StartOverARunningSessionStopsItFirst) {
   EXPECT_SAME_HOST(before_, host_.Snapshot());
 }
 
+// The app's folder as a user has it, holding some of the outside programs: what is missing
+// decides whether a start is refused at once (with the text the user sees) or which mode runs.
+TEST_F(VpnServiceTest, MissingProgramsRefuseTheStartOrChooseXrayTun) {
+  struct Case {
+    const char* name;
+    bool xray;
+    bool tun2socks;
+    bool bypass_apps;
+    const char* refusal;  // null: accepted
+  };
+  const Case cases[] = {
+      {"no xray.exe", false, true, false,
+       "xray.exe not found. Place it in the xray folder next to zel_vora.exe (with geoip.dat and "
+       "geosite.dat)."},
+      {"no tun2socks.exe", true, false, false,
+       "tun2socks.exe not found. Place it in the xray folder next to zel_vora.exe (with "
+       "wintun.dll)."},
+      {"no tun2socks.exe, applications bypass", true, false, true, nullptr},
+  };
+  const std::wstring app = L"C:\\Users\\Zo\u00eb M\u00fcller\\AppData\\Local\\Zelvora VPN";
+  // The DNS guard lets exactly this xray.exe reach the DNS servers.
+  host_.Filtering().AddProgram(app + L"\\xray\\xray.exe");
+  wchar_t previous[MAX_PATH] = {};
+  ::GetCurrentDirectoryW(MAX_PATH, previous);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ::CreateDirectoryW(app.c_str(), nullptr);
+    ::CreateDirectoryW((app + L"\\xray").c_str(), nullptr);
+    for (const wchar_t* file :
+         {L"xray.exe", L"tun2socks.exe", L"geoip.dat", L"geosite.dat", L"wintun.dll"}) {
+      const std::wstring target = app + L"\\xray\\" + file;
+      ::DeleteFileW(target.c_str());
+      const bool wanted = (std::wstring(file) != L"xray.exe" || c.xray) &&
+                          (std::wstring(file) != L"tun2socks.exe" || c.tun2socks);
+      if (wanted) {
+        ASSERT_TRUE(::CopyFileW((core_standin::Root() + L"\\xray\\" + file).c_str(), target.c_str(),
+                                FALSE));
+      }
+    }
+    ::SetCurrentDirectoryW(app.c_str());
+    SessionConfig config = Config(c.bypass_apps ? Mode::kXrayTun : Mode::kTun2socks);
+    TunnelLogWatch log;
+    const std::string answer = engine_->Start(ConfigText(config));
+    if (c.refusal) {
+      EXPECT_EQ(answer, c.refusal);
+      std::this_thread::sleep_for(100ms);
+      EXPECT_FALSE(engine_->IsRunning());
+      EXPECT_EQ(exits_, 0);
+    } else {
+      EXPECT_EQ(answer, "");
+      EXPECT_TRUE(WaitReady()) << log.NewText();
+      EXPECT_TRUE(log.Saw("Zelvora tunnel ready (Xray TUN + process split tunnel)"));
+      engine_->Stop(true);
+      EXPECT_EQ(exits_, 1);
+    }
+    ::SetCurrentDirectoryW(previous);
+  }
+  host_.SyncXrayTunAdapter();
+  EXPECT_SAME_HOST(before_, host_.Snapshot());
+}
+
 // The machine's files, read and written as bytes (not with the plug-in's code).
 std::wstring ZelvoraDataFile(const wchar_t* name) {
   const wchar_t* data = _wgetenv(L"ProgramData");
