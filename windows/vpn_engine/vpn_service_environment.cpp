@@ -30,15 +30,32 @@ std::vector<std::string> ListExeFiles(const std::string& folder) {
   return names;
 }
 
+namespace {
+
+std::function<void(VpnServiceEnvironment&)>& Adjuster() {
+  static std::function<void(VpnServiceEnvironment&)> adjust;
+  return adjust;
+}
+
+}  // namespace
+
+void SetVpnEnvironmentAdjuster(std::function<void(VpnServiceEnvironment&)> adjust) {
+  Adjuster() = std::move(adjust);
+}
+
 VpnServiceEnvironment ProductionVpnEnvironment() {
   VpnServiceEnvironment environment;
   environment.host = ActiveHost();
-  environment.guard = &ProcessDnsGuard();
+  // The guard works on whichever filtering engine the active seams give: the real one in the
+  // shipped plug-in. It lives as long as the process; its destruction removes its filters.
+  static DnsGuard guard(*environment.host.filtering);
+  environment.guard = &guard;
   environment.holder = &WintunHolder::Instance();
   environment.ports = SystemLoopbackPorts();
   environment.exe_lister = ListExeFiles;
   environment.probe_through_socks = ProbeThroughSocks;
   environment.probe_direct = ProbeDirect;
+  if (Adjuster()) Adjuster()(environment);
   return environment;
 }
 

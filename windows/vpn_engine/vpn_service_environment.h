@@ -35,9 +35,13 @@ struct VpnServiceEnvironment {
   std::function<int32_t(const std::string& url)> probe_direct;
 };
 
-// The machine itself: the active seams, the process's DNS guard and Wintun holder, real
-// sockets, real probes to the public endpoints.
+// The machine itself: the active seams, a DNS guard over their filtering engine, the process's
+// Wintun holder, real sockets, real probes to the public endpoints.
 VpnServiceEnvironment ProductionVpnEnvironment();
+
+// Test builds of the plug-in change the environment its engine is made with (probe targets on
+// a local server); set before the engine is created. The shipped plug-in never sets one.
+void SetVpnEnvironmentAdjuster(std::function<void(VpnServiceEnvironment&)> adjust);
 
 // Names of the regular "*.exe" files in a folder (UTF-8 in and out); empty when unreadable.
 std::vector<std::string> ListExeFiles(const std::string& folder);
