@@ -211,6 +211,28 @@ TEST_F(RouteWorld, TunModePathRunsTheExactCommandsAndTeardownRestoresTheMachine)
   EXPECT_TRUE(after.firewall_rules.empty());
 }
 
+// Windows may have named the adapter "Zelvora 2" (the plain name was taken by a leftover); every
+// command then names it exactly, quoted, and the teardown finds it by the same rule.
+TEST_F(RouteWorld, TunnelAdapterRenamedByWindowsIsAddressedByItsName) {
+  host_.Edit([](HostState& s) {
+    for (simhost::Adapter& adapter : s.adapters) {
+      if (adapter.if_index == home::kTunnelIndex) adapter.name = L"Zelvora 2";
+    }
+  });
+  const HostState before = host_.Snapshot();
+  zelvora::EnableTunnelInterface(engine_.host);
+  ASSERT_TRUE(zelvora::ConfigureTunnelAddress(engine_));
+  EXPECT_EQ(engine_.tunnel_adapter_name, "Zelvora 2");
+  ASSERT_TRUE(zelvora::AddTunnelDefaultRoute(engine_, engine_.tunnel_adapter_name));
+  EXPECT_EQ(zelvora::FindTunnelInterfaceIndex(host_), home::kTunnelIndex);
+  for (const simhost::CommandRecord& record : host_.Commands()) {
+    EXPECT_NE(record.command.find("\"Zelvora 2\""), std::string::npos) << record.command;
+  }
+  EXPECT_EQ(zelvora::DropTunnelDefaultRoutes(engine_.host), 1);
+  EXPECT_TRUE(zelvora::ClearTunnelAddress(host_));
+  EXPECT_EQ(host_.Snapshot().routes.size(), before.routes.size());
+}
+
 struct DefaultRouteCase {
   const char* name;
   std::function<void(simhost::SimulatedHost&)> setup;

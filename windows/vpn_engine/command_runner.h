@@ -1,6 +1,6 @@
 // The outside commands the engine runs (route, netsh, ipconfig), behind one interface so the
 // engine's command lines can be checked against a simulated host that interprets them.
-// The production implementation wraps RunHiddenCommand and a pipe-open of ipconfig.
+// The production implementation wraps RunHiddenCommand and RunCapturedCommand.
 #pragma once
 
 #include <cstdint>
@@ -16,8 +16,8 @@ class CommandRunner {
   // then is ended). Failures are logged ("CMD exit=...") when `log_failure` is set.
   virtual bool Run(const std::string& command, uint32_t timeout_ms, bool log_failure) = 0;
 
-  // Runs "ipconfig" and collects its whole standard output (text mode: line ends are LF).
-  // False when the program could not be started.
+  // Runs "ipconfig" hidden, with a time limit, and collects everything it printed (line ends
+  // as the program writes them). False when the program could not be started.
   virtual bool CaptureIpconfig(std::string* output) = 0;
 };
 

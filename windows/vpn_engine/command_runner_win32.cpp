@@ -1,7 +1,6 @@
 #include "vpn_engine/command_runner_win32.h"
 
-#include <cstdio>
-
+#include "vpn_engine/captured_command.h"
 #include "vpn_engine/hidden_command.h"
 
 namespace zelvora {
@@ -10,13 +9,20 @@ bool Win32CommandRunner::Run(const std::string& command, uint32_t timeout_ms, bo
   return RunHiddenCommand(command, timeout_ms, log_failure);
 }
 
+namespace {
+// ipconfig answers at once; the limit only keeps a hung one from stalling the connect.
+constexpr DWORD kIpconfigTimeoutMs = 5000;
+}  // namespace
+
 bool Win32CommandRunner::CaptureIpconfig(std::string* output) {
-  output->clear();
-  FILE* pipe = ::_popen("ipconfig", "r");
-  if (pipe == nullptr) return false;
-  char line[256];
-  while (std::fgets(line, sizeof(line), pipe) != nullptr) output->append(line);
-  ::_pclose(pipe);
+  // Hidden and time-limited: a pipe-open from a windowed app would flash a console and could
+  // wait forever.
+  CapturedCommand captured;
+  if (!RunCapturedCommand("ipconfig", std::string(), kIpconfigTimeoutMs, &captured)) {
+    output->clear();
+    return false;
+  }
+  *output = std::move(captured.output);
   return true;
 }
 

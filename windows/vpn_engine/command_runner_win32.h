@@ -1,4 +1,4 @@
-// The production CommandRunner: RunHiddenCommand and a pipe-open of ipconfig.
+// The production CommandRunner: RunHiddenCommand, and ipconfig run hidden with its output captured.
 #pragma once
 
 #include "vpn_engine/command_runner.h"

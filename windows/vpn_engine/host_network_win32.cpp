@@ -1,14 +1,13 @@
 // HostNetwork over IP Helper: one call (or the two-call sizing pattern) per operation.
 #include "vpn_engine/host_network_win32.h"
 
-// winsock2.h must come before windows.h and the IP Helper headers.
+// Winsock's headers must come before IP Helper's.
 #include <winsock2.h>
-// clang-format off
 #include <ws2tcpip.h>
 #include <windows.h>
+
 #include <iphlpapi.h>
 #include <netioapi.h>
-// clang-format on
 
 #include <memory>
 #include <string>

@@ -59,10 +59,7 @@ uint32_t FindTunnelInterfaceIndex(HostNetwork& network) {
       exact = adapter.if_index;
       continue;
     }
-    unsigned long long number = 0;
-    for (size_t i = 8; i < adapter.friendly_name.size(); ++i) {
-      if (number < 1000000000000ull) number = number * 10 + (adapter.friendly_name[i] - L'0');
-    }
+    const unsigned long long number = ZelvoraAdapterNumber(adapter.friendly_name);
     if (numbered == 0 || number < lowest) {
       numbered = adapter.if_index;
       lowest = number;

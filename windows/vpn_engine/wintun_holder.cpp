@@ -24,15 +24,6 @@ bool ContainsIgnoringAsciiCase(const std::wstring& text, const std::wstring& nee
   return false;
 }
 
-// N of "Zelvora N" (saturating), for a name that follows the rule and is not exactly "Zelvora".
-unsigned long long AdapterNumber(const std::wstring& name) {
-  unsigned long long number = 0;
-  for (size_t i = 8; i < name.size(); ++i) {
-    number = number > 1000000000000ull ? number : number * 10 + (name[i] - L'0');
-  }
-  return number;
-}
-
 std::wstring WithoutTrailingSeparators(std::wstring folder) {
   while (folder.size() > 1 && (folder.back() == L'\\' || folder.back() == L'/')) folder.pop_back();
   return folder;
@@ -60,6 +51,15 @@ bool IsZelvoraAdapterName(const std::wstring& name) {
     if (name[i] < L'0' || name[i] > L'9') return false;
   }
   return true;
+}
+
+unsigned long long ZelvoraAdapterNumber(const std::wstring& name) {
+  static const size_t kDigitsFrom = std::wstring(kTunnelAdapterName).size() + 1;
+  unsigned long long number = 0;
+  for (size_t i = kDigitsFrom; i < name.size(); ++i) {
+    if (number < 1000000000000ull) number = number * 10 + static_cast<unsigned>(name[i] - L'0');
+  }
+  return number;
 }
 
 bool IsOrphanAdapter(const std::wstring& name, const std::wstring& description,
@@ -105,7 +105,7 @@ std::string FindTunnelAdapterName(HostNetwork& network) {
       exact = WideToUtf8(adapter.friendly_name);
       continue;
     }
-    const unsigned long long number = AdapterNumber(adapter.friendly_name);
+    const unsigned long long number = ZelvoraAdapterNumber(adapter.friendly_name);
     if (numbered.empty() || number < lowest) {
       numbered = WideToUtf8(adapter.friendly_name);
       lowest = number;

@@ -27,6 +27,9 @@ inline constexpr wchar_t kNetworkProfileName[] = L"Zelvora Network";
 // one or more decimal digits and nothing else (case-sensitive). A null name does not.
 bool IsZelvoraAdapterName(const wchar_t* name);
 bool IsZelvoraAdapterName(const std::wstring& name);
+// N of a numbered tunnel name "Zelvora N" (saturating far beyond any real number); call it only
+// for names that follow the rule and are not exactly "Zelvora".
+unsigned long long ZelvoraAdapterNumber(const std::wstring& name);
 
 // Whether a network device is a leftover to remove. Substring tests ignore ASCII case; the name
 // tests do not. `include_own` also removes the adapter created with kTunnelAdapterGuid.

@@ -5,7 +5,6 @@
 #include "common/unique_handle.h"
 #include "tunnel_log/tunnel_log.h"
 #include "vpn_engine/adapter_driver_win32.h"
-#include "vpn_engine/host_seams.h"
 #include "vpn_engine/wintun_holder.h"
 
 namespace zelvora {
@@ -81,8 +80,10 @@ void RenameRegistryNetworkProfiles() {
 }
 
 WintunHolder& WintunHolder::Instance() {
-  // Lives until process exit, when its destructor closes the adapter and unloads wintun.dll.
-  static WintunHolder holder(*ActiveHost().driver, FindWintunDll, RenameRegistryNetworkProfiles);
+  // Its own production driver, never a test's replacement seams: the holder lives until process
+  // exit, when its destructor closes the adapter and unloads wintun.dll.
+  static Win32AdapterDriver* driver = new Win32AdapterDriver();
+  static WintunHolder holder(*driver, FindWintunDll, RenameRegistryNetworkProfiles);
   return holder;
 }
 

@@ -377,11 +377,14 @@ bool SimulatedHost::CaptureIpconfig(std::string* output) {
   Fault fault;
   if (TakeFault(Op::kIpconfig, &fault)) return false;
   commands_.push_back({"ipconfig", 0, false, true});
-  *output = RenderIpconfig();
+  for (const char ch : RenderIpconfig()) {
+    if (ch == '\n') output->push_back('\r');
+    output->push_back(ch);
+  }
   return true;
 }
 
-// English ipconfig output as a pipe in text mode delivers it (LF line ends).
+// English ipconfig output as Windows writes it (CR LF line ends).
 std::string SimulatedHost::RenderIpconfig() const {
   std::string out = "\nWindows IP Configuration\n\n";
   for (const Adapter& adapter : state_.adapters) {
