@@ -9,15 +9,18 @@
 #include <windows.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <functional>
 #include <memory>
 #include <optional>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "ipc/tunnel_log_watch.h"
+#include "machine_files.h"
 #include "simulated_host/home_machine.h"
 #include "simulated_host/simulated_host.h"
 #include "vpn_engine/name_resolution_policy.h"
@@ -37,63 +40,16 @@ const std::string kWifi =
     "WLAN K\xC3\xBC"
     "che";
 
-// ---- the machine's files and registry, read and written without the plug-in's code ----
+using machine::kParallel;
+using machine::kSmart;
+using machine::ReadBytes;
+using machine::ReadPolicy;
+using machine::SetPolicy;
 
-std::wstring BackupPath() {
-  const wchar_t* data = _wgetenv(L"ProgramData");
-  return std::wstring(data ? data : L"C:\\ProgramData") + L"\\Zelvora\\dns_restore.v1";
-}
-
-std::optional<std::string> ReadBytes(const std::wstring& path) {
-  FILE* file = _wfopen(path.c_str(), L"rb");
-  if (!file) return std::nullopt;
-  std::string bytes;
-  char chunk[4096];
-  size_t got;
-  while ((got = fread(chunk, 1, sizeof(chunk), file)) > 0) bytes.append(chunk, got);
-  fclose(file);
-  return bytes;
-}
+std::wstring BackupPath() { return machine::ZelvoraFile(L"dns_restore.v1"); }
 
 void WriteBytes(const std::wstring& path, const std::string& bytes) {
-  CreateDirectoryW(path.substr(0, path.rfind(L'\\')).c_str(), nullptr);
-  FILE* file = _wfopen(path.c_str(), L"wb");
-  ASSERT_NE(file, nullptr);
-  fwrite(bytes.data(), 1, bytes.size(), file);
-  fclose(file);
-}
-
-struct PolicyValue {
-  const wchar_t* key;
-  const wchar_t* name;
-};
-const PolicyValue kSmart{L"SOFTWARE\\Policies\\Microsoft\\Windows NT\\DNSClient",
-                         L"DisableSmartNameResolution"};
-const PolicyValue kParallel{L"SYSTEM\\CurrentControlSet\\Services\\Dnscache\\Parameters",
-                            L"DisableParallelAandAAAA"};
-
-std::optional<DWORD> ReadPolicy(const PolicyValue& v) {
-  DWORD data = 0;
-  DWORD size = sizeof(data);
-  if (RegGetValueW(HKEY_LOCAL_MACHINE, v.key, v.name, RRF_RT_REG_DWORD, nullptr, &data, &size) !=
-      ERROR_SUCCESS) {
-    return std::nullopt;
-  }
-  return data;
-}
-
-void SetPolicy(const PolicyValue& v, std::optional<DWORD> value) {
-  HKEY key = nullptr;
-  ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, v.key, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key,
-                            nullptr),
-            ERROR_SUCCESS);
-  if (value) {
-    RegSetValueExW(key, v.name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&*value),
-                   sizeof(DWORD));
-  } else {
-    RegDeleteValueW(key, v.name);
-  }
-  RegCloseKey(key);
+  ASSERT_TRUE(machine::WriteBytes(path, bytes));
 }
 
 std::string Joined(const std::vector<std::string>& list) {
@@ -173,6 +129,7 @@ class DnsLeakProtectionTest : public ::testing::Test {
  protected:
   void SetUp() override {
     DeleteFileW(BackupPath().c_str());
+    RemoveDirectoryW(BackupPath().c_str());
     host_ = std::make_unique<SimulatedHost>(simhost::HomeMachineWithTunnelAdapter());
     host_->Filtering().AddProgram(kXrayWide);
     runner_ = std::make_unique<WatchedRunner>(*host_);
@@ -308,9 +265,17 @@ TEST_F(DnsLeakProtectionTest, ConnectLeaksNothingAndDisconnectGivesEverythingBac
                    "dns-guard: blocking DNS + IPv6 outbound on non-Zelvora interfaces (" +
                        std::to_string(c.filters) + " filters)",
                    last_line});
-    EXPECT_EQ(log.NewText().find("dns-leak: Zelvora OS DNS set to " + first + " / " +
-                                 (c.tunnelDns.size() > 1 ? c.tunnelDns[1] : "x") + " /"),
-              std::string::npos);
+    // Time limits: the tunnel's server commands 2500 ms, everything else 1500 ms; only the
+    // commands whose failure matters are logged.
+    for (const auto& record : host_->Commands()) {
+      const std::string& command = record.command;
+      const bool tunnel_server = command.find("name=\"Zelvora\"") != std::string::npos &&
+                                 command.find(" dns ") != std::string::npos &&
+                                 command.find("delete") == std::string::npos;
+      EXPECT_EQ(record.timeout_ms, tunnel_server ? 2500u : 1500u) << command;
+      const bool logged = tunnel_server || command.find("static 127.0.0.1") != std::string::npos;
+      EXPECT_EQ(record.log_failure, logged) << command;
+    }
 
     host_->ClearCommands();
     runner_->before = nullptr;
@@ -334,9 +299,27 @@ TEST_F(DnsLeakProtectionTest, ConnectLeaksNothingAndDisconnectGivesEverythingBac
   }
 }
 
+// After the crash the machine rebooted and Windows numbered two interfaces anew.
+void SwapEthernetIndexes(HostState& state) {
+  auto swap = [](uint32_t& index) {
+    if (index == 12) {
+      index = 15;
+    } else if (index == 15) {
+      index = 12;
+    }
+  };
+  for (auto& adapter : state.adapters) {
+    swap(adapter.if_index);
+    swap(adapter.ipv6_if_index);
+  }
+  for (auto& route : state.routes) swap(route.if_index);
+}
+
 TEST_F(DnsLeakProtectionTest, NextConnectAfterACrashRestoresEverythingFirst) {
-  for (const bool stop_between_adapters : {false, true}) {
-    SCOPED_TRACE(stop_between_adapters ? "stop between adapters" : "connected");
+  for (const int variant : {0, 1, 2}) {
+    const bool stop_between_adapters = variant == 1;
+    const bool renumbered = variant == 2;
+    SCOPED_TRACE(variant);
     SetUp();
     SetPolicy(kSmart, std::nullopt);
     SetPolicy(kParallel, 0u);
@@ -365,6 +348,11 @@ TEST_F(DnsLeakProtectionTest, NextConnectAfterACrashRestoresEverythingFirst) {
     ASSERT_TRUE(saved);
     EXPECT_EQ(saved->rfind("v1\n", 0), 0u);
     EXPECT_NE(host_->Snapshot(), before);
+    HostState expected = before;
+    if (renumbered) {
+      host_->Edit(SwapEthernetIndexes);
+      SwapEthernetIndexes(expected);
+    }
 
     host_->ClearCommands();
     Connection next(*host_, *runner_);
@@ -379,11 +367,36 @@ TEST_F(DnsLeakProtectionTest, NextConnectAfterACrashRestoresEverythingFirst) {
       EXPECT_TRUE(log.Saw("dns-guard: SMHNR policy restored from disk backup"));
     }
     Disconnect(next);
-    EXPECT_SAME_HOST(host_->Snapshot(), before);
+    EXPECT_SAME_HOST(host_->Snapshot(), expected);
     EXPECT_EQ(ReadPolicy(kSmart), std::nullopt);
     EXPECT_EQ(ReadPolicy(kParallel), 0u);
     EXPECT_FALSE(ReadBytes(BackupPath()));
   }
+}
+
+TEST_F(DnsLeakProtectionTest, AQuickReconnectWaitsForThePreviousRestore) {
+  const HostState before = host_->Snapshot();
+  Connection first(*host_, *runner_);
+  ASSERT_TRUE(ApplyDnsLeakProtection(first.context, "Zelvora"));
+  const std::vector<DnsBackupRecord> users_settings = first.backups;
+  // The background restore is slow on its last adapter; the user connects again meanwhile.
+  host_->InjectCommandFault("netsh interface ipv6 set dns name=\"" + kWifi + "\" dhcp",
+                            simhost::CommandFault::kSlow, 1, std::chrono::milliseconds(400));
+  first.running = false;
+  RestoreDnsAsync(first.context);
+  EXPECT_TRUE(first.backups.empty());
+  Connection second(*host_, *runner_);
+  ASSERT_TRUE(ApplyDnsLeakProtection(second.context, "Zelvora"));
+  EXPECT_EQ(PendingDnsRestores(), 0);
+  // Had it not waited, it would have saved the neutralised 127.0.0.1 as the user's settings.
+  EXPECT_EQ(second.backups, users_settings);
+  // And nothing of the old restore comes after it to undo the new protection.
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  EXPECT_EQ(Adapter(host_->Snapshot(), L"Ethernet").ReportedDnsV4(),
+            std::vector<std::string>{"127.0.0.1"});
+  EXPECT_TRUE(ReadBytes(BackupPath()));
+  Disconnect(second);
+  EXPECT_SAME_HOST(host_->Snapshot(), before);
 }
 
 TEST_F(DnsLeakProtectionTest, PlantedOrDamagedBackupNeverRunsUnsafeText) {
@@ -462,6 +475,7 @@ TEST_F(DnsLeakProtectionTest, FailedApplyIsRefusedLoudlyAndTheCleanupUndoesIt) {
     std::function<void(SimulatedHost&)> arrange;
     std::string tunnel;
     const char* line;
+    bool untouched = false;  // refused before any adapter was changed
   } cases[] = {
       {"no tunnel adapter",
        [](SimulatedHost& host) {
@@ -489,9 +503,12 @@ TEST_F(DnsLeakProtectionTest, FailedApplyIsRefusedLoudlyAndTheCleanupUndoesIt) {
        "Zelvora", "dns-guard: missing xray AppID — refusing permit-any DNS hosts"},
       {"adapter list unreadable",
        [](SimulatedHost& host) { host.InjectFault(simhost::Op::kListAdapters); }, "Zelvora",
-       "dns-leak: GetAdaptersAddresses size failed"},
+       "dns-leak: GetAdaptersAddresses size failed", true},
       {"unsafe tunnel name", [](SimulatedHost&) {}, "Zelvora\" & calc",
-       "dns-leak: refusing unsafe Zelvora adapter name for netsh"},
+       "dns-leak: refusing unsafe Zelvora adapter name for netsh", true},
+      {"backup cannot be written",
+       [](SimulatedHost&) { CreateDirectoryW(BackupPath().c_str(), nullptr); }, "Zelvora",
+       "dns-leak: DNS backup not saved — Ethernet left untouched", true},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
@@ -504,6 +521,7 @@ TEST_F(DnsLeakProtectionTest, FailedApplyIsRefusedLoudlyAndTheCleanupUndoesIt) {
     EXPECT_FALSE(ApplyDnsLeakProtection(connection.context, c.tunnel));
     EXPECT_TRUE(log.Saw(c.line));
     EXPECT_TRUE(host_->Filtering().CommittedFilters().empty());
+    if (c.untouched) EXPECT_SAME_HOST(host_->Snapshot(), before);
     host_->Filtering().SetFailures({});
     connection.running = false;
     Disconnect(connection);

@@ -9,62 +9,18 @@
 #include <optional>
 #include <string>
 
+#include "machine_files.h"
 #include "vpn_engine/windows_filtering_engine.h"
 
 namespace {
 
-const wchar_t kSmartKey[] = L"SOFTWARE\\Policies\\Microsoft\\Windows NT\\DNSClient";
-const wchar_t kParallelKey[] = L"SYSTEM\\CurrentControlSet\\Services\\Dnscache\\Parameters";
+using machine::kParallel;
+using machine::kSmart;
+using machine::ReadBytes;
+using machine::ReadPolicy;
+using machine::SetPolicy;
 
-std::wstring DataFile(const wchar_t* name) {
-  const wchar_t* data = _wgetenv(L"ProgramData");
-  return std::wstring(data ? data : L"C:\\ProgramData") + L"\\Zelvora\\" + name;
-}
-
-std::optional<std::string> ReadBytes(const std::wstring& path) {
-  FILE* file = _wfopen(path.c_str(), L"rb");
-  if (!file) return std::nullopt;
-  std::string bytes;
-  char chunk[512];
-  size_t got;
-  while ((got = fread(chunk, 1, sizeof(chunk), file)) > 0) bytes.append(chunk, got);
-  fclose(file);
-  return bytes;
-}
-
-void WriteBytes(const std::wstring& path, const std::string& bytes) {
-  CreateDirectoryW(path.substr(0, path.rfind(L'\\')).c_str(), nullptr);
-  FILE* file = _wfopen(path.c_str(), L"wb");
-  ASSERT_NE(file, nullptr);
-  fwrite(bytes.data(), 1, bytes.size(), file);
-  fclose(file);
-}
-
-std::optional<DWORD> Read(const wchar_t* key, const wchar_t* name) {
-  DWORD data = 0;
-  DWORD size = sizeof(data);
-  if (RegGetValueW(HKEY_LOCAL_MACHINE, key, name, RRF_RT_REG_DWORD, nullptr, &data, &size) !=
-      ERROR_SUCCESS) {
-    return std::nullopt;
-  }
-  return data;
-}
-
-// A value of another type counts as absent for the policy.
-void Set(const wchar_t* key, const wchar_t* name, std::optional<DWORD> value,
-         bool as_text = false) {
-  HKEY handle = nullptr;
-  ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, key, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &handle,
-                            nullptr),
-            ERROR_SUCCESS);
-  RegDeleteValueW(handle, name);
-  if (value && as_text) {
-    RegSetValueExW(handle, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(L"1"), 4);
-  } else if (value) {
-    RegSetValueExW(handle, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&*value), 4);
-  }
-  RegCloseKey(handle);
-}
+std::wstring DataFile(const wchar_t* name) { return machine::ZelvoraFile(name); }
 
 TEST(NameResolutionPolicyTest, SavesExactlyAndPutsBackWhatWasThere) {
   const struct {
@@ -78,21 +34,20 @@ TEST(NameResolutionPolicyTest, SavesExactlyAndPutsBackWhatWasThere) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.file);
-    Set(kSmartKey, L"DisableSmartNameResolution", c.smart, c.smart_as_text);
-    Set(kParallelKey, L"DisableParallelAandAAAA", c.parallel);
+    SetPolicy(kSmart, c.smart, c.smart_as_text);
+    SetPolicy(kParallel, c.parallel);
     ApplyNameResolutionPolicy();
-    EXPECT_EQ(Read(kSmartKey, L"DisableSmartNameResolution"), 1u);
-    EXPECT_EQ(Read(kParallelKey, L"DisableParallelAandAAAA"), 1u);
+    EXPECT_EQ(ReadPolicy(kSmart), 1u);
+    EXPECT_EQ(ReadPolicy(kParallel), 1u);
     EXPECT_EQ(ReadBytes(DataFile(L"smhnr_restore.v1")), std::string(c.file));
     EXPECT_EQ(ReadBytes(DataFile(L"smhnr_session_owned.flag")), std::string("1"));
     RestoreNameResolutionPolicy();
-    EXPECT_EQ(Read(kSmartKey, L"DisableSmartNameResolution"),
-              c.smart_as_text ? std::nullopt : c.smart);
-    EXPECT_EQ(Read(kParallelKey, L"DisableParallelAandAAAA"), c.parallel);
+    EXPECT_EQ(ReadPolicy(kSmart), c.smart_as_text ? std::nullopt : c.smart);
+    EXPECT_EQ(ReadPolicy(kParallel), c.parallel);
     EXPECT_FALSE(ReadBytes(DataFile(L"smhnr_restore.v1")));
     EXPECT_FALSE(ReadBytes(DataFile(L"smhnr_session_owned.flag")));
     RestoreNameResolutionPolicy();  // nothing left to do: nothing changes
-    EXPECT_EQ(Read(kParallelKey, L"DisableParallelAandAAAA"), c.parallel);
+    EXPECT_EQ(ReadPolicy(kParallel), c.parallel);
   }
 }
 
@@ -100,17 +55,17 @@ TEST(NameResolutionPolicyTest, AnUntrustworthyFileChangesNothing) {
   for (const std::string bad : {"v2\n1\n0\n1\n0\n", "v1\r\n1\n0\n1\n0\n", "v1\n1\n0\n",
                                 "v1\n1\n0\nx\n0\n", "v1\n1\n-5\n1\n0\n"}) {
     SCOPED_TRACE(bad);
-    Set(kSmartKey, L"DisableSmartNameResolution", 1u);
-    Set(kParallelKey, L"DisableParallelAandAAAA", 1u);
-    WriteBytes(DataFile(L"smhnr_restore.v1"), bad);
+    SetPolicy(kSmart, 1u);
+    SetPolicy(kParallel, 1u);
+    ASSERT_TRUE(machine::WriteBytes(DataFile(L"smhnr_restore.v1"), bad));
     RestoreNameResolutionPolicy();
-    EXPECT_EQ(Read(kSmartKey, L"DisableSmartNameResolution"), 1u);
-    EXPECT_EQ(Read(kParallelKey, L"DisableParallelAandAAAA"), 1u);
+    EXPECT_EQ(ReadPolicy(kSmart), 1u);
+    EXPECT_EQ(ReadPolicy(kParallel), 1u);
     EXPECT_EQ(ReadBytes(DataFile(L"smhnr_restore.v1")), bad);
   }
   DeleteFileW(DataFile(L"smhnr_restore.v1").c_str());
-  Set(kSmartKey, L"DisableSmartNameResolution", std::nullopt);
-  Set(kParallelKey, L"DisableParallelAandAAAA", std::nullopt);
+  SetPolicy(kSmart, std::nullopt);
+  SetPolicy(kParallel, std::nullopt);
 }
 
 // The production filtering engine against the platform. Wine has no filtering engine (its

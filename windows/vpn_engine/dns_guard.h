@@ -13,6 +13,8 @@
 #include "vpn_engine/dns_guard_filters.h"
 #include "vpn_engine/filtering_engine.h"
 
+// One per process in production (ProcessDnsGuard()); tests make one over the simulated
+// filtering engine of their host (HostSeams::filtering).
 class DnsGuard {
  public:
   explicit DnsGuard(FilteringEngine& engine) : engine_(engine) {}

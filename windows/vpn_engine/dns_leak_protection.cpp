@@ -10,6 +10,7 @@
 #include <utility>
 
 #include "common/detached_thread.h"
+#include "common/stop_aware_wait.h"
 #include "common/text_encoding.h"
 #include "tunnel_log/tunnel_log.h"
 #include "vpn_engine/config_inspection.h"
@@ -207,16 +208,30 @@ bool ApplyLocked(DnsProtectionContext& engine, const std::string& tunnel_name) {
   return true;
 }
 
+// The interface index the record's metric belongs to now. netsh finds the adapter by name, but
+// an index saved before a crash may have passed to another interface after a reboot or a
+// driver reinstall: when the adapter list is readable, the index is the named adapter's
+// current one (0, no metric restore, when no adapter has that name any more).
+uint32_t CurrentIndex(const DnsBackupRecord& record,
+                      const std::vector<zelvora::AdapterInfo>* adapters) {
+  if (adapters == nullptr) return record.ifIndex;
+  for (const zelvora::AdapterInfo& adapter : *adapters) {
+    if (WideToUtf8(adapter.friendly_name) == record.name) return adapter.if_index;
+  }
+  return 0;
+}
+
 void RestoreOne(zelvora::HostNetwork& network, zelvora::CommandRunner& commands,
-                const DnsBackupRecord& record) {
+                const DnsBackupRecord& record, const std::vector<zelvora::AdapterInfo>* adapters) {
   if (!IsSafeNetshName(record.name)) {
     TunnelLogWrite("dns-leak: skip restore — unsafe adapter name");
     return;
   }
-  if (record.metricValid && record.ifIndex != 0) {
+  const uint32_t if_index = CurrentIndex(record, adapters);
+  if (record.metricValid && if_index != 0) {
     zelvora::InterfaceMetric row;
-    if (network.GetInterfaceMetric(record.ifIndex, &row)) {
-      network.SetInterfaceMetric(record.ifIndex, {record.metric, record.autoMetric});
+    if (network.GetInterfaceMetric(if_index, &row)) {
+      network.SetInterfaceMetric(if_index, {record.metric, record.autoMetric});
     }
   }
   const std::string name = Quoted(record.name);
@@ -244,8 +259,16 @@ void RestoreOne(zelvora::HostNetwork& network, zelvora::CommandRunner& commands,
 }  // namespace
 
 bool ApplyDnsLeakProtection(DnsProtectionContext& engine, const std::string& tunnel_name) {
-  std::lock_guard<std::mutex> lock(DnsMutex());
-  return ApplyLocked(engine, tunnel_name);
+  // A restore of the previous connection may be scheduled without holding the lock yet. Were
+  // this apply to go first, it would neutralise the adapters and the late restore would then
+  // undo that under the running tunnel and delete this connection's backup file. So it waits
+  // for every pending restore (they always end: their commands have time limits), or a stop.
+  while (true) {
+    std::unique_lock<std::mutex> lock(DnsMutex());
+    if (PendingRestoreCounter() <= 0) return ApplyLocked(engine, tunnel_name);
+    lock.unlock();
+    if (!zelvora::WaitWhileRunning(engine.running, 10)) return false;
+  }
 }
 
 void RevertDnsLeakProtection(DnsProtectionContext& engine) {
@@ -293,7 +316,13 @@ void WaitForDnsRestore(uint32_t timeout_ms) {
 
 void RestoreAdapters(zelvora::HostNetwork& network, zelvora::CommandRunner& commands,
                      const std::vector<DnsBackupRecord>& records) {
-  for (const DnsBackupRecord& record : records) RestoreOne(network, commands, record);
+  std::vector<zelvora::AdapterInfo> adapters;
+  const bool listed =
+      !records.empty() && network.ListAdapters(zelvora::AdapterListing::kAllFamilies, &adapters) ==
+                              zelvora::ReadStatus::kOk;
+  for (const DnsBackupRecord& record : records) {
+    RestoreOne(network, commands, record, listed ? &adapters : nullptr);
+  }
   FlushDnsCache(commands);
 }
 

@@ -1,0 +1,77 @@
+// The test machine's ProgramData files and registry values, read and written with plain
+// Win32 calls (never the plug-in's own file or registry code).
+#pragma once
+
+#include <windows.h>
+
+#include <cstdio>
+#include <optional>
+#include <string>
+
+namespace machine {
+
+// C:\ProgramData\Zelvora\<name> of the test prefix.
+inline std::wstring ZelvoraFile(const wchar_t* name) {
+  const wchar_t* data = _wgetenv(L"ProgramData");
+  return std::wstring(data ? data : L"C:\\ProgramData") + L"\\Zelvora\\" + name;
+}
+
+inline std::optional<std::string> ReadBytes(const std::wstring& path) {
+  FILE* file = _wfopen(path.c_str(), L"rb");
+  if (!file) return std::nullopt;
+  std::string bytes;
+  char chunk[4096];
+  size_t got;
+  while ((got = fread(chunk, 1, sizeof(chunk), file)) > 0) bytes.append(chunk, got);
+  fclose(file);
+  return bytes;
+}
+
+// False when the file could not be created.
+inline bool WriteBytes(const std::wstring& path, const std::string& bytes) {
+  CreateDirectoryW(path.substr(0, path.rfind(L'\\')).c_str(), nullptr);
+  FILE* file = _wfopen(path.c_str(), L"wb");
+  if (!file) return false;
+  fwrite(bytes.data(), 1, bytes.size(), file);
+  fclose(file);
+  return true;
+}
+
+struct PolicyValue {
+  const wchar_t* key;
+  const wchar_t* name;
+};
+inline constexpr PolicyValue kSmart{L"SOFTWARE\\Policies\\Microsoft\\Windows NT\\DNSClient",
+                                    L"DisableSmartNameResolution"};
+inline constexpr PolicyValue kParallel{L"SYSTEM\\CurrentControlSet\\Services\\Dnscache\\Parameters",
+                                       L"DisableParallelAandAAAA"};
+
+// The DWORD, or nothing when the value is absent or of another type.
+inline std::optional<DWORD> ReadPolicy(const PolicyValue& v) {
+  DWORD data = 0;
+  DWORD size = sizeof(data);
+  if (RegGetValueW(HKEY_LOCAL_MACHINE, v.key, v.name, RRF_RT_REG_DWORD, nullptr, &data, &size) !=
+      ERROR_SUCCESS) {
+    return std::nullopt;
+  }
+  return data;
+}
+
+// Sets the DWORD (as text "1" when `as_text`), or deletes the value for nothing.
+inline void SetPolicy(const PolicyValue& v, std::optional<DWORD> value, bool as_text = false) {
+  HKEY key = nullptr;
+  if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, v.key, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key,
+                      nullptr) != ERROR_SUCCESS) {
+    return;
+  }
+  RegDeleteValueW(key, v.name);
+  if (value && as_text) {
+    RegSetValueExW(key, v.name, 0, REG_SZ, reinterpret_cast<const BYTE*>(L"1"), 4);
+  } else if (value) {
+    RegSetValueExW(key, v.name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&*value),
+                   sizeof(DWORD));
+  }
+  RegCloseKey(key);
+}
+
+}  // namespace machine
