@@ -1,5 +1,6 @@
 // Times the configuration-text functions and the whole engine pipeline on configurations of
-// 5 KB to 8 MB, next to std::regex evaluating the same patterns where it can run at all.
+// 5 KB to 8 MB, next to std::regex evaluating the patterns of the same questions where it can
+// run at all.
 //
 // std::regex recurses once per character its repeats consume, so the reference runs on a
 // thread with a 1 GB stack; above 1 MB it would need more than that and is skipped.

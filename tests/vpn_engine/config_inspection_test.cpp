@@ -48,6 +48,11 @@ TEST(SocksPort, OnlyAnInboundsOwnPortCounts) {
   EXPECT_EQ(FindSocksPortText(port_first, SocksPattern::kProtocol), "4000");
   EXPECT_EQ(DetectEngineSocksPort(port_first).pattern, SocksPattern::kProtocol);
   EXPECT_EQ(ExtractSocksPort(R"({"inbounds":[{"tag":"socks","port":"1080"}]})"), 10807);
+  // Escaped quotes and backslashes inside strings do not end them early.
+  EXPECT_EQ(ExtractSocksPort(R"({"log":{"access":"C:\\Users\\\"x\"\\"},"inbounds":[)"
+                             R"({"tag":"http","settings":{"a":"}]\\\\"},"port":1},)"
+                             R"({"tag":"socks","port":2}]})"),
+            2);
   EXPECT_EQ(ExtractSocksPort("{}"), 10807);
   EXPECT_FALSE(DetectEngineSocksPort("{}").pattern.has_value());
 }

@@ -60,10 +60,14 @@ TEST(LoopbackPorts, BusyPortIsSeenAndAFreeOneIsOffered) {
   ASSERT_EQ(::listen(holder, 1), 0);
   EXPECT_FALSE(IsLoopbackPortFree(port));
 
-  const std::string config = "{\"tag\":\"socks\",\"port\": " + std::to_string(port) + "}";
+  const std::string config =
+      "{\"inbounds\": [{\"tag\":\"socks\",\"port\": " + std::to_string(port) +
+      "}], \"outbounds\": [{\"protocol\": \"vless\", \"settings\": {\"vnext\": "
+      "[{\"address\": \"vpn.example.net\", \"port\": 443}]}}]}";
   const std::string remapped = RemapBusyPorts(config, SystemLoopbackPorts());
   EXPECT_NE(remapped, config);
   EXPECT_NE(FindSocksInboundPort(remapped), port);
+  EXPECT_NE(remapped.find("\"port\": 443}"), std::string::npos);
   ::closesocket(holder);
   ::WSACleanup();
 }

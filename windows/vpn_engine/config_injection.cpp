@@ -106,32 +106,25 @@ std::string TunInboundText(const std::vector<std::string>& dns) {
     const std::string array = FormatJsonStringArray(dns);
     dns_items = array.substr(1, array.size() - 2);
   }
-  return "    {\n      \"tag\": \"tun-in\",\n      \"protocol\": \"tun\",\n      \"settings\": {\n "
-         " "
-         "      \"name\": \"Zelvora\",\n        \"desc\": \"Zelvora\",\n        \"mtu\": 1500,\n   "
-         "   "
-         "  \"gateway\": [\"10.0.85.1/24\"],\n        \"dns\": [" +
+  return "    {\n"
+         "      \"tag\": \"tun-in\",\n"
+         "      \"protocol\": \"tun\",\n"
+         "      \"settings\": {\n"
+         "        \"name\": \"Zelvora\",\n"
+         "        \"desc\": \"Zelvora\",\n"
+         "        \"mtu\": 1500,\n"
+         "        \"gateway\": [\"10.0.85.1/24\"],\n"
+         "        \"dns\": [" +
          dns_items +
-         "],\n        \"autoSystemRoutingTable\": [\"0.0.0.0/0\", \"::/0\"],\n        "
-         "\"autoOutboundsInterface\": \"auto\"\n      },\n      \"sniffing\": {\n        "
-         "\"enabled\": true,\n        \"destOverride\": [\"http\", \"tls\", \"quic\"]\n      }\n   "
-         " "
-         "},";
-}
-
-// Where the SOCKS inbound's own port stands: the tagged inbound first, then one whose protocol
-// is socks; an inbound whose port is not a usable number is passed over.
-std::optional<PortLocation> FindSocksInboundPortLocation(const std::string& config) {
-  for (SocksPattern pattern : {SocksPattern::kTagged, SocksPattern::kProtocol}) {
-    const auto location = FindInboundPort(config, [pattern](const InboundFields& inbound) {
-      return pattern == SocksPattern::kTagged
-                 ? inbound.tag == "in_proxy" || inbound.tag == "socks-in" || inbound.tag == "socks"
-                 : inbound.protocol == "socks";
-    });
-    uint16_t port = 0;
-    if (location && ParsePortText(location->digits, &port)) return location;
-  }
-  return std::nullopt;
+         "],\n"
+         "        \"autoSystemRoutingTable\": [\"0.0.0.0/0\", \"::/0\"],\n"
+         "        \"autoOutboundsInterface\": \"auto\"\n"
+         "      },\n"
+         "      \"sniffing\": {\n"
+         "        \"enabled\": true,\n"
+         "        \"destOverride\": [\"http\", \"tls\", \"quic\"]\n"
+         "      }\n"
+         "    },";
 }
 
 }  // namespace
@@ -278,9 +271,10 @@ std::string StripAllowInsecure(const std::string& config) {
   const Piece member{"\"allowInsecure\"", ValueKind::kBareOneOf, {"true", "false", "1", "0"}, true};
 
   // `,\s*"allowInsecure"\s*:\s*(true|false|1|0)`: the match starts at the comma before the key.
-  // Each pass hands its input on untouched when it finds nothing to remove, so the usual text
-  // with one member or none is copied once, not three times.
-  const auto strip_with_leading_comma = [&member](std::string text) {
+  // A pass gives nothing when it finds nothing to remove, so the usual text with one member or
+  // none is copied once, not once per pass.
+  const auto strip_with_leading_comma =
+      [&member](const std::string& text) -> std::optional<std::string> {
     config_text::PieceFinder finder(text, member);
     std::string out;
     size_t copied = 0;
@@ -295,12 +289,13 @@ std::string StripAllowInsecure(const std::string& config) {
       copied = match->end;
       search = copied;
     }
-    if (copied == 0) return text;
+    if (copied == 0) return std::nullopt;
     out.append(text, copied, std::string::npos);
     return out;
   };
   // `"allowInsecure"\s*:\s*(true|false|1|0)` with an optional `\s*,` required after it.
-  const auto strip = [&member](std::string text, bool trailing_comma) {
+  const auto strip = [&member](const std::string& text,
+                               bool trailing_comma) -> std::optional<std::string> {
     config_text::PieceFinder finder(text, member);
     std::string out;
     size_t copied = 0;
@@ -319,9 +314,12 @@ std::string StripAllowInsecure(const std::string& config) {
       copied = end;
       search = end;
     }
-    if (copied == 0) return text;
+    if (copied == 0) return std::nullopt;
     out.append(text, copied, std::string::npos);
     return out;
   };
-  return strip(strip(strip_with_leading_comma(config), true), false);
+  std::optional<std::string> stripped = strip_with_leading_comma(config);
+  if (auto next = strip(stripped ? *stripped : config, true)) stripped = std::move(next);
+  if (auto next = strip(stripped ? *stripped : config, false)) stripped = std::move(next);
+  return stripped ? std::move(*stripped) : config;
 }

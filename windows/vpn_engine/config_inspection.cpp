@@ -77,14 +77,24 @@ uint16_t ExtractSocksPort(const std::string& config) {
   return kDefaultSocksPort;
 }
 
-uint16_t FindSocksInboundPort(const std::string& config) {
+std::optional<PortLocation> FindSocksInboundPortLocation(const std::string& config) {
   for (SocksPattern pattern : kSocksPatterns) {
+    const auto location = FindInboundPort(config, [pattern](const InboundFields& inbound) {
+      return pattern == SocksPattern::kTagged ? IsSocksTag(inbound.tag)
+                                              : inbound.protocol == "socks";
+    });
     uint16_t port = 0;
-    if (const auto text = FindSocksPortText(config, pattern)) {
-      if (ParsePortText(*text, &port)) return port;
-    }
+    if (location && ParsePortText(location->digits, &port)) return location;
   }
-  return kDefaultSocksPort;
+  return std::nullopt;
+}
+
+uint16_t FindSocksInboundPort(const std::string& config) {
+  uint16_t port = kDefaultSocksPort;
+  if (const auto location = FindSocksInboundPortLocation(config)) {
+    ParsePortText(location->digits, &port);
+  }
+  return port;
 }
 
 SocksPortDetection DetectEngineSocksPort(const std::string& config) {

@@ -48,6 +48,8 @@ std::optional<std::string> FindSocksPortText(const std::string& config, SocksPat
 uint16_t ExtractSocksPort(const std::string& config);
 // The SOCKS port the port remap checks: a bad port makes the next pattern be tried.
 uint16_t FindSocksInboundPort(const std::string& config);
+// Where that port's digits stand; nothing when no SOCKS inbound has a usable port.
+std::optional<PortLocation> FindSocksInboundPortLocation(const std::string& config);
 
 // What the engine's start sequence reports: which pattern decided (nothing when none matched)
 // and the port, the default when that pattern's port text does not pass ParsePortText.

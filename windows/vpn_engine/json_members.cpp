@@ -1,20 +1,35 @@
 #include "vpn_engine/json_members.h"
 
+#include <cstring>
+
 namespace config_text {
 
 namespace {
 
 // End of the string whose opening quote is at `open` (just past its closing quote), or kNone.
+// The quotes are found with memchr; a quote preceded by an odd run of backslashes is escaped.
 size_t StringEnd(std::string_view text, size_t open) {
-  for (size_t pos = open + 1; pos < text.size(); ++pos) {
-    if (text[pos] == '\\') {
-      ++pos;
-    } else if (text[pos] == '"') {
-      return pos + 1;
-    }
+  size_t from = open + 1;
+  while (from < text.size()) {
+    const void* found = std::memchr(text.data() + from, '"', text.size() - from);
+    if (found == nullptr) return kNone;
+    const size_t quote = static_cast<size_t>(static_cast<const char*>(found) - text.data());
+    size_t backslashes = 0;
+    while (quote - backslashes > open + 1 && text[quote - backslashes - 1] == '\\') ++backslashes;
+    if (backslashes % 2 == 0) return quote + 1;
+    from = quote + 1;
   }
   return kNone;
 }
+
+// Bytes a container walk must look at: quotes and brackets. The rest is skipped in a tight loop.
+struct ContainerBytes {
+  bool marks[256] = {};
+  constexpr ContainerBytes() {
+    for (unsigned char c : {'"', '{', '}', '[', ']'}) marks[c] = true;
+  }
+};
+constexpr ContainerBytes kContainerBytes;
 
 size_t SkipBlanks(std::string_view text, size_t pos) {
   while (pos < text.size() && IsJsonBlank(text[pos])) ++pos;
@@ -32,6 +47,8 @@ size_t JsonValueEnd(std::string_view text, size_t pos) {
     // early inside a well-formed value.
     size_t depth = 0;
     for (size_t at = pos; at < text.size(); ++at) {
+      while (at < text.size() && !kContainerBytes.marks[static_cast<unsigned char>(text[at])]) ++at;
+      if (at >= text.size()) break;
       const char c = text[at];
       if (c == '"') {
         at = StringEnd(text, at);

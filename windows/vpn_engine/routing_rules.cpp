@@ -134,18 +134,20 @@ std::optional<RoutingPlan> PlanRoutingRules(const std::string& config,
   block += "    {\n      \"type\": \"field\",\n      \"ip\": [" + dns_list +
            "],\n      \"outboundTag\": \"direct\"\n    },\n    {\n      \"type\": \"field\",\n   "
            "   \"network\": \"tcp,udp\",\n      \"outboundTag\": \"proxy\"\n    },\n";
-  std::string block_without_comma = block;
-  block_without_comma.erase(block_without_comma.rfind(','), 1);
+  // The block ends with a comma; where nothing follows it, the comma goes (erased in place: it
+  // stands near the end, so nothing long moves).
+  const auto drop_last_comma = [&block]() { block.erase(block.rfind(','), 1); };
 
   const auto routing = config_text::FindTopLevelMember(config, "routing");
   if (!routing) {
     const size_t brace = config.find('{');
     if (brace == std::string::npos) return std::nullopt;
+    drop_last_comma();
     return RoutingPlan{
         true,
         {brace + 1, 0,
-         "\n\"routing\": {\n  \"domainStrategy\": \"IPIfNonMatch\",\n  \"rules\": [\n" +
-             block_without_comma + "  ]\n},"}};
+         "\n\"routing\": {\n  \"domainStrategy\": \"IPIfNonMatch\",\n  \"rules\": [\n" + block +
+             "  ]\n},"}};
   }
   const size_t object = routing->value.begin;
   if (config[object] != '{') return std::nullopt;
@@ -153,13 +155,14 @@ std::optional<RoutingPlan> PlanRoutingRules(const std::string& config,
     const size_t open = rules->value.begin;
     if (config[open] != '[') return std::nullopt;
     // An array that is still empty gets the block without its trailing comma.
-    const bool empty = config_text::IsEmptyContainer(config, open);
-    return RoutingPlan{false, {open + 1, 0, "\n" + (empty ? block_without_comma : block)}};
+    if (config_text::IsEmptyContainer(config, open)) drop_last_comma();
+    block.insert(block.begin(), '\n');
+    return RoutingPlan{false, {open + 1, 0, std::move(block)}};
   }
   // A routing object without rules ("routing": {} included) gets them as its first member.
   const std::string separator = config_text::IsEmptyContainer(config, object) ? "" : ",";
-  return RoutingPlan{
-      false, {object + 1, 0, "\n  \"rules\": [\n" + block_without_comma + "  ]" + separator}};
+  drop_last_comma();
+  return RoutingPlan{false, {object + 1, 0, "\n  \"rules\": [\n" + block + "  ]" + separator}};
 }
 
 bool InjectRoutingRules(std::string& config, const std::string& server_host,

@@ -78,6 +78,13 @@ int Dump(const std::string& dir) {
   };
   std::vector<Named> configs;
   for (const auto& config : user_configs::All()) configs.push_back({config.name, config.text});
+  // The smallest shapes the injection accepts: every member it adds lands in an empty object
+  // or array.
+  configs.push_back({"empty top object", "{}"});
+  configs.push_back({"empty sections",
+                     "{\"inbounds\": [], \"outbounds\": [{\"tag\": \"proxy\", \"protocol\": "
+                     "\"freedom\"}, {\"tag\": \"direct\", \"protocol\": \"freedom\"}], "
+                     "\"routing\": {\"rules\": []}, \"dns\": {}}"});
   int index = 0;
   for (const std::string& text : config_samples::RealisticConfigs()) {
     configs.push_back({"generated shape " + std::to_string(index++), text});
