@@ -1,12 +1,13 @@
 // What comes back from outside programs and the app into proxy mode and the probes: the
-// core's statistics output, tun2socks log blocks, SOCKS replies, probe URLs and the
-// configuration text proxy mode amends.
+// core's statistics output, tun2socks log blocks, SOCKS replies, probe URLs, the
+// configuration text proxy mode amends and the proxy settings backup file.
 #include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
 
 #include "proxy_mode/proxy_config_text.h"
+#include "proxy_mode/proxy_settings_backup.h"
 #include "vpn_engine/child_output.h"
 #include "vpn_engine/engine_stats.h"
 #include "vpn_engine/probe_request.h"
@@ -19,7 +20,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   uint64_t down = 0;
   zelvora::SumProxyTraffic(zelvora::ParseProxyStats(text), &up, &down);
   Tun2socksReportLine(text);
+  OutputLineSplitter lines;
+  for (size_t at = 0; at < size; at += 97) lines.Feed(text.substr(at, 97));
+  lines.Finish();
   HasHttpStatusLine(text);
+  // The proxy backup file as a crash (or anyone) may have left it.
+  if (const auto backup = zelvora::ParseProxySettingsBackup(std::string(text))) {
+    zelvora::FormatProxySettingsBackup(*backup);
+  }
 
   if (size >= 5) {
     SocksGreetingAccepted(data);

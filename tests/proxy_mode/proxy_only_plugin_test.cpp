@@ -4,6 +4,8 @@
 #include <thread>
 
 #include "common/text_encoding.h"
+#include "core_standin/outbound_server.h"
+#include "core_standin/realistic_config.h"
 #include "core_standin/standin_paths.h"
 #include "plugin/elevation.h"
 #include "plugin_fixture.h"
@@ -16,9 +18,13 @@ namespace {
 
 const core_standin::UseAsCurrentFolder kUseStandin;
 
-std::string Config(uint16_t port) {
-  return "{\"inbounds\": [{\"tag\": \"in_proxy\", \"port\": " + std::to_string(port) +
-         ", \"protocol\": \"socks\"}], \"outbounds\": [{\"tag\": \"proxy\"}]}";
+std::string Config(uint16_t port, uint16_t server_port, const std::string& markers = "") {
+  core_standin::RealisticConfig realistic;
+  realistic.socks_port = port;
+  realistic.http_port = FindFreeLoopbackPort();
+  realistic.server_port = server_port;
+  realistic.markers = markers;
+  return core_standin::ProxyConfigText(realistic);
 }
 
 bool SawState(ChannelHost& host, const std::string& state, std::chrono::seconds limit) {
@@ -37,12 +43,15 @@ TEST_F(PluginTest, ProxyOnlySessionThroughTheChannel) {
     GTEST_SKIP() << "needs an elevated process without the tunnel service";
   }
   LocalHttpServer server;
+  OutboundServerStandin vpn_server;
   const std::string url = "http://127.0.0.1:" + std::to_string(server.port()) + "/d";
   const uint16_t port = FindFreeLoopbackPort();
+  SystemProxyState before;
+  ASSERT_TRUE(ReadSystemProxy(&before));
   ASSERT_EQ(host_->Listen("tidewire/status").kind, ReplyKind::kSuccess);
 
   ExpectSuccess(Call("startVless", Map({{"remark", EncodableValue("proxy")},
-                                        {"config", EncodableValue(Config(port))},
+                                        {"config", EncodableValue(Config(port, vpn_server.port()))},
                                         {"proxy_only", EncodableValue(true)}})),
                 EncodableValue(false));
   EXPECT_TRUE(SawState(*host_, "CONNECTED", std::chrono::seconds(5)));
@@ -63,19 +72,49 @@ TEST_F(PluginTest, ProxyOnlySessionThroughTheChannel) {
   ASSERT_EQ(connected.kind, ReplyKind::kSuccess);
   EXPECT_GE(std::get<int32_t>(connected.result), 1);
   const MethodReply server_delay =
-      Call("getServerDelay",
-           Map({{"config", EncodableValue(Config(port))}, {"url", EncodableValue(url)}}));
+      Call("getServerDelay", Map({{"config", EncodableValue(Config(port, vpn_server.port()))},
+                                  {"url", EncodableValue(url)}}));
   ASSERT_EQ(server_delay.kind, ReplyKind::kSuccess);
   EXPECT_GE(std::get<int32_t>(server_delay.result), 1);
   EXPECT_GE(server.requests().size(), 2u);
+  EXPECT_EQ(vpn_server.relayed(), 2) << "both delays went through the configured server";
 
   ExpectSuccess(Call("stopVless"), EncodableValue(false));
   EXPECT_TRUE(SawState(*host_, "DISCONNECTED", std::chrono::seconds(5)));
   ASSERT_TRUE(ReadSystemProxy(&proxy));
-  EXPECT_EQ(proxy.flags & PROXY_TYPE_PROXY, 0u);
+  EXPECT_EQ(WideToUtf8(proxy.server), WideToUtf8(before.server)) << "the proxy from before";
+  EXPECT_EQ(proxy.flags, before.flags);
   const MethodReply after = Call("getConnectedServerDelay", Map({{"url", EncodableValue(url)}}));
   ASSERT_EQ(after.kind, ReplyKind::kSuccess);
   EXPECT_EQ(after.result, EncodableValue(-1));
+}
+
+// The core dies in the middle of a session: the app hears DISCONNECTED and the user's proxy is
+// back, instead of CONNECTED over a proxy that points at nothing.
+TEST_F(PluginTest, ProxyOnlyCoreDeathDisconnectsTheApp) {
+  if (ShouldUseTunnelService() || !IsProcessElevated()) {
+    GTEST_SKIP() << "needs an elevated process without the tunnel service";
+  }
+  SystemProxyState before;
+  ASSERT_TRUE(ReadSystemProxy(&before));
+  OutboundServerStandin vpn_server;
+  ASSERT_EQ(host_->Listen("tidewire/status").kind, ReplyKind::kSuccess);
+  ExpectSuccess(
+      Call("startVless",
+           Map({{"remark", EncodableValue("proxy")},
+                {"config", EncodableValue(Config(FindFreeLoopbackPort(), vpn_server.port(),
+                                                 "standin_exit_after_ms:2500"))},
+                {"proxy_only", EncodableValue(true)}})),
+      EncodableValue(false));
+  EXPECT_TRUE(SawState(*host_, "CONNECTED", std::chrono::seconds(5)));
+  EXPECT_TRUE(SawState(*host_, "DISCONNECTED", std::chrono::seconds(8)));
+  SystemProxyState after;
+  ASSERT_TRUE(ReadSystemProxy(&after));
+  EXPECT_EQ(WideToUtf8(after.server), WideToUtf8(before.server));
+  EXPECT_EQ(after.flags, before.flags);
+  const MethodReply state = Call("getVpnTunnelState");
+  ASSERT_EQ(state.kind, ReplyKind::kSuccess);
+  ExpectSuccess(Call("stopVless"), EncodableValue(false));
 }
 
 TEST_F(PluginTest, ProxyOnlyStartRefusesAnUnbalancedConfiguration) {

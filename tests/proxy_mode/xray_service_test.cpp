@@ -89,14 +89,23 @@ std::string FileText(const std::wstring& path) {
 const ProxySettings kUsersProxy{PROXY_TYPE_DIRECT | PROXY_TYPE_PROXY, "corp-proxy.example:3128",
                                 "<local>;*.corp.example", ""};
 
-// Sets the user's proxy and returns it as WinINet reads it back (Wine drops some bits).
-ProxySettings SetUsersProxy() {
-  EXPECT_TRUE(ApplyProxySettings(kUsersProxy));
-  ProxySettings read;
-  EXPECT_TRUE(ReadProxySettings(&read));
-  EXPECT_EQ(read.server, kUsersProxy.server);
-  return read;
-}
+// The user's proxy set for one test, as WinINet reads it back (Wine drops some bits); the
+// prefix's own setting returns afterwards, so other tests find the machine as it was.
+class UsersProxy {
+ public:
+  UsersProxy() {
+    EXPECT_TRUE(ReadProxySettings(&original_));
+    EXPECT_TRUE(ApplyProxySettings(kUsersProxy));
+    EXPECT_TRUE(ReadProxySettings(&read_back_));
+    EXPECT_EQ(read_back_.server, kUsersProxy.server);
+  }
+  ~UsersProxy() { ApplyProxySettings(original_); }
+  const ProxySettings& settings() const { return read_back_; }
+
+ private:
+  ProxySettings original_;
+  ProxySettings read_back_;
+};
 
 ProxySettings CurrentProxy() {
   ProxySettings read;
@@ -141,7 +150,8 @@ class PortHolder {
 // the app asks for works, and the end gives the user's settings back.
 TEST(XrayService, RealisticSessionThroughTheServerGivesTheUsersProxyBack) {
   ErrorCapture errors;
-  const ProxySettings before = SetUsersProxy();
+  const UsersProxy users_proxy;
+  const ProxySettings& before = users_proxy.settings();
   LocalHttpServer site;
   const std::string url = "http://127.0.0.1:" + std::to_string(site.port()) + "/generate_204";
   OutboundServerStandin server;
@@ -220,7 +230,8 @@ TEST(XrayService, CoreDeathGivesTheUsersProxyBackAndIsReported) {
       {"dies during the session", 2500, true, "Xray process terminated unexpectedly"}};
   for (const Case& c : cases) {
     ErrorCapture errors;
-    const ProxySettings before = SetUsersProxy();
+    const UsersProxy users_proxy;
+    const ProxySettings& before = users_proxy.settings();
     OutboundServerStandin server;
     core_standin::RealisticConfig realistic;
     realistic.socks_port = FindFreeLoopbackPort();
@@ -298,7 +309,8 @@ std::vector<std::filesystem::path> ConfigFiles() {
 // The host is killed in the middle of a session: its core ends with it, and the next start or
 // stop gives the user's proxy back and removes the configuration file left behind.
 TEST(XrayService, CrashedHostLeavesNothingBehind) {
-  const ProxySettings before = SetUsersProxy();
+  const UsersProxy users_proxy;
+  const ProxySettings& before = users_proxy.settings();
   OutboundServerStandin server;
   core_standin::RealisticConfig realistic;
   realistic.socks_port = FindFreeLoopbackPort();

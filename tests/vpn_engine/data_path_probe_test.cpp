@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+
 #include "local_http_server.h"
 #include "standin_core.h"
 
@@ -68,12 +70,29 @@ TEST(SocksProbe, ConnectedDelayNeedsARunningReadyTunnel) {
   EXPECT_TRUE(server.requests().empty());
 }
 
-TEST(DirectProbe, ReachesTheServerWithoutAProxy) {
+TEST(DirectProbe, ReachesTheServerWithoutAProxyAndKeepsItsLimit) {
   LocalHttpServer server(500);
   EXPECT_GE(ProbeDirect(LocalUrl(server, "/direct")), 1);
   ASSERT_EQ(server.requests().size(), 1u);
   EXPECT_EQ(server.requests()[0].rfind("GET /direct HTTP/1.1\r\n", 0), 0u);
   EXPECT_EQ(ProbeDirect("http://127.0.0.1:" + std::to_string(FindFreeLoopbackPort()) + "/"), -1);
+
+  // A server that takes the connection and never answers (a black-holed path): the probe gives
+  // up after its 5 s per phase, not after the system's own minutes-long defaults.
+  SOCKET silent = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  int size = sizeof(address);
+  ASSERT_EQ(::bind(silent, reinterpret_cast<sockaddr*>(&address), sizeof(address)), 0);
+  ASSERT_EQ(::listen(silent, 4), 0);  // the backlog completes connections nobody accepts
+  ::getsockname(silent, reinterpret_cast<sockaddr*>(&address), &size);
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(ProbeDirect("http://127.0.0.1:" + std::to_string(ntohs(address.sin_port)) + "/"), -1);
+  const auto took = std::chrono::steady_clock::now() - start;
+  EXPECT_GE(took, std::chrono::milliseconds(4500));
+  EXPECT_LT(took, std::chrono::seconds(12)) << "one phase's limit and some slack";
+  ::closesocket(silent);
 }
 
 }  // namespace

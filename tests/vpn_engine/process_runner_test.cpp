@@ -17,6 +17,7 @@
 #include "tunnel_log/tunnel_log_paths.h"
 #include "vpn_engine/components.h"
 #include "vpn_engine/hidden_command.h"
+#include "vpn_engine/process_launch.h"
 
 namespace {
 
@@ -238,12 +239,46 @@ TEST(XrayCommands, ConfigurationTestAndCapturedOutput) {
   EXPECT_FALSE(RunXrayCaptured(good.runner(), "standin-sleep 5000", &output))
       << "a command past its 800 ms fails";
   // Far more than a pipe buffer holds: read while the core writes, or it could never finish.
-  EXPECT_TRUE(RunXrayCaptured(good.runner(), "standin-print 200000", &output));
-  EXPECT_GE(output.size(), 200000u);
+  EXPECT_TRUE(RunXrayCaptured(good.runner(), "standin-print 100000", &output));
+  EXPECT_GE(output.size(), 100000u);
+  // Output past the bound is read and dropped: the command still completes.
+  CaptureLimits limits;
+  limits.read_ms = 20000;
+  limits.max_output_bytes = 64 * 1024;
+  CapturedOutput bounded;
+  ASSERT_TRUE(RunCapturedProcess(L"\"" + core_standin::XrayExe() + L"\" standin-print 200000",
+                                 limits, &bounded));
+  EXPECT_EQ(bounded.text.size(), 64u * 1024u);
+  EXPECT_TRUE(bounded.truncated);
+  EXPECT_FALSE(bounded.timed_out);
 
   CoreRunner nothing;
   EXPECT_FALSE(ValidateXrayConfig(nothing, good.config_path()));
   EXPECT_FALSE(RunXrayCaptured(nothing, "version", &output));
+}
+
+// While one thread launches a child, another may be about to launch its own with an inheritable
+// pipe: neither child may get the other's pipe end, or that pipe stays open (its reader never
+// sees the end) for as long as the wrong child lives.
+TEST(ChildLaunch, ChildrenInheritOnlyTheirOwnHandles) {
+  SECURITY_ATTRIBUTES inheritable{sizeof(inheritable), nullptr, TRUE};
+  HANDLE read_raw = nullptr;
+  HANDLE write_raw = nullptr;
+  ASSERT_TRUE(::CreatePipe(&read_raw, &write_raw, &inheritable, 0));
+  UniqueHandle other_read(read_raw);
+  UniqueHandle other_write(write_raw);
+
+  StandinCore core;
+  ASSERT_TRUE(core.Start());
+  std::string output;
+  std::thread capture([&] { RunXrayCaptured(core.runner(), "standin-sleep 3000", &output); });
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));  // the capture's child runs
+  other_write.reset();
+  DWORD available = 0;
+  EXPECT_FALSE(::PeekNamedPipe(other_read.get(), nullptr, 0, nullptr, &available, nullptr))
+      << "a child holds a copy of another launch's pipe";
+  EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_BROKEN_PIPE));
+  capture.join();
 }
 
 TEST(Components, FoundInTheCurrentFolderTreeWithTheirDataFiles) {

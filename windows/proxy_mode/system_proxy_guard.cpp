@@ -65,9 +65,11 @@ bool SystemProxyGuard::Point(const std::string& host, uint16_t port) {
   }
   const SystemProxyTexts texts = ProxyTextsFor(host, port);
   backup.ours = WideToUtf8(texts.server);
-  if (!WriteBackup(FormatProxySettingsBackup(backup))) return false;
+  // Without the file (a folder we may not write) the session still runs; only a crash would
+  // then lose the user's settings.
+  const bool backed_up = WriteBackup(FormatProxySettingsBackup(backup));
   if (!SetSystemProxy(texts)) {
-    if (!saved_) RemoveBackup();
+    if (!saved_ && backed_up) RemoveBackup();
     return false;
   }
   saved_ = backup;

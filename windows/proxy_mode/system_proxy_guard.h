@@ -14,8 +14,8 @@ namespace zelvora {
 
 class SystemProxyGuard {
  public:
-  // Saves the current settings (memory and backup file), then sets "socks=<host>:<port>".
-  // False, with the settings untouched, when the save or the set fails.
+  // Saves the current settings (memory and, where it can be written, the backup file), then sets
+  // "socks=<host>:<port>". False, with the settings untouched, when they cannot be read or set.
   bool Point(const std::string& host, uint16_t port);
   // Puts the saved settings back when the system still points at our proxy (a change the user
   // made meanwhile is theirs and stays), and drops the backup. Nothing when we set nothing.

@@ -9,6 +9,7 @@
 
 #include "common/stop_aware_wait.h"
 #include "common/text_encoding.h"
+#include "common/winsock_session.h"
 #include "proxy_mode/proxy_config_text.h"
 #include "proxy_mode/xray_locate.h"
 #include "vpn_engine/config_injection.h"
@@ -16,6 +17,7 @@
 #include "vpn_engine/data_path_probe.h"
 #include "vpn_engine/loopback_ports.h"
 #include "vpn_engine/output_pump.h"
+#include "vpn_engine/probe_stream.h"
 #include "vpn_engine/process_launch.h"
 #include "vpn_engine/vpn_config_file.h"
 #include "vpn_engine/xray_core_contract.h"
@@ -34,6 +36,7 @@ constexpr DWORD kDelayInstanceExitWaitMs = 3000;
 // How long a started core may take to open its SOCKS port before the start counts as failed.
 constexpr auto kSocksOpenLimit = std::chrono::seconds(5);
 constexpr auto kSocksOpenPoll = std::chrono::milliseconds(50);
+constexpr uint32_t kSocksConnectTimeoutMs = 200;
 // Start waits this long for the worker's outcome; the worker's own steps end well before.
 constexpr auto kStartOutcomeLimit = std::chrono::seconds(20);
 constexpr wchar_t kConfigFolderName[] = L"tidewire";
@@ -236,11 +239,14 @@ void XrayService::ReportStart(StartOutcome outcome) {
 }
 
 bool XrayService::WaitForSocksPort(uint16_t port, const std::shared_ptr<ChildProcess>& process) {
+  WinsockSession winsock;
+  if (!winsock.started()) return process && process->IsRunning();
   const auto deadline = std::chrono::steady_clock::now() + kSocksOpenLimit;
   while (running_ && process && process->IsRunning()) {
-    // The sweep made the port free before the core started: once it cannot be bound, the core
-    // holds it.
-    if (!IsLoopbackPortFree(port)) return true;
+    // A connection is what the user's programs will make; it also works for an inbound that
+    // listens on every address (proxy sharing), which a bind test would not see as taken.
+    ProbeSocket probe;
+    if (probe.ConnectLoopback(port, kSocksConnectTimeoutMs)) return true;
     if (std::chrono::steady_clock::now() >= deadline) return false;
     WaitWhileRunning(running_, kSocksOpenPoll);
   }

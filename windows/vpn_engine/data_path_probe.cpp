@@ -98,6 +98,9 @@ int32_t ProbeDirect(const std::string& url) {
                                         WINHTTP_ACCESS_TYPE_NO_PROXY, WINHTTP_NO_PROXY_NAME,
                                         WINHTTP_NO_PROXY_BYPASS, 0));
     if (!session) return -1;
+    const int timeout = static_cast<int>(kProbeTimeoutMs);
+    // On the session too, so name resolution and the connect made through it are bounded.
+    ::WinHttpSetTimeouts(session.get(), timeout, timeout, timeout, timeout);
     const auto target = SplitProbeUrl(url);
     if (!target) return -1;
     const auto start = std::chrono::steady_clock::now();
@@ -108,8 +111,13 @@ int32_t ProbeDirect(const std::string& url) {
         connection.get(), L"GET", Utf8ToWide(target->path).c_str(), nullptr, WINHTTP_NO_REFERER,
         WINHTTP_DEFAULT_ACCEPT_TYPES, target->secure ? WINHTTP_FLAG_SECURE : 0));
     if (!request) return -1;
-    const int timeout = static_cast<int>(kProbeTimeoutMs);
     ::WinHttpSetTimeouts(request.get(), timeout, timeout, timeout, timeout);
+    // The wait for the response's headers has a limit of its own that the four above do not
+    // set (90 s by default, longer under Wine): a server that takes the connection and never
+    // answers would hold the probe that long.
+    DWORD response_timeout = kProbeTimeoutMs;
+    ::WinHttpSetOption(request.get(), WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &response_timeout,
+                       sizeof(response_timeout));
     const bool ok = ::WinHttpSendRequest(request.get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0,
                                          WINHTTP_NO_REQUEST_DATA, 0, 0, 0) &&
                     ::WinHttpReceiveResponse(request.get(), nullptr);
