@@ -110,6 +110,40 @@ MethodReply ChannelHost::SendRaw(const std::string& channel, const std::vector<u
   return DecodeMethodReply(pending->bytes.data(), pending->bytes.size());
 }
 
+std::vector<MethodReply> ChannelHost::InvokeMethods(
+    const std::string& channel,
+    const std::vector<std::pair<std::string, flutter::EncodableValue>>& calls,
+    std::chrono::milliseconds timeout) {
+  std::vector<MethodReply> replies(calls.size());
+  if (!registrar_) return replies;
+  std::vector<std::shared_ptr<PendingReply>> pending;
+  for (const auto& [method, arguments] : calls) {
+    auto one = std::make_shared<PendingReply>();
+    one->host = this;
+    const std::vector<uint8_t> bytes = EncodeMethodCall(method, arguments);
+    auto* holder = new std::shared_ptr<PendingReply>(one);
+    if (!FlutterStandinSendToPlugin(registrar_, channel.c_str(), bytes.data(), bytes.size(),
+                                    &ChannelHost::OnReply, holder)) {
+      delete holder;
+    }
+    pending.push_back(std::move(one));
+  }
+  PumpUntil(std::chrono::steady_clock::now() + timeout, [&] {
+    std::lock_guard<std::mutex> lock(mutex_);
+    for (const auto& one : pending) {
+      if (!one->done) return false;
+    }
+    return true;
+  });
+  std::lock_guard<std::mutex> lock(mutex_);
+  for (size_t i = 0; i < pending.size(); ++i) {
+    if (pending[i]->done) {
+      replies[i] = DecodeMethodReply(pending[i]->bytes.data(), pending[i]->bytes.size());
+    }
+  }
+  return replies;
+}
+
 MethodReply ChannelHost::InvokeMethod(const std::string& channel, const std::string& method,
                                       const flutter::EncodableValue& arguments,
                                       std::chrono::milliseconds timeout) {

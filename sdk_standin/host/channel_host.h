@@ -25,6 +25,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "channel_envelope.h"
@@ -56,6 +57,13 @@ class ChannelHost {
   MethodReply InvokeMethod(const std::string& channel, const std::string& method,
                            const flutter::EncodableValue& arguments = flutter::EncodableValue(),
                            std::chrono::milliseconds timeout = kDefaultTimeout);
+
+  // Sends every call at once, as Dart's futures would, then waits for all replies (in call
+  // order; those that never came are kTimedOut).
+  std::vector<MethodReply> InvokeMethods(
+      const std::string& channel,
+      const std::vector<std::pair<std::string, flutter::EncodableValue>>& calls,
+      std::chrono::milliseconds timeout = kDefaultTimeout);
 
   // Sends arbitrary bytes on `channel` and waits for the reply.
   MethodReply SendRaw(const std::string& channel, const std::vector<uint8_t>& bytes,

@@ -4,7 +4,10 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <chrono>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "common/unique_handle.h"
 #include "ipc/request_policy.h"
@@ -132,6 +135,63 @@ TEST_F(IpcClientTest, OversizedResponseFailsTheExchange) {
   // The client closed at once; the service is ready for the next request.
   SetBehaviour("");
   EXPECT_TRUE(VpnIpcClient::Ping(&error)) << error;
+}
+
+// The largest reply the client accepts arrives whole, byte for byte.
+TEST_F(IpcClientTest, LargestReplyIsReadWhole) {
+  ASSERT_TRUE(tunnel_fixture::StartTunnelService());
+  SetBehaviour("ping=big:" + std::to_string(kMaxResponseBodyBytes) + "\n");
+  std::string error;
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_TRUE(VpnIpcClient::Ping(&error)) << error;
+  RecordProperty("largest_reply_ms", std::to_string(MillisSince(start)));
+}
+
+// A ping that fails because the client mutex is busy or because the service answers with a
+// refusal comes from a working service: the start waits its turn and never restarts it.
+TEST_F(IpcClientTest, WorkingServiceIsNeverRestartedForABusyOrRefusedPing) {
+  ASSERT_TRUE(tunnel_fixture::StartTunnelService());
+  const DWORD pid = tunnel_fixture::TunnelServicePid();
+  struct Case {
+    const char* behaviour;
+    bool hold_mutex;
+    std::vector<std::string> logged;
+  };
+  const Case cases[] = {
+      {"",
+       true,
+       {"IPC client ping not sent: another exchange held the client mutex\r\n",
+        "IPC client start: ping failed, service kept running: Tunnel service IPC is busy.\r\n"}},
+      {"ping=err:stopping the previous session\n",
+       false,
+       {"IPC client start: ping failed, service kept running: stopping the previous "
+        "session\r\n"}},
+  };
+  for (const Case& c : cases) {
+    SetBehaviour(c.behaviour);
+    HANDLE release = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    HANDLE holding = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    std::thread holder;
+    if (c.hold_mutex) {
+      // Another exchange of the session (the service still answering a stop) holds the
+      // mutex a little longer than a ping waits, less than a start waits.
+      holder = std::thread([&] {
+        NamedMutexLock lock(kIpcClientMutexName, INFINITE);
+        ::SetEvent(holding);
+        ::WaitForSingleObject(release, LimitsFor(Command::Ping).mutex_ms + 700);
+      });
+      ::WaitForSingleObject(holding, INFINITE);
+    }
+    const TunnelLogWatch log;
+    std::string error;
+    EXPECT_TRUE(VpnIpcClient::StartWithEnsure("{}", false, &error)) << error;
+    if (holder.joinable()) holder.join();
+    ::CloseHandle(release);
+    ::CloseHandle(holding);
+    for (const std::string& line : c.logged) EXPECT_TRUE(log.Saw(line)) << log.NewText();
+    EXPECT_EQ(log.NewText().find("restarting"), std::string::npos);
+    EXPECT_EQ(tunnel_fixture::TunnelServicePid(), pid);
+  }
 }
 
 TEST_F(IpcClientTest, FirstStartRefusedSecondAccepted) {

@@ -41,58 +41,34 @@ TEST(IpcWireFormat, StartPayloadCarriesFlagLineFeedAndConfigUnchanged) {
   EXPECT_EQ(BuildStartPayload("", false), "0\n");
 }
 
-TEST(IpcWireFormat, CommandNamesForLogLines) {
-  EXPECT_STREQ(CommandLogName(Command::Ping), "ping");
-  EXPECT_STREQ(CommandLogName(Command::Start), "start");
-  EXPECT_STREQ(CommandLogName(Command::Stop), "stop");
-  EXPECT_STREQ(CommandLogName(Command::Status), "status");
-  EXPECT_STREQ(CommandLogName(0u), "unknown");
-  EXPECT_STREQ(CommandLogName(5u), "unknown");
-}
-
-TEST(IpcWireFormat, ResponseFrameReadsExactlyTheAnnouncedBody) {
-  ScriptedPipe pipe{LengthField(5) + "OK up" + "trailing"};
-  std::string body;
-  ASSERT_TRUE(ReadResponseFrame(pipe.Reader(), &body));
-  EXPECT_EQ(body, "OK up");
-  EXPECT_EQ(pipe.offset, 9u);
-}
-
-TEST(IpcWireFormat, ZeroLengthIsAnEmptyBodyWithoutASecondRead) {
-  ScriptedPipe pipe{LengthField(0)};
-  std::string body = "stale";
-  ASSERT_TRUE(ReadResponseFrame(pipe.Reader(), &body));
-  EXPECT_EQ(body, "");
-  EXPECT_EQ(pipe.reads, 1u);
-}
-
-TEST(IpcWireFormat, OversizedLengthFailsBeforeReadingTheBody) {
-  ScriptedPipe pipe{LengthField(kMaxResponseBodyBytes + 1) + "OK"};
-  std::string body = "untouched";
-  EXPECT_FALSE(ReadResponseFrame(pipe.Reader(), &body));
-  EXPECT_EQ(pipe.reads, 1u);
-  EXPECT_EQ(pipe.offset, 4u);
-  EXPECT_EQ(body, "untouched");
-
-  ScriptedPipe huge{LengthField(0xFFFFFFFFu)};
-  EXPECT_FALSE(ReadResponseFrame(huge.Reader(), &body));
-  EXPECT_EQ(huge.reads, 1u);
-}
-
-TEST(IpcWireFormat, LargestAllowedBodyIsRead) {
-  ScriptedPipe pipe{LengthField(kMaxResponseBodyBytes) + std::string(kMaxResponseBodyBytes, 'x')};
-  std::string body;
-  ASSERT_TRUE(ReadResponseFrame(pipe.Reader(), &body));
-  EXPECT_EQ(body.size(), kMaxResponseBodyBytes);
-}
-
-TEST(IpcWireFormat, TruncatedFramesFailAndLeaveTheBodyAlone) {
-  std::string body = "untouched";
-  ScriptedPipe short_length{std::string("\x02\x00", 2)};
-  EXPECT_FALSE(ReadResponseFrame(short_length.Reader(), &body));
-  ScriptedPipe short_body{LengthField(10) + "OK"};
-  EXPECT_FALSE(ReadResponseFrame(short_body.Reader(), &body));
-  EXPECT_EQ(body, "untouched");
+// What the reader takes from the pipe for each frame shape, and what the caller gets.
+TEST(IpcWireFormat, ResponseFramesAreReadExactlyAsAnnounced) {
+  struct Case {
+    const char* what;
+    std::string bytes;
+    bool ok;
+    std::string body;  // the caller's body afterwards (it starts as "untouched")
+    std::size_t reads;
+    std::size_t consumed;
+  };
+  const Case cases[] = {
+      {"body, then the next frame's bytes", LengthField(5) + "OK up" + "trailing", true, "OK up", 2,
+       9},
+      {"empty body needs no second read", LengthField(0), true, "", 1, 4},
+      {"length above the limit", LengthField(kMaxResponseBodyBytes + 1) + "OK", false, "untouched",
+       1, 4},
+      {"largest length field", LengthField(0xFFFFFFFFu), false, "untouched", 1, 4},
+      {"truncated length", std::string("\x02\x00", 2), false, "untouched", 1, 0},
+      {"truncated body", LengthField(10) + "OK", false, "untouched", 2, 4},
+  };
+  for (const Case& c : cases) {
+    ScriptedPipe pipe{c.bytes};
+    std::string body = "untouched";
+    EXPECT_EQ(ReadResponseFrame(pipe.Reader(), &body), c.ok) << c.what;
+    EXPECT_EQ(body, c.body) << c.what;
+    EXPECT_EQ(pipe.reads, c.reads) << c.what;
+    EXPECT_EQ(pipe.offset, c.consumed) << c.what;
+  }
 }
 
 TEST(IpcWireFormat, RepliesAreOkRefusedOrNeither) {

@@ -1,4 +1,10 @@
 // The "tidewire" method table through real encoded channel messages.
+#include <flutter_standin_host.h>
+
+#include <string>
+#include <utility>
+#include <vector>
+
 #include "plugin/elevation.h"
 #include "plugin_fixture.h"
 
@@ -113,6 +119,35 @@ TEST_F(DispatchTest, StopAlwaysSucceedsAndAnnouncesDisconnected) {
   const auto event = host_->WaitForEvent("tidewire/status");
   ASSERT_TRUE(event.has_value());
   EXPECT_EQ(event->value, EncodableValue(IdleStatus("DISCONNECTED")));
+}
+
+// A delay test per server of a long list, with the user tapping disconnect meanwhile: every
+// call gets its own worker thread, every one is answered by its method's contract, and every
+// answer reaches the engine on the platform thread. Several rounds, because thread start-up
+// faults show only now and then.
+TEST_F(DispatchTest, HundredsOfConcurrentCallsAreAllAnsweredOnThePlatformThread) {
+  size_t off_thread_before = 0;
+  FlutterStandinGetMisplacedMessageCounts(&off_thread_before, nullptr);
+  for (int round = 0; round < 3; ++round) {
+    std::vector<std::pair<std::string, EncodableValue>> calls;
+    for (int i = 0; i < 200; ++i) {
+      if (i % 10 == 9) {
+        calls.emplace_back("stopVless", EncodableValue());
+      } else {
+        const std::string url = "https://probe-" + std::to_string(i) + ".example.net/generate_204";
+        calls.emplace_back("getConnectedServerDelay", Map({{"url", EncodableValue(url)}}));
+      }
+    }
+    const auto replies = host_->InvokeMethods("tidewire", calls, std::chrono::seconds(60));
+    for (size_t i = 0; i < replies.size(); ++i) {
+      SCOPED_TRACE("round " + std::to_string(round) + " call " + std::to_string(i));
+      ExpectSuccess(replies[i], calls[i].first == "stopVless" ? EncodableValue(false)
+                                                              : EncodableValue(int32_t{-1}));
+    }
+  }
+  size_t off_thread_after = 0;
+  FlutterStandinGetMisplacedMessageCounts(&off_thread_after, nullptr);
+  EXPECT_EQ(off_thread_after, off_thread_before);
 }
 
 }  // namespace

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "channel_host.h"
+#include "ipc/service_handle.h"
 #include "tunnel_log/tunnel_log_paths.h"
 #include "zelvora_vless_windows/tidewire_plugin.h"
 
@@ -41,10 +42,31 @@ inline EncodableList IdleStatus(const char* state) {
                        EncodableValue("0"), EncodableValue("0"), EncodableValue(state)};
 }
 
+// The tests of the app without a tunnel service own that world: a service left installed by
+// an earlier test program that was cut short is stopped and removed first.
+inline void RemoveLeftoverTunnelService() {
+  UniqueServiceHandle scm(::OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
+  if (!scm) return;
+  UniqueServiceHandle service(
+      ::OpenServiceW(scm.get(), L"ZelvoraTunnel", SERVICE_STOP | SERVICE_QUERY_STATUS | DELETE));
+  if (!service) return;
+  SERVICE_STATUS status{};
+  ::ControlService(service.get(), SERVICE_CONTROL_STOP, &status);
+  for (int i = 0; i < 60 && ::QueryServiceStatus(service.get(), &status) &&
+                  status.dwCurrentState != SERVICE_STOPPED;
+       ++i) {
+    ::Sleep(50);
+  }
+  ::DeleteService(service.get());
+}
+
 class PluginTest : public ::testing::Test {
  protected:
-  explicit PluginTest(ChannelHost::ViewMode mode = ChannelHost::ViewMode::kWithView)
-      : log_offset_(ReadTunnelLog().size()), host_(std::make_unique<ChannelHost>(mode)) {
+  explicit PluginTest(ChannelHost::ViewMode mode = ChannelHost::ViewMode::kWithView,
+                      bool without_service = true)
+      : log_offset_(
+            ((without_service ? RemoveLeftoverTunnelService() : void()), ReadTunnelLog().size())),
+        host_(std::make_unique<ChannelHost>(mode)) {
     TidewirePluginRegisterWithRegistrar(host_->registrar());
   }
 

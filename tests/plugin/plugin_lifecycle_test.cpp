@@ -68,11 +68,12 @@ TEST_F(PluginTest, ListenSendsTheInitialStateAndCancelReleasesTheSink) {
   EXPECT_TRUE(LogHas("[plugin] Warning: status_sink_ is null, cannot send status"));
 }
 
-// A plug-in object of our own on the same registrar, to reach RunOnUIThread directly.
+// A plug-in object of our own on a second engine, to reach RunOnUIThread directly.
 TEST_F(PluginTest, ThrowingCompletionIsContainedAndTheWorkerThreadLivesOn) {
+  ChannelHost second_host;
   auto* registrar =
       flutter::PluginRegistrarManager::GetInstance()->GetRegistrar<flutter::PluginRegistrarWindows>(
-          host_->registrar());
+          second_host.registrar());
   auto plugin = std::make_unique<TidewirePlugin>(registrar);
   bool after_throw = false;
   bool after_unknown = false;
@@ -83,6 +84,7 @@ TEST_F(PluginTest, ThrowingCompletionIsContainedAndTheWorkerThreadLivesOn) {
     after_unknown = true;
   });
   worker.join();
+  host_->PumpMessages(std::chrono::milliseconds(200));  // completions run on this thread
   EXPECT_TRUE(after_throw);
   EXPECT_TRUE(after_unknown);
   EXPECT_TRUE(LogHas("[plugin] RunOnUIThread callback exception: completion broke"));

@@ -1,6 +1,10 @@
 // Connections through the reference tunnel service with real worker and status threads:
 // the order of events, the session timer across restart, failure tolerance and cancellation.
+#include <flutter_standin_host.h>
+
+#include <atomic>
 #include <thread>
+#include <vector>
 
 #include "fixture_files.h"
 #include "ipc/vpn_ipc_client.h"
@@ -44,6 +48,8 @@ Status ParseStatus(const ChannelEvent& event) {
 
 class ServiceSessionTest : public PluginTest {
  protected:
+  ServiceSessionTest() : PluginTest(ChannelHost::ViewMode::kWithView, /*without_service=*/false) {}
+
   static void SetUpTestSuite() {
     ASSERT_TRUE(tunnel_fixture::InstallTunnelService(
         tunnel_fixture::ProgramBeside(L"zelvora_tunnel_service.exe")));
@@ -51,6 +57,7 @@ class ServiceSessionTest : public PluginTest {
   static void TearDownTestSuite() { tunnel_fixture::DeleteTunnelService(); }
 
   void SetUp() override {
+    FlutterStandinGetMisplacedMessageCounts(&off_thread_at_start_, nullptr);
     SetBehaviour("");
     ASSERT_TRUE(tunnel_fixture::StopTunnelService());
     ASSERT_EQ(host_->Listen(kStatus).kind, ReplyKind::kSuccess);
@@ -67,9 +74,34 @@ class ServiceSessionTest : public PluginTest {
     ASSERT_TRUE(tunnel_fixture::WriteFixtureFile(tunnel_fixture::kBehaviourFile, lines));
   }
 
+  size_t off_thread_at_start_ = 0;
+
   MethodReply Start(const char* method = "startVless") {
     return Call(method, Map({{"remark", EncodableValue("Reality NL")},
                              {"config", EncodableValue(kConfig)}}));
+  }
+
+  // Sends `methods` one after another, each 150 ms after the previous one went out, without
+  // waiting for answers (each from its own thread, as Dart's futures would), while this
+  // platform thread keeps pumping its messages. Returns the replies in call order.
+  std::vector<MethodReply> CallOverlapping(const std::vector<const char*>& methods) {
+    std::vector<MethodReply> replies(methods.size());
+    std::atomic<size_t> done{0};
+    std::vector<std::thread> callers;
+    for (size_t i = 0; i < methods.size(); ++i) {
+      callers.emplace_back([&, i] {
+        replies[i] = Call(methods[i], Map({{"remark", EncodableValue("Reality NL")},
+                                           {"config", EncodableValue(kConfig)}}));
+        ++done;
+      });
+      host_->PumpMessages(milliseconds(150));
+    }
+    const auto deadline = std::chrono::steady_clock::now() + seconds(40);
+    while (done < methods.size() && std::chrono::steady_clock::now() < deadline) {
+      host_->PumpMessages(milliseconds(20));
+    }
+    for (auto& caller : callers) caller.join();
+    return replies;
   }
 
   Status NextStatus(milliseconds timeout = milliseconds(4000)) {
@@ -112,8 +144,11 @@ TEST_F(ServiceSessionTest, ConnectRestartAndDisconnectTellTheAppEachStep) {
 
   ExpectSuccess(Call("stopVless"), EncodableValue(false));
   host_->TakeEvents(kStatus);
-  std::this_thread::sleep_for(milliseconds(1500));
+  host_->PumpMessages(milliseconds(1500));
   EXPECT_EQ(host_->PendingEventCount(kStatus), 0u) << "polling must end with the session";
+  size_t off_thread = 0;
+  FlutterStandinGetMisplacedMessageCounts(&off_thread, nullptr);
+  EXPECT_EQ(off_thread, off_thread_at_start_) << "replies and events left the platform thread";
   ipc::StatusPayload status;
   ASSERT_TRUE(ipc::VpnIpcClient::QueryStatus(&status, nullptr));
   EXPECT_FALSE(status.running);
@@ -137,7 +172,7 @@ TEST_F(ServiceSessionTest, TwoFailedQueriesAreToleratedTheThirdEndsTheSession) {
   ASSERT_TRUE(event.has_value());
   EXPECT_EQ(event->value, EncodableValue(IdleStatus("DISCONNECTED")));
   EXPECT_TRUE(LogHas("[plugin] UpdateStatus: IPC status failed repeatedly"));
-  std::this_thread::sleep_for(milliseconds(1500));
+  host_->PumpMessages(milliseconds(1500));
   EXPECT_EQ(host_->PendingEventCount(kStatus), 0u);
   // The service session itself is left alone.
   EXPECT_NE(tunnel_fixture::TunnelServicePid(), 0u);
@@ -155,28 +190,39 @@ TEST_F(ServiceSessionTest, AServiceThatStopsEndsTheSessionAtOnce) {
   EXPECT_TRUE(LogHas("[plugin] UpdateStatus: tunnel service not running"));
 }
 
-TEST_F(ServiceSessionTest, StopWhileStartWaitsForTheServiceAbortsTheStart) {
-  SetBehaviour("delay_ms=1500");
-  MethodReply start_reply;
-  std::thread starter([&] {
-    start_reply = Call("startVless",
-                       Map({{"remark", EncodableValue("r")}, {"config", EncodableValue(kConfig)}}));
-  });
-  // Calls are answered on the host's platform thread: give the start a head start there.
-  std::this_thread::sleep_for(milliseconds(300));
-  ExpectSuccess(Call("stopVless"), EncodableValue(false));
-  starter.join();
-  ExpectError(start_reply, "ABORTED", "VPN start cancelled");
+// Overlapping connect, disconnect and restart calls, sent the way an impatient user taps:
+// whatever happens inside, the last call decides the end state, and every earlier start
+// that it overtook says so.
+TEST_F(ServiceSessionTest, TheLastOfOverlappingCallsDecidesTheEndState) {
+  struct Case {
+    std::vector<const char*> calls;
+    std::vector<const char*> answers;  // "ok" or the error code
+    bool running_after;
+  };
+  const Case cases[] = {
+      {{"startVless", "stopVless", "startVless"}, {"ABORTED", "ok", "ok"}, true},
+      {{"startVless", "stopVless"}, {"ABORTED", "ok"}, false},
+      {{"startVless", "restartVless"}, {"ABORTED", "ok"}, true},
+      {{"startVless", "startVless", "stopVless", "stopVless", "startVless"},
+       {"ABORTED", "ABORTED", "ok", "ok", "ok"},
+       true},
+  };
+  for (const Case& c : cases) {
+    SetBehaviour("delay_ms=700");  // every reply of the service takes a while
+    const std::vector<MethodReply> replies = CallOverlapping(c.calls);
+    ASSERT_EQ(replies.size(), c.answers.size());
+    for (size_t i = 0; i < replies.size(); ++i) {
+      const std::string got = replies[i].kind == ReplyKind::kSuccess ? "ok" : replies[i].error_code;
+      EXPECT_EQ(got, c.answers[i]) << "call " << i << " " << c.calls[i];
+    }
+    SetBehaviour("");
+    ipc::StatusPayload status;
+    ASSERT_TRUE(ipc::VpnIpcClient::QueryStatus(&status, nullptr));
+    EXPECT_EQ(status.running, c.running_after) << c.calls.size() << " calls";
+    ExpectSuccess(Call("stopVless"), EncodableValue(false));
+    host_->TakeEvents(kStatus);
+  }
   EXPECT_TRUE(LogHas("[plugin] Start aborted: disconnect requested during connect"));
-
-  std::this_thread::sleep_for(milliseconds(1200));
-  const auto events = host_->TakeEvents(kStatus);
-  ASSERT_FALSE(events.empty());
-  EXPECT_EQ(events.back().value, EncodableValue(IdleStatus("DISCONNECTED")));
-  SetBehaviour("");
-  ipc::StatusPayload status;
-  ASSERT_TRUE(ipc::VpnIpcClient::QueryStatus(&status, nullptr));
-  EXPECT_FALSE(status.running);
 }
 
 TEST_F(ServiceSessionTest, DestroyingThePluginLeavesTheServiceSessionRunning) {
@@ -187,21 +233,63 @@ TEST_F(ServiceSessionTest, DestroyingThePluginLeavesTheServiceSessionRunning) {
   EXPECT_TRUE(status.running);
 }
 
-// The plug-in goes away while a start waits for the service: its destructor waits for the
-// worker, which must not find freed state (nor restart the status thread behind the teardown).
-TEST_F(ServiceSessionTest, DestroyingThePluginWaitsForARunningStart) {
-  SetBehaviour("delay_ms=1500");
+// The session outlives the app: a reopened app (a new plug-in on a new engine) learns of it
+// when it listens, then follows it like its own until the service ends it.
+TEST_F(ServiceSessionTest, ReopenedAppFollowsTheSessionTheServiceKept) {
+  ExpectSuccess(Start(), EncodableValue(false));
+  host_->DestroyRegistrar();
+  host_ = std::make_unique<ChannelHost>();
+  TidewirePluginRegisterWithRegistrar(host_->registrar());
+  ASSERT_EQ(host_->Listen(kStatus).kind, ReplyKind::kSuccess);
+  const Status initial = NextStatus();
+  EXPECT_TRUE(initial.state == "CONNECTED" || initial.state == "CONNECTING") << initial.state;
+  const Status later = NextStatus();
+  EXPECT_EQ(later.state, "CONNECTED");
+  const Status after = NextStatus();
+  EXPECT_GT(after.up_total, later.up_total);
+  ExpectSuccess(Call("getVpnTunnelState"), Map({{"running", EncodableValue(true)},
+                                                {"tunnelReady", EncodableValue(true)},
+                                                {"adapterPresent", EncodableValue(true)}}));
+
+  // Another client (or the service itself) ends the session.
+  ASSERT_TRUE(ipc::VpnIpcClient::Stop(nullptr));
+  Status last = NextStatus();
+  if (last.state != "DISCONNECTED") last = NextStatus();
+  EXPECT_EQ(last.state, "DISCONNECTED");
+  ExpectSuccess(Call("getVpnTunnelState"), Map({{"running", EncodableValue(false)},
+                                                {"tunnelReady", EncodableValue(false)},
+                                                {"adapterPresent", EncodableValue(false)}}));
+}
+
+// The plug-in goes away while a start waits for the service (here: for its ping): the
+// destructor tells the worker to give up, the start is never sent, the destructor's wait ends
+// with the step the worker was in, and from the moment destruction begins nothing more
+// reaches the engine.
+TEST_F(ServiceSessionTest, DestroyingThePluginCancelsAStartWaitingOnTheService) {
+  ASSERT_TRUE(tunnel_fixture::StartTunnelService());
+  ASSERT_TRUE(tunnel_fixture::WriteFixtureFile(tunnel_fixture::kJournalFile, ""));
+  SetBehaviour("delay_ms=1500");  // each reply comes 1.5 s late
   MethodReply start_reply;
   std::thread starter([&] { start_reply = Start(); });
   std::this_thread::sleep_for(milliseconds(300));
+  size_t during_shutdown_before = 0;
+  FlutterStandinGetMisplacedMessageCounts(nullptr, &during_shutdown_before);
+  const auto destroy_began = std::chrono::steady_clock::now();
   host_->DestroyRegistrar();
+  const auto destroy_ms =
+      std::chrono::duration_cast<milliseconds>(std::chrono::steady_clock::now() - destroy_began)
+          .count();
   starter.join();
-  ExpectSuccess(start_reply, EncodableValue(false));
+  size_t during_shutdown_after = 0;
+  FlutterStandinGetMisplacedMessageCounts(nullptr, &during_shutdown_after);
+  EXPECT_EQ(during_shutdown_after, during_shutdown_before);
+  // The engine answers what is left unanswered when it goes; the plug-in sends nothing late.
+  EXPECT_NE(start_reply.kind, ReplyKind::kSuccess);
   EXPECT_TRUE(LogHas("[plugin] Waiting for 1 worker(s) to finish"));
+  EXPECT_TRUE(LogHas("IPC client start cancelled before it was sent"));
+  EXPECT_LT(destroy_ms, 2500);  // the rest of the ping, not ping, start and retry
   SetBehaviour("");
-  ipc::StatusPayload status;
-  ASSERT_TRUE(ipc::VpnIpcClient::QueryStatus(&status, nullptr));
-  EXPECT_TRUE(status.running);
+  EXPECT_EQ(tunnel_fixture::ReadFixtureFile(tunnel_fixture::kJournalFile), "ping 0\n");
 }
 
 }  // namespace

@@ -1,6 +1,8 @@
 #include "console_io.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <vector>
 
 namespace channel_console {
 
@@ -60,19 +62,28 @@ void LineReader::Run() {
   // the process's exit while this thread waits for input.
   const HANDLE input = ::GetStdHandle(STD_INPUT_HANDLE);
   std::string pending;
-  char buffer[4096];
+  // Bytes of `pending` already known to hold no line feed: a long line is scanned once, not
+  // once per read, so reading stays linear in its length.
+  size_t scanned = 0;
+  std::vector<char> buffer(1 << 16);
   for (;;) {
     DWORD got = 0;
-    if (!::ReadFile(input, buffer, sizeof(buffer), &got, nullptr) || got == 0) break;
-    pending.append(buffer, got);
+    if (!::ReadFile(input, buffer.data(), static_cast<DWORD>(buffer.size()), &got, nullptr) ||
+        got == 0) {
+      break;
+    }
+    pending.append(buffer.data(), got);
+    size_t start = 0;
     size_t newline;
-    while ((newline = pending.find('\n')) != std::string::npos) {
-      std::string line = pending.substr(0, newline);
-      pending.erase(0, newline + 1);
+    while ((newline = pending.find('\n', std::max(start, scanned))) != std::string::npos) {
+      std::string line = pending.substr(start, newline - start);
+      start = newline + 1;
       if (!line.empty() && line.back() == '\r') line.pop_back();
       std::lock_guard<std::mutex> lock(mutex_);
       lines_.push_back(std::move(line));
     }
+    pending.erase(0, start);
+    scanned = pending.size();
     ::SetEvent(ready_.get());
   }
   std::lock_guard<std::mutex> lock(mutex_);

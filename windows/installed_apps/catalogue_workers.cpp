@@ -2,9 +2,9 @@
 
 #include <exception>
 #include <functional>
-#include <thread>
 #include <utility>
 
+#include "common/detached_thread.h"
 #include "common/text_encoding.h"
 #include "installed_apps/file_picker.h"
 #include "tunnel_log/log_message.h"
@@ -60,9 +60,12 @@ void RunDetached(const char* method, AppsMethodResult result, std::function<Enco
       // The result object itself failed; nothing is left to answer through.
     }
   };
+  bool started = false;
   try {
-    std::thread(body).detach();
+    started = zelvora::StartDetachedThread(body);
   } catch (...) {
+  }
+  if (!started) {
     OnceResult once(shared);
     try {
       LogMessage(std::string(method) + " could not start a worker thread");

@@ -27,14 +27,23 @@ UniqueHandle OpenPipe() {
 }  // namespace
 
 bool VpnIpcClient::SendRequest(Command command, const std::string& payload, std::string* body,
-                               std::string* error) {
+                               std::string* error, Failure* failure) {
   const RequestLimits limits = LimitsFor(command);
   const std::string name = CommandLogName(command);
+  const auto fail = [&](Failure why, const std::string& text) {
+    if (failure) *failure = why;
+    SetError(error, text);
+    return false;
+  };
 
   NamedMutexLock lock(kIpcClientMutexName, limits.mutex_ms);
   if (!lock.owns()) {
-    SetError(error, kTextBusy);
-    return false;
+    // Status polls every second and would flood the log; anything else was never sent and
+    // the log must say so.
+    if (command != Command::Status) {
+      TunnelLogWrite("IPC client " + name + " not sent: another exchange held the client mutex");
+    }
+    return fail(Failure::Busy, kTextBusy);
   }
 
   const std::string request_line = RequestLogLine(command, payload.size());
@@ -43,24 +52,21 @@ bool VpnIpcClient::SendRequest(Command command, const std::string& payload, std:
   if (!::WaitNamedPipeW(kTunnelPipeName, limits.wait_pipe_ms)) {
     TunnelLogWrite("IPC client " + name +
                    " WaitNamedPipe failed: " + std::to_string(::GetLastError()));
-    SetError(error, kTextNotResponding);
-    return false;
+    return fail(Failure::Transport, kTextNotResponding);
   }
 
   UniqueHandle pipe = OpenPipe();
   if (!pipe) {
     const DWORD code = ::GetLastError();
     TunnelLogWrite("IPC client " + name + " CreateFile failed: " + std::to_string(code));
-    SetError(error, CannotConnectText(code));
-    return false;
+    return fail(Failure::Transport, CannotConnectText(code));
   }
 
   if (!PipeServerIsTrustedTunnelService(pipe.get())) {
     TunnelLogWrite("IPC client " + name +
                    " rejected: pipe server is not the ZelvoraTunnel service");
     pipe.reset();
-    SetError(error, kTextIdentityFailed);
-    return false;
+    return fail(Failure::Untrusted, kTextIdentityFailed);
   }
 
   DWORD read_mode = PIPE_READMODE_BYTE;
@@ -72,12 +78,19 @@ bool VpnIpcClient::SendRequest(Command command, const std::string& payload, std:
   if (payload.size() <= std::numeric_limits<std::uint32_t>::max()) {
     const DWORD payload_size = static_cast<DWORD>(payload.size());
     const std::string header = EncodeRequestHeader(command, payload_size);
+    // One deadline for the whole exchange, request and reply: a peer that trickles its bytes
+    // cannot stretch it piece by piece.
+    const ULONGLONG deadline = ::GetTickCount64() + limits.io_ms;
+    const auto remaining_ms = [deadline] {
+      const ULONGLONG now = ::GetTickCount64();
+      return now >= deadline ? DWORD{0} : static_cast<DWORD>(deadline - now);
+    };
     const auto write_exact = [&](const char* data, DWORD count) {
-      pipe_failed = !PipeWriteExact(pipe.get(), data, count, limits.io_ms);
+      pipe_failed = !PipeWriteExact(pipe.get(), data, count, remaining_ms());
       return !pipe_failed;
     };
     const ExactReader read_exact = [&](char* data, std::size_t count) {
-      pipe_failed = !PipeReadExact(pipe.get(), data, static_cast<DWORD>(count), limits.io_ms);
+      pipe_failed = !PipeReadExact(pipe.get(), data, static_cast<DWORD>(count), remaining_ms());
       return !pipe_failed;
     };
     exchanged = write_exact(header.data(), 4) && write_exact(header.data() + 4, 4) &&
@@ -91,15 +104,13 @@ bool VpnIpcClient::SendRequest(Command command, const std::string& payload, std:
 
   if (!exchanged) {
     TunnelLogWrite("IPC client " + name + " transport failed: " + std::to_string(transport_error));
-    SetError(error, kTextTransportFailed);
-    return false;
+    return fail(Failure::Transport, kTextTransportFailed);
   }
 
   const Reply reply = ClassifyReply(received);
   if (reply.kind == ReplyKind::Refused) {
     TunnelLogWrite("IPC client " + name + " rejected: " + reply.reason);
-    SetError(error, reply.reason);
-    return false;
+    return fail(Failure::Refused, reply.reason);
   }
   if (body) *body = std::move(received);
   if (command != Command::Status) TunnelLogWrite("IPC client " + name + " ok");

@@ -8,12 +8,14 @@
 
 namespace zelvora::ipc {
 
-bool VpnIpcClient::SendExpectingOk(Command command, const std::string& payload,
-                                   std::string* error) {
+bool VpnIpcClient::SendExpectingOk(Command command, const std::string& payload, std::string* error,
+                                   Failure* failure) {
   std::string body;
-  if (!SendRequest(command, payload, &body, error)) return false;
+  if (!SendRequest(command, payload, &body, error, failure)) return false;
   // A reply that is neither "OK" nor "ERR:" fails without a text of its own.
-  return ClassifyReply(body).kind == ReplyKind::Ok;
+  if (ClassifyReply(body).kind == ReplyKind::Ok) return true;
+  if (failure) *failure = Failure::Refused;
+  return false;
 }
 
 bool VpnIpcClient::Ping(std::string* error) {
@@ -40,30 +42,49 @@ bool VpnIpcClient::ParseStatusResponse(const std::string& body, StatusPayload* s
 }
 
 bool VpnIpcClient::StartWithEnsure(const std::string& config_utf8, bool proxy_only,
-                                   std::string* error) {
+                                   std::string* error, const std::function<bool()>& cancelled) {
   std::string local_error;
   if (!error) error = &local_error;
+  const auto gave_up = [&] {
+    if (!cancelled || !cancelled()) return false;
+    TunnelLogWrite("IPC client start cancelled before it was sent");
+    *error = "Start cancelled.";
+    return true;
+  };
 
   if (!IsServiceInstalled()) {
     *error = kTextNotInstalled;
     TunnelLogWrite("IPC client start blocked: tunnel service not installed");
     return false;
   }
+  if (gave_up()) return false;
   if (IsServiceRunning()) {
     std::string ping_error;
-    if (!Ping(&ping_error)) {
-      TunnelLogWrite("IPC client start: service running but pipe dead, restarting: " + ping_error);
-      RestartService();
-      if (!EnsureServiceRunning(error)) return false;
+    Failure failure = Failure::None;
+    if (!SendExpectingOk(Command::Ping, std::string(), &ping_error, &failure)) {
+      if (failure == Failure::Transport) {
+        TunnelLogWrite("IPC client start: service running but pipe dead, restarting: " +
+                       ping_error);
+        if (gave_up()) return false;
+        RestartService();
+        if (!EnsureServiceRunning(error)) return false;
+      } else {
+        // Busy or answering: the service works (maybe still finishing a stop); restarting it
+        // would tear down what it is doing. The start below waits its turn.
+        TunnelLogWrite("IPC client start: ping failed, service kept running: " + ping_error);
+      }
     }
   } else {
     TunnelLogWrite("IPC client start: tunnel service stopped, starting service");
     if (!EnsureServiceRunning(error)) return false;
   }
 
+  if (gave_up()) return false;
   if (Start(config_utf8, proxy_only, error)) return true;
   TunnelLogWrite("IPC client start failed, retrying once: " + *error);
+  if (gave_up()) return false;
   if (!EnsureServiceRunning(error)) return false;
+  if (gave_up()) return false;
   return Start(config_utf8, proxy_only, error);
 }
 

@@ -1,5 +1,6 @@
 #include "plugin/connection_workers.h"
 
+#include <functional>
 #include <iostream>
 
 #include "ipc/vpn_ipc_client.h"
@@ -17,9 +18,13 @@ constexpr char kElevationRequiredMessage[] =
     "Administrator permission is required to create the VPN tunnel. Approve the UAC prompt "
     "when Zelvora asks for elevation.";
 
-// Connects through the tunnel service when it is installed, else in process.
-bool Connect(bool use_service, const std::string& config, bool proxy_only, std::string* error) {
-  if (use_service) return ipc::VpnIpcClient::StartWithEnsure(config, proxy_only, error);
+// Connects through the tunnel service when it is installed, else in process. A newer call (or
+// the plug-in going away) cancels a start still waiting on the service.
+bool Connect(bool use_service, const std::string& config, bool proxy_only, std::string* error,
+             const std::function<bool()>& cancelled) {
+  if (use_service) {
+    return ipc::VpnIpcClient::StartWithEnsure(config, proxy_only, error, cancelled);
+  }
   return VpnServiceManager::Instance().Start(config, proxy_only, error);
 }
 
@@ -52,7 +57,9 @@ class ConnectionWorkerSteps {
                                  const char* port_log_prefix, std::string* error) {
     plugin->SendStatusToUI(MakeIdleStatusEvent(kStateConnecting));
     plugin->PublishCachedTunnelState(true, false, true);
-    const bool ok = Connect(use_service, config, proxy_only, error);
+    const uint64_t ticket = plugin->connect_generation_;
+    const bool ok = Connect(use_service, config, proxy_only, error,
+                            [plugin, ticket] { return plugin->connect_generation_ != ticket; });
     if (!ok) {
       plugin->session_socks_port_ = 0;
     } else if (!proxy_only) {
@@ -97,8 +104,15 @@ class ConnectionWorkerSteps {
 
 using Steps = ConnectionWorkerSteps;
 
-void StartWorker(TidewirePlugin* plugin, std::string config, bool proxy_only, SharedResult result) {
-  const uint64_t generation = plugin->connect_generation_;
+void StartWorker(TidewirePlugin* plugin, uint64_t ticket, std::string config, bool proxy_only,
+                 SharedResult result) {
+  std::lock_guard<std::mutex> session_lock(plugin->session_mutex_);
+  const uint64_t generation = ticket;
+  if (plugin->connect_generation_ != generation) {
+    LogMessage("Start aborted: disconnect requested during connect");
+    CompleteWithError(plugin, result, "ABORTED", "VPN start cancelled");
+    return;
+  }
   LogMessage("Starting Xray...");
   const bool use_service = ShouldUseTunnelService();
   if (!use_service && !IsProcessElevated()) {
@@ -114,9 +128,14 @@ void StartWorker(TidewirePlugin* plugin, std::string config, bool proxy_only, Sh
     LogMessage("Xray started successfully");
     Steps::HandOverToStatusTimer(plugin, /*keep_session_time=*/false);
     CompleteWithSuccess(plugin, result);
-  } else if (ok) {
+  } else if (ok || plugin->connect_generation_ != generation) {
+    // Overtaken: undo what this connect brought up, or it gave up waiting on the service.
     LogMessage("Start aborted: disconnect requested during connect");
-    Steps::UndoOvertakenConnect(plugin, use_service);
+    if (ok) {
+      Steps::UndoOvertakenConnect(plugin, use_service);
+    } else {
+      Steps::EndSession(plugin);
+    }
     CompleteWithError(plugin, result, "ABORTED", "VPN start cancelled");
   } else {
     LogMessage("Xray failed to start: " + error);
@@ -128,13 +147,18 @@ void StartWorker(TidewirePlugin* plugin, std::string config, bool proxy_only, Sh
   }
 }
 
-void RestartWorker(TidewirePlugin* plugin, std::string config, bool proxy_only,
+void RestartWorker(TidewirePlugin* plugin, uint64_t ticket, std::string config, bool proxy_only,
                    SharedResult result) {
+  std::lock_guard<std::mutex> session_lock(plugin->session_mutex_);
+  const uint64_t generation = ticket;
+  if (plugin->connect_generation_ != generation) {
+    LogMessage("Restart aborted: disconnect requested during restart");
+    CompleteWithError(plugin, result, "ABORTED", "VPN restart cancelled");
+    return;
+  }
   const bool use_service = ShouldUseTunnelService();
-  uint64_t generation;
   {
     std::lock_guard<std::mutex> connect_lock(plugin->connect_mutex_);
-    generation = ++plugin->connect_generation_;
     plugin->StopStatusTimer();
     plugin->connected_ = false;
     std::lock_guard<std::mutex> status_lock(plugin->status_mutex_);
@@ -157,9 +181,13 @@ void RestartWorker(TidewirePlugin* plugin, std::string config, bool proxy_only,
   if (ok && plugin->connect_generation_ == generation) {
     Steps::HandOverToStatusTimer(plugin, /*keep_session_time=*/true);
     CompleteWithSuccess(plugin, result);
-  } else if (ok) {
+  } else if (ok || plugin->connect_generation_ != generation) {
     LogMessage("Restart aborted: disconnect requested during restart");
-    Steps::UndoOvertakenConnect(plugin, use_service);
+    if (ok) {
+      Steps::UndoOvertakenConnect(plugin, use_service);
+    } else {
+      Steps::EndSession(plugin);
+    }
     CompleteWithError(plugin, result, "ABORTED", "VPN restart cancelled");
   } else {
     Steps::EndSession(plugin);
@@ -168,8 +196,14 @@ void RestartWorker(TidewirePlugin* plugin, std::string config, bool proxy_only,
   }
 }
 
-void StopWorker(TidewirePlugin* plugin, SharedResult result) {
-  ++plugin->connect_generation_;
+void StopWorker(TidewirePlugin* plugin, uint64_t ticket, SharedResult result) {
+  std::lock_guard<std::mutex> session_lock(plugin->session_mutex_);
+  if (plugin->connect_generation_ != ticket) {
+    // A newer start, restart or stop came after this one and decides the end state.
+    LogMessage("Stop superseded by a newer call");
+    CompleteWithSuccess(plugin, result);
+    return;
+  }
   plugin->StopStatusTimer();
   plugin->connected_ = false;
   plugin->session_socks_port_ = 0;

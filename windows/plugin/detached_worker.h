@@ -7,9 +7,8 @@
 #include <exception>
 #include <memory>
 #include <string>
-#include <system_error>
-#include <thread>
 
+#include "common/detached_thread.h"
 #include "plugin/tidewire_plugin.h"
 #include "tunnel_log/log_message.h"
 
@@ -43,30 +42,43 @@ class CompleteOnceResult : public EncodableResult {
   std::atomic<bool> completed_{false};
 };
 
+// How a method answers when its worker fails or cannot start: with an error code, or with
+// the value the method's contract gives for failure ("stopVless" always succeeds; a delay
+// test that cannot run measured nothing, -1).
+struct WorkerFailureAnswer {
+  const char* error_code = nullptr;  // null: answer `value` as a success
+  flutter::EncodableValue value;
+};
+
 // Runs `work(result)` on a detached thread. An exception out of `work` is logged and answered
-// with `error_code`, unless the worker had already answered; a thread that cannot be created
-// answers the same way at once. Nothing escapes into the app, and no call is left unanswered.
+// as `on_failure` says, unless the worker had already answered; a thread that cannot be
+// created answers the same way at once. Nothing escapes into the app, and no call is left
+// unanswered.
 template <typename Work>
-void RunDetachedWorker(const char* name, const char* error_code,
+void RunDetachedWorker(const char* name, WorkerFailureAnswer on_failure,
                        std::unique_ptr<EncodableResult> raw_result, Work work) {
   SharedResult result = std::make_shared<CompleteOnceResult>(std::move(raw_result));
-  auto fail = [name, error_code, result](const std::string& what) {
-    LogMessage(std::string(name) + " failed: " + what);
-    result->Error(error_code, what);
+  auto fail = [name, on_failure, result](const std::string& what) {
+    try {
+      LogMessage(std::string(name) + " failed: " + what);
+    } catch (...) {
+    }
+    if (on_failure.error_code) {
+      result->Error(on_failure.error_code, what);
+    } else {
+      result->Success(on_failure.value);
+    }
   };
-  try {
-    std::thread([result, work = std::move(work), fail]() mutable {
-      try {
-        work(result);
-      } catch (const std::exception& e) {
-        fail(e.what());
-      } catch (...) {
-        fail("unknown exception");
-      }
-    }).detach();
-  } catch (const std::system_error& e) {
-    fail(e.what());
-  }
+  const bool started = StartDetachedThread([result, work = std::move(work), fail]() mutable {
+    try {
+      work(result);
+    } catch (const std::exception& e) {
+      fail(e.what());
+    } catch (...) {
+      fail("unknown exception");
+    }
+  });
+  if (!started) fail("could not start a worker thread");
 }
 
 }  // namespace zelvora

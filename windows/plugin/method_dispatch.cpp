@@ -8,6 +8,7 @@
 #include "plugin/detached_worker.h"
 #include "plugin/elevation.h"
 #include "plugin/method_args.h"
+#include "plugin/platform_thread_queue.h"
 #include "plugin/tidewire_plugin.h"
 #include "plugin/vpn_service_manager.h"
 #include "tunnel_log/log_message.h"
@@ -31,6 +32,8 @@ void TidewirePlugin::HandleMethodCall(const flutter::MethodCall<EncodableValue>&
                                       std::unique_ptr<EncodableResult> result) {
   // Taken here, on the platform thread, so the destructor (same thread) never misses a worker.
   const auto new_lease = [this] { return std::make_shared<WorkerLease>(this); };
+  // Every answer, also from a worker thread, reaches the messenger on this thread.
+  result = CompleteOnPlatformThread(ui_queue_, std::move(result));
   try {
     const std::string& method = call.method_name();
     const EncodableMap* args = ArgumentMap(call.arguments());
@@ -68,21 +71,24 @@ void TidewirePlugin::HandleMethodCall(const flutter::MethodCall<EncodableValue>&
       }
       config = EmbedBlockedAppsMeta(config, args);
       const bool proxy_only = GetOptionalBoolArg(*args, "proxy_only");
-      RunDetachedWorker(restart ? "RestartWorker" : "StartWorker", "START_FAILED",
-                        std::move(result),
-                        [this, lease = new_lease(), restart, config = std::move(config),
+      const uint64_t ticket = ++connect_generation_;
+      RunDetachedWorker(restart ? "RestartWorker" : "StartWorker",
+                        {"START_FAILED", EncodableValue()}, std::move(result),
+                        [this, lease = new_lease(), restart, ticket, config = std::move(config),
                          proxy_only](SharedResult shared) mutable {
                           if (restart) {
-                            RestartWorker(this, std::move(config), proxy_only, shared);
+                            RestartWorker(this, ticket, std::move(config), proxy_only, shared);
                           } else {
-                            StartWorker(this, std::move(config), proxy_only, shared);
+                            StartWorker(this, ticket, std::move(config), proxy_only, shared);
                           }
                         });
     } else if (method == "stopVless") {
       LogMessage("stopVless called");
-      RunDetachedWorker(
-          "StopWorker", "START_FAILED", std::move(result),
-          [this, lease = new_lease()](SharedResult shared) { StopWorker(this, shared); });
+      const uint64_t ticket = ++connect_generation_;
+      RunDetachedWorker("StopWorker", {nullptr, EncodableValue(false)}, std::move(result),
+                        [this, lease = new_lease(), ticket](SharedResult shared) {
+                          StopWorker(this, ticket, shared);
+                        });
     } else if (method == "getVpnTunnelState") {
       HandleGetVpnTunnelState(*result);
     } else if (method == "getServerDelay") {
@@ -96,11 +102,11 @@ void TidewirePlugin::HandleMethodCall(const flutter::MethodCall<EncodableValue>&
         result->Error(kInvalidArguments, "config/url must be strings for getServerDelay");
         return;
       }
-      RunDetachedWorker(
-          "getServerDelay", "START_FAILED", std::move(result), [config, url](SharedResult shared) {
-            shared->Success(
-                EncodableValue(VpnServiceManager::Instance().MeasureServerDelay(config, url)));
-          });
+      RunDetachedWorker("getServerDelay", {nullptr, EncodableValue(int32_t{-1})}, std::move(result),
+                        [config, url](SharedResult shared) {
+                          shared->Success(EncodableValue(
+                              VpnServiceManager::Instance().MeasureServerDelay(config, url)));
+                        });
     } else if (method == "getConnectedServerDelay") {
       std::string url;
       if (!args || !HasArg(*args, "url")) {
@@ -111,8 +117,8 @@ void TidewirePlugin::HandleMethodCall(const flutter::MethodCall<EncodableValue>&
         result->Error(kInvalidArguments, "url must be a string for getConnectedServerDelay");
         return;
       }
-      RunDetachedWorker("getConnectedServerDelay", "START_FAILED", std::move(result),
-                        [this, lease = new_lease(), url](SharedResult shared) {
+      RunDetachedWorker("getConnectedServerDelay", {nullptr, EncodableValue(int32_t{-1})},
+                        std::move(result), [this, lease = new_lease(), url](SharedResult shared) {
                           shared->Success(EncodableValue(MeasureConnectedServerDelay(url)));
                         });
     } else if (method == "getPhysicalUplinkFingerprint") {
@@ -189,6 +195,7 @@ void TidewirePlugin::HandleGetVpnTunnelState(EncodableResult& result) {
       tunnel_ready = status.tunnel;
       adapter_present = running || tunnel_ready;
       PublishCachedTunnelState(running, tunnel_ready, adapter_present);
+      if (running) ResumeServicePolling();
     }
   } else {
     VpnServiceManager& manager = VpnServiceManager::Instance();

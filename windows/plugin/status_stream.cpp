@@ -3,8 +3,10 @@
 #include <chrono>
 #include <exception>
 
+#include "common/stop_aware_wait.h"
 #include "ipc/vpn_ipc_client.h"
 #include "plugin/elevation.h"
+#include "plugin/platform_thread_queue.h"
 #include "plugin/status_event.h"
 #include "plugin/tidewire_plugin.h"
 #include "plugin/vpn_service_manager.h"
@@ -60,6 +62,7 @@ std::string TidewirePlugin::InitialStatusState() {
         return kStateDisconnected;
       }
       PublishCachedTunnelState(status.running, status.tunnel, true);
+      ResumeServicePolling();
       return status.tunnel ? kStateConnected : kStateConnecting;
     }
   } else if (connected_) {
@@ -76,6 +79,10 @@ std::unique_ptr<flutter::StreamHandlerError<flutter::EncodableValue>> TidewirePl
 }
 
 void TidewirePlugin::SendStatusToUI(const flutter::EncodableList& status) {
+  ui_queue_->Run([this, status] { SendStatusNow(status); });
+}
+
+void TidewirePlugin::SendStatusNow(const flutter::EncodableList& status) {
   std::lock_guard<std::mutex> lock(sink_mutex_);
   if (!status_sink_) {
     LogMessage("Warning: status_sink_ is null, cannot send status");
@@ -88,6 +95,21 @@ void TidewirePlugin::SendStatusToUI(const flutter::EncodableList& status) {
   } catch (...) {
     LogMessage("Unknown error sending status");
   }
+}
+
+void TidewirePlugin::ResumeServicePolling() {
+  // The service kept a session from an earlier run of the app: follow it like our own, so
+  // its counters, duration and end reach the app.
+  if (connected_.exchange(true)) return;
+  LogMessage("Tunnel service holds a session: resuming status polling");
+  status_failures_ = 0;
+  {
+    std::lock_guard<std::mutex> lock(status_mutex_);
+    ResetConnectedSessionTimer();
+    last_up_total_ = 0;
+    last_down_total_ = 0;
+  }
+  StartStatusTimer();
 }
 
 void TidewirePlugin::PublishCachedTunnelState(bool running, bool tunnel_ready,
@@ -118,15 +140,15 @@ void TidewirePlugin::ResetConnectedSessionTimer() {
 
 void TidewirePlugin::StartStatusTimer() {
   std::lock_guard<std::mutex> lock(timer_mutex_);
-  stop_status_timer_ = true;
+  status_timer_running_ = false;
   if (status_thread_.joinable()) status_thread_.join();
-  stop_status_timer_ = false;
+  status_timer_running_ = true;
   status_thread_ = std::thread([this] { StatusTimerLoop(); });
 }
 
 void TidewirePlugin::StopStatusTimer() {
   std::lock_guard<std::mutex> lock(timer_mutex_);
-  stop_status_timer_ = true;
+  status_timer_running_ = false;
   if (!status_thread_.joinable()) return;
   if (status_thread_.get_id() == std::this_thread::get_id()) {
     LogMessage("StopStatusTimer: skip self-join");
@@ -137,7 +159,7 @@ void TidewirePlugin::StopStatusTimer() {
 
 void TidewirePlugin::StatusTimerLoop() {
   // A poll must never end the thread by throwing: log it and keep the one-second rhythm.
-  if (stop_status_timer_) return;
+  if (!status_timer_running_) return;
   do {
     if (!connected_) return;
     try {
@@ -147,12 +169,7 @@ void TidewirePlugin::StatusTimerLoop() {
     } catch (...) {
       LogMessage("UpdateStatus unknown exception");
     }
-    const auto next = std::chrono::steady_clock::now() + std::chrono::seconds(1);
-    // Sleep in short steps so a stop does not wait a whole second for this thread.
-    while (!stop_status_timer_ && std::chrono::steady_clock::now() < next) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-  } while (!stop_status_timer_);
+  } while (WaitWhileRunning(status_timer_running_, std::chrono::seconds(1)));
 }
 
 void TidewirePlugin::UpdateStatus() {
@@ -181,7 +198,7 @@ void TidewirePlugin::UpdateStatus() {
       PublishCachedTunnelState(false, false, false);
       status_failures_ = 0;
       SendStatusToUI(MakeIdleStatusEvent(kStateDisconnected));
-      stop_status_timer_ = true;
+      status_timer_running_ = false;
       return;
     }
     status_failures_ = 0;

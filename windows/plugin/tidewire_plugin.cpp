@@ -6,6 +6,7 @@
 
 #include <exception>
 
+#include "plugin/platform_thread_queue.h"
 #include "plugin/vpn_service_manager.h"
 #include "tunnel_log/log_message.h"
 #include "tunnel_log/tunnel_log.h"
@@ -64,6 +65,10 @@ TidewirePlugin::TidewirePlugin(flutter::PluginRegistrarWindows* registrar) : reg
   } else {
     LogMessage("Error: Failed to register window message");
   }
+  // The view's window is a child; the window procedure delegates see the top-level window.
+  HWND top_level = window_handle_ ? ::GetAncestor(window_handle_, GA_ROOT) : nullptr;
+  if (!top_level) top_level = window_handle_;
+  ui_queue_ = std::make_shared<PlatformThreadQueue>(top_level, ui_callback_message_);
 
   window_proc_delegate_id_ = registrar->RegisterTopLevelWindowProcDelegate(
       [this](HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) {
@@ -82,8 +87,15 @@ TidewirePlugin::TidewirePlugin(flutter::PluginRegistrarWindows* registrar) : reg
 }
 
 TidewirePlugin::~TidewirePlugin() {
-  // First let running workers finish: they use this object, and a start that completes now
-  // would otherwise restart the status thread behind the teardown.
+  // The engine takes no more messages from here on: nothing queued or sent later reaches it.
+  ui_queue_->Close();
+  // Tell the connection workers to give up: a waiting one answers at once, and a start still
+  // waiting on the tunnel service stops before its next step.
+  ++connect_generation_;
+  // Then let running workers finish: they use this object, and a start that completes now
+  // would otherwise restart the status thread behind the teardown. A worker can still be
+  // inside one step of the service client (each step is bounded by the client's own limits),
+  // so this wait ends within that step's limit rather than after the whole start.
   {
     std::unique_lock<std::mutex> lock(workers_mutex_);
     if (active_workers_ > 0) {
@@ -106,22 +118,9 @@ TidewirePlugin::~TidewirePlugin() {
 
 std::optional<LRESULT> TidewirePlugin::HandleWindowMessage(HWND, UINT message, WPARAM, LPARAM) {
   if (ui_callback_message_ == 0 || message != ui_callback_message_) return std::nullopt;
-  std::vector<std::function<void()>> tasks;
-  {
-    std::lock_guard<std::mutex> lock(ui_task_mutex_);
-    tasks.swap(ui_tasks_);
-  }
   LogMessage("Window proc delegate called for message " + std::to_string(message) + ", executing " +
-             std::to_string(tasks.size()) + " tasks");
-  for (auto& task : tasks) {
-    try {
-      task();
-    } catch (const std::exception& e) {
-      LogMessage(std::string("Exception in UI callback: ") + e.what());
-    } catch (...) {
-      LogMessage("Unknown exception in UI callback");
-    }
-  }
+             std::to_string(ui_queue_->Pending()) + " tasks");
+  ui_queue_->Drain();
   return 0;
 }
 
@@ -136,13 +135,16 @@ TidewirePlugin::WorkerLease::~WorkerLease() {
 }
 
 void TidewirePlugin::RunOnUIThread(std::function<void()> callback) {
-  try {
-    if (callback) callback();
-  } catch (const std::exception& e) {
-    LogMessage(std::string("RunOnUIThread callback exception: ") + e.what());
-  } catch (...) {
-    LogMessage("RunOnUIThread callback unknown exception");
-  }
+  if (!callback) return;
+  ui_queue_->Run([callback = std::move(callback)] {
+    try {
+      callback();
+    } catch (const std::exception& e) {
+      LogMessage(std::string("RunOnUIThread callback exception: ") + e.what());
+    } catch (...) {
+      LogMessage("RunOnUIThread callback unknown exception");
+    }
+  });
 }
 
 }  // namespace zelvora

@@ -22,6 +22,8 @@
 
 namespace zelvora {
 
+class PlatformThreadQueue;
+
 using EncodableResult = flutter::MethodResult<flutter::EncodableValue>;
 using SharedResult = std::shared_ptr<EncodableResult>;
 
@@ -35,7 +37,9 @@ class TidewirePlugin : public flutter::Plugin {
   TidewirePlugin(const TidewirePlugin&) = delete;
   TidewirePlugin& operator=(const TidewirePlugin&) = delete;
 
-  // Runs a completion at once on the calling thread; whatever it throws is logged and contained.
+  // Runs a completion on the platform thread (queued through the plug-in's window message
+  // when called elsewhere); whatever it throws is logged and contained. Dropped once the
+  // plug-in's destruction began.
   void RunOnUIThread(std::function<void()> callback);
 
   // Status stream: the six-string event list and the cached tunnel state.
@@ -72,9 +76,13 @@ class TidewirePlugin : public flutter::Plugin {
   std::string InitialStatusState();
 
   void StartStatusTimer();
+  // The service runs a session this object did not start: poll it from now on.
+  void ResumeServicePolling();
   void StopStatusTimer();
   void StatusTimerLoop();
   void UpdateStatus();
+  // On the platform thread: hands one event to the sink.
+  void SendStatusNow(const flutter::EncodableList& status);
   // Both are called with status_mutex_ held.
   void SetConnectedSessionTimerActive(bool active);
   void ResetConnectedSessionTimer();
@@ -84,7 +92,7 @@ class TidewirePlugin : public flutter::Plugin {
   std::unique_ptr<flutter::EventSink<flutter::EncodableValue>> status_sink_;
   std::thread status_thread_;
   std::atomic<bool> connected_{false};
-  std::atomic<bool> stop_status_timer_{false};
+  std::atomic<bool> status_timer_running_{false};
   std::atomic<int32_t> status_failures_{0};
   std::mutex status_mutex_;
   std::mutex sink_mutex_;
@@ -101,11 +109,14 @@ class TidewirePlugin : public flutter::Plugin {
   HWND window_handle_ = nullptr;
   int32_t window_proc_delegate_id_ = 0;
   uint32_t ui_callback_message_ = 0;
-  std::mutex ui_task_mutex_;
-  std::vector<std::function<void()>> ui_tasks_;
+  // Results and status events reach the messenger only through here.
+  std::shared_ptr<PlatformThreadQueue> ui_queue_;
   std::mutex connect_mutex_;
   std::mutex timer_mutex_;
+  // Raised on the platform thread by every start, restart and stop call as it arrives.
   std::atomic<uint64_t> connect_generation_{0};
+  // Held by a connection worker for its whole run: connect and its undo, or a stop.
+  std::mutex session_mutex_;
   std::atomic<uint16_t> session_socks_port_{0};
   std::mutex workers_mutex_;
   std::condition_variable workers_done_;
@@ -113,9 +124,9 @@ class TidewirePlugin : public flutter::Plugin {
 
   // The connection workers share the fields above.
   friend class ConnectionWorkerSteps;
-  friend void StartWorker(TidewirePlugin*, std::string, bool, SharedResult);
-  friend void RestartWorker(TidewirePlugin*, std::string, bool, SharedResult);
-  friend void StopWorker(TidewirePlugin*, SharedResult);
+  friend void StartWorker(TidewirePlugin*, uint64_t, std::string, bool, SharedResult);
+  friend void RestartWorker(TidewirePlugin*, uint64_t, std::string, bool, SharedResult);
+  friend void StopWorker(TidewirePlugin*, uint64_t, SharedResult);
 };
 
 }  // namespace zelvora

@@ -70,6 +70,13 @@ FLUTTER_EXPORT bool FlutterStandinDispatchWindowMessage(FlutterDesktopPluginRegi
 FLUTTER_EXPORT size_t
 FlutterStandinWindowProcDelegateCount(FlutterDesktopPluginRegistrarRef registrar);
 
+// Sends and answers of every messenger of this process so far that the real embedder would
+// not take: made off the platform thread (the thread that created the registrar; the real
+// one logs an error for each), or once the registrar's destruction began (the real one has
+// detached its engine by then).
+FLUTTER_EXPORT void FlutterStandinGetMisplacedMessageCounts(size_t* off_platform_thread,
+                                                            size_t* during_shutdown);
+
 #if defined(__cplusplus)
 }  // extern "C"
 #endif

@@ -30,6 +30,12 @@ struct FlutterDesktopMessenger {
 
   std::atomic<int> ref_count{1};
 
+  // The thread that created the registrar: the engine's platform thread. The real embedder
+  // expects every send and answer there, and detaches the messenger before plug-ins are
+  // destroyed; the stand-in keeps working but counts what the real one would not survive.
+  DWORD platform_thread = ::GetCurrentThreadId();
+  std::atomic<bool> shutting_down{false};
+
   // Held by FlutterDesktopMessengerLock, by sends towards the host, and while the engine goes
   // away, so nothing reaches the host after FlutterStandinDestroyRegistrar returns. Recursive:
   // the client wrapper answers a message while holding it.
@@ -66,6 +72,9 @@ struct FlutterDesktopPluginRegistrar {
 };
 
 namespace flutter_standin_internal {
+
+// Counts a send or answer made off the platform thread or once shutdown began.
+void NoteMisplacedMessage(const FlutterDesktopMessenger* messenger);
 
 // Ends the messenger's life towards the plug-in: no more deliveries, every unanswered message
 // answered empty, later answers dropped.

@@ -20,6 +20,7 @@ void FlutterStandinDestroyRegistrar(FlutterDesktopPluginRegistrarRef registrar) 
   if (!registrar) return;
   // The handlers may send, unset channels and unregister delegates while the plug-ins go, so
   // the messenger stays fully alive until they are done.
+  registrar->messenger->shutting_down = true;
   std::vector<FlutterDesktopOnPluginRegistrarDestroyed> handlers;
   {
     std::lock_guard<std::mutex> lock(registrar->mutex);

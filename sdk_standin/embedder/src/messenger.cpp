@@ -7,12 +7,16 @@
 
 namespace {
 
+std::atomic<size_t> g_off_platform_thread{0};
+std::atomic<size_t> g_during_shutdown{0};
+
 // Hands the answer to the host exactly once: whoever removes the handle from the pending set
 // (an answer, or the engine shutting down) delivers it.
 void CompleteResponse(FlutterDesktopMessenger* messenger,
                       const FlutterDesktopMessageResponseHandle* handle, const uint8_t* data,
                       size_t size) {
   auto* pending = const_cast<FlutterDesktopMessageResponseHandle*>(handle);
+  flutter_standin_internal::NoteMisplacedMessage(messenger);
   {
     std::lock_guard<std::mutex> lock(messenger->mutex);
     if (messenger->pending_responses.erase(pending) == 0) return;
@@ -25,6 +29,7 @@ bool SendTowardsHost(FlutterDesktopMessengerRef messenger, const char* channel,
                      const uint8_t* message, size_t message_size, FlutterDesktopBinaryReply reply,
                      void* user_data) {
   if (!messenger || !channel) return false;
+  flutter_standin_internal::NoteMisplacedMessage(messenger);
   std::lock_guard<std::recursive_mutex> alive(messenger->availability_mutex);
   if (!messenger->available) return false;
   FlutterStandinMessageObserver observer;
@@ -45,6 +50,11 @@ bool SendTowardsHost(FlutterDesktopMessengerRef messenger, const char* channel,
 }  // namespace
 
 namespace flutter_standin_internal {
+
+void NoteMisplacedMessage(const FlutterDesktopMessenger* messenger) {
+  if (::GetCurrentThreadId() != messenger->platform_thread) ++g_off_platform_thread;
+  if (messenger->shutting_down) ++g_during_shutdown;
+}
 
 void ShutDownMessenger(FlutterDesktopMessenger* messenger) {
   std::set<FlutterDesktopMessageResponseHandle*> unanswered;
@@ -74,6 +84,11 @@ bool FlutterDesktopMessengerSendWithReply(FlutterDesktopMessengerRef messenger, 
                                           const uint8_t* message, const size_t message_size,
                                           const FlutterDesktopBinaryReply reply, void* user_data) {
   return SendTowardsHost(messenger, channel, message, message_size, reply, user_data);
+}
+
+void FlutterStandinGetMisplacedMessageCounts(size_t* off_platform_thread, size_t* during_shutdown) {
+  if (off_platform_thread) *off_platform_thread = g_off_platform_thread;
+  if (during_shutdown) *during_shutdown = g_during_shutdown;
 }
 
 void FlutterDesktopMessengerSendResponse(FlutterDesktopMessengerRef messenger,
