@@ -1,7 +1,7 @@
 #include "vpn_engine/command_runner_win32.h"
 
-#include "vpn_engine/captured_command.h"
 #include "vpn_engine/hidden_command.h"
+#include "vpn_engine/process_launch.h"
 
 namespace zelvora {
 
@@ -17,12 +17,23 @@ constexpr DWORD kIpconfigTimeoutMs = 5000;
 bool Win32CommandRunner::CaptureIpconfig(std::string* output) {
   // Hidden and time-limited: a pipe-open from a windowed app would flash a console and could
   // wait forever.
-  CapturedCommand captured;
-  if (!RunCapturedCommand("ipconfig", std::string(), kIpconfigTimeoutMs, &captured)) {
+  CaptureLimits limits;
+  limits.read_ms = kIpconfigTimeoutMs;
+  CapturedOutput captured;
+  if (!RunCapturedProcess(L"ipconfig", limits, &captured)) {
     output->clear();
     return false;
   }
-  *output = std::move(captured.output);
+  // Text mode, as the readers of this output expect: CR LF becomes LF.
+  std::string text;
+  text.reserve(captured.text.size());
+  for (size_t i = 0; i < captured.text.size(); ++i) {
+    if (captured.text[i] == '\r' && i + 1 < captured.text.size() && captured.text[i + 1] == '\n') {
+      continue;
+    }
+    text += captured.text[i];
+  }
+  *output = std::move(text);
   return true;
 }
 
