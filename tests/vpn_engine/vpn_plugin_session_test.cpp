@@ -22,6 +22,7 @@
 #include "vpn_engine/local_http_server.h"
 #include "vpn_engine/loopback_ports.h"
 #include "vpn_engine/vpn_service_environment.h"
+#include "vpn_engine/wintun_holder.h"
 
 namespace zelvora::testing {
 namespace {
@@ -35,6 +36,9 @@ struct SimulatedWorld {
   simhost::SimulatedHost host{simhost::HomeMachine()};
   LocalHttpServer target{204};
   OutboundServerStandin server{(127u << 24) | 2u};
+  // The plug-in's own holder always drives the real wintun.dll; the engine here gets one over
+  // the simulated machine's driver.
+  WintunHolder holder{host, [] { return core_standin::Root() + L"\\xray\\wintun.dll"; }, nullptr};
   SimulatedWorld() {
     host.SetHostAddresses("panel.zelvora-demo.net", {"198.51.100.20"});
     host.SetHostAddresses("127.0.0.2", {"127.0.0.2"});
@@ -44,6 +48,7 @@ struct SimulatedWorld {
       const std::string url = "http://127.0.0.1:" + std::to_string(target.port());
       environment.probe_url_a = url + "/generate_204";
       environment.probe_url_b = url + "/b/generate_204";
+      environment.holder = &holder;
     });
   }
 };
