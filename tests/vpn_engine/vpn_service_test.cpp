@@ -322,8 +322,9 @@ class VpnServiceTest : public ::testing::Test {
 
   void TearDown() override {
     host_.hook = nullptr;
-    engine_.reset();
+    // A stop the matrix started must end before the engine is destroyed (which stops again).
     if (stopper_.joinable()) stopper_.join();
+    engine_.reset();
     KillProcesses(L"xray.exe");
     KillProcesses(L"tun2socks.exe");
   }
