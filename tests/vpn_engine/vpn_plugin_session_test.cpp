@@ -134,6 +134,14 @@ class VpnPluginTest : public PluginTest {
     if (ShouldUseTunnelService() || !IsProcessElevated()) {
       GTEST_SKIP() << "needs an elevated process without the tunnel service";
     }
+    // No backups of an earlier session (other suites plant damaged ones and may leave one).
+    const wchar_t* data = _wgetenv(L"ProgramData");
+    const std::wstring folder = std::wstring(data ? data : L"C:\\ProgramData") + L"\\Zelvora\\";
+    for (const wchar_t* name :
+         {L"dns_restore.v1", L"smhnr_restore.v1", L"smhnr_session_owned.flag"}) {
+      ::DeleteFileW((folder + name).c_str());
+      ::RemoveDirectoryW((folder + name).c_str());
+    }
     ASSERT_EQ(host_->Listen("tidewire/status").kind, ReplyKind::kSuccess);
     before_ = Comparable(World().host.Snapshot());
   }

@@ -56,6 +56,18 @@ const wchar_t kXrayTunInstance[] = L"SWD\\Wintun\\{C0FFEE00-1234-4321-ABCD-01234
 
 // ---- the world ------------------------------------------------------------------------------
 
+// The machine starts without backups of an earlier session (other suites plant damaged ones,
+// even a folder in the backup file's place, and may leave the last one behind).
+void ClearZelvoraData() {
+  const wchar_t* data = _wgetenv(L"ProgramData");
+  const std::wstring folder = std::wstring(data ? data : L"C:\\ProgramData") + L"\\Zelvora\\";
+  for (const wchar_t* name :
+       {L"dns_restore.v1", L"smhnr_restore.v1", L"smhnr_session_owned.flag"}) {
+    ::DeleteFileW((folder + name).c_str());
+    ::RemoveDirectoryW((folder + name).c_str());
+  }
+}
+
 enum class Mode { kTun2socks, kXrayTun };
 enum class Point { kNone, kCommand, kAdapterList, kSocksProbe, kDirectProbe, kReady };
 enum class Action { kNone, kStop, kKillXray, kKillTun2socks };
@@ -283,6 +295,7 @@ HostState Comparable(HostState state) {
 class VpnServiceTest : public ::testing::Test {
  protected:
   void SetUp() override {
+    ClearZelvoraData();
     ::SetEnvironmentVariableW(L"TEMP", kUserTemp);
     ::SetEnvironmentVariableW(L"TMP", kUserTemp);
     ::CreateDirectoryW(L"C:\\Users\\Zo\u00eb M\u00fcller", nullptr);
