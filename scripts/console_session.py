@@ -84,7 +84,9 @@ def main():
         for raw in console.stdout:
             raw = raw.rstrip("\r\n")
             if not raw.startswith('{"type":'):
-                if show_log and raw:
+                if raw.startswith("[simulated host]"):
+                    print(f"   {raw}", flush=True)
+                elif show_log and raw:
                     print(f"   | {raw}", flush=True)
                 continue
             line = json.loads(raw)

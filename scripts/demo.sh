@@ -11,7 +11,8 @@ scripts/install-deps.sh
 echo "Building the plug-in, the SDK stand-in, the console and the reference service..."
 cmake --preset windows -B "$build" >/dev/null
 cmake --build "$build" -j "$(nproc)" --target zelvora_vless_windows_plugin channel_console \
-  zelvora_tunnel_service tunnel_service_ctl core_standin_xray core_standin_tun2socks >/dev/null
+  zelvora_tunnel_service tunnel_service_ctl core_standin_xray core_standin_tun2socks \
+  zelvora_vless_windows_plugin_simulated >/dev/null
 
 prefix="$PWD/$build/wineprefix"
 # The app folder of the build (ZELVORA_APP_DIR in CMakeLists.txt): programs and DLLs side by side.
@@ -22,6 +23,7 @@ cleanup() {
   run "$bin/tunnel_service_ctl.exe" delete >/dev/null 2>&1 || true
   [ -n "${web_pid:-}" ] && kill "$web_pid" 2>/dev/null
   [ -n "${server_pid:-}" ] && kill "$server_pid" 2>/dev/null
+  [ -n "${vpn_server_pid:-}" ] && kill "$vpn_server_pid" 2>/dev/null
   rm -rf "$work" "${demo_program_dir:-}"
   scripts/wine-prefix.sh "$prefix" stop
 }
@@ -40,6 +42,14 @@ session_with_core() {
   (cd "$bin/Zelvora Stand-ins é Ж 中" && python3 "$here/scripts/console_session.py" \
     "$1" "${@:2}" -- \
     "$here/scripts/wine-run.sh" "$prefix" "$bin/channel_console.exe")
+}
+# The same with the plug-in's test build, whose engine works on the simulated home machine.
+session_simulated() {
+  local here=$PWD
+  (cd "$bin/Zelvora Stand-ins é Ж 中" && python3 "$here/scripts/console_session.py" \
+    "$here/tools/channel_console/demo/$1" "${@:2}" -- \
+    "$here/scripts/wine-run.sh" "$prefix" "$bin/channel_console.exe" \
+    --plugin "$bin/zelvora_vless_windows_plugin_simulated.dll")
 }
 
 echo
@@ -82,6 +92,15 @@ server_port=$(head -n1 "$work/server_port")
 echo "   (the configuration's VPN server is a stand-in on 127.0.0.1:$server_port)"
 sed "s/SERVER_PORT/$server_port/" tools/channel_console/demo/proxy_only.jsonl >"$work/proxy_only.jsonl"
 session_with_core "$work/proxy_only.jsonl" "$@"
+
+echo
+echo "######## 5. A whole VPN session in process, on a simulated home machine"
+echo "   (the plug-in's test build: the same code, its engine's routes, DNS and firewall go to a"
+echo "    simulated Windows host; the core and tun2socks are stand-ins; 127.0.0.2:18443 plays the"
+echo "    VPN server)"
+python3 tools/channel_console/demo/server_standin.py 127.0.0.2 18443 >/dev/null &
+vpn_server_pid=$!
+session_simulated vpn_in_process.jsonl "$@"
 
 echo
 echo "The plug-in's log: $prefix/drive_c/ProgramData/Zelvora/logs/tunnel.log"

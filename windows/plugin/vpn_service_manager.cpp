@@ -5,6 +5,7 @@
 #include "proxy_mode/xray_service.h"
 #include "vpn_engine/data_path_probe.h"
 #include "vpn_engine/host_seams.h"
+#include "vpn_engine/vpn_service.h"
 #include "vpn_engine/wintun_holder.h"
 
 namespace zelvora {
@@ -31,6 +32,23 @@ VpnServiceManager& VpnServiceManager::Instance() {
 }
 
 VpnServiceManager::VpnServiceManager() : xray_service_(std::make_shared<XrayService>()) {
+  try {
+    vpn_service_ = std::make_shared<VpnService>();
+  } catch (...) {
+    // Without an engine every VPN-mode operation answers "unavailable".
+  }
+  if (vpn_service_) {
+    // Runs on the engine's worker whenever it ends, also after an ordinary stop.
+    vpn_service_->SetExitCallback([this] {
+      running_ = false;
+      std::function<void()> callback;
+      {
+        std::lock_guard<std::mutex> lock(callback_mutex_);
+        callback = on_unexpected_exit_;
+      }
+      if (callback) callback();
+    });
+  }
   // The manager lives as long as the process, so the service may always call back into it.
   xray_service_->SetCoreExitCallback([this] { OnProxyCoreExit(); });
 }
@@ -63,8 +81,11 @@ bool VpnServiceManager::Start(const std::string& config, bool proxy_only, std::s
   proxy_mode_ = proxy_only;
   if (!proxy_only) {
     std::cerr << "Starting VPN mode with Tun2Socks..." << std::endl;
-    // The in-process engine is not part of this build yet.
-    return Fail("VPN service is unavailable.", error);
+    if (!vpn_service_) return Fail("VPN service is unavailable.", error);
+    const std::string failure = vpn_service_->Start(config);
+    if (!failure.empty()) return Fail(failure, error);
+    running_ = true;
+    return true;
   }
   if (!xray_service_) return Fail("Proxy service is unavailable.", error);
   if (!xray_service_->Start(config)) {
@@ -82,27 +103,34 @@ void VpnServiceManager::Stop() {
   StopLocked(/*recreate_adapter=*/true);
 }
 
-void VpnServiceManager::StopLocked(bool /*recreate_adapter*/) {
-  // The in-process engine is not part of this build yet; only proxy mode has a session to end.
-  if (proxy_mode_ && xray_service_) xray_service_->Stop();
+void VpnServiceManager::StopLocked(bool recreate_adapter) {
+  if (proxy_mode_) {
+    if (xray_service_) xray_service_->Stop();
+  } else if (vpn_service_) {
+    vpn_service_->Stop(recreate_adapter);
+  }
 }
 
 bool VpnServiceManager::IsTunnelReady() {
   // The proxy service's own flag is the one truth: its core's exit clears it.
   if (proxy_mode_) return running_ && xray_service_ && xray_service_->IsRunning();
-  return false;
+  return vpn_service_ && vpn_service_->IsTunnelReady();
 }
 
 bool VpnServiceManager::IsAdapterPresent() {
   // Proxy mode has no adapter; otherwise the persistent tunnel adapter is looked up by name.
-  if (proxy_mode_) return false;
+  if (proxy_mode_ || !vpn_service_) return false;
   return ::zelvora::IsAdapterPresent(*ActiveHost().network);
 }
 
 void VpnServiceManager::GetTrafficTotals(uint64_t* uplink, uint64_t* downlink) {
   if (uplink) *uplink = 0;
   if (downlink) *downlink = 0;
-  if (proxy_mode_ && xray_service_) xray_service_->GetTrafficTotals(uplink, downlink);
+  if (proxy_mode_) {
+    if (xray_service_) xray_service_->GetTrafficTotals(uplink, downlink);
+  } else if (vpn_service_) {
+    vpn_service_->GetTrafficTotals(uplink, downlink);
+  }
 }
 
 std::string VpnServiceManager::GetCoreVersion() {
@@ -115,7 +143,7 @@ int32_t VpnServiceManager::MeasureServerDelay(const std::string& config, const s
 
 int32_t VpnServiceManager::MeasureConnectedDelay(const std::string& url) {
   if (proxy_mode_) return xray_service_ ? xray_service_->MeasureConnectedDelay(url) : -1;
-  return -1;  // the engine's probe needs the engine
+  return vpn_service_ ? vpn_service_->MeasureConnectedDelay(url) : -1;
 }
 
 }  // namespace zelvora

@@ -24,7 +24,16 @@ bool Win32CommandRunner::CaptureIpconfig(std::string* output) {
     output->clear();
     return false;
   }
-  *output = std::move(captured.text);
+  // Text mode, as the readers of this output expect: CR LF becomes LF.
+  std::string text;
+  text.reserve(captured.text.size());
+  for (size_t i = 0; i < captured.text.size(); ++i) {
+    if (captured.text[i] == '\r' && i + 1 < captured.text.size() && captured.text[i + 1] == '\n') {
+      continue;
+    }
+    text += captured.text[i];
+  }
+  *output = std::move(text);
   return true;
 }
 

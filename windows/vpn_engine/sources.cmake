@@ -51,4 +51,7 @@ list(APPEND ZELVORA_WIN32_SOURCES
   ${CMAKE_CURRENT_LIST_DIR}/adapter_driver_win32.cpp
   ${CMAKE_CURRENT_LIST_DIR}/host_seams_win32.cpp
   ${CMAKE_CURRENT_LIST_DIR}/wintun_holder_win32.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/vpn_service_environment.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/vpn_service.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/vpn_start_sequence.cpp
 )

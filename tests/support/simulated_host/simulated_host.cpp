@@ -1,6 +1,8 @@
 // The simulated host's IP Helper reads and writes, its adapter driver and its fault book.
 #include "simulated_host/simulated_host.h"
 
+#include <cstdio>
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -276,7 +278,17 @@ std::vector<std::string> SimulatedHost::ResolveIpv4(const std::string& name) {
   Fault fault;
   if (TakeFault(Op::kResolve, &fault)) return {};
   auto found = resolver_.find(name);
-  return found == resolver_.end() ? std::vector<std::string>() : found->second;
+  if (found != resolver_.end()) return found->second;
+  // A dotted quad is its own address, as Windows' resolver gives it back without a lookup.
+  int parts = 0;
+  unsigned values[4] = {};
+  char tail = 0;
+  if (std::sscanf(name.c_str(), "%3u.%3u.%3u.%3u%c", &values[0], &values[1], &values[2],
+                  &values[3], &tail) == 4 &&
+      values[0] < 256 && values[1] < 256 && values[2] < 256 && values[3] < 256) {
+    parts = 4;
+  }
+  return parts == 4 ? std::vector<std::string>{name} : std::vector<std::string>();
 }
 
 // ---- Adapter driver ----

@@ -3,7 +3,10 @@
 
 The core stand-in sends each connection through its configured outbound server: it writes
 "<host>:<port>\\n", expects b"1" (connected) or b"0", then relays bytes both ways. This script
-listens on a port the system picks, prints that port on its first line and serves until killed.
+listens on ADDRESS:PORT (default: 127.0.0.1 and a port the system picks), prints the port on its
+first line and serves until killed.
+
+    server_standin.py [ADDRESS PORT]
 """
 import socket
 import sys
@@ -51,8 +54,10 @@ def serve(client):
 
 
 def main():
+    address, port = (sys.argv[1], int(sys.argv[2])) if len(sys.argv) == 3 else ("127.0.0.1", 0)
     listener = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
-    listener.bind(("127.0.0.1", 0))
+    listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+    listener.bind((address, port))
     listener.listen(16)
     print(listener.getsockname()[1], flush=True)
     while True:

@@ -1,0 +1,202 @@
+// An in-process VPN session driven through the channel, as the app drives it in an elevated
+// process without the tunnel service: the plug-in's own manager and engine run on the simulated
+// home machine (installed as the active seams before the plug-in exists) with the core and
+// tun2socks stand-ins, and probe a local server instead of the public endpoints.
+#include <windows.h>
+#include <winsock2.h>
+// clang-format off
+#include <tlhelp32.h>
+// clang-format on
+
+#include <algorithm>
+#include <chrono>
+#include <string>
+#include <thread>
+
+#include "core_standin/outbound_server.h"
+#include "core_standin/standin_paths.h"
+#include "plugin/elevation.h"
+#include "plugin_fixture.h"
+#include "simulated_host/home_machine.h"
+#include "simulated_host/simulated_host.h"
+#include "vpn_engine/local_http_server.h"
+#include "vpn_engine/loopback_ports.h"
+#include "vpn_engine/vpn_service_environment.h"
+#include "vpn_engine/wintun_holder.h"
+
+namespace zelvora::testing {
+namespace {
+
+using namespace std::chrono_literals;
+
+const core_standin::UseAsCurrentFolder kUseStandin;
+
+// The machine, the probe target and the VPN server, made before the plug-in and its engine.
+struct SimulatedWorld {
+  simhost::SimulatedHost host{simhost::HomeMachine()};
+  LocalHttpServer target{204};
+  OutboundServerStandin server{(127u << 24) | 2u};
+  // The plug-in's own holder always drives the real wintun.dll; the engine here gets one over
+  // the simulated machine's driver.
+  WintunHolder holder{host, [] { return core_standin::Root() + L"\\xray\\wintun.dll"; }, nullptr};
+  SimulatedWorld() {
+    host.SetHostAddresses("panel.zelvora-demo.net", {"198.51.100.20"});
+    host.SetHostAddresses("127.0.0.2", {"127.0.0.2"});
+    host.Filtering().AddProgram(core_standin::XrayExe());
+    ActiveHost() = host.Seams();
+    SetVpnEnvironmentAdjuster([this](VpnServiceEnvironment& environment) {
+      const std::string url = "http://127.0.0.1:" + std::to_string(target.port());
+      environment.probe_url_a = url + "/generate_204";
+      environment.probe_url_b = url + "/b/generate_204";
+      environment.holder = &holder;
+    });
+  }
+};
+SimulatedWorld& World() {
+  static SimulatedWorld* world = new SimulatedWorld();  // outlives the plug-in's threads
+  return *world;
+}
+const bool kWorldReady = (World(), true);
+
+std::string VpnConfig() {
+  return R"({
+  "log": {"loglevel": "warning"},
+  "dns": {"servers": ["1.1.1.1", "8.8.8.8"]},
+  "inbounds": [
+    {"tag": "socks", "port": )" +
+         std::to_string(FindFreeLoopbackPort()) +
+         R"(, "listen": "127.0.0.1", "protocol": "socks", "settings": {"auth": "noauth", "udp": true}},
+    {"tag": "http", "port": )" +
+         std::to_string(FindFreeLoopbackPort()) +
+         R"(, "listen": "127.0.0.1", "protocol": "http", "settings": {}}
+  ],
+  "outbounds": [
+    {"tag": "proxy", "protocol": "vless",
+     "settings": {"vnext": [{"address": "127.0.0.2", "port": )" +
+         std::to_string(World().server.port()) +
+         R"(, "users": [{"id": "6f1c2a7e-3b4d-4e5f-8a9b-0c1d2e3f4a5b", "encryption": "none"}]}]},
+     "streamSettings": {"network": "ws", "security": "tls", "tlsSettings": {"serverName": "edge.zelvora-demo.net"}}},
+    {"tag": "direct", "protocol": "freedom", "settings": {}}
+  ],
+  "routing": {"rules": [{"type": "field", "ip": ["geoip:private"], "outboundTag": "direct"}]},
+  "zelvoraMeta": {"panelHost": "panel.zelvora-demo.net"}
+})";
+}
+
+int CoreProcesses() {
+  int count = 0;
+  HANDLE snapshot = ::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+  PROCESSENTRY32W entry{};
+  entry.dwSize = sizeof(entry);
+  for (BOOL more = ::Process32FirstW(snapshot, &entry); more;
+       more = ::Process32NextW(snapshot, &entry)) {
+    if (_wcsicmp(entry.szExeFile, L"xray.exe") == 0 ||
+        _wcsicmp(entry.szExeFile, L"tun2socks.exe") == 0) {
+      ++count;
+    }
+  }
+  ::CloseHandle(snapshot);
+  return count;
+}
+
+// The machine minus what the engine keeps on purpose: its own adapter's settings.
+simhost::HostState Comparable(simhost::HostState state) {
+  for (simhost::Adapter& adapter : state.adapters) {
+    if (adapter.instance_id.find(simhost::home::kOwnGuid) == std::wstring::npos) continue;
+    adapter.static_dns_v4.clear();
+    adapter.static_dns_v6.clear();
+    adapter.interface_metric = 0;
+    adapter.automatic_metric = true;
+    adapter.dhcpv4 = true;
+  }
+  return state;
+}
+
+// The status lists that arrive until `state` does (or the limit passes); empty when it never came.
+std::vector<EncodableList> EventsUntil(ChannelHost& host, const std::string& state,
+                                       std::chrono::seconds limit) {
+  std::vector<EncodableList> seen;
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  while (std::chrono::steady_clock::now() < deadline) {
+    const auto event = host.WaitForEvent("tidewire/status", std::chrono::milliseconds(500));
+    if (!event || !std::holds_alternative<EncodableList>(event->value)) continue;
+    seen.push_back(std::get<EncodableList>(event->value));
+    if (seen.back().size() == 6 && seen.back()[5] == EncodableValue(state)) return seen;
+  }
+  return {};
+}
+
+uint64_t Number(const EncodableValue& value) { return std::stoull(std::get<std::string>(value)); }
+
+class VpnPluginTest : public PluginTest {
+ protected:
+  void SetUp() override {
+    if (ShouldUseTunnelService() || !IsProcessElevated()) {
+      GTEST_SKIP() << "needs an elevated process without the tunnel service";
+    }
+    // No backups of an earlier session (other suites plant damaged ones and may leave one).
+    const wchar_t* data = _wgetenv(L"ProgramData");
+    const std::wstring folder = std::wstring(data ? data : L"C:\\ProgramData") + L"\\Zelvora\\";
+    for (const wchar_t* name :
+         {L"dns_restore.v1", L"smhnr_restore.v1", L"smhnr_session_owned.flag"}) {
+      ::DeleteFileW((folder + name).c_str());
+      ::RemoveDirectoryW((folder + name).c_str());
+    }
+    ASSERT_EQ(host_->Listen("tidewire/status").kind, ReplyKind::kSuccess);
+    before_ = Comparable(World().host.Snapshot());
+  }
+  MethodReply Start() {
+    return Call("startVless", Map({{"remark", EncodableValue("Frankfurt \u2014 VLESS")},
+                                   {"config", EncodableValue(VpnConfig())}}));
+  }
+  simhost::HostState before_;
+};
+
+TEST_F(VpnPluginTest, ConnectsInProcessWithLiveStatusAndDisconnectsCleanly) {
+  ExpectSuccess(Start(), EncodableValue(false));
+  const auto connecting = EventsUntil(*host_, "CONNECTED", 20s);
+  ASSERT_FALSE(connecting.empty()) << NewLog();
+  EXPECT_TRUE(std::any_of(connecting.begin(), connecting.end() - 1, [](const EncodableList& e) {
+    return e[5] == EncodableValue("CONNECTING");
+  })) << "CONNECTED came without CONNECTING first";
+  EXPECT_TRUE(LogHas("Zelvora tunnel ready (SOCKS + TUN path + DNS guard)"));
+
+  // Live counters from the core's statistics; the delay through the tunnel's SOCKS port.
+  const std::string url = "http://127.0.0.1:" + std::to_string(World().target.port()) + "/d";
+  const MethodReply delay = Call("getConnectedServerDelay", Map({{"url", EncodableValue(url)}}));
+  ASSERT_EQ(delay.kind, ReplyKind::kSuccess);
+  EXPECT_GE(std::get<int32_t>(delay.result), 1);
+  bool counted = false;
+  for (int i = 0; i < 10 && !counted; ++i) {
+    const auto next = EventsUntil(*host_, "CONNECTED", 3s);
+    counted = !next.empty() && Number(next.back()[4]) > 0;
+  }
+  EXPECT_TRUE(counted) << "downlink total never grew";
+
+  ExpectSuccess(Call("stopVless"), EncodableValue(false));
+  EXPECT_FALSE(EventsUntil(*host_, "DISCONNECTED", 10s).empty());
+  EXPECT_TRUE(LogHas("Stop completed in"));
+  EXPECT_EQ(CoreProcesses(), 0);
+  EXPECT_TRUE(Comparable(World().host.Snapshot()) == before_);
+}
+
+// The app closes (the registrar destroys the plug-in) while a start is under way, and while a
+// session is up: the engine stops and the machine is given back.
+TEST_F(VpnPluginTest, DestroyingThePluginStopsTheEngineAndRestoresTheMachine) {
+  for (const bool wait_for_ready : {false, true}) {
+    SCOPED_TRACE(wait_for_ready ? "connected" : "starting");
+    ExpectSuccess(Start(), EncodableValue(false));
+    if (wait_for_ready) {
+      ASSERT_FALSE(EventsUntil(*host_, "CONNECTED", 20s).empty()) << NewLog();
+    }
+    host_.reset();
+    EXPECT_EQ(CoreProcesses(), 0);
+    EXPECT_TRUE(Comparable(World().host.Snapshot()) == before_);
+    host_ = std::make_unique<ChannelHost>(ChannelHost::ViewMode::kWithView);
+    TidewirePluginRegisterWithRegistrar(host_->registrar());
+    ASSERT_EQ(host_->Listen("tidewire/status").kind, ReplyKind::kSuccess);
+  }
+}
+
+}  // namespace
+}  // namespace zelvora::testing

@@ -1,0 +1,893 @@
+// The in-process engine on the simulated home machine, with the core and tun2socks stand-ins as
+// real child processes and a local HTTP server as the probe target: whole sessions in both TUN
+// modes, the fault matrix (a step fails, a stop arrives during it, a child dies during it), a
+// start over a running session, missing programs, and a crash followed by the next connect.
+//
+// The simulated host interprets every command the engine runs; the probe through the tunnel
+// succeeds only when the simulated route table really sends traffic into the tunnel (tun2socks
+// mode) or Xray's own adapter is up (Xray TUN mode). Xray's adapter exists exactly while the
+// core stand-in runs a configuration with a "tun" inbound (it holds a named mutex for it).
+#include "vpn_engine/vpn_service.h"
+
+#include <gtest/gtest.h>
+#include <tlhelp32.h>
+#include <windows.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cctype>
+#include <chrono>
+#include <cstdio>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "common/text_encoding.h"
+#include "core_standin/outbound_server.h"
+#include "core_standin/standin_paths.h"
+#include "core_standin/tun_adapter_marker.h"
+#include "ipc/tunnel_log_watch.h"
+#include "local_http_server.h"
+#include "simulated_host/home_machine.h"
+#include "simulated_host/simulated_host.h"
+#include "vpn_engine/data_path_probe.h"
+#include "vpn_engine/dns_guard.h"
+#include "vpn_engine/dns_leak_protection.h"
+#include "vpn_engine/loopback_ports.h"
+#include "vpn_engine/name_resolution_policy.h"
+#include "vpn_engine/wintun_holder.h"
+
+namespace {
+
+using simhost::HostState;
+using namespace std::chrono_literals;
+
+// Component location looks in "xray" under the current folder: the stand-in's folder.
+const core_standin::UseAsCurrentFolder kStandinFolder;
+
+// The user's temporary folder has letters and blanks as users' folders do.
+const wchar_t kUserTemp[] = L"C:\\Users\\Zo\u00eb M\u00fcller\\AppData\\Local\\Temp\\";
+
+constexpr uint32_t kXrayTunIndex = 44;
+const wchar_t kXrayTunInstance[] = L"SWD\\Wintun\\{C0FFEE00-1234-4321-ABCD-0123456789AB}";
+
+// ---- the world ------------------------------------------------------------------------------
+
+// The machine starts without backups of an earlier session (other suites plant damaged ones,
+// even a folder in the backup file's place, and may leave the last one behind).
+void ClearZelvoraData() {
+  const wchar_t* data = _wgetenv(L"ProgramData");
+  const std::wstring folder = std::wstring(data ? data : L"C:\\ProgramData") + L"\\Zelvora\\";
+  for (const wchar_t* name :
+       {L"dns_restore.v1", L"smhnr_restore.v1", L"smhnr_session_owned.flag"}) {
+    ::DeleteFileW((folder + name).c_str());
+    ::RemoveDirectoryW((folder + name).c_str());
+  }
+}
+
+enum class Mode { kTun2socks, kXrayTun };
+enum class Point { kNone, kCommand, kAdapterList, kSocksProbe, kDirectProbe, kReady };
+enum class Action { kNone, kStop, kKillXray, kKillTun2socks };
+
+int CountProcesses(const wchar_t* image) {
+  int count = 0;
+  HANDLE snapshot = ::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+  if (snapshot == INVALID_HANDLE_VALUE) return -1;
+  PROCESSENTRY32W entry{};
+  entry.dwSize = sizeof(entry);
+  for (BOOL more = ::Process32FirstW(snapshot, &entry); more;
+       more = ::Process32NextW(snapshot, &entry)) {
+    if (_wcsicmp(entry.szExeFile, image) == 0) ++count;
+  }
+  ::CloseHandle(snapshot);
+  return count;
+}
+
+// Ends every process of that image, as a crash or the task manager would, and waits for it.
+void KillProcesses(const wchar_t* image) {
+  HANDLE snapshot = ::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+  if (snapshot == INVALID_HANDLE_VALUE) return;
+  PROCESSENTRY32W entry{};
+  entry.dwSize = sizeof(entry);
+  for (BOOL more = ::Process32FirstW(snapshot, &entry); more;
+       more = ::Process32NextW(snapshot, &entry)) {
+    if (_wcsicmp(entry.szExeFile, image) != 0) continue;
+    HANDLE process = ::OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, entry.th32ProcessID);
+    if (!process) continue;
+    ::TerminateProcess(process, 9);
+    ::WaitForSingleObject(process, 3000);
+    ::CloseHandle(process);
+  }
+  ::CloseHandle(snapshot);
+}
+
+bool WaitFor(const std::function<bool()>& condition, std::chrono::milliseconds limit) {
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  while (!condition()) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    std::this_thread::sleep_for(10ms);
+  }
+  return true;
+}
+
+// The home machine, plus Xray's own TUN adapter while the core stand-in holds it, plus a hook
+// called at the points where the fault matrix strikes.
+class ScenarioHost : public simhost::SimulatedHost {
+ public:
+  ScenarioHost() : SimulatedHost(simhost::HomeMachine()) {}
+
+  std::function<void(Point, const std::string&)> hook;
+
+  bool Run(const std::string& command, uint32_t timeout_ms, bool log_failure) override {
+    if (hook) hook(Point::kCommand, command);
+    return SimulatedHost::Run(command, timeout_ms, log_failure);
+  }
+  zelvora::ReadStatus ListAdapters(zelvora::AdapterListing listing,
+                                   std::vector<zelvora::AdapterInfo>* adapters) override {
+    if (hook) hook(Point::kAdapterList, "");
+    SyncXrayTunAdapter();
+    return SimulatedHost::ListAdapters(listing, adapters);
+  }
+
+  void SyncXrayTunAdapter() {
+    const bool up = core_standin::TunAdapterMarkerExists();
+    Edit([&](HostState& state) {
+      const auto found =
+          std::find_if(state.adapters.begin(), state.adapters.end(),
+                       [](const simhost::Adapter& a) { return a.instance_id == kXrayTunInstance; });
+      const bool present = found != state.adapters.end();
+      if (up && !present) {
+        simhost::Adapter tun;
+        tun.name = L"Zelvora";
+        tun.description = L"Xray Tunnel";
+        tun.instance_id = kXrayTunInstance;
+        tun.luid = 0x0035000009000000ull;
+        tun.if_index = kXrayTunIndex;
+        tun.ipv6_if_index = kXrayTunIndex;
+        tun.interface_metric = 5;
+        tun.addresses.push_back({"172.19.0.1", 30});
+        state.adapters.push_back(tun);
+        state.devices.push_back({L"Zelvora", tun.description, tun.instance_id});
+      } else if (!up && present) {
+        state.adapters.erase(found);
+        state.routes.erase(
+            std::remove_if(state.routes.begin(), state.routes.end(),
+                           [](const simhost::Route& r) { return r.if_index == kXrayTunIndex; }),
+            state.routes.end());
+        state.devices.erase(std::remove_if(state.devices.begin(), state.devices.end(),
+                                           [](const simhost::Device& d) {
+                                             return d.instance_id == kXrayTunInstance;
+                                           }),
+                            state.devices.end());
+      }
+    });
+  }
+
+  // The interface index the best route to a public address leaves through.
+  uint32_t BestInterfaceFor(uint32_t destination) {
+    zelvora::Ipv4Route route{};
+    if (GetBestRoute(destination, &route) != 0) return 0;
+    return route.if_index;
+  }
+};
+
+struct SessionConfig {
+  uint16_t socks_port = 0;
+  uint16_t http_port = 0;
+  std::string server = "127.0.0.2";
+  uint16_t server_port = 443;
+  bool blocked_apps = false;  // per-application bypass: Xray TUN mode
+  bool lan_subnet = false;
+  std::string markers;  // core stand-in switches
+};
+
+// A configuration as the app sends it: VLESS over WebSocket/TLS, SOCKS and HTTP inbounds,
+// routing rules, a DNS section and the app's metadata.
+std::string ConfigText(const SessionConfig& c) {
+  std::string text = "{\n";
+  if (c.blocked_apps) {
+    text +=
+        R"(  "__zelvora_blocked_apps": ["C:\\Program Files\\Mozilla Firefox\\firefox.exe", "C:\\Users\\Zo\u00eb M\u00fcller\\AppData\\Local\\Discord\\app-1.0.9\\Discord.exe"],
+)";
+  }
+  text +=
+      R"(  "log": {"loglevel": "warning", "access": "none", "marker": ")" + c.markers + R"("},
+  "dns": {"servers": ["1.1.1.1", "8.8.8.8", {"address": "77.88.8.8", "port": 53, "domains": ["geosite:category-ru"]}], "queryStrategy": "UseIPv4"},
+  "inbounds": [
+    {"tag": "socks", "port": )" +
+      std::to_string(c.socks_port) +
+      R"(, "listen": "127.0.0.1", "protocol": "socks",
+     "settings": {"auth": "noauth", "udp": true}, "sniffing": {"enabled": true, "destOverride": ["http", "tls"]}},
+    {"tag": "http", "port": )" +
+      std::to_string(c.http_port) + R"(, "listen": "127.0.0.1", "protocol": "http", "settings": {}}
+  ],
+  "outbounds": [
+    {"tag": "proxy", "protocol": "vless",
+     "settings": {"vnext": [{"address": ")" +
+      c.server + R"(", "port": )" + std::to_string(c.server_port) +
+      R"(, "users": [{"id": "6f1c2a7e-3b4d-4e5f-8a9b-0c1d2e3f4a5b", "encryption": "none", "flow": ""}]}]},
+     "streamSettings": {"network": "ws", "security": "tls",
+       "tlsSettings": {"serverName": "edge.zelvora-demo.net", "allowInsecure": false, "fingerprint": "chrome"},
+       "wsSettings": {"path": "/vless-ws", "headers": {"Host": "edge.zelvora-demo.net"}}}},
+    {"tag": "direct", "protocol": "freedom", "settings": {}},
+    {"tag": "block", "protocol": "blackhole", "settings": {}}
+  ],
+  "routing": {"domainStrategy": "IPIfNonMatch", "rules": [
+    {"type": "field", "domain": ["geosite:category-ads-all"], "outboundTag": "block"},
+    {"type": "field", "ip": ["geoip:private"], "outboundTag": "direct"},
+    {"type": "field", "domain": ["domain:bank.example.de"], "outboundTag": "direct"}
+  ]},
+  "zelvoraMeta": {"panelHost": "panel.zelvora-demo.net", "directDomains": ["bank.example.de"])";
+  if (c.lan_subnet) text += R"(, "bypassSubnets": ["10.20.0.0/16"])";
+  text += "}\n}\n";
+  return text;
+}
+
+// What differs between two states, for failure messages.
+std::string Difference(const HostState& a, const HostState& b) {
+  std::string out;
+  auto route_text = [](const simhost::Route& r) {
+    char line[96];
+    std::snprintf(line, sizeof(line), "%08x/%08x via %08x if %u metric %u", r.destination, r.mask,
+                  r.next_hop, r.if_index, r.route_metric);
+    return std::string(line);
+  };
+  for (const auto& r : a.routes) {
+    if (std::find(b.routes.begin(), b.routes.end(), r) == b.routes.end()) {
+      out += "route only before: " + route_text(r) + "\n";
+    }
+  }
+  for (const auto& r : b.routes) {
+    if (std::find(a.routes.begin(), a.routes.end(), r) == a.routes.end()) {
+      out += "route only after: " + route_text(r) + "\n";
+    }
+  }
+  for (const auto& x : a.adapters) {
+    const auto y = std::find_if(b.adapters.begin(), b.adapters.end(),
+                                [&](const simhost::Adapter& o) { return o.name == x.name; });
+    if (y == b.adapters.end()) {
+      out += "adapter gone: " + WideToUtf8(x.name) + "\n";
+    } else if (!(*y == x)) {
+      out += "adapter changed: " + WideToUtf8(x.name) + " dns " +
+             std::to_string(x.static_dns_v4.size()) + "->" +
+             std::to_string(y->static_dns_v4.size()) + " metric " +
+             std::to_string(x.interface_metric) + "->" + std::to_string(y->interface_metric) +
+             " addresses " + std::to_string(x.addresses.size()) + "->" +
+             std::to_string(y->addresses.size()) + " luid/index " + std::to_string(x.if_index) +
+             "->" + std::to_string(y->if_index) + " auto " + std::to_string(x.automatic_metric) +
+             "->" + std::to_string(y->automatic_metric) + "\n";
+    }
+  }
+  if (a.adapters.size() != b.adapters.size()) out += "adapter count differs\n";
+  if (!(a.devices == b.devices)) out += "devices differ\n";
+  if (!(a.networks == b.networks)) out += "networks differ\n";
+  if (!(a.firewall_rules == b.firewall_rules)) out += "firewall rules differ\n";
+  if (a.ipv6_default_route != b.ipv6_default_route) out += "ipv6 default differs\n";
+  return out;
+}
+
+// What the engine keeps on purpose is taken out before two states are compared: LAN bypass
+// routes, and the settings it gave its own persistent adapter (DNS, metric), which carries no
+// traffic once the tunnel is down. The adapter's existence, identity and address still count.
+HostState Comparable(HostState state) {
+  const uint32_t lan = (10u << 24) | (20u << 16);
+  state.routes.erase(std::remove_if(state.routes.begin(), state.routes.end(),
+                                    [&](const simhost::Route& r) { return r.destination == lan; }),
+                     state.routes.end());
+  for (simhost::Adapter& adapter : state.adapters) {
+    if (adapter.instance_id.find(simhost::home::kOwnGuid) == std::wstring::npos) continue;
+    adapter.static_dns_v4.clear();
+    adapter.static_dns_v6.clear();
+    adapter.interface_metric = 0;
+    adapter.automatic_metric = true;
+    adapter.dhcpv4 = true;  // a static address was set and cleared again
+  }
+  return state;
+}
+
+#define EXPECT_SAME_HOST(before, after)                \
+  EXPECT_TRUE(Comparable(before) == Comparable(after)) \
+      << Difference(Comparable(before), Comparable(after))
+
+class VpnServiceTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ClearZelvoraData();
+    ::SetEnvironmentVariableW(L"TEMP", kUserTemp);
+    ::SetEnvironmentVariableW(L"TMP", kUserTemp);
+    ::CreateDirectoryW(L"C:\\Users\\Zo\u00eb M\u00fcller", nullptr);
+    ::CreateDirectoryW(L"C:\\Users\\Zo\u00eb M\u00fcller\\AppData", nullptr);
+    ::CreateDirectoryW(L"C:\\Users\\Zo\u00eb M\u00fcller\\AppData\\Local", nullptr);
+    ::CreateDirectoryW(kUserTemp, nullptr);
+    host_.SetHostAddresses("panel.zelvora-demo.net", {"198.51.100.20"});
+    host_.SetHostAddresses("bank.example.de", {"203.0.113.45", "203.0.113.46"});
+    host_.Filtering().AddProgram(core_standin::XrayExe());
+    host_.hook = [this](Point point, const std::string& detail) { Strike(point, detail); };
+
+    zelvora::VpnServiceEnvironment environment;
+    environment.host = host_.Seams();
+    environment.guard = &guard_;
+    environment.holder = &holder_;
+    environment.ports = SystemLoopbackPorts();
+    environment.exe_lister = [](const std::string&) { return std::vector<std::string>(); };
+    const std::string target = "http://127.0.0.1:" + std::to_string(target_.port());
+    environment.probe_url_a = target + "/generate_204";
+    environment.probe_url_b = target + "/b/generate_204";
+    environment.probe_through_socks = [this](uint16_t port, const std::string& url) {
+      Strike(Point::kSocksProbe, url);
+      return ProbeThroughSocks(port, url);
+    };
+    environment.probe_direct = [this](const std::string& url) {
+      Strike(Point::kDirectProbe, url);
+      // Straight out reaches the target only through the tunnel.
+      const bool into_tunnel = mode_ == Mode::kXrayTun ? core_standin::TunAdapterMarkerExists()
+                                                       : host_.BestInterfaceFor((1u << 24) | 1u) ==
+                                                             TunnelIndex();  // 1.0.0.1
+      return into_tunnel ? ProbeDirect(url) : -1;
+    };
+    engine_ = std::make_unique<zelvora::VpnService>(std::move(environment));
+    engine_->SetExitCallback([this] { ++exits_; });
+    before_ = host_.Snapshot();
+  }
+
+  void TearDown() override {
+    host_.hook = nullptr;
+    // A stop the matrix started must end before the engine is destroyed (which stops again).
+    if (stopper_.joinable()) stopper_.join();
+    engine_.reset();
+    KillProcesses(L"xray.exe");
+    KillProcesses(L"tun2socks.exe");
+  }
+
+  uint32_t TunnelIndex() {
+    for (const simhost::Adapter& a : host_.Snapshot().adapters) {
+      if (a.name == L"Zelvora") return a.if_index;
+    }
+    return 0;
+  }
+
+  SessionConfig Config(Mode mode) {
+    mode_ = mode;
+    SessionConfig c;
+    c.socks_port = FindFreeLoopbackPort();
+    c.http_port = FindFreeLoopbackPort();
+    c.blocked_apps = mode == Mode::kXrayTun;
+    c.server_port = server_.port();
+    return c;
+  }
+
+  // The fault matrix's strike: once, at the chosen point.
+  void Strike(Point point, const std::string& detail) {
+    if (point != trigger_point_ || struck_) return;
+    // Only the engine's worker counts: the stop that Start runs first on the caller's thread
+    // is not part of the sequence under test.
+    if (point != Point::kReady && std::this_thread::get_id() == test_thread_) return;
+    if (point == Point::kCommand && detail.rfind(trigger_prefix_, 0) != 0) return;
+    if (++seen_ < trigger_nth_) return;
+    struck_ = true;
+    switch (trigger_action_) {
+      case Action::kStop:
+        stopper_ = std::thread([this] { engine_->Stop(true); });
+        // The stop's first steps (children, flags) come before the step goes on.
+        WaitFor([this] { return !engine_->IsRunning(); }, 3000ms);
+        break;
+      case Action::kKillXray:
+        KillProcesses(L"xray.exe");
+        break;
+      case Action::kKillTun2socks:
+        KillProcesses(L"tun2socks.exe");
+        break;
+      case Action::kNone:
+        break;
+    }
+  }
+
+  void Arm(Point point, const std::string& prefix, int nth, Action action) {
+    trigger_point_ = point;
+    trigger_prefix_ = prefix;
+    trigger_nth_ = nth;
+    trigger_action_ = action;
+  }
+
+  // Ready; the ready line is written right after the flag goes up.
+  bool WaitReady() {
+    const bool ready = WaitFor([this] { return engine_->IsTunnelReady(); }, 20s);
+    std::this_thread::sleep_for(50ms);
+    return ready;
+  }
+  bool WaitEnded() {
+    return WaitFor([this] { return exits_ > 0 && !engine_->IsRunning(); }, 40s);
+  }
+
+  ScenarioHost host_;
+  DnsGuard guard_{host_.Filtering()};
+  zelvora::WintunHolder holder_{host_, [] { return core_standin::Root() + L"\\xray\\wintun.dll"; },
+                                nullptr};
+  LocalHttpServer target_{204};
+  // The VPN server the outbound names: a loopback address that is not 127.0.0.1, so the
+  // configuration treats it as a remote server (bypass route and all).
+  OutboundServerStandin server_{(127u << 24) | 2u};
+  std::unique_ptr<zelvora::VpnService> engine_;
+  std::atomic<int> exits_{0};
+  HostState before_;
+  Mode mode_ = Mode::kTun2socks;
+
+  Point trigger_point_ = Point::kNone;
+  std::string trigger_prefix_;
+  int trigger_nth_ = 1;
+  Action trigger_action_ = Action::kNone;
+  std::atomic<bool> struck_{false};
+  int seen_ = 0;
+  std::thread stopper_;
+  const std::thread::id test_thread_ = std::this_thread::get_id();
+};
+
+// Lines in `text`, in this order.
+::testing::AssertionResult InOrder(const std::string& text, const std::vector<std::string>& lines) {
+  size_t at = 0;
+  for (const std::string& line : lines) {
+    const size_t found = text.find(line, at);
+    if (found == std::string::npos) {
+      return ::testing::AssertionFailure() << "missing (in order): " << line << "\n--- log ---\n"
+                                           << text;
+    }
+    at = found + line.size();
+  }
+  return ::testing::AssertionSuccess();
+}
+
+std::optional<std::string> ReadBytes(const std::wstring& path);
+
+// ---- whole sessions -------------------------------------------------------------------------
+
+TEST_F(VpnServiceTest, WholeTun2socksSessionConnectsCountsAndGivesTheMachineBack) {
+  SessionConfig config = Config(Mode::kTun2socks);
+  config.lan_subnet = true;
+  TunnelLogWatch log;
+  ASSERT_EQ(engine_->Start(ConfigText(config)), "");
+  if (!WaitReady()) {
+    std::printf("%s\n", ReadBytes(std::wstring(kUserTemp) + L"tidewire_vpn\\vpn_config_active.json")
+                            .value_or("none")
+                            .c_str());
+  }
+  EXPECT_TRUE(engine_->IsRunning());
+
+  // Connected: the default route leads into the tunnel, DNS is guarded, the server and the
+  // chosen hosts go around the tunnel.
+  const HostState connected = host_.Snapshot();
+  EXPECT_EQ(host_.BestInterfaceFor((8u << 24) | (8u << 16) | (4u << 8) | 4u), TunnelIndex());
+  EXPECT_EQ(host_.BestInterfaceFor((198u << 24) | (51u << 16) | (100u << 8) | 20u),
+            simhost::home::kEthernetIndex);
+  EXPECT_EQ(host_.BestInterfaceFor((203u << 24) | (113u << 8) | 46u),
+            simhost::home::kEthernetIndex);
+  EXPECT_TRUE(guard_.installed());
+  SimPacket query;
+  query.program = "C:\\Windows\\System32\\svchost.exe";
+  query.remote = "192.168.178.1";
+  EXPECT_FALSE(host_.WouldAllow(query, L"Ethernet"));
+
+  const std::string text = log.NewText();
+  EXPECT_TRUE(
+      InOrder(text, {"pre-ready SOCKS probe OK", "pre-ready TUN path probe OK",
+                     "dns-guard: ", "Zelvora tunnel ready (SOCKS + TUN path + DNS guard)"}));
+  EXPECT_EQ(text.find("ERROR"), std::string::npos) << text;
+
+  // The counters come from the core's statistics and grow with traffic.
+  uint64_t up = 0, down = 0;
+  ASSERT_TRUE(WaitFor(
+      [&] {
+        engine_->GetTrafficTotals(&up, &down);
+        return up > 0 && down > 0;
+      },
+      5s));
+  EXPECT_GT(engine_->MeasureConnectedDelay(std::string("http://127.0.0.1:") +
+                                           std::to_string(target_.port()) + "/generate_204"),
+            0);
+  const uint64_t first_down = down;
+  EXPECT_TRUE(WaitFor(
+      [&] {
+        engine_->GetTrafficTotals(&up, &down);
+        return down > first_down;
+      },
+      5s));
+
+  engine_->Stop(true);
+  EXPECT_TRUE(log.Saw("Stop completed in "));
+  EXPECT_EQ(exits_, 1);
+  EXPECT_FALSE(engine_->IsRunning());
+  EXPECT_EQ(engine_->MeasureConnectedDelay("http://127.0.0.1:1/"), -1);
+  EXPECT_EQ(CountProcesses(L"xray.exe") + CountProcesses(L"tun2socks.exe"), 0);
+  EXPECT_FALSE(guard_.installed());
+  EXPECT_SAME_HOST(before_, host_.Snapshot());
+  EXPECT_FALSE(Comparable(connected) == Comparable(before_));
+}
+
+TEST_F(VpnServiceTest, WholeXrayTunSessionBypassesByProcessAndGivesTheMachineBack) {
+  TunnelLogWatch log;
+  ASSERT_EQ(engine_->Start(ConfigText(Config(Mode::kXrayTun))), "");
+  ASSERT_TRUE(WaitReady()) << log.NewText();
+  EXPECT_TRUE(guard_.installed());
+  const std::string text = log.NewText();
+  EXPECT_TRUE(InOrder(text, {"split-tunnel: using Xray native TUN", "pre-ready SOCKS probe OK",
+                             "pre-ready TUN path probe OK",
+                             "Zelvora tunnel ready (Xray TUN + process split tunnel)"}));
+  EXPECT_EQ(text.find("ERROR"), std::string::npos) << text;
+  // Xray's adapter replaced the persistent one; tun2socks is not used.
+  EXPECT_EQ(CountProcesses(L"tun2socks.exe"), 0);
+  uint64_t up = 0, down = 0;
+  EXPECT_TRUE(WaitFor(
+      [&] {
+        engine_->GetTrafficTotals(&up, &down);
+        return up > 0;
+      },
+      5s));
+
+  engine_->Stop(true);
+  EXPECT_EQ(exits_, 1);
+  EXPECT_EQ(CountProcesses(L"xray.exe"), 0);
+  host_.SyncXrayTunAdapter();
+  EXPECT_SAME_HOST(before_, host_.Snapshot());
+}
+
+// ---- the fault matrix -----------------------------------------------------------------------
+
+enum class Ending { kEnd, kFail, kFailWithDiagnostics, kAbort };
+
+struct FaultCase {
+  const char* name;
+  Mode mode;
+  std::function<void(ScenarioHost&, SessionConfig&)> fault;  // a step fails (may be empty)
+  Point point;  // where a stop or a child's death strikes
+  const char* prefix;
+  int nth;
+  Action action;
+  std::vector<std::string> lines;  // logged, in this order
+  Ending ending;
+};
+
+void NoAdapter(ScenarioHost& host, SessionConfig&) {
+  // The persistent adapter is gone and cannot come back (driver refuses).
+  host.InjectFault(simhost::Op::kOpenAdapter, 1000, zelvora::ReadStatus::kSizingFailed, 1);
+  host.InjectFault(simhost::Op::kCreateAdapter, 1000, zelvora::ReadStatus::kSizingFailed, 1);
+  host.Edit([](HostState& state) {
+    state.adapters.erase(
+        std::remove_if(state.adapters.begin(), state.adapters.end(),
+                       [](const simhost::Adapter& a) { return a.name == L"Zelvora"; }),
+        state.adapters.end());
+    state.devices.erase(
+        std::remove_if(state.devices.begin(), state.devices.end(),
+                       [](const simhost::Device& d) { return d.friendly_name == L"Zelvora"; }),
+        state.devices.end());
+  });
+}
+
+const std::string kDash = "\xE2\x80\x94";
+
+std::vector<FaultCase> FaultCases() {
+  const auto marker = [](const char* words) {
+    return [words](ScenarioHost&, SessionConfig& c) { c.markers = words; };
+  };
+  const auto command_fault = [](const char* prefix) {
+    return [prefix](ScenarioHost& h, SessionConfig&) {
+      h.InjectCommandFault(prefix, simhost::CommandFault::kNoEffect, 2);
+    };
+  };
+  const auto wfp_commit_fails = [](ScenarioHost& h, SessionConfig&) {
+    SimWfpFailures failures;
+    failures.commit = 0x80320001u;
+    h.Filtering().SetFailures(failures);
+  };
+  const auto unknown_server = [](ScenarioHost&, SessionConfig& c) {
+    c.server = "edge.gone.zelvora-demo.net";
+  };
+  const Mode T = Mode::kTun2socks;
+  const Mode X = Mode::kXrayTun;
+  const std::string socks_unhealthy =
+      "ERROR: SOCKS data path not healthy " + kDash + " aborting connect";
+  const std::string tun_unhealthy =
+      "ERROR: TUN data path not healthy " + kDash + " aborting connect";
+  const std::string dns_failed = "ERROR: DNS leak protection failed " + kDash + " aborting connect";
+  const std::string diagnostics = "=== connect diagnostics begin ===";
+  // clang-format off
+  return {
+    // name                                              mode fault                 where                 command prefix                          nth action
+    {"core rejects the configuration",                   T, marker("standin_invalid"), Point::kNone,      "", 1, Action::kNone,
+     {"Injected Xray config failed validation"}, Ending::kEnd},
+    {"xray dies before its SOCKS port listens",          T, marker("standin_exit_after_ms:0"), Point::kNone, "", 1, Action::kNone,
+     {"ERROR: Xray SOCKS not ready on 127.0.0.1:"}, Ending::kFail},
+    {"tun2socks dies while the adapter is awaited",      T, NoAdapter, Point::kAdapterList, "", 2, Action::kKillTun2socks,
+     {"Zelvora adapter did not appear within 20s"}, Ending::kFail},
+    {"stop while the adapter is awaited",                T, NoAdapter, Point::kAdapterList, "", 2, Action::kStop,
+     {"Zelvora adapter did not appear within 20s", "Stop completed in"}, Ending::kFail},
+    {"tunnel address never appears",                     T, command_fault("netsh interface ip set address"), Point::kNone, "", 1, Action::kNone,
+     {"ERROR: Zelvora adapter missing 10.0.85.2 after set address"}, Ending::kFail},
+    {"stop while the tunnel address is set",             T, nullptr, Point::kCommand, "netsh interface ip set address", 1, Action::kStop,
+     {"Stop completed in"}, Ending::kAbort},
+    {"server name resolves to nothing",                  T, unknown_server, Point::kNone, "", 1, Action::kNone,
+     {"ERROR: server bypass incomplete " + kDash + " aborting connect", diagnostics}, Ending::kFailWithDiagnostics},
+    {"stop while bypass routes are added",               T, nullptr, Point::kCommand, "route ADD 198.51.100.20", 1, Action::kStop,
+     {"Stop completed in"}, Ending::kAbort},
+    {"SOCKS relay refuses every connection",             T, marker("standin_refuse_connect"), Point::kNone, "", 1, Action::kNone,
+     {"pre-ready SOCKS probe FAILED socks=", "attempt=4",
+      socks_unhealthy + " (another tunnel or network conflict may be interfering; retry)", diagnostics},
+     Ending::kFailWithDiagnostics},
+    {"stop during the SOCKS probe",                      T, nullptr, Point::kSocksProbe, "", 1, Action::kStop,
+     {socks_unhealthy, diagnostics}, Ending::kFailWithDiagnostics},
+    {"xray dies during the SOCKS probe",                 T, nullptr, Point::kSocksProbe, "", 1, Action::kKillXray,
+     {socks_unhealthy, diagnostics}, Ending::kFailWithDiagnostics},
+    {"tunnel default route never wins",                  T, command_fault("netsh interface ip add route 0.0.0.0/0"), Point::kNone, "", 1, Action::kNone,
+     {"ERROR: IPv4 default via Zelvora not winning " + kDash + " aborting connect"}, Ending::kFail},
+    {"tun2socks dies before the TUN path probe",         T, nullptr, Point::kCommand, "netsh interface ip add route 0.0.0.0/0", 1, Action::kKillTun2socks,
+     {"ERROR: tun2socks exited before TUN path probe", tun_unhealthy, diagnostics}, Ending::kFailWithDiagnostics},
+    {"stop during the TUN path probe",                   T, nullptr, Point::kDirectProbe, "", 1, Action::kStop,
+     {"Stop completed in"}, Ending::kAbort},
+    {"DNS guard cannot be installed",                    T, wfp_commit_fails, Point::kNone, "", 1, Action::kNone,
+     {dns_failed}, Ending::kFail},
+    {"stop while DNS is being protected",                T, nullptr, Point::kCommand, "netsh interface ipv4 set dns", 1, Action::kStop,
+     {"dns-leak: aborted mid-apply (stop requested)", dns_failed, "Stop completed in"}, Ending::kFail},
+    {"tun2socks dies while connected",                   T, nullptr, Point::kReady, "", 1, Action::kKillTun2socks,
+     {"Tun2Socks process exited unexpectedly"}, Ending::kFail},
+    {"xray dies while connected",                        T, nullptr, Point::kReady, "", 1, Action::kKillXray,
+     {"Xray process exited unexpectedly"}, Ending::kFail},
+    {"xray dies while its adapter is awaited",           X, nullptr, Point::kAdapterList, "", 1, Action::kKillXray,
+     {"ERROR: Zelvora adapter did not appear within 25s (Xray TUN)"}, Ending::kFail},
+    {"SOCKS relay refuses every connection (Xray TUN)",  X, marker("standin_refuse_connect"), Point::kNone, "", 1, Action::kNone,
+     {"pre-ready SOCKS probe FAILED url=", socks_unhealthy + "\r\n"}, Ending::kFail},
+    {"xray dies before the TUN path probe (Xray TUN)",   X, nullptr, Point::kDirectProbe, "", 1, Action::kKillXray,
+     {"ERROR: Xray exited before TUN path probe", tun_unhealthy, diagnostics}, Ending::kFailWithDiagnostics},
+    {"stop while DNS is being protected (Xray TUN)",     X, nullptr, Point::kCommand, "netsh interface ipv4 set dns", 1, Action::kStop,
+     {"dns-leak: aborted mid-apply (stop requested)", dns_failed, "Stop completed in"}, Ending::kFail},
+    {"xray dies while connected (Xray TUN)",             X, nullptr, Point::kReady, "", 1, Action::kKillXray,
+     {"Xray process exited unexpectedly"}, Ending::kFail},
+  };
+  // clang-format on
+}
+
+void PrintTo(const FaultCase& c, std::ostream* out) { *out << c.name; }
+
+class FaultMatrix : public VpnServiceTest, public ::testing::WithParamInterface<FaultCase> {};
+
+TEST_P(FaultMatrix, EndsAsTheTableSaysAndLeavesTheMachineAsItWas) {
+  const FaultCase& c = GetParam();
+  SessionConfig config = Config(c.mode);
+  if (c.fault) c.fault(host_, config);
+  before_ = host_.Snapshot();
+  if (c.point != Point::kReady) Arm(c.point, c.prefix, c.nth, c.action);
+  TunnelLogWatch log;
+  ASSERT_EQ(engine_->Start(ConfigText(config)), "");
+  if (c.point == Point::kReady) {
+    ASSERT_TRUE(WaitReady()) << log.NewText();
+    trigger_point_ = Point::kReady;
+    trigger_action_ = c.action;
+    Strike(Point::kReady, "");
+  }
+  ASSERT_TRUE(WaitEnded()) << log.NewText();
+  if (stopper_.joinable()) stopper_.join();
+  EXPECT_TRUE(struck_ || c.point == Point::kNone) << "the fault never struck";
+
+  const std::string text = log.NewText();
+  EXPECT_TRUE(InOrder(text, c.lines));
+  EXPECT_EQ(text.find("Zelvora tunnel ready") != std::string::npos, c.point == Point::kReady);
+  if (c.ending == Ending::kAbort) {
+    EXPECT_EQ(text.find("ERROR: "), std::string::npos) << "a stop is no error:\n" << text;
+  }
+  if (c.ending == Ending::kEnd) {
+    EXPECT_EQ(text.find("pre-ready"), std::string::npos);
+  }
+  EXPECT_EQ(exits_, 1);
+  EXPECT_FALSE(engine_->IsRunning());
+  EXPECT_FALSE(engine_->IsTunnelReady());
+  EXPECT_TRUE(WaitFor(
+      [] { return CountProcesses(L"xray.exe") + CountProcesses(L"tun2socks.exe") == 0; }, 3s));
+  EXPECT_FALSE(guard_.installed());
+  // Without a stop, the worker's own ending gave the machine back (in Xray TUN mode the
+  // persistent adapter returns with the next stop that recreates it).
+  if (c.action != Action::kStop) {
+    if (c.mode == Mode::kXrayTun) engine_->Stop(true);
+    host_.SyncXrayTunAdapter();
+    EXPECT_SAME_HOST(before_, host_.Snapshot()) << "(the worker's own ending)";
+  }
+  engine_->Stop(true);
+  host_.SyncXrayTunAdapter();
+  EXPECT_SAME_HOST(before_, host_.Snapshot());
+  EXPECT_EQ(exits_, 1);
+  EXPECT_EQ(PendingDnsRestores(), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Steps, FaultMatrix, ::testing::ValuesIn(FaultCases()),
+                         [](const ::testing::TestParamInfo<FaultCase>& info) {
+                           std::string name;
+                           for (const char* p = info.param.name; *p; ++p) {
+                             name += std::isalnum(static_cast<unsigned char>(*p)) ? *p : '_';
+                           }
+                           return name;
+                         });
+
+// ---- around the sequence --------------------------------------------------------------------
+
+TEST_F(VpnServiceTest, StartOverARunningSessionStopsItFirst) {
+  TunnelLogWatch log;
+  ASSERT_EQ(engine_->Start(ConfigText(Config(Mode::kTun2socks))), "");
+  ASSERT_TRUE(WaitReady()) << log.NewText();
+  ASSERT_EQ(engine_->Start(ConfigText(Config(Mode::kTun2socks))), "");
+  ASSERT_TRUE(WaitReady()) << log.NewText();
+  const std::string text = log.NewText();
+  const size_t stop = text.find("Stop completed in");
+  ASSERT_NE(stop, std::string::npos);
+  EXPECT_EQ(text.find("Zelvora tunnel ready", text.find("Zelvora tunnel ready") + 1) > stop, true);
+  EXPECT_EQ(exits_, 1);  // the first worker ended; the second runs
+  // One core left: the new session's (a statistics query may be running beside it briefly).
+  EXPECT_TRUE(WaitFor([] { return CountProcesses(L"xray.exe") == 1; }, 3s));
+  EXPECT_EQ(CountProcesses(L"tun2socks.exe"), 1);
+  engine_->Stop(true);
+  EXPECT_SAME_HOST(before_, host_.Snapshot());
+}
+
+// The app's folder as a user has it, holding some of the outside programs: what is missing
+// decides whether a start is refused at once (with the text the user sees) or which mode runs.
+TEST_F(VpnServiceTest, MissingProgramsRefuseTheStartOrChooseXrayTun) {
+  struct Case {
+    const char* name;
+    bool xray;
+    bool tun2socks;
+    bool bypass_apps;
+    const char* refusal;  // null: accepted
+  };
+  const Case cases[] = {
+      {"no xray.exe", false, true, false,
+       "xray.exe not found. Place it in the xray folder next to zel_vora.exe (with geoip.dat and "
+       "geosite.dat)."},
+      {"no tun2socks.exe", true, false, false,
+       "tun2socks.exe not found. Place it in the xray folder next to zel_vora.exe (with "
+       "wintun.dll)."},
+      {"no tun2socks.exe, applications bypass", true, false, true, nullptr},
+  };
+  const std::wstring app = L"C:\\Users\\Zo\u00eb M\u00fcller\\AppData\\Local\\Zelvora VPN";
+  // The DNS guard lets exactly this xray.exe reach the DNS servers.
+  host_.Filtering().AddProgram(app + L"\\xray\\xray.exe");
+  wchar_t previous[MAX_PATH] = {};
+  ::GetCurrentDirectoryW(MAX_PATH, previous);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ::CreateDirectoryW(app.c_str(), nullptr);
+    ::CreateDirectoryW((app + L"\\xray").c_str(), nullptr);
+    for (const wchar_t* file :
+         {L"xray.exe", L"tun2socks.exe", L"geoip.dat", L"geosite.dat", L"wintun.dll"}) {
+      const std::wstring target = app + L"\\xray\\" + file;
+      ::DeleteFileW(target.c_str());
+      const bool wanted = (std::wstring(file) != L"xray.exe" || c.xray) &&
+                          (std::wstring(file) != L"tun2socks.exe" || c.tun2socks);
+      if (wanted) {
+        ASSERT_TRUE(::CopyFileW((core_standin::Root() + L"\\xray\\" + file).c_str(), target.c_str(),
+                                FALSE));
+      }
+    }
+    ::SetCurrentDirectoryW(app.c_str());
+    SessionConfig config = Config(c.bypass_apps ? Mode::kXrayTun : Mode::kTun2socks);
+    TunnelLogWatch log;
+    const std::string answer = engine_->Start(ConfigText(config));
+    if (c.refusal) {
+      EXPECT_EQ(answer, c.refusal);
+      std::this_thread::sleep_for(100ms);
+      EXPECT_FALSE(engine_->IsRunning());
+      EXPECT_EQ(exits_, 0);
+    } else {
+      EXPECT_EQ(answer, "");
+      EXPECT_TRUE(WaitReady()) << log.NewText();
+      EXPECT_TRUE(log.Saw("Zelvora tunnel ready (Xray TUN + process split tunnel)"));
+      engine_->Stop(true);
+      EXPECT_EQ(exits_, 1);
+    }
+    ::SetCurrentDirectoryW(previous);
+  }
+  host_.SyncXrayTunAdapter();
+  EXPECT_SAME_HOST(before_, host_.Snapshot());
+}
+
+// The machine's files, read and written as bytes (not with the plug-in's code).
+std::wstring ZelvoraDataFile(const wchar_t* name) {
+  const wchar_t* data = _wgetenv(L"ProgramData");
+  return std::wstring(data ? data : L"C:\\ProgramData") + L"\\Zelvora\\" + name;
+}
+
+std::optional<std::string> ReadBytes(const std::wstring& path) {
+  FILE* file = _wfopen(path.c_str(), L"rb");
+  if (!file) return std::nullopt;
+  std::string bytes;
+  char chunk[4096];
+  size_t got;
+  while ((got = fread(chunk, 1, sizeof(chunk), file)) > 0) bytes.append(chunk, got);
+  fclose(file);
+  return bytes;
+}
+
+void PutBack(const std::wstring& path, const std::optional<std::string>& bytes) {
+  if (!bytes) {
+    ::DeleteFileW(path.c_str());
+    return;
+  }
+  FILE* file = _wfopen(path.c_str(), L"wb");
+  ASSERT_NE(file, nullptr);
+  fwrite(bytes->data(), 1, bytes->size(), file);
+  fclose(file);
+}
+
+std::optional<DWORD> PolicyValue(const wchar_t* key, const wchar_t* name) {
+  DWORD data = 0;
+  DWORD size = sizeof(data);
+  if (::RegGetValueW(HKEY_LOCAL_MACHINE, key, name, RRF_RT_REG_DWORD, nullptr, &data, &size) !=
+      ERROR_SUCCESS) {
+    return std::nullopt;
+  }
+  return data;
+}
+
+std::vector<std::optional<DWORD>> Policy() {
+  return {PolicyValue(L"SOFTWARE\\Policies\\Microsoft\\Windows NT\\DNSClient",
+                      L"DisableSmartNameResolution"),
+          PolicyValue(L"SYSTEM\\CurrentControlSet\\Services\\Dnscache\\Parameters",
+                      L"DisableParallelAandAAAA")};
+}
+
+TEST_F(VpnServiceTest, CrashWhileConnectedIsRepairedByTheNextConnect) {
+  const auto policy_before = Policy();
+  TunnelLogWatch log;
+  ASSERT_EQ(engine_->Start(ConfigText(Config(Mode::kTun2socks))), "");
+  ASSERT_TRUE(WaitReady()) << log.NewText();
+
+  // The process dies while connected: the machine keeps its changes and the backup files stay,
+  // the children go with the process's job, the dynamic WFP session closes. Here the first
+  // engine is stopped against the old machine and the files are put back as the crash left them.
+  const HostState crashed = host_.Snapshot();
+  const std::vector<const wchar_t*> files = {L"dns_restore.v1", L"smhnr_restore.v1",
+                                             L"smhnr_session_owned.flag"};
+  std::vector<std::optional<std::string>> saved;
+  for (const wchar_t* name : files) saved.push_back(ReadBytes(ZelvoraDataFile(name)));
+  ASSERT_TRUE(saved[0].has_value()) << "no DNS backup on disk while connected";
+  const auto policy_connected = Policy();
+  engine_->Stop(true);
+  for (size_t i = 0; i < files.size(); ++i) PutBack(ZelvoraDataFile(files[i]), saved[i]);
+  ASSERT_TRUE(policy_connected[0].has_value() && policy_connected[1].has_value());
+  const DWORD smart = *policy_connected[0];
+  const DWORD parallel = *policy_connected[1];
+  ::RegSetKeyValueW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Policies\\Microsoft\\Windows NT\\DNSClient",
+                    L"DisableSmartNameResolution", REG_DWORD, &smart, sizeof(DWORD));
+  ::RegSetKeyValueW(HKEY_LOCAL_MACHINE,
+                    L"SYSTEM\\CurrentControlSet\\Services\\Dnscache\\Parameters",
+                    L"DisableParallelAandAAAA", REG_DWORD, &parallel, sizeof(DWORD));
+  ForgetNameResolutionPolicyMemory();
+
+  // The next run of the app: a fresh engine on the crashed machine.
+  ScenarioHost machine;
+  machine.Edit([&](HostState& state) { state = crashed; });
+  machine.SetHostAddresses("panel.zelvora-demo.net", {"198.51.100.20"});
+  machine.SetHostAddresses("bank.example.de", {"203.0.113.45", "203.0.113.46"});
+  machine.Filtering().AddProgram(core_standin::XrayExe());
+  DnsGuard guard(machine.Filtering());
+  zelvora::WintunHolder holder(
+      machine, [] { return core_standin::Root() + L"\\xray\\wintun.dll"; }, nullptr);
+  zelvora::VpnServiceEnvironment environment;
+  environment.host = machine.Seams();
+  environment.guard = &guard;
+  environment.holder = &holder;
+  environment.ports = SystemLoopbackPorts();
+  const std::string target = "http://127.0.0.1:" + std::to_string(target_.port());
+  environment.probe_url_a = target + "/generate_204";
+  environment.probe_url_b = target + "/b/generate_204";
+  environment.probe_through_socks = ProbeThroughSocks;
+  environment.probe_direct = ProbeDirect;
+  {
+    zelvora::VpnService next(std::move(environment));
+    ASSERT_EQ(next.Start(ConfigText(Config(Mode::kTun2socks))), "");
+    ASSERT_TRUE(WaitFor([&] { return next.IsTunnelReady(); }, 20s)) << log.NewText();
+    next.Stop(true);
+  }
+  EXPECT_SAME_HOST(before_, machine.Snapshot());
+  EXPECT_EQ(Policy(), policy_before);
+  EXPECT_FALSE(ReadBytes(ZelvoraDataFile(L"dns_restore.v1")).has_value());
+}
+
+}  // namespace
