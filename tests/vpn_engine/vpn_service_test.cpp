@@ -33,6 +33,7 @@
 #include "local_http_server.h"
 #include "simulated_host/home_machine.h"
 #include "simulated_host/simulated_host.h"
+#include "support/planted_files.h"
 #include "vpn_engine/data_path_probe.h"
 #include "vpn_engine/dns_guard.h"
 #include "vpn_engine/dns_leak_protection.h"
@@ -402,6 +403,8 @@ class VpnServiceTest : public ::testing::Test {
     return WaitFor([this] { return exits_ > 0 && !engine_->IsRunning(); }, 40s);
   }
 
+  // Wine records no file owners; the engine's own backups count as the administrators'.
+  planted::OwnerStandIn owners_;
   ScenarioHost host_;
   DnsGuard guard_{host_.Filtering()};
   zelvora::WintunHolder holder_{host_, [] { return core_standin::Root() + L"\\xray\\wintun.dll"; },
