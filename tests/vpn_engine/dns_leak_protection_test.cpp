@@ -136,6 +136,10 @@ class DnsLeakProtectionTest : public ::testing::Test {
     runner_ = std::make_unique<WatchedRunner>(*host_);
   }
   void TearDown() override {
+    // The prefix is shared with the other tests and the demo: leave no backup (or the folder
+    // one case plants in its place) behind.
+    DeleteFileW(BackupPath().c_str());
+    RemoveDirectoryW(BackupPath().c_str());
     SetPolicy(kSmart, std::nullopt);
     SetPolicy(kParallel, std::nullopt);
   }
