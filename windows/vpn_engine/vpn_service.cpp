@@ -118,7 +118,14 @@ std::string VpnService::Start(const std::string& config) {
   xray_path_utf8_ = WideToUtf8(core_.components.xray_path);
 
   SetRunning(true);
-  worker_thread_ = std::thread([this] { RunWorker(); });
+  try {
+    worker_thread_ = std::thread([this] { RunWorker(); });
+  } catch (const std::system_error& error) {
+    // No worker, so nothing to undo and no exit callback; the caller gets the reason.
+    SetRunning(false);
+    TunnelLogWrite(std::string("ERROR: VPN engine worker could not start: ") + error.what());
+    return "Failed to start the VPN engine.";
+  }
   return std::string();
 }
 
