@@ -30,6 +30,22 @@ bool VpnIpcClient::Stop(std::string* error) {
   return SendExpectingOk(Command::Stop, std::string(), error);
 }
 
+VpnIpcClient::StopDelivery VpnIpcClient::DeliverStop(const std::function<bool()>& cancelled) {
+  Failure failure = Failure::None;
+  if (SendExpectingOk(Command::Stop, std::string(), nullptr, &failure, cancelled)) {
+    return StopDelivery::Delivered;
+  }
+  switch (failure) {
+    case Failure::Refused:
+      return StopDelivery::Delivered;  // the service has it and answered
+    case Failure::Cancelled:
+      return StopDelivery::Cancelled;
+    default:
+      // A stopped or missing service holds no session: nothing is left to stop.
+      return IsServiceRunning() ? StopDelivery::NotDelivered : StopDelivery::NoSession;
+  }
+}
+
 bool VpnIpcClient::QueryStatus(StatusPayload* status, std::string* error) {
   std::string body;
   if (!SendRequest(Command::Status, std::string(), &body, error)) return false;

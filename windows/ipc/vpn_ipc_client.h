@@ -51,6 +51,15 @@ class VpnIpcClient {
   static bool Stop(std::string* error);
   static bool QueryStatus(StatusPayload* status, std::string* error);
 
+  // What became of a stop request: the service answered it (OK or a refusal), there is no
+  // session to stop (the service is not running or not installed), it never reached the
+  // service (the client mutex stayed busy, the pipe could not be reached or was served by
+  // another process, the exchange broke off), or `cancelled` said true before it was sent.
+  enum class StopDelivery { Delivered, NoSession, NotDelivered, Cancelled };
+  // One stop exchange, as Stop, that tells whether the service got it. `cancelled` (may be
+  // empty) is asked while waiting for the client mutex and the pipe.
+  static StopDelivery DeliverStop(const std::function<bool()>& cancelled = {});
+
   // Start that first brings the service (and its pipe) up, restarting a service whose pipe is
   // dead, and retries once after a failed start. `cancelled` (may be empty) is asked between
   // the steps: once it says true the start gives up with "Start cancelled." rather than keep

@@ -119,6 +119,9 @@ class ConnectionState : public std::enable_shared_from_this<ConnectionState> {
   // Held by a connection worker for its whole run: connect and its undo, or a stop.
   std::mutex session_mutex_;
   std::atomic<uint16_t> session_socks_port_{0};
+  // A stop that has not reached the tunnel service yet is being retried: the service's
+  // session is ending at the user's request, so it is not taken up again as a running one.
+  std::atomic<bool> service_stop_pending_{false};
   std::mutex workers_mutex_;
   std::condition_variable workers_done_;
   size_t active_workers_ = 0;

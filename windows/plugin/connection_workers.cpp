@@ -5,6 +5,7 @@
 
 #include "ipc/vpn_ipc_client.h"
 #include "plugin/elevation.h"
+#include "plugin/service_stop_retry.h"
 #include "plugin/status_event.h"
 #include "plugin/vpn_service_manager.h"
 #include "tunnel_log/log_message.h"
@@ -221,8 +222,23 @@ void StopWorker(std::shared_ptr<ConnectionState> shared_state, uint64_t ticket,
   state->SendStatusToUI(MakeIdleStatusEvent(kStateDisconnected));
   state->PublishCachedTunnelState(false, false, false);
   state->status_failures_ = 0;
-  Disconnect(ShouldUseTunnelService());
+  if (!ShouldUseTunnelService()) {
+    VpnServiceManager::Instance().Stop();
+    CompleteWithSuccess(state, result);
+    return;
+  }
+  // The method answers success whatever became of the request; but the user asked for the
+  // session to end, so a stop that never reached the service goes on in the background until
+  // it does, or until a newer call (or the plug-in's end) takes over. Meanwhile the session
+  // is on its way out: nothing adopts it again as the plug-in's own (see InitialStatusState).
+  const auto superseded = [state, ticket] { return state->connect_generation_ != ticket; };
+  state->service_stop_pending_ = true;
+  const ipc::VpnIpcClient::StopDelivery first = ipc::VpnIpcClient::DeliverStop(superseded);
   CompleteWithSuccess(state, result);
+  if (first == ipc::VpnIpcClient::StopDelivery::NotDelivered) {
+    RetryServiceStopUntilDelivered(superseded);
+  }
+  state->service_stop_pending_ = false;
 }
 
 }  // namespace zelvora

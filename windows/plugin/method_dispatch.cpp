@@ -182,7 +182,8 @@ void TidewirePlugin::HandleGetVpnTunnelState(EncodableResult& result) {
   const bool idle = !running && !state_->connected_;
   if (service) {
     ipc::StatusPayload status;
-    if (idle && ipc::VpnIpcClient::IsServiceRunning() &&
+    // While a stop is still on its way to the service its session is not taken up again.
+    if (idle && !state_->service_stop_pending_ && ipc::VpnIpcClient::IsServiceRunning() &&
         ipc::VpnIpcClient::QueryStatus(&status, nullptr)) {
       running = status.running;
       tunnel_ready = status.tunnel;

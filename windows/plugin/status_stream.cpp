@@ -57,7 +57,8 @@ std::string TidewirePlugin::InitialStatusState() {
   }
   if (ShouldUseTunnelService()) {
     ipc::StatusPayload status;
-    if (ipc::VpnIpcClient::QueryStatus(&status, nullptr)) {
+    // A session whose stop is still on its way is not the app's any more.
+    if (!state_->service_stop_pending_ && ipc::VpnIpcClient::QueryStatus(&status, nullptr)) {
       if (!status.running && !status.tunnel) {
         state_->PublishCachedTunnelState(false, false, false);
         return kStateDisconnected;
