@@ -167,8 +167,11 @@ bool VpnIpcClient::SendRequest(Command command, const std::string& payload, std:
       pipe_failed = !PipeReadExact(pipe.get(), data, static_cast<DWORD>(count), remaining_ms());
       return !pipe_failed;
     };
-    exchanged = write_exact(header.data(), 4) && write_exact(header.data() + 4, 4) &&
-                (payload_size == 0 || write_exact(payload.data(), payload_size)) &&
+    // Command, length and payload go out in one write: the bytes are the same, and every
+    // write is a round trip of its own (several under Wine).
+    const std::string request = header + payload;
+    exchanged = request.size() <= std::numeric_limits<DWORD>::max() &&
+                write_exact(request.data(), static_cast<DWORD>(request.size())) &&
                 ReadResponseFrame(read_exact, &received);
   }
   // An oversized frame or payload fails without a system error of its own.
