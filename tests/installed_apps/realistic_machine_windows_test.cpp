@@ -8,6 +8,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <sstream>
 
 #include "common/text_encoding.h"
@@ -95,6 +96,11 @@ class RealisticMachine : public ::testing::Test {
     *answer_ = CallWorker([&](installed_apps::AppsMethodResult result) {
       installed_apps::StartGetInstalledAppsWorker(std::move(result), hooks);
     });
+    // The same machine where PowerShell lists nothing: the package repository is read.
+    hooks.run_store_script = [](const std::wstring&) { return std::string(); };
+    *fallback_answer_ = CallWorker([&](installed_apps::AppsMethodResult result) {
+      installed_apps::StartGetInstalledAppsWorker(std::move(result), hooks);
+    });
   }
 
   static void TearDownTestSuite() {
@@ -131,6 +137,10 @@ class RealisticMachine : public ::testing::Test {
     Program(PF + L"\\Common Files\\Microsoft Shared\\ClickToRun\\OfficeClickToRun.exe");
     Program(PF + L"\\Common Files\\Microsoft Shared\\ClickToRun\\OfficeC2RClient.exe");
     Program(PF + L"\\Microsoft Office\\root\\Office16\\WINWORD.EXE");
+    // Click-to-Run's App-V launcher and integration tool sit in folders that list before
+    // the programs' own.
+    Program(PF + L"\\Microsoft Office\\root\\Client\\AppVLP.exe");
+    Program(PF + L"\\Microsoft Office\\root\\Integration\\Integrator.exe");
     k.Write(lm, v64, u + L"O365HomePremRetail - en-us",
             {{L"DisplayName", L"Microsoft 365 - en-us"},
              {L"DisplayVersion", L"16.0.17029.20068"},
@@ -192,6 +202,18 @@ class RealisticMachine : public ::testing::Test {
     Program(PF86 + L"\\Toolbox\\app\\toolboxstudio.exe");
     k.Write(lm, v32, u + L"Toolbox Studio",
             {{L"DisplayName", L"Toolbox Studio"}, {L"InstallLocation", PF86 + L"\\Toolbox"}});
+    // An installer the user runs as a program: its entry names it, and beside it lie the
+    // bootstrapper its icon points at and a command-line locator.
+    const std::wstring vs = PF86 + L"\\Microsoft Visual Studio\\Installer";
+    for (const wchar_t* file :
+         {L"setup.exe", L"vs_installer.exe", L"vs_installershell.exe", L"vswhere.exe"}) {
+      Program(vs + L"\\" + file);
+    }
+    k.Write(lm, v32, u + L"{6F320B93-EE3C-4826-85E0-ADF79F8D4C61}",
+            {{L"DisplayName", L"Microsoft Visual Studio Installer"},
+             {L"DisplayVersion", L"3.8.2112.61926"},
+             {L"DisplayIcon", vs + L"\\setup.exe"},
+             {L"InstallLocation", vs}});
 
     // Per-user installs.
     Program(LAD + L"\\Microsoft\\OneDrive\\OneDrive.exe");
@@ -261,12 +283,33 @@ class RealisticMachine : public ::testing::Test {
             std::wstring(kRepository) + L"Microsoft.XboxApp_48.104.4001.0_x64__8wekyb3d8bbwe",
             {{L"PackageRootFolder", APPS + L"Microsoft.XboxApp_48.104.4001.0_x64__8wekyb3d8bbwe"},
              {L"DisplayName", L"Xbox Console Companion"}});
+    // The repository knows the listed packages too, mostly by resource references, and
+    // also the system's own packages that the script leaves out (Windows Security).
+    Package(L"Microsoft.SecHealthUI_1000.26100.1.0_x64__8wekyb3d8bbwe", "SecHealthUI.exe");
+    const auto by_reference = [](const std::wstring& key, const wchar_t* resource) {
+      return L"@{" + key + L"?ms-resource://" + key.substr(0, key.find(L'_')) + L"/Resources/" +
+             resource + L"}";
+    };
+    const std::pair<const wchar_t*, std::wstring> repository[] = {
+        {L"Microsoft.WindowsCalculator_11.2307.4.0_x64__8wekyb3d8bbwe", L""},
+        {L"Microsoft.Windows.Photos_2023.11050.16005.0_x64__8wekyb3d8bbwe", L""},
+        {L"Microsoft.MicrosoftStickyNotes_4.6.2.0_x64__8wekyb3d8bbwe", L""},
+        {L"Microsoft.SecHealthUI_1000.26100.1.0_x64__8wekyb3d8bbwe", L""},
+        {L"5319275A.WhatsAppDesktop_2.2348.3.0_x64__cv1g1gvanyjgm", L"WhatsApp"},
+        {L"SpotifyAB.SpotifyMusic_1.225.1020.0_x86__zpdnekdrzrea0", L"Spotify Music"},
+    };
+    for (const auto& [key, name] : repository) {
+      k.Write(cu, 0, std::wstring(kRepository) + key,
+              {{L"PackageRootFolder", APPS + key},
+               {L"DisplayName", name.empty() ? by_reference(key, L"AppStoreName") : name}});
+    }
   }
 
   // name, path (below W), version of our apps, in the order of the answer.
-  static std::vector<std::tuple<std::string, std::wstring, std::string>> Listed() {
+  static std::vector<std::tuple<std::string, std::wstring, std::string>> Listed(
+      const WorkerAnswer* answer = answer_) {
     std::vector<std::tuple<std::string, std::wstring, std::string>> apps;
-    const auto* list = std::get_if<EncodableList>(&answer_->value);
+    const auto* list = std::get_if<EncodableList>(&answer->value);
     if (!list) return apps;
     for (const EncodableValue& item : *list) {
       const auto& map = std::get<EncodableMap>(item);
@@ -280,6 +323,7 @@ class RealisticMachine : public ::testing::Test {
 
   static inline RegistryKeys* keys_ = new RegistryKeys();
   static inline WorkerAnswer* answer_ = new WorkerAnswer();
+  static inline WorkerAnswer* fallback_answer_ = new WorkerAnswer();
   static inline std::vector<std::pair<std::wstring, std::wstring>>* saved_env_ =
       new std::vector<std::pair<std::wstring, std::wstring>>();
 };
@@ -300,6 +344,9 @@ TEST_F(RealisticMachine, ListsTheRightProgramsUnderTheirOwnNamesInScanOrder) {
       {"Level Tool", L"\\Program Files (x86)\\Level Vendor\\a\\b\\leveltool.exe", "4.5.6"},
       {"Steam", L"\\Program Files (x86)\\Steam\\steam.exe", "2.10.91.91"},
       {"Toolbox Studio", L"\\Program Files (x86)\\Toolbox\\tool100.exe", "4.5.6"},
+      {"Microsoft Visual Studio Installer",
+       L"\\Program Files (x86)\\Microsoft Visual Studio\\Installer\\vs_installer.exe",
+       "3.8.2112.61926"},
       // The user's own.
       {"Discord",
        L"\\Users\\J\u00F6rg M\u00FCller\\AppData\\Local\\Discord\\app-1.0.9163\\Discord.exe",
@@ -348,6 +395,25 @@ TEST_F(RealisticMachine, ListsTheRightProgramsUnderTheirOwnNamesInScanOrder) {
     EXPECT_EQ(std::get<0>(shown), std::get<0>(wanted)) << "at " << i;
     EXPECT_EQ(WideToUtf8(std::get<1>(shown)), WideToUtf8(std::get<1>(wanted))) << "at " << i;
     EXPECT_EQ(std::get<2>(shown), std::get<2>(wanted)) << "at " << i;
+  }
+}
+
+// PowerShell and the package repository describe the same packages: whichever the machine
+// answers with, a package is listed under the same name, and the system's own packages that
+// the script leaves out stay out.
+TEST_F(RealisticMachine, TheRepositoryNamesStorePackagesAsTheScriptDoes) {
+  ASSERT_TRUE(fallback_answer_->completed);
+  const std::wstring apps = L"\\Program Files\\WindowsApps\\";
+  std::map<std::wstring, std::string> by_script;
+  for (const auto& [name, path, version] : Listed()) by_script[path] = name;
+  std::map<std::wstring, std::string> by_repository;
+  for (const auto& [name, path, version] : Listed(fallback_answer_)) {
+    if (installed_apps::StartsWith(path, apps)) by_repository[path] = name;
+  }
+  EXPECT_EQ(by_repository.size(), 6u);  // the five listed packages it knows, and Xbox
+  for (const auto& [path, name] : by_repository) {
+    if (path.find(L"XboxApp") != std::wstring::npos) continue;
+    EXPECT_EQ(name, by_script[path]) << WideToUtf8(path);
   }
 }
 

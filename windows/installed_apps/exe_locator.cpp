@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <climits>
+#include <tuple>
 
 #include "installed_apps/name_rules.h"
 #include "installed_apps/path_text.h"
@@ -70,7 +71,7 @@ std::wstring PickBestExe(const std::wstring& display_icon, const std::wstring& i
   // Every candidate exists when it is collected: the icon's is checked, the rest were listed.
   std::vector<std::wstring> candidates;
   std::wstring from_icon = ResolveExeFromDisplayIcon(display_icon);
-  const bool icon_is_auxiliary = !from_icon.empty() && IsAuxiliaryExe(from_icon);
+  const bool icon_is_auxiliary = !from_icon.empty() && IsAuxiliaryExe(from_icon, hint);
   if (!from_icon.empty()) candidates.push_back(from_icon);
   const std::wstring location = ExpandEnv(install_location);
   if (!location.empty() && !IsSharedInstallRoot(location, shared_roots)) {
@@ -93,20 +94,35 @@ std::wstring PickBestExe(const std::wstring& display_icon, const std::wstring& i
   }
 
   // The program itself beats anything that merely comes with it, whatever the names say;
-  // among equals the higher score wins, and the first of equal scores.
+  // then a file the program's name mentions beats one it does not (a suite's tools, a
+  // locator beside an installer); among equals the higher score wins, then the file name
+  // made most of the program's name ("vs_installer" over "vs_installershell"), then the first.
+  struct Rank {
+    bool program;
+    bool named;
+    int score;
+    int name_share;  // letters of name words minus the file name's other letters
+    bool operator>(const Rank& other) const {
+      return std::tie(program, named, score, name_share) >
+             std::tie(other.program, other.named, other.score, other.name_share);
+    }
+  };
+  const auto rank_of = [&](const std::wstring& candidate) {
+    const size_t letters = NameLettersInExeName(candidate, hint);
+    const int stem = static_cast<int>(Basename(candidate).size()) - 4;  // without ".exe"
+    return Rank{!IsAuxiliaryExe(candidate, hint), letters > 0, ScoreExeCandidate(candidate, hint),
+                2 * static_cast<int>(letters) - stem};
+  };
   std::wstring best;
-  bool best_is_auxiliary = true;
-  int best_score = INT_MIN;
+  Rank best_rank{false, false, INT_MIN, INT_MIN};
   for (const std::wstring& candidate : candidates) {
-    const bool auxiliary = IsAuxiliaryExe(candidate);
-    const int score = ScoreExeCandidate(candidate, hint);
-    if (best.empty() || (best_is_auxiliary && !auxiliary) ||
-        (auxiliary == best_is_auxiliary && score > best_score)) {
+    const Rank rank = rank_of(candidate);
+    if (best.empty() || rank > best_rank) {
       best = candidate;
-      best_is_auxiliary = auxiliary;
-      best_score = score;
+      best_rank = rank;
     }
   }
+  const bool best_is_auxiliary = !best_rank.program;
   // Only installers, updaters, services and helpers: a runtime, a redistributable or a
   // driver package, nothing the user runs.
   if (best_is_auxiliary) return std::wstring();

@@ -69,29 +69,58 @@ bool LooksLikePackageIdentifier(std::wstring_view name) {
 }
 
 // File-name parts of programs that install, update, report crashes or run in the background
-// for the real program: bypassing them bypasses nothing the user runs.
+// for the real program: bypassing them bypasses nothing the user runs. "appvlp" and
+// "integrator" are Office Click-to-Run's App-V launcher and its integration tool, which sit
+// in folders that list before the suite's programs.
 constexpr std::wstring_view kAuxiliaryNameParts[] = {
-    L"setup",   L"install", L"unins",  L"update",     L"crash",
-    L"service", L"helper",  L"redist", L"clicktorun", L"elevat",
+    L"setup",  L"install", L"unins",      L"update", L"crash",  L"service",
+    L"helper", L"redist",  L"clicktorun", L"elevat", L"appvlp", L"integrator",
 };
+
+// Calls `fn` with every word of a program's name (split at blanks) of 4 or more units, lower
+// case: shorter ones ("the", "pro", versions) say nothing about a file name.
+template <typename Fn>
+void ForEachNameWord(std::wstring_view hint, Fn&& fn) {
+  const std::wstring words = ToLower(hint);
+  size_t pos = 0;
+  while (words.size() >= pos + 4) {
+    size_t end = words.find(L' ', pos);
+    if (end == std::wstring::npos) end = words.size();
+    const std::wstring_view word = std::wstring_view(words).substr(pos, end - pos);
+    if (word.size() >= 4) fn(word);
+    pos = end + 1;
+  }
+}
 // Folders that hold only installers: the Burn bundle cache and Windows Installer's cache,
 // whose ".exe" files are often icons of an MSI product.
 constexpr std::wstring_view kAuxiliaryFolders[] = {L"\\package cache\\", L"\\windows\\installer\\"};
 
 }  // namespace
 
-bool IsAuxiliaryExe(std::wstring_view exe_path) {
+bool IsAuxiliaryExe(std::wstring_view exe_path, std::wstring_view hint) {
   if (IsUninstallerExe(exe_path)) return true;
   const std::wstring lower = ToLower(exe_path);
   for (std::wstring_view folder : kAuxiliaryFolders) {
     if (Contains(lower, folder)) return true;
   }
   const std::wstring base = ToLower(Basename(exe_path));
+  const std::wstring name = ToLower(hint);
   if (EndsWith(base, L"svc.exe")) return true;
   for (std::wstring_view part : kAuxiliaryNameParts) {
-    if (Contains(base, part)) return true;
+    // The program's own name may say it installs or updates ("Visual Studio Installer"):
+    // then that word marks the program, not a helper of it.
+    if (Contains(base, part) && !Contains(name, part)) return true;
   }
   return false;
+}
+
+size_t NameLettersInExeName(std::wstring_view exe_path, std::wstring_view hint) {
+  const std::wstring base = ToLower(Basename(exe_path));
+  size_t letters = 0;
+  ForEachNameWord(hint, [&](std::wstring_view word) {
+    if (Contains(base, word)) letters += word.size();
+  });
+  return letters;
 }
 
 int ScoreExeCandidate(std::wstring_view exe_path, std::wstring_view hint) {
@@ -104,15 +133,9 @@ int ScoreExeCandidate(std::wstring_view exe_path, std::wstring_view hint) {
   }
   // Each word of the program's name (4+ units, so "the", "pro" and versions do not count)
   // found in the file name is evidence that this is the program's main executable.
-  const std::wstring words = ToLower(hint);
-  size_t pos = 0;
-  while (words.size() >= pos + 4) {
-    size_t end = words.find(L' ', pos);
-    if (end == std::wstring::npos) end = words.size();
-    const std::wstring_view word = std::wstring_view(words).substr(pos, end - pos);
-    if (word.size() >= 4 && Contains(base, word)) score += 40;
-    pos = end + 1;
-  }
+  ForEachNameWord(hint, [&](std::wstring_view word) {
+    if (Contains(base, word)) score += 40;
+  });
   if (Contains(base, L"helper")) score -= 50;
   if (Contains(base, L"crash")) score -= 50;
   if (Contains(base, L"service")) score -= 35;

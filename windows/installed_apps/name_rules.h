@@ -19,8 +19,13 @@ int ScoreExeCandidate(std::wstring_view exe_path, std::wstring_view hint);
 
 // Installers, updaters, crash reporters, services and helpers (by file name), and anything in
 // the installer caches: programs that come with an application but are not the one the user
-// runs. Uninstallers count too.
-bool IsAuxiliaryExe(std::wstring_view exe_path);
+// runs. Uninstallers count too. A word that the program's own name `hint` carries does not
+// make a helper ("vs_installer.exe" is the program of "Visual Studio Installer").
+bool IsAuxiliaryExe(std::wstring_view exe_path, std::wstring_view hint = {});
+
+// How many letters of the file name are words of the program's name `hint` (words of 4 or
+// more units, as ScoreExeCandidate counts them): 0 for a file the name does not mention.
+size_t NameLettersInExeName(std::wstring_view exe_path, std::wstring_view hint);
 
 // How presentable a display name is: longer is better up to 48 units; control characters
 // disqualify; surrogates and replacement characters and resource references cost heavily.

@@ -23,6 +23,7 @@ constexpr std::wstring_view kSystemPackagePrefixes[] = {
     L"microsoft.bioenrollment",
     L"microsoft.creddialoghost",
     L"microsoft.lockapp",
+    L"microsoft.sechealthui",  // Windows Security: system-signed, the script leaves it out
     L"microsoft.windows.cortana",
     L"microsoft.windows.sechealth",
     L"microsoft.windows.startmenuexperiencehost",

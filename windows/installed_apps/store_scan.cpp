@@ -157,10 +157,10 @@ void ScanStorePackageRepository(EntryTable& table, const UserHive& user) {
       root = ReadRegistryString(package.get(), L"PackageRootFolder");
       display = ReadRegistryString(package.get(), L"DisplayName", /*expand=*/false);
     }
-    if (root.empty() || IsSystemAppxPath(root) || !IsWindowsAppsPath(root)) continue;
-    // Repository names are mostly "@{Package?ms-resource://...}" references that only the
-    // resource loader can resolve; the package family reads better.
-    if (display.empty() || display.front() == L'@') display = HumanizePackageFamily(key_name);
+    // Named and accepted exactly as a line of the script's listing: repository names are
+    // mostly "@{Package?ms-resource://...}" references, which become the humanised family.
+    display = AcceptedStoreDisplayName(StoreScanLine{display, root, std::wstring()});
+    if (display.empty()) continue;
     std::wstring exe = ResolveAppxExecutable(root, display);
     if (exe.empty()) continue;
     UpsertEntry(table, Entry{std::move(display), std::move(exe), std::wstring(), 0});
