@@ -25,15 +25,34 @@ std::wstring QueryVersionString(const std::vector<BYTE>& block, WORD language, W
   return std::wstring(text, length);
 }
 
+// Most version resources take one to a few KB. Reading into a buffer of this size first saves
+// the size query, which loads the whole file a second time (the dearest step of a first
+// catalogue, under Wine above all); a larger resource is read again at its own size.
+constexpr DWORD kUsualVersionBlockBytes = 16 * 1024;
+
+// The version resource of `path`, whole; empty when it has none.
+std::vector<BYTE> ReadVersionBlock(const std::wstring& path) {
+  std::vector<BYTE> block(kUsualVersionBlockBytes);
+  if (!::GetFileVersionInfoW(path.c_str(), 0, kUsualVersionBlockBytes, block.data())) {
+    return {};
+  }
+  // The block begins with its own length (VS_VERSIONINFO.wLength).
+  const DWORD length = block[0] | (block[1] << 8);
+  if (length <= kUsualVersionBlockBytes) return block;
+  DWORD ignored = 0;
+  const DWORD size = ::GetFileVersionInfoSizeW(path.c_str(), &ignored);
+  if (size == 0) return {};
+  block.assign(size, 0);
+  if (!::GetFileVersionInfoW(path.c_str(), 0, size, block.data())) return {};
+  return block;
+}
+
 }  // namespace
 
 std::wstring ReadExeFileVersion(const std::wstring& path) {
   if (path.empty()) return std::wstring();
-  DWORD ignored = 0;
-  const DWORD size = ::GetFileVersionInfoSizeW(path.c_str(), &ignored);
-  if (size == 0) return std::wstring();
-  std::vector<BYTE> block(size);
-  if (!::GetFileVersionInfoW(path.c_str(), 0, size, block.data())) return std::wstring();
+  const std::vector<BYTE> block = ReadVersionBlock(path);
+  if (block.empty()) return std::wstring();
 
   void* translation = nullptr;
   UINT bytes = 0;
