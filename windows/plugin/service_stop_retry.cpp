@@ -30,8 +30,10 @@ bool PauseUnlessSuperseded(std::chrono::milliseconds pause,
 
 bool RetryServiceStopUntilDelivered(const std::function<bool()>& superseded) {
   LogMessage("Stop did not reach the tunnel service; retrying in the background");
+  std::chrono::milliseconds pause = kStopRetryFirstPause;
   for (int attempt = 2;; ++attempt) {
-    if (!PauseUnlessSuperseded(kStopRetryPause, superseded)) break;
+    if (!PauseUnlessSuperseded(pause, superseded)) break;
+    pause = std::min(pause * 2, kStopRetryLongestPause);
     switch (VpnIpcClient::DeliverStop(superseded)) {
       case VpnIpcClient::StopDelivery::Delivered:
         LogMessage("Stop reached the tunnel service (attempt " + std::to_string(attempt) + ")");

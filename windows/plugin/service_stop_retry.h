@@ -9,10 +9,12 @@
 
 namespace zelvora {
 
-// Pause between two attempts. An attempt that waits for a busy client mutex already takes
-// its full limit (7 s); the pause only keeps fast failures (no pipe, a pipe served by another
-// process) from spinning.
-inline constexpr std::chrono::milliseconds kStopRetryPause{1000};
+// Pause before the second attempt, doubled after each failed one up to the longest pause. An
+// attempt that waits for a busy client mutex already takes its full limit (7 s); the pauses
+// keep fast failures (a service whose pipe is gone, a pipe served by another process) from
+// spinning and from filling the log with two lines a second.
+inline constexpr std::chrono::milliseconds kStopRetryFirstPause{1000};
+inline constexpr std::chrono::milliseconds kStopRetryLongestPause{30000};
 
 // Sends the stop again and again until the service has it or holds no session (true), or
 // until `superseded` says true: a newer start, restart or stop decides the end state now, or
