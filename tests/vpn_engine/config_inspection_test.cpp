@@ -171,8 +171,6 @@ TEST(GetTunnelDnsServers, FallsBackToPublicResolvers) {
 TEST(CoreContract, CommandLinesAndVersion) {
   EXPECT_EQ(xray_core::RunCommandLine("C:\\x\\xray.exe", "C:\\t\\c.json"),
             "\"C:\\x\\xray.exe\" -config \"C:\\t\\c.json\"");
-  EXPECT_EQ(xray_core::TestCommandLine("x.exe", "c.json"),
-            "\"x.exe\" run -test -config \"c.json\"");
   EXPECT_EQ(xray_core::ApiCommandLine(
                 "x.exe", xray_core::EngineStatsQueryArguments(xray_core::kEngineApiAddress)),
             "\"x.exe\" api statsquery -server=127.0.0.1:10086");
