@@ -1,22 +1,34 @@
 // A TUN-mode session of the engine on the simulated home machine, with the core and tun2socks
 // stand-ins and a local probe target, timed: how long the start takes beyond the sequence's fixed
-// waits and the probes' own time, how many commands it runs, and how quickly a stop takes the
-// tunnel's routes, address and DNS guard away and completes. Commands answer at once.
+// waits and the probes' own time, where that time goes step by step, how many processes it
+// starts, and how quickly a stop takes the tunnel's routes, address and DNS guard away and
+// completes. Commands answer as fast as the simulated host makes them.
+//
+// The step breakdown comes from the engine's own progress lines on the standard error stream
+// and the commands it runs, each stamped with the time since the start was asked for, so the
+// same program measures any version of the engine that prints those lines.
 #include <windows.h>
 #include <winsock2.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <fstream>
+#include <functional>
+#include <iostream>
+#include <mutex>
 #include <sstream>
+#include <streambuf>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "core_standin/outbound_server.h"
 #include "core_standin/standin_paths.h"
 #include "simulated_host/home_machine.h"
 #include "simulated_host/simulated_host.h"
+#include "tunnel_log/tunnel_log.h"
 #include "tunnel_log/tunnel_log_paths.h"
 #include "vpn_engine/data_path_probe.h"
 #include "vpn_engine/dns_guard.h"
@@ -50,6 +62,151 @@ long LastFigure(const std::string& log, size_t from, const std::string& prefix) 
   return std::atol(log.c_str() + at + prefix.size());
 }
 
+// One thing that happened during a start: a progress line or a command, at `at` ms after the
+// start was asked for, taking `took` ms (commands only).
+struct Event {
+  double at = 0;
+  double took = 0;
+  std::string what;
+};
+
+class Timeline {
+ public:
+  void Begin() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    start_ = Clock::now();
+    events_.clear();
+  }
+  double Now() const { return Ms(Clock::now() - start_); }
+  void Add(double at, double took, std::string what) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    events_.push_back({at, took, std::move(what)});
+  }
+  std::vector<Event> Events() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return events_;
+  }
+
+ private:
+  mutable std::mutex mutex_;
+  Clock::time_point start_ = Clock::now();
+  std::vector<Event> events_;
+};
+
+// Takes the engine's standard-error lines and stamps each with its time.
+class StampedLines : public std::streambuf {
+ public:
+  explicit StampedLines(Timeline* timeline) : timeline_(timeline) {}
+
+ protected:
+  int overflow(int c) override {
+    if (c == traits_type::eof()) return 0;
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (c == '\n') {
+      timeline_->Add(timeline_->Now(), 0, line_);
+      line_.clear();
+    } else {
+      line_ += static_cast<char>(c);
+    }
+    return c;
+  }
+
+ private:
+  Timeline* timeline_;
+  std::mutex mutex_;
+  std::string line_;
+};
+
+// The simulated host's command runner with each command stamped: every command is a process
+// start on Windows.
+class StampedCommands : public zelvora::CommandRunner {
+ public:
+  StampedCommands(zelvora::CommandRunner* inner, Timeline* timeline)
+      : inner_(inner), timeline_(timeline) {}
+  bool Run(const std::string& command, uint32_t timeout_ms, bool log_failure) override {
+    const double at = timeline_->Now();
+    const bool ok = inner_->Run(command, timeout_ms, log_failure);
+    timeline_->Add(at, timeline_->Now() - at, "CMD " + command);
+    return ok;
+  }
+  bool CaptureIpconfig(std::string* output) override {
+    const double at = timeline_->Now();
+    const bool ok = inner_->CaptureIpconfig(output);
+    timeline_->Add(at, timeline_->Now() - at, "CMD ipconfig (captured)");
+    return ok;
+  }
+
+ private:
+  zelvora::CommandRunner* inner_;
+  Timeline* timeline_;
+};
+
+// The steps of a TUN-mode start, each ending where the engine reports the next one begins: the
+// first event whose text starts with `until`. Fixed waits inside a step are named so they can
+// be taken out.
+struct Step {
+  const char* name;
+  const char* until;
+  double fixed_ms;
+};
+const Step kSteps[] = {
+    {"adapter, metadata, injection", "VPN Service: Added routing rules", 0},
+    {"write, validate, launch xray", "VPN Service: Xray started successfully", 0},
+    {"fixed wait after xray", "VPN Service: Analyzing config", 200},
+    {"SOCKS listen wait", "VPN Service: Starting Tun2Socks", 0},
+    {"launch tun2socks", "VPN Service: Waiting for Zelvora adapter", 0},
+    {"adapter wait", "CMD netsh interface set interface", 0},
+    {"enable adapter + fixed wait", "CMD netsh interface ip set address", 400},
+    {"tunnel address (+ settle)", "CMD route ADD", 300},
+    {"bypass routes, firewall, SOCKS probe", "CMD netsh interface ipv4 set interface", 0},
+    {"default route (+ settle), TUN probe, diagnostics", "CMD netsh interface ipv4 set dns",
+     400 + 200},
+    {"DNS protection, ready", "", 0},
+};
+constexpr size_t kStepCount = sizeof(kSteps) / sizeof(kSteps[0]);
+
+struct Breakdown {
+  double step_ms[kStepCount] = {};
+  size_t commands = 0;
+  double command_ms = 0;
+};
+
+// Splits a start's timeline at the steps' boundaries (the last step ends at `ready_ms`) and
+// takes each step's fixed waits and probes out of it.
+Breakdown Split(const std::vector<Event>& events, double ready_ms) {
+  Breakdown breakdown;
+  std::vector<Event> ordered = events;
+  std::stable_sort(ordered.begin(), ordered.end(),
+                   [](const Event& a, const Event& b) { return a.at < b.at; });
+  double from = 0;
+  size_t next = 0;
+  for (size_t step = 0; step < kStepCount; ++step) {
+    double until = ready_ms;
+    if (kSteps[step].until[0] != '\0') {
+      for (size_t i = next; i < ordered.size(); ++i) {
+        if (ordered[i].what.rfind(kSteps[step].until, 0) == 0) {
+          until = ordered[i].at;
+          next = i;
+          break;
+        }
+      }
+    }
+    until = std::max(from, until);
+    double probes = 0;
+    for (const Event& event : ordered) {
+      if (event.what == "PROBE" && event.at >= from && event.at < until) probes += event.took;
+    }
+    breakdown.step_ms[step] = until - from - kSteps[step].fixed_ms - probes;
+    from = until;
+  }
+  for (const Event& event : ordered) {
+    if (event.what.rfind("CMD ", 0) != 0) continue;
+    ++breakdown.commands;
+    breakdown.command_ms += event.took;
+  }
+  return breakdown;
+}
+
 std::string Config(uint16_t server_port) {
   return R"({"log": {"loglevel": "warning"},
  "dns": {"servers": ["1.1.1.1", "8.8.8.8"]},
@@ -69,7 +226,9 @@ std::string Config(uint16_t server_port) {
 
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
+  const bool show_timeline = argc > 1 && std::string(argv[1]) == "--timeline";
+
   ::SetCurrentDirectoryW(core_standin::Root().c_str());
   simhost::SimulatedHost host(simhost::HomeMachine());
   host.SetHostAddresses("panel.zelvora-demo.net", {"198.51.100.20"});
@@ -81,9 +240,14 @@ int main() {
   LocalHttpServer target(204);
   OutboundServerStandin server((127u << 24) | 2u);
 
+  Timeline timeline;
+  StampedLines stamped_lines(&timeline);
+  std::streambuf* const console = std::cerr.rdbuf(&stamped_lines);
+  StampedCommands stamped_commands(host.Seams().commands, &timeline);
   std::atomic<long long> probe_ns{0};
   zelvora::VpnServiceEnvironment environment;
   environment.host = host.Seams();
+  environment.host.commands = &stamped_commands;
   environment.guard = &guard;
   environment.holder = &holder;
   environment.ports = SystemLoopbackPorts();
@@ -91,32 +255,34 @@ int main() {
   const std::string url = "http://127.0.0.1:" + std::to_string(target.port());
   environment.probe_url_a = url + "/generate_204";
   environment.probe_url_b = url + "/b/generate_204";
-  environment.probe_through_socks = [&](uint16_t port, const std::string& u) {
-    const auto start = Clock::now();
-    const int32_t result = ProbeThroughSocks(port, u);
-    probe_ns += (Clock::now() - start).count();
+  // Probes are the network's time, not ours: each is stamped so its step can leave it out.
+  const auto timed_probe = [&](const std::function<int32_t()>& probe) {
+    const double at = timeline.Now();
+    const int32_t result = probe();
+    const double took = timeline.Now() - at;
+    timeline.Add(at, took, "PROBE");
+    probe_ns += static_cast<long long>(took * 1e6);
     return result;
   };
+  environment.probe_through_socks = [&](uint16_t port, const std::string& u) {
+    return timed_probe([&] { return ProbeThroughSocks(port, u); });
+  };
   environment.probe_direct = [&](const std::string& u) {
-    const auto start = Clock::now();
-    const int32_t result = ProbeDirect(u);
-    probe_ns += (Clock::now() - start).count();
-    return result;
+    return timed_probe([&] { return ProbeDirect(u); });
   };
   zelvora::VpnService engine(std::move(environment));
 
-  std::printf(
-      "fixed waits subtracted: %.0f ms; the rest includes starting xray.exe twice "
-      "(validation, then the core) and tun2socks.exe under Wine\n",
-      kFixedWaitsMs);
-  const int rounds = 5;
+  const int rounds = 7;
   double own_sum = 0, total_sum = 0;
   long fast_sum = 0, stop_sum = 0, stop_wall_sum = 0;
-  size_t commands = 0;
+  Breakdown sum;
+  size_t log_line_sum = 0;
   for (int round = 0; round < rounds; ++round) {
     engine.Stop(false);
     host.ClearCommands();
     probe_ns = 0;
+    const size_t log_before_start = LogText().size();
+    timeline.Begin();
     const auto start = Clock::now();
     if (!engine.Start(Config(server.port())).empty()) return 1;
     while (!engine.IsTunnelReady()) {
@@ -128,7 +294,15 @@ int main() {
     }
     const double total = Ms(Clock::now() - start);
     const double own = total - kFixedWaitsMs - probe_ns / 1e6;
-    commands = host.Commands().size();
+    const Breakdown breakdown = Split(timeline.Events(), total);
+    const std::string start_log = LogText().substr(log_before_start);
+    const size_t log_lines =
+        static_cast<size_t>(std::count(start_log.begin(), start_log.end(), '\n'));
+    if (show_timeline && round == rounds - 1) {
+      for (const Event& event : timeline.Events()) {
+        std::printf("  %8.1f ms %+7.1f  %.100s\n", event.at, event.took, event.what.c_str());
+      }
+    }
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     const size_t log_from = LogText().size();
     const auto stop_start = Clock::now();
@@ -140,20 +314,39 @@ int main() {
     std::printf(
         "round %d: start->ready %.0f ms, own work %.0f ms, %zu commands; "
         "stop: fast-disconnect %ld ms, completed %ld ms (wall %ld ms)\n",
-        round + 1, total, own, commands, fast, stop, stop_wall);
+        round + 1, total, own, breakdown.commands, fast, stop, stop_wall);
     if (round > 0) {  // the first round pays for loading the programs from disk
       own_sum += own;
       total_sum += total;
       fast_sum += fast;
       stop_sum += stop;
       stop_wall_sum += stop_wall;
+      for (size_t step = 0; step < kStepCount; ++step) sum.step_ms[step] += breakdown.step_ms[step];
+      sum.commands += breakdown.commands;
+      log_line_sum += log_lines;
+      sum.command_ms += breakdown.command_ms;
     }
   }
+  std::cerr.rdbuf(console);
   const int n = rounds - 1;
+  std::printf("\nown work by step, mean of rounds 2-%d (fixed waits and probes taken out):\n",
+              rounds);
+  for (size_t step = 0; step < kStepCount; ++step) {
+    std::printf("  %-50s %6.1f ms\n", kSteps[step].name, sum.step_ms[step] / n);
+  }
+  std::printf("  %-50s %6.1f ms in %.1f commands (each a process start on Windows)\n",
+              "of which inside commands", sum.command_ms / n,
+              static_cast<double>(sum.commands) / n);
+  // What one tunnel-log line costs here: the start writes its progress there line by line.
+  const auto log_start = Clock::now();
+  for (int i = 0; i < 100; ++i) TunnelLogWrite("bench: log line cost " + std::to_string(i));
+  const double line_ms = Ms(Clock::now() - log_start) / 100;
+  std::printf("  %-50s %6.1f ms in %.1f lines of %.2f ms each\n", "of which writing the tunnel log",
+              line_ms * log_line_sum / n, static_cast<double>(log_line_sum) / n, line_ms);
   std::printf(
-      "\nmean of rounds 2-%d: start->ready %.0f ms, our own work %.0f ms (goal < 200), "
-      "%zu commands;\n  fast-disconnect done %ld ms after Stop (goal < 50), "
+      "\nmean of rounds 2-%d: start->ready %.0f ms, our own work %.0f ms (goal < 200);\n"
+      "  fast-disconnect done %ld ms after Stop (goal < 50), "
       "Stop completed %ld ms (goal < 300), Stop returned %ld ms\n",
-      rounds, total_sum / n, own_sum / n, commands, fast_sum / n, stop_sum / n, stop_wall_sum / n);
+      rounds, total_sum / n, own_sum / n, fast_sum / n, stop_sum / n, stop_wall_sum / n);
   return 0;
 }

@@ -56,14 +56,15 @@ LoopbackPortProbe Ports(std::set<uint16_t> busy, uint16_t* next_free) {
           [next_free] { return (*next_free)++; }};
 }
 
-// Only our own listeners move: each inbound's "port" and the loopback listen addresses. The
+// Only our own listeners move: each inbound's "port" (a number or a string of digits, as the
+// core takes both) and the loopback listen addresses. The
 // outbound server's port (443, busy here because a local program holds it), a DNS server's port
 // and ports deeper inside an inbound's settings are never touched, forced or not.
 TEST(ProxyPortSweep, MovesOnlyOurListenersNeverAServerPort) {
   const std::string config =
       R"({"dns": {"servers": [{"address": "77.88.8.8", "port": 53}]},)"
       R"( "inbounds": [{"tag": "in_proxy", "port": 10807, "protocol": "socks"},)"
-      R"( {"tag": "fwd", "protocol": "dokodemo-door", "settings": {"port": 53}, "port": 2000}],)"
+      R"( {"tag": "fwd", "protocol": "dokodemo-door", "settings": {"port": 53}, "port": "2000"}],)"
       R"( "api": {"listen": "127.0.0.1:10085"},)"
       R"( "outbounds": [{"protocol": "vless", "settings": {"vnext": [{"port": 443}]}}]})";
   struct Case {
@@ -103,7 +104,7 @@ TEST(ProxyPortSweep, MovesOnlyOurListenersNeverAServerPort) {
   }
   // Out-of-range numbers are no ports at all.
   uint16_t next = 7000;
-  std::string odd = R"({"inbounds": [{"port": 0}, {"port": 99999}, {"port": "1080"}]})";
+  std::string odd = R"({"inbounds": [{"port": 0}, {"port": 99999}, {"port": "1080-1090"}]})";
   const std::string before = odd;
   EXPECT_FALSE(SweepLoopbackPorts(&odd, true, Ports({}, &next)));
   EXPECT_EQ(odd, before);

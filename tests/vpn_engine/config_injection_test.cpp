@@ -182,8 +182,10 @@ TEST(BuildProcessBypassRules, StoreFolderAddsItsOtherExecutablesButNoHelpers) {
 }
 
 TEST(InjectTunInbound, LeavesAnExistingTunInboundAlone) {
-  const std::string config = R"({"inbounds":[{"protocol": "tun"}]})";
-  EXPECT_EQ(InjectTunInbound(config, {}), config);
+  for (const std::string config :
+       {R"({"inbounds":[{"protocol": "tun"}]})", R"({"inbounds":[{"protocol" : "tun"}]})"}) {
+    EXPECT_EQ(InjectTunInbound(config, {}), config);
+  }
   EXPECT_EQ(InjectTunInbound(R"({"x":1})", {}), R"({"x":1})");
   const std::string added = InjectTunInbound(R"({"inbounds":[]})", {"1.1.1.1", "8.8.8.8"});
   EXPECT_NE(added.find("\"dns\": [\"1.1.1.1\",\"8.8.8.8\"]"), std::string::npos);
@@ -238,6 +240,9 @@ TEST(StripAllowInsecure, RemovesTheMemberFirstMiddleOrLast) {
             R"({"a":1})");
   EXPECT_EQ(StripAllowInsecure(R"({"allowInsecure":1})"), "{}");
   EXPECT_EQ(StripAllowInsecure(R"({"allowInsecure":"true"})"), R"({"allowInsecure":"true"})");
+  // Only whole values: 10 is not 1 followed by something else.
+  EXPECT_EQ(StripAllowInsecure(R"({"allowInsecure": 10, "a":1})"),
+            R"({"allowInsecure": 10, "a":1})");
 }
 
 }  // namespace

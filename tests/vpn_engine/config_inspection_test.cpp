@@ -33,8 +33,9 @@ TEST(SocksPort, BadTaggedPortIsTreatedDifferentlyByEachUser) {
 }
 
 TEST(SocksPort, OnlyAnInboundsOwnPortCounts) {
-  // A socks outbound, a port inside the inbound's settings or a port written as a string is
-  // not the inbound's port; nothing outside "inbounds" is an inbound.
+  // A socks outbound or a port inside the inbound's settings is not the inbound's port; nothing
+  // outside "inbounds" is an inbound. A port written as a string of digits is one (the core
+  // takes it); a range or anything else in a string is not.
   const std::string outbound_only =
       R"({"inbounds":[{"tag":"http","port":8080,"protocol":"http"}],"outbounds":[)"
       R"({"tag":"socks","protocol":"socks","settings":{"servers":[{"address":"10.0.0.2","port":1080}]}}]})";
@@ -47,7 +48,8 @@ TEST(SocksPort, OnlyAnInboundsOwnPortCounts) {
       R"({"port":4001,"protocol":"http"}],"outbounds":[{"port":443}]})";
   EXPECT_EQ(FindSocksPortText(port_first, SocksPattern::kProtocol), "4000");
   EXPECT_EQ(DetectEngineSocksPort(port_first).pattern, SocksPattern::kProtocol);
-  EXPECT_EQ(ExtractSocksPort(R"({"inbounds":[{"tag":"socks","port":"1080"}]})"), 10807);
+  EXPECT_EQ(ExtractSocksPort(R"({"inbounds":[{"tag":"socks","port":"1080"}]})"), 1080);
+  EXPECT_EQ(FindSocksInboundPort(R"({"inbounds":[{"tag":"socks","port":"1080-1090"}]})"), 10807);
   // Escaped quotes and backslashes inside strings do not end them early.
   EXPECT_EQ(ExtractSocksPort(R"({"log":{"access":"C:\\Users\\\"x\"\\"},"inbounds":[)"
                              R"({"tag":"http","settings":{"a":"}]\\\\"},"port":1},)"
@@ -82,29 +84,59 @@ TEST(NormalizeServerHost, StripsSchemePathBracketsAndPort) {
   EXPECT_EQ(NormalizeServerHost("  "), "");
 }
 
-TEST(ExtractServerAddress, SkipsLoopbackAndReportsEachCandidate) {
-  const std::string config =
-      R"({"outbounds":[{"protocol":"vless","settings":{"vnext":[{"address":"127.0.0.1"}]}},)"
-      R"({"protocol":"vless","settings":{"vnext":[{"address":"Edge.Example.net:443"}]}}]})";
+TEST(ExtractServerAddress, ReadsTheProxyOutboundsServer) {
+  const auto outbounds = [](const std::string& items, const std::string& after = "") {
+    return R"({"outbounds":[)" + items + "]" + after + "}";
+  };
+  struct Case {
+    const char* name;
+    std::string config;
+    std::string host;
+  };
+  const Case cases[] = {
+      {"settings before protocol",
+       outbounds(R"({"tag":"proxy","settings":{"vnext":[{"address":"first.example.com"}]},)"
+                 R"("protocol":"vless"},{"settings":{"vnext":[{"address":"second.example.com"}]},)"
+                 R"("protocol":"vless"}])"),
+       "first.example.com"},
+      {"the outbound tagged proxy before an earlier one",
+       outbounds(
+           R"({"tag":"old","protocol":"trojan","settings":{"servers":[{"address":"old.example.net"}]}},)"
+           R"({"tag":"proxy","protocol":"vmess","settings":{"vnext":[{"address":"new.example.net"}]}})"),
+       "new.example.net"},
+      {"a local relay, then the DNS section",
+       outbounds(R"({"protocol":"vless","settings":{"vnext":[{"address":"127.0.0.1"}]}})",
+                 R"(,"dns":{"servers":[{"address":"8.8.8.8"}]})"),
+       ""},
+      {"WireGuard peer endpoint",
+       outbounds(
+           R"({"protocol":"wireguard","settings":{"peers":[{"endpoint":"wg.example:51820"}]}})"),
+       "wg.example"},
+      {"flat address",
+       outbounds(
+           R"({"protocol":"hysteria","settings":{"version":2,"address":"[2001:db8::7]:443"}})"),
+       "2001:db8::7"},
+      {"socks relay after a freedom outbound",
+       outbounds(
+           R"({"protocol":"freedom","settings":{"redirect":"1.2.3.4:1"}},)"
+           R"({"protocol":"socks","settings":{"servers":[{"address":"relay.example.net"}]}})"),
+       "relay.example.net"},
+  };
+  for (const Case& c : cases) {
+    std::vector<std::string> lines;
+    EXPECT_EQ(ExtractServerAddress(c.config, &lines), c.host) << c.name;
+  }
+
+  // Each candidate is reported; a rejected one lets the next be tried.
   std::vector<std::string> lines;
-  EXPECT_EQ(ExtractServerAddress(config, &lines), "Edge.Example.net");
+  EXPECT_EQ(ExtractServerAddress(
+                outbounds(R"({"protocol":"vless","settings":{"vnext":[{"address":"127.0.0.1"},)"
+                          R"({"address":"Edge.Example.net:443"}]}})"),
+                &lines),
+            "Edge.Example.net");
   EXPECT_EQ(lines, (std::vector<std::string>{
                        "VPN Service: Skipping non-server address candidate: 127.0.0.1",
                        "VPN Service: Extracted server address: Edge.Example.net"}));
-
-  // A rejected candidate lets the next address under the same anchor be tried.
-  lines.clear();
-  EXPECT_EQ(ExtractServerAddress(R"({"vnext":[{"address":"localhost"},{"address":"h.example"}]})",
-                                 &lines),
-            "h.example");
-  EXPECT_EQ(lines.size(), 2u);
-}
-
-TEST(ExtractServerAddress, FallsThroughToWireguardAndDumpsWhenNothingFits) {
-  std::vector<std::string> lines;
-  EXPECT_EQ(
-      ExtractServerAddress(R"({"protocol":"wireguard","endpoint":"wg.example:51820"})", &lines),
-      "wg.example");
   lines.clear();
   const std::string nothing(600, 'z');
   EXPECT_EQ(ExtractServerAddress(nothing, &lines), "");
@@ -139,8 +171,6 @@ TEST(GetTunnelDnsServers, FallsBackToPublicResolvers) {
 TEST(CoreContract, CommandLinesAndVersion) {
   EXPECT_EQ(xray_core::RunCommandLine("C:\\x\\xray.exe", "C:\\t\\c.json"),
             "\"C:\\x\\xray.exe\" -config \"C:\\t\\c.json\"");
-  EXPECT_EQ(xray_core::TestCommandLine("x.exe", "c.json"),
-            "\"x.exe\" run -test -config \"c.json\"");
   EXPECT_EQ(xray_core::ApiCommandLine(
                 "x.exe", xray_core::EngineStatsQueryArguments(xray_core::kEngineApiAddress)),
             "\"x.exe\" api statsquery -server=127.0.0.1:10086");

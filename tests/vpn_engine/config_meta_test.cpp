@@ -8,7 +8,7 @@ TEST(ExtractConfigMeta, ReadsAndCutsBothMembersWhereverTheyStand) {
   std::string config =
       R"({"__zelvora_blocked_apps":["C:\\Program Files\\App\\my app-1.0_x.exe","C:\\x\\bad(1).exe","chrome.exe"],)"
       R"("log":{},"zelvoraMeta":{"panelHost":"panel.example.org","bypassSubnets":["10.0.0.0/8"],)"
-      R"("DirectDomains":["a.example.org","bad host"],"shareProxyPorts":[1080,0,70000,"8080",123456]},)"
+      R"("DirectDomains":["a.example.org","bad host"],"shareProxyPorts":[1080,0,70000,"8080",123456,-5,80.5,"x1"]},)"
       R"("outbounds":[]})";
   const ConfigMeta meta = ExtractConfigMeta(config);
   EXPECT_EQ(config, R"({"log":{},"outbounds":[]})");
@@ -17,7 +17,8 @@ TEST(ExtractConfigMeta, ReadsAndCutsBothMembersWhereverTheyStand) {
   EXPECT_EQ(meta.panelHost, "panel.example.org");
   EXPECT_EQ(meta.bypassSubnets, (std::vector<std::string>{"10.0.0.0/8"}));
   EXPECT_EQ(meta.directDomains, (std::vector<std::string>{"a.example.org"}));
-  EXPECT_EQ(meta.shareProxyPorts, (std::vector<uint32_t>{1080, 8080, 12345, 6}));
+  // Each entry whole: digits inside 123456, -5 or 80.5 are not ports.
+  EXPECT_EQ(meta.shareProxyPorts, (std::vector<uint32_t>{1080, 8080}));
 }
 
 TEST(ExtractConfigMeta, LeavesValidJsonWhenTheMemberIsLast) {

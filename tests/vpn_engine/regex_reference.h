@@ -1,8 +1,9 @@
 // The configuration-text questions answered the slow way: each pattern evaluated with
 // std::regex (ECMAScript), exactly as written. Where production code still answers by these
 // patterns (metadata cut-out, allowInsecure, listen fix, version) it must give the same
-// answers; the SOCKS port, server address and DNS readers now read the object a value belongs
-// to, and their patterns stay here only as the benchmark's timing reference.
+// answers (a bare allowInsecure value counts whole: the lookahead after it); the SOCKS port,
+// server address, DNS and shared-port readers now read the object a value belongs to, and the
+// patterns of the first three stay here only as the benchmark's timing reference.
 #pragma once
 
 #include <cstdint>
@@ -167,14 +168,6 @@ inline ConfigMeta ExtractConfigMeta(std::string& config) {
         if (IsValidHostToken(item)) meta.directDomains.push_back(item);
       }
     }
-    if (const auto content = IcaseCapture(config, R"re("shareProxyPorts"\s*:\s*\[([^\]]*)\])re")) {
-      static const std::regex digits(R"re((\d{1,5}))re");
-      for (std::sregex_iterator it(content->begin(), content->end(), digits), end; it != end;
-           ++it) {
-        const unsigned long value = std::stoul((*it)[1].str());
-        if (value >= 1 && value <= 65535) meta.shareProxyPorts.push_back(value);
-      }
-    }
     RemoveJsonMember(config, key);
   }
   return meta;
@@ -183,9 +176,9 @@ inline ConfigMeta ExtractConfigMeta(std::string& config) {
 inline std::string StripAllowInsecure(const std::string& config) {
   const auto flags = std::regex::ECMAScript | std::regex::icase;
   static const std::regex patterns[] = {
-      std::regex(R"re(,\s*"allowInsecure"\s*:\s*(true|false|1|0))re", flags),
-      std::regex(R"re("allowInsecure"\s*:\s*(true|false|1|0)\s*,)re", flags),
-      std::regex(R"re("allowInsecure"\s*:\s*(true|false|1|0))re", flags),
+      std::regex(R"re(,\s*"allowInsecure"\s*:\s*(true|false|1|0)(?=[\s,}\]]|$))re", flags),
+      std::regex(R"re("allowInsecure"\s*:\s*(true|false|1|0)(?=[\s,}\]]|$)\s*,)re", flags),
+      std::regex(R"re("allowInsecure"\s*:\s*(true|false|1|0)(?=[\s,}\]]|$))re", flags),
   };
   std::string text = config;
   for (const std::regex& pattern : patterns) text = std::regex_replace(text, pattern, "");

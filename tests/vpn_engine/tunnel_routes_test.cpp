@@ -101,6 +101,7 @@ TEST_F(RouteWorld, TunModePathRunsTheExactCommandsAndTeardownRestoresTheMachine)
   engine_.direct_domains = {"domain:bank.example.de", "full:mirror.example.org"};
   engine_.bypass_subnets = {"10.20.0.0/16", "172.16.5.0/24"};
   engine_.share_proxy_ports = {1080, 8080};
+  engine_.core_path = "C:\\Program Files\\Zelvora\\xray\\xray.exe";
   const HostState before = host_.Snapshot();
 
   zelvora::EnableTunnelInterface(engine_.host);
@@ -140,14 +141,15 @@ TEST_F(RouteWorld, TunModePathRunsTheExactCommandsAndTeardownRestoresTheMachine)
       std::string("route ADD 172.16.5.0 MASK 255.255.255.0 ") + kGw + " METRIC 1",
       "netsh advfirewall firewall delete rule name=\"Zelvora Proxy Sharing\"",
       "netsh advfirewall firewall add rule name=\"Zelvora Proxy Sharing\" dir=in action=allow "
-      "protocol=TCP localport=1080,8080 profile=private,domain remoteip=LocalSubnet",
+      "program=\"C:\\Program Files\\Zelvora\\xray\\xray.exe\" protocol=TCP localport=1080,8080 "
+      "profile=private,domain remoteip=LocalSubnet",
       "netsh interface ipv4 set interface interface=\"Zelvora\" metric=1",
       "netsh interface ip add route 0.0.0.0/0 \"Zelvora\" 10.0.85.1 metric=1",
   };
   std::vector<std::string> ran;
   for (const simhost::CommandRecord& record : host_.Commands()) {
     ran.push_back(record.command);
-    // Changes get 15 s (enabling 10 s, the rule's delete 1.2 s); only deletes stay silent.
+    // Changes get 15 s (enabling 10 s); only deletes stay silent.
     const bool silent = record.command.rfind("route DELETE", 0) == 0 ||
                         record.command.find("delete rule") != std::string::npos;
     EXPECT_EQ(record.log_failure, !silent) << record.command;

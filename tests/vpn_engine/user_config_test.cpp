@@ -79,6 +79,8 @@ TEST(UserConfigs, DnsServersComeFromTheDnsSectionAndEndUpInItsOnlyMember) {
       {"empty DNS server list", {}},
       {"local relay first in the server list", {"1.1.1.1"}},
       {"metadata lists with empty entries", {"1.1.1.1", "8.8.8.8"}},
+      {"outbound settings before protocol, quoted ports, a DNS server object",
+       {"8.8.8.8", "1.1.1.1"}},
       {"minimal object", {}},
   };
   for (const UserConfig& config : user_configs::All()) {
@@ -95,19 +97,18 @@ TEST(UserConfigs, DnsServersComeFromTheDnsSectionAndEndUpInItsOnlyMember) {
   }
 }
 
-TEST(UserConfigs, ServerHostIsTheRealServerEvenAfterALocalRelay) {
+TEST(UserConfigs, ServerHostIsTheProxyOutboundsServer) {
+  const std::map<std::string, std::string> special = {
+      {"local relay first in the server list", "edge.example.net"},
+      {"dns outbound ahead of the DNS section", "203.0.113.7"},
+      {"outbound settings before protocol, quoted ports, a DNS server object", "first.example.com"},
+  };
   for (const UserConfig& config : user_configs::All()) {
     SCOPED_TRACE(config.name);
     std::vector<std::string> lines;
-    const std::string host = ExtractServerAddress(config.text, &lines);
-    if (std::string(config.name) == "local relay first in the server list") {
-      EXPECT_EQ(host, "edge.example.net");
-      EXPECT_EQ(lines.front(), "VPN Service: Skipping non-server address candidate: 127.0.0.1");
-    } else if (std::string(config.name) == "dns outbound ahead of the DNS section") {
-      EXPECT_EQ(host, "203.0.113.7");
-    } else {
-      EXPECT_EQ(host, "vpn.example.net");
-    }
+    const auto expected = special.find(config.name);
+    EXPECT_EQ(ExtractServerAddress(config.text, &lines),
+              expected == special.end() ? "vpn.example.net" : expected->second);
   }
 }
 

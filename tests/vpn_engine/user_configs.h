@@ -1,7 +1,8 @@
 // Configurations as users' applications send them, each with a shape that real configurations
 // have and that a text search can misread: inbounds written port-first, a local DNS proxy on
 // port 53, a "dns" outbound ahead of the DNS section, empty routing and DNS objects, a server
-// list that names a local relay first, metadata lists with empty entries. Every one is plain
+// list that names a local relay first, metadata lists with empty entries, outbounds that list
+// "settings" before "protocol", ports written as strings. Every one is plain
 // core configuration (no TUN inbound, no geo data files, no Reality) so a real core can judge
 // what the injection makes of it.
 #pragma once
@@ -103,6 +104,22 @@ inline const std::vector<UserConfig>& All() {
   "inbounds": [{"tag": "socks", "port": 10808, "listen": "127.0.0.1", "protocol": "socks"}],
   )" + VlessOutbounds() + R"(,
   "dns": {"servers": ["1.1.1.1", "8.8.8.8"]}
+})"},
+      {"outbound settings before protocol, quoted ports, a DNS server object",
+       R"({
+  "log": {"loglevel": "warning"},
+  "dns": {"servers": [{"address": "8.8.8.8", "port": 53}, "1.1.1.1"]},
+  "inbounds": [
+    {"tag": "socks", "port": "10808", "listen": "127.0.0.1", "protocol": "socks", "settings": {"udp": true}},
+    {"tag": "http", "port": "10809", "listen": "127.0.0.1", "protocol": "http"}
+  ],
+  "outbounds": [
+    {"tag": "proxy", "settings": {"vnext": [{"address": "first.example.com", "port": 443, "users": [{"id": "b831381d-6324-4d53-ad4f-8cda48b30811", "encryption": "none"}]}]},
+     "protocol": "vless", "streamSettings": {"network": "ws", "security": "tls", "tlsSettings": {"serverName": "first.example.com"}}},
+    {"tag": "backup", "settings": {"vnext": [{"address": "second.example.com", "port": 443, "users": [{"id": "b831381d-6324-4d53-ad4f-8cda48b30811", "encryption": "none"}]}]},
+     "protocol": "vless", "streamSettings": {"network": "ws", "security": "tls", "tlsSettings": {"serverName": "second.example.com"}}},
+    {"tag": "direct", "protocol": "freedom"}
+  ]
 })"},
       {"minimal object",
        R"({

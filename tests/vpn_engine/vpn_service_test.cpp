@@ -672,7 +672,7 @@ TEST_P(FaultMatrix, EndsAsTheTableSaysAndLeavesTheMachineAsItWas) {
   EXPECT_TRUE(struck_ || c.point == Point::kNone) << "the fault never struck";
 
   const std::string text = log.NewText();
-  EXPECT_TRUE(InOrder(text, c.lines));
+  EXPECT_TRUE(InOrder(text, c.lines)) << text;
   EXPECT_EQ(text.find("Zelvora tunnel ready") != std::string::npos, c.point == Point::kReady);
   if (c.ending == Ending::kAbort) {
     EXPECT_EQ(text.find("ERROR: "), std::string::npos) << "a stop is no error:\n" << text;

@@ -59,57 +59,6 @@ std::optional<std::pair<size_t, size_t>> NextNumberAfter(std::string_view text, 
   return std::nullopt;
 }
 
-// End of the string whose opening quote is at `open` (the position of its closing quote), or
-// kNone.
-size_t StringEnd(std::string_view text, size_t open) {
-  for (size_t at = open + 1; at < text.size(); ++at) {
-    if (text[at] == '\\') {
-      ++at;
-    } else if (text[at] == '"') {
-      return at;
-    }
-  }
-  return kNone;
-}
-
-// The digit runs of every inbound's own "port" member: members of the objects directly inside
-// the first "inbounds" array. Ports deeper down (an inbound's settings) and everywhere else (an
-// outbound's server port above all) are not listening ports of ours and are never touched.
-std::vector<std::pair<size_t, size_t>> InboundPortDigits(std::string_view text) {
-  std::vector<std::pair<size_t, size_t>> found;
-  size_t open = kNone;
-  for (size_t pos = FindLiteral(text, "\"inbounds\"", 0, false); pos != kNone;
-       pos = FindLiteral(text, "\"inbounds\"", pos + 1, false)) {
-    const size_t value = AfterKeyColon(text, pos, "\"inbounds\"", false);
-    if (value != kNone && value < text.size() && text[value] == '[') {
-      open = value;
-      break;
-    }
-  }
-  if (open == kNone) return found;
-  int depth = 0;  // 1: inside the array; 2: inside one inbound object
-  for (size_t at = open; at < text.size(); ++at) {
-    const char c = text[at];
-    if (c == '"') {
-      const size_t close = StringEnd(text, at);
-      if (close == kNone) break;
-      if (depth == 2 && text.substr(at, close + 1 - at) == "\"port\"") {
-        const size_t digits = AfterKeyColon(text, at, "\"port\"", false);
-        if (digits != kNone) {
-          const size_t end = DigitsEnd(text, digits);
-          if (end > digits) found.emplace_back(digits, end);
-        }
-      }
-      at = close;
-    } else if (c == '{' || c == '[') {
-      ++depth;
-    } else if (c == '}' || c == ']') {
-      if (--depth == 0) break;  // the end of the inbounds array
-    }
-  }
-  return found;
-}
-
 // The new digits for the port spanning [begin, end) when it must move; nothing when it stays.
 std::optional<std::string> ReplacementDigits(std::string_view config, size_t begin, size_t end,
                                              bool force, const LoopbackPortProbe& ports) {
@@ -165,7 +114,15 @@ uint16_t ProxySocksPort(std::string_view config) {
 bool SweepLoopbackPorts(std::string* config, bool force, const LoopbackPortProbe& ports) {
   // Every candidate is found in the original text and all replacements are applied in one
   // pass, so a configuration with thousands of listeners costs one copy, not one per port.
-  std::vector<std::pair<size_t, size_t>> spans = InboundPortDigits(*config);
+  // Each inbound's own port (an outbound's server port is never a listener of ours), written
+  // as a number or as a string of digits.
+  std::vector<std::pair<size_t, size_t>> spans;
+  ForEachInbound(*config, [&](size_t object_open, const InboundFields&) {
+    if (const auto port = InboundOwnPort(*config, object_open)) {
+      spans.emplace_back(port->offset, port->offset + port->digits.size());
+    }
+    return true;
+  });
   // Listeners named as an address ("listen": "127.0.0.1:N", the API's form).
   for (size_t from = 0; auto capture = NextNumberAfter(*config, from, "127.0.0.1");) {
     spans.push_back(*capture);

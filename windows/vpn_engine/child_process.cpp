@@ -22,6 +22,16 @@ bool ChildProcess::IsRunning() const {
   return code == kStillActive;
 }
 
+std::optional<DWORD> ChildProcess::ExitCode() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  DWORD code = 0;
+  if (!handles_.process || !::GetExitCodeProcess(handles_.process.get(), &code) ||
+      code == kStillActive) {
+    return std::nullopt;
+  }
+  return code;
+}
+
 ChildProcess::Handles ChildProcess::TakeAll() {
   std::lock_guard<std::mutex> lock(mutex_);
   return std::move(handles_);

@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <mutex>
+#include <optional>
 
 #include "common/unique_handle.h"
 
@@ -22,6 +23,8 @@ class ChildProcess {
 
   // True while the process handle is held and its exit code reads STILL_ACTIVE.
   bool IsRunning() const;
+  // The exit code once the process has ended; nothing while it runs or when no process is held.
+  std::optional<DWORD> ExitCode() const;
   // Terminates at once (exit code 0), waits up to 80 ms, releases every handle.
   void Kill();
   // Waits up to 1500 ms for the child to end, then terminates it and waits up to 3000 ms more;

@@ -92,10 +92,8 @@ const char kApiInbound[] =
     "\"127.0.0.1\",\n      \"protocol\": \"dokodemo-door\",\n      \"settings\": { \"address\": "
     "\"127.0.0.1\" }\n    },";
 
-bool HasTunInbound(const std::string& config) {
-  return config_text::FindLiteral(config, "\"protocol\":\"tun\"", 0, false) != std::string::npos ||
-         config_text::FindLiteral(config, "\"protocol\": \"tun\"", 0, false) != std::string::npos;
-}
+// A TUN inbound the configuration brings itself, however its members are spaced.
+bool HasTunInbound(const std::string& config) { return HasInboundProtocol(config, "tun"); }
 
 // Xray's own TUN inbound, ending with its separating comma.
 std::string TunInboundText(const std::vector<std::string>& dns) {

@@ -7,11 +7,6 @@
 #include "vpn_engine/json_members.h"
 #include "vpn_engine/text_patterns.h"
 
-using config_text::GapSearch;
-using config_text::kNone;
-using config_text::Piece;
-using config_text::ValueKind;
-
 namespace {
 
 bool IsSocksTag(std::string_view tag) {
@@ -31,31 +26,59 @@ uint16_t ConvertLikeStoi(const std::string& digits) {
   return (value >= 1 && value <= 65535) ? static_cast<uint16_t>(value) : 0;
 }
 
+// The string value of the object's own member `key`, escapes kept; empty when absent or not a
+// string.
+std::string_view MemberString(std::string_view config, size_t object_open, std::string_view key) {
+  const auto member = config_text::FindMember(config, object_open, key);
+  if (!member) return {};
+  return config_text::StringContent(config, member->value).value_or(std::string_view());
+}
+
 }  // namespace
 
-std::optional<PortLocation> FindInboundPort(
-    std::string_view config, const std::function<bool(const InboundFields&)>& accepts) {
+void ForEachInbound(std::string_view config,
+                    const std::function<bool(size_t object_open, const InboundFields&)>& visit) {
   const auto inbounds = config_text::FindTopLevelMember(config, "inbounds");
-  if (!inbounds || config[inbounds->value.begin] != '[') return std::nullopt;
-  std::optional<PortLocation> found;
+  if (!inbounds || config[inbounds->value.begin] != '[') return;
   config_text::ForEachElement(
       config, inbounds->value.begin, [&](const config_text::ValueSpan& item) {
         if (config[item.begin] != '{') return true;
-        const auto member_text = [&](std::string_view key) -> std::string_view {
-          const auto member = config_text::FindMember(config, item.begin, key);
-          if (!member) return {};
-          return config_text::StringContent(config, member->value).value_or(std::string_view());
-        };
-        if (!accepts(InboundFields{member_text("tag"), member_text("protocol")})) return true;
-        const auto port = config_text::FindMember(config, item.begin, "port");
-        if (!port) return true;
-        const std::string_view digits = port->value.Of(config);
-        if (digits.empty() || !std::all_of(digits.begin(), digits.end(), config_text::IsDigit)) {
-          return true;
-        }
-        found = PortLocation{port->value.begin, std::string(digits)};
-        return false;
+        return visit(item.begin, InboundFields{MemberString(config, item.begin, "tag"),
+                                               MemberString(config, item.begin, "protocol")});
       });
+}
+
+std::optional<PortLocation> InboundOwnPort(std::string_view config, size_t object_open) {
+  const auto port = config_text::FindMember(config, object_open, "port");
+  if (!port) return std::nullopt;
+  size_t offset = port->value.begin;
+  std::string_view digits = port->value.Of(config);
+  if (const auto quoted = config_text::StringContent(config, port->value)) {
+    offset += 1;
+    digits = *quoted;
+  }
+  if (digits.empty() || !std::all_of(digits.begin(), digits.end(), config_text::IsDigit)) {
+    return std::nullopt;
+  }
+  return PortLocation{offset, std::string(digits)};
+}
+
+std::optional<PortLocation> FindInboundPort(
+    std::string_view config, const std::function<bool(const InboundFields&)>& accepts) {
+  std::optional<PortLocation> found;
+  ForEachInbound(config, [&](size_t object_open, const InboundFields& inbound) {
+    if (accepts(inbound)) found = InboundOwnPort(config, object_open);
+    return !found;
+  });
+  return found;
+}
+
+bool HasInboundProtocol(std::string_view config, std::string_view protocol) {
+  bool found = false;
+  ForEachInbound(config, [&](size_t, const InboundFields& inbound) {
+    found = inbound.protocol == protocol;
+    return !found;
+  });
   return found;
 }
 
@@ -155,56 +178,110 @@ std::string NormalizeServerHost(std::string candidate) {
   return host;
 }
 
+namespace {
+
+// The kinds of outbound that name a server to connect to, in the order they are looked at.
+enum class ServerKind { kProxy, kWireguard, kRelay };
+
+std::optional<ServerKind> ServerKindOf(std::string_view protocol) {
+  for (std::string_view proxy : {"vless", "vmess", "trojan", "shadowsocks", "hysteria"}) {
+    if (protocol == proxy) return ServerKind::kProxy;
+  }
+  if (protocol == "wireguard") return ServerKind::kWireguard;
+  if (protocol == "socks" || protocol == "http") return ServerKind::kRelay;
+  return std::nullopt;
+}
+
+// Calls `take` with each server string of one outbound's "settings" object, in order: the
+// address of every "vnext" and "servers" entry and the flat "address" (WireGuard: the
+// "endpoint" of every peer). `take` returns true to stop.
+template <typename Take>
+bool ForEachServerString(std::string_view config, size_t settings, ServerKind kind, Take take) {
+  bool taken = false;
+  const auto each_entry = [&](std::string_view list, std::string_view key) {
+    const auto array = config_text::FindMember(config, settings, list);
+    if (!array || config[array->value.begin] != '[') return;
+    config_text::ForEachElement(
+        config, array->value.begin, [&](const config_text::ValueSpan& entry) {
+          if (config[entry.begin] == '{') {
+            if (const auto value = config_text::FindMember(config, entry.begin, key)) {
+              if (const auto text = config_text::StringContent(config, value->value))
+                taken = take(*text);
+            }
+          }
+          return !taken;
+        });
+  };
+  if (kind == ServerKind::kWireguard) {
+    each_entry("peers", "endpoint");
+    return taken;
+  }
+  for (std::string_view list : {"vnext", "servers"}) {
+    if (!taken) each_entry(list, "address");
+  }
+  if (!taken) {
+    if (const auto flat = config_text::FindMember(config, settings, "address")) {
+      if (const auto text = config_text::StringContent(config, flat->value)) taken = take(*text);
+    }
+  }
+  return taken;
+}
+
+}  // namespace
+
 std::string ExtractServerAddress(const std::string& config, std::vector<std::string>* lines) {
-  const Piece address{"\"address\"", ValueKind::kQuotedText};
-  const Piece endpoint{"\"endpoint\"", ValueKind::kQuotedText};
-  struct Pattern {
-    Piece anchor;
-    size_t max_gap;
-    const Piece& tail;
-  };
-  const Pattern patterns[] = {
-      {{"\"protocol\"",
-        ValueKind::kQuotedOneOf,
-        {"vless", "vmess", "trojan", "shadowsocks", "hysteria"}},
-       1000,
-       address},
-      {{"\"vnext\""}, 1000, address},
-      {{"\"protocol\"", ValueKind::kQuotedOneOf, {"wireguard"}}, 2000, endpoint},
-      {{"\"outbounds\""}, 2000, address},
-      {{"\"servers\""}, 1000, address},
-  };
   static const char* const kNotServers[] = {"127.0.0.1", "localhost", "::1",
                                             "http",      "https",     "0.0.0.0"};
-  const auto accept = [lines](const std::string& raw) -> std::optional<std::string> {
-    std::string host = NormalizeServerHost(raw);
-    const std::string lower = config_text::AsciiLowerCopy(host);
+  // A list may name a local relay first ("127.0.0.1") and the real server next: a rejected
+  // candidate lets the next one be tried.
+  std::string host;
+  const auto accept = [lines, &host](std::string_view raw) {
+    std::string normalized = NormalizeServerHost(std::string(raw));
+    const std::string lower = config_text::AsciiLowerCopy(normalized);
     const bool rejected =
-        host.empty() || std::any_of(std::begin(kNotServers), std::end(kNotServers),
-                                    [&lower](const char* bad) { return lower == bad; });
+        normalized.empty() || std::any_of(std::begin(kNotServers), std::end(kNotServers),
+                                          [&lower](const char* bad) { return lower == bad; });
     if (rejected) {
-      lines->push_back("VPN Service: Skipping non-server address candidate: " + raw);
-      return std::nullopt;
+      lines->push_back("VPN Service: Skipping non-server address candidate: " + std::string(raw));
+      return false;
     }
-    lines->push_back("VPN Service: Extracted server address: " + host);
-    return host;
+    lines->push_back("VPN Service: Extracted server address: " + normalized);
+    host = std::move(normalized);
+    return true;
   };
-  for (const Pattern& pattern : patterns) {
-    GapSearch search(config, pattern.anchor, pattern.max_gap, pattern.tail,
-                     GapSearch::CaptureFrom::kTail);
-    config_text::PieceFinder later_tails(config, pattern.tail);
-    while (const auto match = search.Next()) {
-      if (auto host = accept(std::string(match->Capture(config)))) return *host;
-      // A server list may name a local relay first ("127.0.0.1") and the real server next:
-      // the further addresses within the same anchor's reach are candidates too.
-      for (auto tail = later_tails.FindFrom(match->end);
-           tail && tail->begin - match->anchor_end <= pattern.max_gap;
-           tail = later_tails.FindFrom(tail->end)) {
-        const std::string raw =
-            config.substr(tail->capture_begin, tail->capture_end - tail->capture_begin);
-        if (auto host = accept(raw)) return *host;
+
+  // The outbounds with their settings, the one tagged "proxy" first: the injected rules send
+  // all traffic there, so its server is the one that must stay reachable outside the tunnel.
+  struct Outbound {
+    size_t settings;
+    ServerKind kind;
+  };
+  std::vector<Outbound> outbounds;
+  bool proxy_tagged = false;
+  const auto list = config_text::FindTopLevelMember(config, "outbounds");
+  if (list && config[list->value.begin] == '[') {
+    config_text::ForEachElement(config, list->value.begin, [&](const config_text::ValueSpan& item) {
+      if (config[item.begin] != '{') return true;
+      const auto kind = ServerKindOf(MemberString(config, item.begin, "protocol"));
+      const auto settings = config_text::FindMember(config, item.begin, "settings");
+      if (!kind || !settings || config[settings->value.begin] != '{') return true;
+      const Outbound outbound{settings->value.begin, *kind};
+      if (!proxy_tagged && MemberString(config, item.begin, "tag") == "proxy") {
+        proxy_tagged = true;
+        outbounds.insert(outbounds.begin(), outbound);
+      } else {
+        outbounds.push_back(outbound);
       }
-    }
+      return true;
+    });
+  }
+  // After it, proxy protocols, then WireGuard peers, then socks/http relays, each in order.
+  const auto rest = outbounds.begin() + (proxy_tagged ? 1 : 0);
+  std::stable_sort(rest, outbounds.end(), [](const Outbound& a, const Outbound& b) {
+    return static_cast<int>(a.kind) < static_cast<int>(b.kind);
+  });
+  for (const Outbound& outbound : outbounds) {
+    if (ForEachServerString(config, outbound.settings, outbound.kind, accept)) return host;
   }
   lines->push_back(
       "VPN Service: Could not extract server address. Dumping first 500 chars of config:");

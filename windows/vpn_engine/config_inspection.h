@@ -1,8 +1,8 @@
 // Read-side questions about the Xray configuration text: the SOCKS inbound port, the proxy
-// server's host and the DNS servers it names. The text is never parsed as a document: ports and
-// DNS servers are read from the one object they belong to (json_members.h: an inbound of the
-// top-level "inbounds", the top-level "dns" section), the server's host with the pattern
-// matchers of text_patterns.h; both stay linear and non-recursive however long the text is.
+// server's host and the DNS servers it names. The text is never parsed as a document: each
+// answer is read from the one object it belongs to (json_members.h: an inbound of the top-level
+// "inbounds", an outbound of "outbounds", the top-level "dns" section), linear and
+// non-recursive however long the text is.
 #pragma once
 
 #include <cstdint>
@@ -23,17 +23,30 @@ struct InboundFields {
   std::string_view protocol;
 };
 
-// Where an inbound's own "port" digits stand in the text.
+// Where an inbound's own "port" digits stand in the text (inside the quotes of a port written
+// as a string).
 struct PortLocation {
   size_t offset = 0;
   std::string digits;
 };
 
-// The port of the first inbound that `accepts` and that has a number as its own "port" member;
+// Visits the objects of the top-level "inbounds" array in order, each with the position of its
+// '{'; `visit` returns false to stop.
+void ForEachInbound(std::string_view config,
+                    const std::function<bool(size_t object_open, const InboundFields&)>& visit);
+
+// The inbound's own "port" when it is a number or, as the core also takes it, a string of
+// digits ("10808"); nothing for anything else (a range, an environment reference, no port).
+std::optional<PortLocation> InboundOwnPort(std::string_view config, size_t object_open);
+
+// The port of the first inbound that `accepts` and that has a port as its own "port" member;
 // nothing when there is none. Ports of other objects (an outbound's server, a DNS server) are
 // never taken, whatever their place in the text.
 std::optional<PortLocation> FindInboundPort(
     std::string_view config, const std::function<bool(const InboundFields&)>& accepts);
+
+// True when an inbound of the configuration has the protocol `protocol`.
+bool HasInboundProtocol(std::string_view config, std::string_view protocol);
 
 // The two ways a SOCKS inbound is recognised, in the order they are tried.
 enum class SocksPattern {
@@ -67,8 +80,10 @@ bool ParsePortText(const std::string& text, uint16_t* port);
 // IPv6 literal and a ":port" suffix removed. Empty when nothing is left.
 std::string NormalizeServerHost(std::string candidate);
 
-// The proxy server's host as written, or empty. Writes its progress lines to the standard error
-// stream; the overload collects them instead.
+// The proxy server's host as written, or empty: the first usable server address of the
+// outbounds (the one tagged "proxy" first, which the injected rules send traffic to; proxy
+// protocols before WireGuard peers before socks/http relays). Writes its progress lines to the
+// standard error stream; the overload collects them instead.
 std::string ExtractServerAddress(const std::string& config);
 std::string ExtractServerAddress(const std::string& config, std::vector<std::string>* lines);
 

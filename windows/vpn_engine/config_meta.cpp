@@ -3,6 +3,8 @@
 #include <optional>
 #include <string_view>
 
+#include "vpn_engine/config_inspection.h"
+#include "vpn_engine/json_members.h"
 #include "vpn_engine/text_patterns.h"
 
 using config_text::kNone;
@@ -55,6 +57,20 @@ void ReadBypassList(std::string& config, ConfigMeta* meta) {
   RemoveJsonMember(config, key_pos);
 }
 
+// The ports of a list whose content (between its brackets) is `content`: each element whole, a
+// number or a string of digits from 1 to 65535. Anything else ("-5", 123456, 80.5) is no port
+// and opens nothing; it is never read as the digits it happens to contain.
+void ReadPortList(std::string_view content, std::vector<uint32_t>* ports) {
+  const std::string_view array(content.data() - 1, content.size() + 2);
+  config_text::ForEachElement(array, 0, [&](const config_text::ValueSpan& element) {
+    const std::string_view digits =
+        config_text::StringContent(array, element).value_or(element.Of(array));
+    uint16_t port = 0;
+    if (ParsePortText(std::string(digits), &port)) ports->push_back(port);
+    return true;
+  });
+}
+
 void ReadMetaObject(std::string& config, ConfigMeta* meta) {
   const size_t key_pos = config_text::FindLiteral(config, kMetaKey, 0, false);
   if (key_pos == std::string::npos) return;
@@ -74,12 +90,7 @@ void ReadMetaObject(std::string& config, ConfigMeta* meta) {
                        [](std::string_view item) { return IsValidHostToken(std::string(item)); });
   }
   if (const auto content = FindArrayContent(config, "\"shareProxyPorts\"")) {
-    size_t from = 0;
-    while (const auto digits = config_text::NextDigitRun(*content, &from, 5)) {
-      uint32_t value = 0;
-      for (char c : *digits) value = value * 10 + static_cast<uint32_t>(c - '0');
-      if (value >= 1 && value <= 65535) meta->shareProxyPorts.push_back(value);
-    }
+    ReadPortList(*content, &meta->shareProxyPorts);
   }
   RemoveJsonMember(config, key_pos);
 }

@@ -20,9 +20,10 @@ namespace {
 constexpr DWORD kCaptureTimeoutMs = 800;
 // A query whose output ended is given this long to exit before it counts as hung.
 constexpr DWORD kCaptureExitWaitMs = 200;
-constexpr DWORD kValidateTerminateWaitMs = 3000;
 constexpr int kSocketTimeoutMs = 200;
-constexpr uint32_t kSocksPollMs = 100;
+// A refused connect on loopback costs next to nothing; a coarse poll would add its whole
+// interval to every connect, since the core starts listening a few tens of ms after launch.
+constexpr uint32_t kSocksPollMs = 10;
 
 // The contract's command lines are built from UTF-8 paths and handed over whole as UTF-16, so
 // no letter of a path goes through the ANSI code page.
@@ -69,29 +70,9 @@ bool LaunchTun2socks(CoreRunner& runner, uint16_t socks_port) {
   return true;
 }
 
-bool ValidateXrayConfig(CoreRunner& runner, const std::string& config_path) {
-  const std::wstring& xray = runner.components.xray_path;
-  if (xray.empty()) return false;
-  ProcessLaunch launch;
-  launch.command_line = Utf8ToWide(xray_core::TestCommandLine(Utf8Path(xray), config_path));
-  launch.working_directory = ParentFolder(xray);
-  LaunchedProcess test;
-  if (!LaunchProcess(launch, &test, nullptr)) {
-    std::cerr << "VPN Service: Could not run xray config validation" << std::endl;
-    return false;
-  }
-  const UniqueHandle& process = test.process;
-  if (::WaitForSingleObject(process.get(), xray_core::kTestTimeoutMs) != WAIT_OBJECT_0) {
-    TunnelLogWrite("Xray config validation timed out — terminating test process");
-    ::TerminateProcess(process.get(), 1);
-    ::WaitForSingleObject(process.get(), kValidateTerminateWaitMs);
-  }
-  DWORD code = 1;
-  if (!::GetExitCodeProcess(process.get(), &code)) code = 1;
-  if (code == 0) return true;
-  std::cerr << "VPN Service: Xray config validation failed (exit " << code << ")" << std::endl;
-  TunnelLogWrite("Xray config validation failed (exit " + std::to_string(code) + ")");
-  return false;
+bool CoreRejectedConfiguration(const CoreRunner& runner) {
+  const std::shared_ptr<ChildProcess> xray = runner.xray.Get();
+  return xray && xray->ExitCode() == std::optional<DWORD>(xray_core::kConfigurationErrorExitCode);
 }
 
 bool RunXrayCaptured(CoreRunner& runner, const std::string& arguments, std::string* output) {

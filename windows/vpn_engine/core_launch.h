@@ -1,5 +1,5 @@
-// Running the core: the long-lived xray.exe and tun2socks.exe, Xray's configuration test, its
-// command-line API client, and the wait for its SOCKS port.
+// Running the core: the long-lived xray.exe and tun2socks.exe, its command-line API client, the
+// wait for its SOCKS port and what its early exit says about the configuration.
 #pragma once
 
 #include <atomic>
@@ -21,8 +21,9 @@ struct CoreRunner {
 // `config_path` is UTF-8 (any letters: the launch is wide).
 bool LaunchXray(CoreRunner& runner, const std::string& config_path);
 bool LaunchTun2socks(CoreRunner& runner, uint16_t socks_port);
-// True when Xray accepted the file ("run -test", exit code 0) within 15 s.
-bool ValidateXrayConfig(CoreRunner& runner, const std::string& config_path);
+// True when the core has ended with its configuration-error code: it could not load the file it
+// was started with.
+bool CoreRejectedConfiguration(const CoreRunner& runner);
 // Runs xray.exe with `arguments`, stdout and stderr together into `output`; false when it could
 // not run or hit its 800 ms time-out.
 bool RunXrayCaptured(CoreRunner& runner, const std::string& arguments, std::string* output);

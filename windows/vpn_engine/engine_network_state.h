@@ -28,6 +28,7 @@ struct EngineNetworkState {
   std::vector<std::string> bypass_subnets;
   std::vector<std::string> dns_servers;
   std::vector<int32_t> share_proxy_ports;
+  std::string core_path;  // UTF-8 path of the core, the only program the shared ports admit
 };
 
 }  // namespace zelvora

@@ -14,6 +14,9 @@ size_t MatchKeyColon(std::string_view text, size_t pos, const Piece& piece) {
   return SkipPatternSpaces(text, at + 1);
 }
 
+// A byte that may follow a complete bare JSON value.
+bool IsValueEnd(char c) { return IsPatternSpace(c) || c == ',' || c == '}' || c == ']'; }
+
 }  // namespace
 
 std::optional<PieceMatch> MatchPieceAt(std::string_view text, size_t pos, const Piece& piece) {
@@ -49,8 +52,11 @@ std::optional<PieceMatch> MatchPieceAt(std::string_view text, size_t pos, const 
       return std::nullopt;
     }
     case ValueKind::kBareOneOf: {
+      // A bare literal is a whole value: "1" does not match the start of 10.
       for (std::string_view choice : piece.choices) {
-        if (LiteralAt(text, value, choice, piece.icase)) {
+        const size_t after = value + choice.size();
+        if (LiteralAt(text, value, choice, piece.icase) &&
+            (after == text.size() || IsValueEnd(text[after]))) {
           return PieceMatch{pos, value + choice.size(), value, value + choice.size()};
         }
       }
@@ -179,19 +185,6 @@ std::optional<std::string_view> NextQuotedDottedQuad(std::string_view text, size
   }
   *from = text.size();
   return std::nullopt;
-}
-
-std::optional<std::string_view> NextDigitRun(std::string_view text, size_t* from, size_t max_len) {
-  size_t pos = *from;
-  while (pos < text.size() && !IsDigit(text[pos])) ++pos;
-  if (pos >= text.size()) {
-    *from = text.size();
-    return std::nullopt;
-  }
-  size_t end = pos;
-  while (end < text.size() && end - pos < max_len && IsDigit(text[end])) ++end;
-  *from = end;
-  return text.substr(pos, end - pos);
 }
 
 }  // namespace config_text

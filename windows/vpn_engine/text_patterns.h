@@ -27,7 +27,7 @@ enum class ValueKind {
   kDigits,       // `"key"\s*:\s*(\d+)`
   kQuotedText,   // `"key"\s*:\s*"([^"]+)"`
   kQuotedOneOf,  // `"key"\s*:\s*"(?:a|b|c)"`
-  kBareOneOf,    // `"key"\s*:\s*(a|b|c)`
+  kBareOneOf,    // `"key"\s*:\s*(a|b|c)(?=[\s,}\]]|$)`: a whole bare value
   kBracketText,  // `"key"\s*:\s*\[([^\]]*)\]`
 };
 
@@ -103,7 +103,5 @@ bool IsDottedQuad(std::string_view text);
 std::optional<std::string_view> NextQuotedItem(std::string_view text, size_t* from);
 // `"(\d{1,3}\.\d{1,3}\.\d{1,3}\.\d{1,3})"`: the address between the quotes.
 std::optional<std::string_view> NextQuotedDottedQuad(std::string_view text, size_t* from);
-// `(\d{1,5})`: up to five digits.
-std::optional<std::string_view> NextDigitRun(std::string_view text, size_t* from, size_t max_len);
 
 }  // namespace config_text

@@ -116,6 +116,7 @@ std::string VpnService::Start(const std::string& config) {
   const std::string missing = CheckComponents(native_tun_, &core_.components);
   if (!missing.empty()) return missing;
   xray_path_utf8_ = WideToUtf8(core_.components.xray_path);
+  net_.core_path = xray_path_utf8_;
 
   SetRunning(true);
   try {

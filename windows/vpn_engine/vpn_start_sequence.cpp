@@ -134,13 +134,9 @@ void VpnService::RunStartSequence() {
     TunnelLogWrite("ERROR: failed to write Xray config for VPN");
     return End();
   }
-  const std::string core_config_path = CorePathText(config_path_);
-  if (!ValidateXrayConfig(core_, core_config_path)) {
-    Print("Injected Xray config failed validation");
-    TunnelLogWrite("Injected Xray config failed validation");
-    return End();
-  }
-  if (!LaunchXray(core_, core_config_path)) {
+  // No separate "run -test" start of the core: it checks the file itself as it starts, and a
+  // file it cannot load ends it with its configuration-error code before it listens.
+  if (!LaunchXray(core_, CorePathText(config_path_))) {
     Print("Failed to start Xray for VPN");
     TunnelLogWrite("ERROR: failed to start Xray process (port conflict or bad config?)");
     return End();
@@ -163,6 +159,11 @@ void VpnService::RunStartSequence() {
   socks_port_ = port;
 
   if (!WaitForSocksListen(core_, port, kSocksListenTimeoutMs)) {
+    if (CoreRejectedConfiguration(core_)) {
+      Print("Injected Xray config failed validation");
+      TunnelLogWrite("Injected Xray config failed validation");
+      return Fail();
+    }
     TunnelLogWrite("ERROR: Xray SOCKS not ready on 127.0.0.1:" + std::to_string(port) +
                    " \xE2\x80\x94 port may be in use by another VPN client");
     return Fail();

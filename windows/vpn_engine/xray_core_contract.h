@@ -27,11 +27,10 @@ inline std::string RunCommandLine(const std::string& xray, const std::string& co
   return "\"" + xray + "\" -config \"" + config + "\"";
 }
 
-// `"<xray>" run -test -config "<file>"`: exit code 0 for a valid file, non-zero otherwise.
-inline std::string TestCommandLine(const std::string& xray, const std::string& config) {
-  return "\"" + xray + "\" run -test -config \"" + config + "\"";
-}
-constexpr uint32_t kTestTimeoutMs = 15000;
+// A configuration the core cannot load ends it, before it listens on anything, with this exit
+// code (Xray's main/run.go: "Failed to start: ..." and exit 23, which the "-test" switch gives
+// too; a listener that cannot start exits -1 instead).
+constexpr uint32_t kConfigurationErrorExitCode = 23;
 
 // The engine's counters: standard output holds a JSON object with a "stat" array of objects
 // carrying "name" and "value".

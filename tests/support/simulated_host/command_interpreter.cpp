@@ -26,10 +26,14 @@ bool SplitWords(const std::string& line, std::vector<Word>* words) {
   if (line.empty() || line.front() == ' ' || line.back() == ' ') return false;
   Word current;
   bool quoted = false;
-  for (const char ch : line) {
+  for (size_t i = 0; i < line.size(); ++i) {
+    const char ch = line[i];
     const unsigned char byte = static_cast<unsigned char>(ch);
     if (byte < 0x20 || byte == 0x7F) return false;
-    if (std::string("&|<>^%`\\").find(ch) != std::string::npos) return false;
+    // A path between quotes keeps its backslashes as written, unless one stands before a quote
+    // (the argument parser would read an escaped quote there).
+    const bool path_backslash = ch == '\\' && quoted && i + 1 < line.size() && line[i + 1] != '"';
+    if (std::string("&|<>^%`\\").find(ch) != std::string::npos && !path_backslash) return false;
     if (ch == '"') {
       quoted = !quoted;
       current.raw += ch;
@@ -74,12 +78,17 @@ bool MatchWord(const std::string& pattern, const Word& word, std::vector<std::st
       return false;
     }
   } else if (kind == "{ports}") {
+    // netsh takes ports 0 to 65535 only; one value outside fails the whole command.
     bool digit_seen = false;
+    uint32_t value = 0;
     for (const char c : rest) {
       if (c >= '0' && c <= '9') {
         digit_seen = true;
+        value = value * 10 + static_cast<uint32_t>(c - '0');
+        if (value > 65535) return false;
       } else if (c == ',' && digit_seen) {
         digit_seen = false;
+        value = 0;
       } else {
         return false;
       }
@@ -194,7 +203,15 @@ bool SimulatedHost::Run(const std::string& command, uint32_t timeout_ms, bool lo
       }
     }
   }
-  if (faulted && fault == CommandFault::kSlow) std::this_thread::sleep_for(delay);
+  if (faulted && fault == CommandFault::kSlow) {
+    // A command slower than its time-out is ended there, as the runner ends it on Windows.
+    if (delay > std::chrono::milliseconds(timeout_ms)) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(timeout_ms));
+      fault = CommandFault::kHang;
+    } else {
+      std::this_thread::sleep_for(delay);
+    }
+  }
   bool ok = false;
   {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -349,14 +366,14 @@ bool SimulatedHost::Interpret(const std::string& command) {
   }
 
   // ---- firewall ----
-  if (Match(
-          words,
-          {"netsh", "advfirewall", "firewall", "add", "rule", "name={q}", "dir=in", "action=allow",
-           "protocol=TCP", "localport={ports}", "profile=private,domain", "remoteip=LocalSubnet"},
-          &s)) {
+  if (Match(words,
+            {"netsh", "advfirewall", "firewall", "add", "rule", "name={q}", "dir=in",
+             "action=allow", "program={q}", "protocol=TCP", "localport={ports}",
+             "profile=private,domain", "remoteip=LocalSubnet"},
+            &s)) {
     // Windows keeps rules with the same display name side by side.
     st.firewall_rules.push_back(
-        {s[0], "in", "allow", "TCP", s[1], "private,domain", "LocalSubnet"});
+        {s[0], "in", "allow", "TCP", s[2], "private,domain", "LocalSubnet", s[1]});
     return true;
   }
   if (Match(words, {"netsh", "advfirewall", "firewall", "delete", "rule", "name={q}"}, &s)) {

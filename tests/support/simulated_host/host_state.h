@@ -69,9 +69,11 @@ struct Route {
 
 struct FirewallRule {
   std::string name, dir, action, protocol, local_ports, profile, remote_ip;
+  std::string program;  // the only program the rule admits
   bool operator==(const FirewallRule& o) const {
     return name == o.name && dir == o.dir && action == o.action && protocol == o.protocol &&
-           local_ports == o.local_ports && profile == o.profile && remote_ip == o.remote_ip;
+           local_ports == o.local_ports && profile == o.profile && remote_ip == o.remote_ip &&
+           program == o.program;
   }
 };
 

@@ -50,7 +50,7 @@ enum class CommandFault {
   kFail,      // exits 1 without effect
   kHang,      // still running at its time-out: ended, exit 1, no effect
   kNoEffect,  // exits 0 but changes nothing (Windows applied it late or not at all)
-  kSlow,      // takes `delay` of real time, then behaves normally
+  kSlow,      // takes `delay` of real time, then behaves normally (past its time-out: kHang)
 };
 
 // One command the engine ran, as the runner received it.
