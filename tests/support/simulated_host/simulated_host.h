@@ -35,7 +35,6 @@ enum class Op {
   kGetMetric,
   kSetMetric,
   kResolve,
-  kIpconfig,
   kLoadWintun,
   kOpenAdapter,
   kCreateAdapter,
@@ -148,7 +147,6 @@ class SimulatedHost : public zelvora::HostNetwork,
 
   // CommandRunner
   bool Run(const std::string& command, uint32_t timeout_ms, bool log_failure) override;
-  bool CaptureIpconfig(std::string* output) override;
 
   // AdapterDriver
   zelvora::WintunLoadResult LoadWintun(const std::wstring& path, uint32_t* error) override;
@@ -188,7 +186,6 @@ class SimulatedHost : public zelvora::HostNetwork,
   // Interprets one command line against state_; false when it fails as Windows would.
   // A command of no known form fails the running test. Requires mutex_.
   bool Interpret(const std::string& command);
-  std::string RenderIpconfig() const;                      // requires mutex_
   std::vector<zelvora::Ipv4Route> ReportedRoutes() const;  // requires mutex_
 
   SimulatedFilteringEngine filtering_;
