@@ -73,7 +73,7 @@ int main() {
     zelvora::EngineNetworkState engine;
     Prepare(host, engine);
     const auto start = Clock::now();
-    zelvora::EnableTunnelInterface(engine.host);
+    zelvora::EnableTunnelInterface(engine);
     std::this_thread::sleep_for(std::chrono::milliseconds(400));  // the engine's wait
     zelvora::ConfigureTunnelAddress(engine);
     zelvora::AddServerBypassRoutes(engine, "vpn.example.net", host.ResolveIpv4("vpn.example.net"),
@@ -84,7 +84,7 @@ int main() {
     }
     zelvora::AddLanBypassRoutes(engine);
     zelvora::OpenProxySharingFirewall(engine);
-    zelvora::AddTunnelDefaultRoute(engine, engine.tunnel_adapter_name);
+    zelvora::AddTunnelDefaultRoute(engine, engine.tunnel_adapter_name, zelvora::kTunnelGateway);
     const double total = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
     own_ms.push_back(total - kFixedWaitsMs);
     connect_commands = host.Commands().size();

@@ -72,10 +72,12 @@ TEST(SocksProbe, ConnectedDelayNeedsARunningReadyTunnel) {
 
 TEST(DirectProbe, ReachesTheServerWithoutAProxyAndKeepsItsLimit) {
   LocalHttpServer server(500);
-  EXPECT_GE(ProbeDirect(LocalUrl(server, "/direct")), 1);
+  EXPECT_GE(ProbeDirect("127.0.0.1", LocalUrl(server, "/direct")), 1);
   ASSERT_EQ(server.requests().size(), 1u);
   EXPECT_EQ(server.requests()[0].rfind("GET /direct HTTP/1.1\r\n", 0), 0u);
-  EXPECT_EQ(ProbeDirect("http://127.0.0.1:" + std::to_string(FindFreeLoopbackPort()) + "/"), -1);
+  EXPECT_EQ(
+      ProbeDirect("127.0.0.1", "http://127.0.0.1:" + std::to_string(FindFreeLoopbackPort()) + "/"),
+      -1);
 
   // A server that takes the connection and never answers (a black-holed path): the probe gives
   // up after its 5 s per phase, not after the system's own minutes-long defaults.
@@ -88,7 +90,9 @@ TEST(DirectProbe, ReachesTheServerWithoutAProxyAndKeepsItsLimit) {
   ASSERT_EQ(::listen(silent, 4), 0);  // the backlog completes connections nobody accepts
   ::getsockname(silent, reinterpret_cast<sockaddr*>(&address), &size);
   const auto start = std::chrono::steady_clock::now();
-  EXPECT_EQ(ProbeDirect("http://127.0.0.1:" + std::to_string(ntohs(address.sin_port)) + "/"), -1);
+  EXPECT_EQ(
+      ProbeDirect("127.0.0.1", "http://127.0.0.1:" + std::to_string(ntohs(address.sin_port)) + "/"),
+      -1);
   const auto took = std::chrono::steady_clock::now() - start;
   EXPECT_GE(took, std::chrono::milliseconds(4500));
   EXPECT_LT(took, std::chrono::seconds(12)) << "one phase's limit and some slack";

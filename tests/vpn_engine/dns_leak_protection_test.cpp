@@ -103,7 +103,6 @@ class WatchedRunner : public zelvora::CommandRunner {
     if (before) before(command);
     return host_.Run(command, timeout_ms, log_failure);
   }
-  bool CaptureIpconfig(std::string* output) override { return host_.CaptureIpconfig(output); }
 
  private:
   SimulatedHost& host_;

@@ -13,7 +13,6 @@
 #include "vpn_engine/adapter_driver_win32.h"
 #include "vpn_engine/command_runner_win32.h"
 #include "vpn_engine/host_network_win32.h"
-#include "vpn_engine/ipconfig_gateway.h"
 #include "vpn_engine/ipv4_text.h"
 #include "vpn_engine/tunnel_routes.h"
 
@@ -85,16 +84,7 @@ TEST(HostSeamsContract, RouteTableIsReadSortedAndGivesTheUplink) {
             << std::endl;
 }
 
-TEST(HostSeamsContract, IpconfigIsCapturedAndDevicesAreListed) {
-  zelvora::Win32CommandRunner commands;
-  std::string output;
-  ASSERT_TRUE(commands.CaptureIpconfig(&output));
-  EXPECT_NE(output.find("adapter "), std::string::npos) << output;
-  // Windows writes "Default Gateway"; Wine's ipconfig writes "Default gateway", which the
-  // fallback (English Windows output only) does not read.
-  std::cout << "ipconfig fallback gateway: '"
-            << zelvora::FirstIpconfigGateway(output, zelvora::kTunnelGateway) << "'" << std::endl;
-
+TEST(HostSeamsContract, DevicesAreListed) {
   zelvora::Win32AdapterDriver driver;
   std::vector<zelvora::NetDevice> devices;
   uint32_t error = 0;

@@ -15,18 +15,22 @@
 
 namespace {
 
-TEST(HiddenCommandPlan, OnlyLowerCaseNetshSkipsTheInterpreter) {
-  const auto netsh = PlanHiddenCommand("netsh interface show", "C:\\windows\\system32");
-  EXPECT_EQ(netsh.application, "C:\\windows\\system32\\netsh.exe");
-  EXPECT_EQ(netsh.command_line, "netsh interface show");
-
-  for (const char* other : {"NETSH interface show", "route print", "nets", "ipconfig"}) {
-    const auto plan = PlanHiddenCommand(other, "C:\\windows\\system32");
-    EXPECT_EQ(plan.application, "") << other;
+// Every program runs by its full path in the system folder, never found by a search.
+TEST(HiddenCommandPlan, ProgramsRunFromTheSystemFolderByFullPath) {
+  const std::string system = "C:\\windows\\system32";
+  for (const char* program : {"netsh", "route", "ipconfig"}) {
+    const std::string command = std::string(program) + " x";
+    const auto plan = PlanHiddenCommand(command, system);
+    EXPECT_EQ(plan.application, system + "\\" + program + ".exe") << program;
+    EXPECT_EQ(plan.command_line, command);
+  }
+  for (const char* other : {"NETSH interface show", "routes", "nets", "ipconfig"}) {
+    const auto plan = PlanHiddenCommand(other, system);
+    EXPECT_EQ(plan.application, system + "\\cmd.exe") << other;
     EXPECT_EQ(plan.command_line, std::string("cmd.exe /C ") + other);
   }
-  // Without a system folder even netsh goes through the interpreter.
-  EXPECT_EQ(PlanHiddenCommand("netsh x", "").command_line, "cmd.exe /C netsh x");
+  // Without the system folder nothing runs.
+  EXPECT_EQ(PlanHiddenCommand("netsh x", "").application, "");
 }
 
 TEST(ComponentCandidates, CurrentFolderTreeFirstThenTheApplicationFolder) {

@@ -46,37 +46,29 @@ struct GatewayCase {
   std::function<void(simhost::SimulatedHost&)> setup;
   std::string gateway;
   std::string fingerprint;
-  bool from_ipconfig;
 };
 
 TEST_F(RouteWorld, PhysicalGatewayAndFingerprint) {
   const GatewayCase cases[] = {
       {"home machine: Ethernet's lower metric wins", [](simhost::SimulatedHost&) {}, kGw,
-       "192.168.178.1|12", false},
+       "192.168.178.1|12"},
       {"equal metrics: first in table order",
        [](simhost::SimulatedHost& h) {
          h.Edit([](HostState& s) { SetInterfaceMetric(s, home::kWifiIndex, 25); });
        },
-       "192.168.1.1", "192.168.1.1|7", false},
+       "192.168.1.1", "192.168.1.1|7"},
       {"a tunnel default route with a lower metric is not the uplink",
-       [](simhost::SimulatedHost& h) { h.Edit(LeaveTunnelRouteBehind); }, kGw, "192.168.178.1|12",
-       false},
-      {"only the tunnel's default route: ipconfig shows no other IPv4 gateway",
+       [](simhost::SimulatedHost& h) { h.Edit(LeaveTunnelRouteBehind); }, kGw, "192.168.178.1|12"},
+      {"only the tunnel's default route",
        [](simhost::SimulatedHost& h) {
          h.Edit([](HostState& s) {
            DropPhysicalDefaultRoutes(s);
            LeaveTunnelRouteBehind(s);
          });
        },
-       "", "", false},
-      {"unreadable table: ipconfig's gateway below the IPv6 router",
-       [](simhost::SimulatedHost& h) { h.InjectFault(Op::kReadRoutes, 2); }, kGw, "", true},
-      {"unreadable table and no ipconfig",
-       [](simhost::SimulatedHost& h) {
-         h.InjectFault(Op::kReadRoutes, 2, zelvora::ReadStatus::kReadFailed);
-         h.InjectFault(Op::kIpconfig);
-       },
-       "", "", false},
+       "", ""},
+      {"unreadable table: no gateway",
+       [](simhost::SimulatedHost& h) { h.InjectFault(Op::kReadRoutes, 2); }, "", ""},
   };
   for (const GatewayCase& c : cases) {
     SCOPED_TRACE(c.name);
@@ -85,8 +77,6 @@ TEST_F(RouteWorld, PhysicalGatewayAndFingerprint) {
     ClearCapturedLog();
     EXPECT_EQ(zelvora::DetectPhysicalGateway(host.Seams()), c.gateway);
     EXPECT_EQ(zelvora::GetPhysicalUplinkFingerprint(host), c.fingerprint);
-    EXPECT_EQ(CapturedLogContains("diag: gateway from ipconfig fallback=" + c.gateway),
-              c.from_ipconfig);
   }
 }
 
@@ -104,7 +94,7 @@ TEST_F(RouteWorld, TunModePathRunsTheExactCommandsAndTeardownRestoresTheMachine)
   engine_.core_path = "C:\\Program Files\\Zelvora\\xray\\xray.exe";
   const HostState before = host_.Snapshot();
 
-  zelvora::EnableTunnelInterface(engine_.host);
+  zelvora::EnableTunnelInterface(engine_);
   ASSERT_TRUE(zelvora::ConfigureTunnelAddress(engine_));
   zelvora::AddServerBypassRoutes(engine_, "vpn.example.net", host_.ResolveIpv4("vpn.example.net"),
                                  true);
@@ -114,37 +104,29 @@ TEST_F(RouteWorld, TunModePathRunsTheExactCommandsAndTeardownRestoresTheMachine)
   }
   zelvora::AddLanBypassRoutes(engine_);
   zelvora::OpenProxySharingFirewall(engine_);
-  ASSERT_TRUE(zelvora::AddTunnelDefaultRoute(engine_, engine_.tunnel_adapter_name));
+  ASSERT_TRUE(zelvora::AddTunnelDefaultRoute(engine_, engine_.tunnel_adapter_name,
+                                             zelvora::kTunnelGateway));
 
   const std::string via = std::string(" MASK 255.255.255.255 ") + kGw + " METRIC 1";
   const std::vector<std::string> expected = {
       "netsh interface set interface name=\"Zelvora\" admin=ENABLED",
       "netsh interface ip set address name=\"Zelvora\" source=static addr=10.0.85.2 "
-      "mask=255.255.255.0 gateway=none",
-      "route DELETE 203.0.113.10",
+      "mask=255.255.255.0 gateway=none store=active",
       "route ADD 203.0.113.10" + via,
-      "route DELETE 203.0.113.11",
       "route ADD 203.0.113.11" + via,
-      "route DELETE 1.1.1.1",
       "route ADD 1.1.1.1" + via,
-      "route DELETE 8.8.4.4",
       "route ADD 8.8.4.4" + via,
-      "route DELETE 198.51.100.7",
       "route ADD 198.51.100.7" + via,
-      "route DELETE 192.0.2.44",
       "route ADD 192.0.2.44" + via,
-      "route DELETE 192.0.2.45",
       "route ADD 192.0.2.45" + via,
-      "route DELETE 10.20.0.0",
       std::string("route ADD 10.20.0.0 MASK 255.255.0.0 ") + kGw + " METRIC 1",
-      "route DELETE 172.16.5.0",
       std::string("route ADD 172.16.5.0 MASK 255.255.255.0 ") + kGw + " METRIC 1",
       "netsh advfirewall firewall delete rule name=\"Zelvora Proxy Sharing\"",
       "netsh advfirewall firewall add rule name=\"Zelvora Proxy Sharing\" dir=in action=allow "
       "program=\"C:\\Program Files\\Zelvora\\xray\\xray.exe\" protocol=TCP localport=1080,8080 "
       "profile=private,domain remoteip=LocalSubnet",
-      "netsh interface ipv4 set interface interface=\"Zelvora\" metric=1",
-      "netsh interface ip add route 0.0.0.0/0 \"Zelvora\" 10.0.85.1 metric=1",
+      "netsh interface ipv4 set interface interface=\"Zelvora\" metric=1 store=active",
+      "netsh interface ip add route 0.0.0.0/0 \"Zelvora\" 10.0.85.1 metric=1 store=active",
   };
   std::vector<std::string> ran;
   for (const simhost::CommandRecord& record : host_.Commands()) {
@@ -176,28 +158,24 @@ TEST_F(RouteWorld, TunModePathRunsTheExactCommandsAndTeardownRestoresTheMachine)
   host_routes.push_back(engine_.server_bypass_ip);
   host_routes.insert(host_routes.end(), engine_.dns_servers.begin(), engine_.dns_servers.end());
   zelvora::RemoveHostRoutes(host_, host_routes);
+  zelvora::RemoveLanRoutes(engine_);
   zelvora::DropTunnelDefaultRoutes(engine_.host);
   zelvora::ClearTunnelAddress(host_);
   zelvora::CloseProxySharingFirewall(engine_);
   EXPECT_EQ(LogLinesWith("fast-disconnect: dropped 1 Zelvora default route(s)").size(), 1u);
   EXPECT_EQ(LogLinesWith("fast-disconnect: cleared Zelvora address 10.0.85.2").size(), 1u);
 
-  // The machine as it was, but for what stays on purpose: the LAN routes and the persistent
-  // adapter's static, metric-1 setting.
+  // The machine as it was, but for the adapter's static, metric-1 setting (for the session).
   HostState after = host_.Snapshot();
   HostState expected_after = before;
-  for (const char* lan : {"10.20.0.0", "172.16.5.0"}) {
-    auto lan_route =
-        std::find_if(after.routes.begin(), after.routes.end(),
-                     [&](const simhost::Route& r) { return r.destination == simhost::Ip(lan); });
-    ASSERT_NE(lan_route, after.routes.end()) << lan;
-    expected_after.routes.push_back(*lan_route);
-  }
   for (size_t i = 0; i < after.adapters.size() && i < expected_after.adapters.size(); ++i) {
     if (after.adapters[i].if_index != home::kTunnelIndex) continue;
     expected_after.adapters[i].interface_metric = after.adapters[i].interface_metric;
     expected_after.adapters[i].automatic_metric = after.adapters[i].automatic_metric;
     expected_after.adapters[i].dhcpv4 = after.adapters[i].dhcpv4;
+    expected_after.adapters[i].metric_active_only = after.adapters[i].metric_active_only;
+    expected_after.adapters[i].boot_metric = after.adapters[i].boot_metric;
+    expected_after.adapters[i].boot_automatic = after.adapters[i].boot_automatic;
   }
   auto sorted = [](std::vector<simhost::Route> routes) {
     std::sort(routes.begin(), routes.end(), [](const simhost::Route& a, const simhost::Route& b) {
@@ -222,10 +200,11 @@ TEST_F(RouteWorld, TunnelAdapterRenamedByWindowsIsAddressedByItsName) {
     }
   });
   const HostState before = host_.Snapshot();
-  zelvora::EnableTunnelInterface(engine_.host);
+  zelvora::EnableTunnelInterface(engine_);
   ASSERT_TRUE(zelvora::ConfigureTunnelAddress(engine_));
   EXPECT_EQ(engine_.tunnel_adapter_name, "Zelvora 2");
-  ASSERT_TRUE(zelvora::AddTunnelDefaultRoute(engine_, engine_.tunnel_adapter_name));
+  ASSERT_TRUE(zelvora::AddTunnelDefaultRoute(engine_, engine_.tunnel_adapter_name,
+                                             zelvora::kTunnelGateway));
   EXPECT_EQ(zelvora::FindTunnelInterfaceIndex(host_), home::kTunnelIndex);
   for (const simhost::CommandRecord& record : host_.Commands()) {
     EXPECT_NE(record.command.find("\"Zelvora 2\""), std::string::npos) << record.command;
@@ -291,7 +270,7 @@ TEST_F(RouteWorld, TunnelDefaultRouteMustWinOnMetricOrAsBestRoute) {
     engine.physical_gateway = kGw;
     c.setup(host);
     ClearCapturedLog();
-    EXPECT_EQ(zelvora::AddTunnelDefaultRoute(engine, "Zelvora"), c.wins);
+    EXPECT_EQ(zelvora::AddTunnelDefaultRoute(engine, "Zelvora", zelvora::kTunnelGateway), c.wins);
     size_t netsh = 0;
     for (const simhost::CommandRecord& record : host.Commands()) {
       netsh += record.command.rfind("netsh ", 0) == 0 ? 1 : 0;
@@ -332,7 +311,7 @@ TEST_F(RouteWorld, StopDuringEachWaitEndsTheStepWithin100ms) {
     return zelvora::ConfigureTunnelAddress(e);
   };
   auto default_route = [](zelvora::EngineNetworkState& e) {
-    return zelvora::AddTunnelDefaultRoute(e, "Zelvora");
+    return zelvora::AddTunnelDefaultRoute(e, "Zelvora", zelvora::kTunnelGateway);
   };
   const StopCase cases[] = {
       {"address settle (300 ms)", [](simhost::SimulatedHost&) {}, configure, 120},
@@ -373,45 +352,52 @@ TEST_F(RouteWorld, StopDuringEachWaitEndsTheStepWithin100ms) {
 
 struct LanCase {
   std::string entry;
-  std::string mask;  // empty: skipped
+  std::string network;  // empty: no route added
+  std::string mask;
 };
 
+// LAN entries become masked network routes; a network the machine routes already (the default
+// route, the user's own on-link LAN) is left alone; the disconnect removes exactly what was added.
 TEST_F(RouteWorld, LanSubnetsBecomeRoutesWithTheirMasks) {
   const LanCase cases[] = {
-      {"192.168.0.0/16", "255.255.0.0"},
-      {"10.1.2.3", "255.255.255.255"},
-      {"10.9.0.0/0", "0.0.0.0"},
-      {"10.9.0.0/-4", "0.0.0.0"},
-      {"10.8.0.0/40", "255.255.255.255"},
-      {"192.168.1.0/x", ""},
-      {"192.168.7.0/24abc", "255.255.255.0"},
-      {"fd00::/8", ""},
-      {"300.1.1.1/8", ""},
-      {"10.6.0.0/ +16", "255.255.0.0"},
-      {"10.5.0.0/99999999999", ""},
+      {"192.168.0.0/16", "192.168.0.0", "255.255.0.0"},
+      {"10.1.2.3", "10.1.2.3", "255.255.255.255"},
+      {"10.9.0.0/0", "", ""},
+      {"10.9.0.0/-4", "", ""},
+      {"10.8.0.0/40", "10.8.0.0", "255.255.255.255"},
+      {"192.168.1.0/x", "", ""},
+      {"192.168.7.0/24abc", "192.168.7.0", "255.255.255.0"},
+      {"fd00::/8", "", ""},
+      {"300.1.1.1/8", "", ""},
+      {"10.6.0.0/ +16", "10.6.0.0", "255.255.0.0"},
+      {"10.5.0.0/99999999999", "", ""},
+      {"192.168.44.5/24", "192.168.44.0", "255.255.255.0"},
+      {"192.168.178.0/24", "", ""},
   };
   std::vector<std::string> expected;
   for (const LanCase& c : cases) {
     engine_.bypass_subnets.push_back(c.entry);
-    if (c.mask.empty()) continue;
-    const std::string network = c.entry.substr(0, c.entry.find('/'));
-    expected.push_back("route ADD " + network + " MASK " + c.mask + " " + kGw + " METRIC 1");
+    if (c.network.empty()) continue;
+    expected.push_back("route ADD " + c.network + " MASK " + c.mask + " " + kGw + " METRIC 1");
   }
+  const HostState before = host_.Snapshot();
   zelvora::AddLanBypassRoutes(engine_);
   EXPECT_EQ(CommandsStartingWith("route ADD"), expected);
+  EXPECT_TRUE(CommandsStartingWith("route DELETE").empty());
   EXPECT_EQ(engine_.physical_gateway, kGw);
+  zelvora::RemoveLanRoutes(engine_);
+  EXPECT_EQ(host_.Snapshot().routes, before.routes);
 
   // No physical gateway: nothing run, nothing written.
   simhost::SimulatedHost offline(simhost::HomeMachineWithTunnelAdapter());
   offline.Edit(DropPhysicalDefaultRoutes);
-  offline.InjectFault(Op::kIpconfig);
   zelvora::EngineNetworkState engine;
   engine.host = offline.Seams();
+  engine.running = true;
   engine.bypass_subnets = {"10.20.0.0/16"};
   ClearCapturedLog();
   zelvora::AddLanBypassRoutes(engine);
-  EXPECT_TRUE(offline.Commands().empty() ||
-              (offline.Commands().size() == 1 && offline.Commands()[0].command == "ipconfig"));
+  EXPECT_TRUE(offline.Commands().empty());
   EXPECT_TRUE(CapturedLogLines().empty());
 }
 
@@ -441,6 +427,7 @@ TEST_F(RouteWorld, BypassHostsRouteOnlyNewAddresses) {
     host.SetHostAddresses("cdn.vpn.example.net", {"203.0.113.11", "203.0.113.10"});
     zelvora::EngineNetworkState engine;
     engine.host = host.Seams();
+    engine.running = true;
     engine.server_bypass_ip = "203.0.113.10";
     engine.bypass_host_routes = {"203.0.113.11"};
     engine.physical_gateway = kGw;

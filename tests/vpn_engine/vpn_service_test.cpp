@@ -4,9 +4,9 @@
 // start over a running session, missing programs, and a crash followed by the next connect.
 //
 // The simulated host interprets every command the engine runs; the probe through the tunnel
-// succeeds only when the simulated route table really sends traffic into the tunnel (tun2socks
-// mode) or Xray's own adapter is up (Xray TUN mode). Xray's adapter exists exactly while the
-// core stand-in runs a configuration with a "tun" inbound (it holds a named mutex for it).
+// succeeds only when the host's route lookup sends it into an adapter a tunnel process has a
+// session on. tun2socks' own adapter exists while its stand-in runs, Xray's while the core
+// stand-in runs a configuration with a "tun" inbound (each holds a named object for it).
 #include "vpn_engine/vpn_service.h"
 
 #include <gtest/gtest.h>
@@ -34,6 +34,7 @@
 #include "simulated_host/home_machine.h"
 #include "simulated_host/simulated_host.h"
 #include "support/planted_files.h"
+#include "support/standin_adapters.h"
 #include "vpn_engine/data_path_probe.h"
 #include "vpn_engine/dns_guard.h"
 #include "vpn_engine/dns_leak_protection.h"
@@ -130,6 +131,7 @@ class ScenarioHost : public simhost::SimulatedHost {
                                    std::vector<zelvora::AdapterInfo>* adapters) override {
     if (hook) hook(Point::kAdapterList, "");
     SyncXrayTunAdapter();
+    standin_adapters::SyncTun2socksAdapter(*this);
     return SimulatedHost::ListAdapters(listing, adapters);
   }
 
@@ -149,6 +151,7 @@ class ScenarioHost : public simhost::SimulatedHost {
         tun.if_index = kXrayTunIndex;
         tun.ipv6_if_index = kXrayTunIndex;
         tun.interface_metric = 5;
+        tun.session_open = true;
         tun.addresses.push_back({"172.19.0.1", 30});
         state.adapters.push_back(tun);
         state.devices.push_back({L"Zelvora", tun.description, tun.instance_id});
@@ -169,9 +172,16 @@ class ScenarioHost : public simhost::SimulatedHost {
 
   // The interface index the best route to a public address leaves through.
   uint32_t BestInterfaceFor(uint32_t destination) {
-    zelvora::Ipv4Route route{};
-    if (GetBestRoute(destination, &route) != 0) return 0;
-    return route.if_index;
+    simhost::RouteChoice choice;
+    return LookupRoute(destination, &choice) ? choice.if_index : 0;
+  }
+
+  // A probe from `source` to a public address (1.0.0.1) reaches the local target only when the
+  // host sends it into an adapter a tunnel process has a session on.
+  int32_t ProbeFrom(const std::string& source, const std::string& url) {
+    SyncXrayTunAdapter();
+    standin_adapters::SyncTun2socksAdapter(*this);
+    return standin_adapters::IntoTunnel(*this, source) ? ProbeDirect("127.0.0.1", url) : -1;
   }
 };
 
@@ -182,6 +192,7 @@ struct SessionConfig {
   uint16_t server_port = 443;
   bool blocked_apps = false;  // per-application bypass: Xray TUN mode
   bool lan_subnet = false;
+  int lan_entries = 0;  // a long LAN list: 10.100.0.0/24, 10.100.1.0/24, ...
   std::string markers;  // core stand-in switches
 };
 
@@ -222,7 +233,14 @@ std::string ConfigText(const SessionConfig& c) {
     {"type": "field", "domain": ["domain:bank.example.de"], "outboundTag": "direct"}
   ]},
   "zelvoraMeta": {"panelHost": "panel.zelvora-demo.net", "directDomains": ["bank.example.de"])";
-  if (c.lan_subnet) text += R"(, "bypassSubnets": ["10.20.0.0/16"])";
+  if (c.lan_subnet || c.lan_entries > 0) {
+    // The user's own LAN (on-link already) is listed too, as users list it.
+    text += R"(, "bypassSubnets": ["192.168.178.0/24", "10.20.0.0/16")";
+    for (int i = 0; i < c.lan_entries; ++i) {
+      text += ", \"10." + std::to_string(100 + i / 256) + "." + std::to_string(i % 256) + ".0/24\"";
+    }
+    text += "]";
+  }
   text += "}\n}\n";
   return text;
 }
@@ -270,16 +288,16 @@ std::string Difference(const HostState& a, const HostState& b) {
   return out;
 }
 
-// What the engine keeps on purpose is taken out before two states are compared: LAN bypass
-// routes, and the settings it gave its own persistent adapter (DNS, metric), which carries no
-// traffic once the tunnel is down. The adapter's existence, identity and address still count.
+// What the engine keeps on purpose is taken out before two states are compared: the settings
+// it gave its own persistent adapter (DNS, metric), which carries no traffic once the tunnel is
+// down. The adapter's existence, device identity and address still count; its interface index
+// and LUID are new when it was made again after a restart.
 HostState Comparable(HostState state) {
-  const uint32_t lan = (10u << 24) | (20u << 16);
-  state.routes.erase(std::remove_if(state.routes.begin(), state.routes.end(),
-                                    [&](const simhost::Route& r) { return r.destination == lan; }),
-                     state.routes.end());
   for (simhost::Adapter& adapter : state.adapters) {
     if (adapter.instance_id.find(simhost::home::kOwnGuid) == std::wstring::npos) continue;
+    adapter.luid = 0;
+    adapter.if_index = 0;
+    adapter.ipv6_if_index = 0;
     adapter.static_dns_v4.clear();
     adapter.static_dns_v6.clear();
     adapter.interface_metric = 0;
@@ -321,16 +339,13 @@ class VpnServiceTest : public ::testing::Test {
       Strike(Point::kSocksProbe, url);
       return ProbeThroughSocks(port, url);
     };
-    environment.probe_direct = [this](const std::string& url) {
+    environment.probe_direct = [this](const std::string& source, const std::string& url) {
       Strike(Point::kDirectProbe, url);
-      // Straight out reaches the target only through the tunnel.
-      const bool into_tunnel = mode_ == Mode::kXrayTun ? core_standin::TunAdapterMarkerExists()
-                                                       : host_.BestInterfaceFor((1u << 24) | 1u) ==
-                                                             TunnelIndex();  // 1.0.0.1
-      return into_tunnel ? ProbeDirect(url) : -1;
+      return host_.ProbeFrom(source, url);
     };
     engine_ = std::make_unique<zelvora::VpnService>(std::move(environment));
     engine_->SetExitCallback([this] { ++exits_; });
+    engine_->WaitPrepared();
     before_ = host_.Snapshot();
   }
 
@@ -343,9 +358,10 @@ class VpnServiceTest : public ::testing::Test {
     KillProcesses(L"tun2socks.exe");
   }
 
+  // The adapter tun2socks created and holds a session on.
   uint32_t TunnelIndex() {
     for (const simhost::Adapter& a : host_.Snapshot().adapters) {
-      if (a.name == L"Zelvora") return a.if_index;
+      if (a.owner == standin_adapters::kTun2socksProcess && a.session_open) return a.if_index;
     }
     return 0;
   }
@@ -461,7 +477,11 @@ TEST_F(VpnServiceTest, WholeTun2socksSessionConnectsCountsAndGivesTheMachineBack
   // Connected: the default route leads into the tunnel, DNS is guarded, the server and the
   // chosen hosts go around the tunnel.
   const HostState connected = host_.Snapshot();
+  ASSERT_NE(TunnelIndex(), 0u);
   EXPECT_EQ(host_.BestInterfaceFor((8u << 24) | (8u << 16) | (4u << 8) | 4u), TunnelIndex());
+  // The user's own LAN stays on-link.
+  EXPECT_EQ(host_.BestInterfaceFor((192u << 24) | (168u << 16) | (178u << 8) | 40u),
+            simhost::home::kEthernetIndex);
   EXPECT_EQ(host_.BestInterfaceFor((198u << 24) | (51u << 16) | (100u << 8) | 20u),
             simhost::home::kEthernetIndex);
   EXPECT_EQ(host_.BestInterfaceFor((203u << 24) | (113u << 8) | 46u),
@@ -518,8 +538,10 @@ TEST_F(VpnServiceTest, WholeXrayTunSessionBypassesByProcessAndGivesTheMachineBac
                              "pre-ready TUN path probe OK",
                              "Zelvora tunnel ready (Xray TUN + process split tunnel)"}));
   EXPECT_EQ(text.find("ERROR"), std::string::npos) << text;
-  // Xray's adapter replaced the persistent one; tun2socks is not used.
+  // Xray's adapter replaced the persistent one; tun2socks is not used; other programs' traffic
+  // leaves through Xray's adapter.
   EXPECT_EQ(CountProcesses(L"tun2socks.exe"), 0);
+  EXPECT_EQ(host_.BestInterfaceFor((8u << 24) | (8u << 16) | (4u << 8) | 4u), kXrayTunIndex);
   uint64_t up = 0, down = 0;
   EXPECT_TRUE(WaitFor(
       [&] {
@@ -586,6 +608,12 @@ std::vector<FaultCase> FaultCases() {
   const auto unknown_server = [](ScenarioHost&, SessionConfig& c) {
     c.server = "edge.gone.zelvora-demo.net";
   };
+  // 10,000 LAN entries, each a process start of a few milliseconds: a stop must not wait for
+  // the rest of the list.
+  const auto long_lan_list = [](ScenarioHost& h, SessionConfig& c) {
+    c.lan_entries = 10000;
+    h.SetProcessStartCost(std::chrono::milliseconds(5));
+  };
   const Mode T = Mode::kTun2socks;
   const Mode X = Mode::kXrayTun;
   const std::string socks_unhealthy =
@@ -612,6 +640,8 @@ std::vector<FaultCase> FaultCases() {
     {"server name resolves to nothing",                  T, unknown_server, Point::kNone, "", 1, Action::kNone,
      {"ERROR: server bypass incomplete " + kDash + " aborting connect", diagnostics}, Ending::kFailWithDiagnostics},
     {"stop while bypass routes are added",               T, nullptr, Point::kCommand, "route ADD 198.51.100.20", 1, Action::kStop,
+     {"Stop completed in"}, Ending::kAbort},
+    {"stop during a 10000-entry LAN list",               T, long_lan_list, Point::kCommand, "route ADD 10.100.3.0", 1, Action::kStop,
      {"Stop completed in"}, Ending::kAbort},
     {"SOCKS relay refuses every connection",             T, marker("standin_refuse_connect"), Point::kNone, "", 1, Action::kNone,
      {"pre-ready SOCKS probe FAILED socks=", "attempt=4",
@@ -686,10 +716,10 @@ TEST_P(FaultMatrix, EndsAsTheTableSaysAndLeavesTheMachineAsItWas) {
   EXPECT_TRUE(WaitFor(
       [] { return CountProcesses(L"xray.exe") + CountProcesses(L"tun2socks.exe") == 0; }, 3s));
   EXPECT_FALSE(guard_.installed());
-  // Without a stop, the worker's own ending gave the machine back (in Xray TUN mode the
-  // persistent adapter returns with the next stop that recreates it).
+  // Without a stop, the worker's own ending gave the machine back (the persistent adapter,
+  // released for tun2socks' or Xray's own, returns with the next stop that recreates it).
   if (c.action != Action::kStop) {
-    if (c.mode == Mode::kXrayTun) engine_->Stop(true);
+    engine_->Stop(true);
     host_.SyncXrayTunAdapter();
     EXPECT_SAME_HOST(before_, host_.Snapshot()) << "(the worker's own ending)";
   }
@@ -835,7 +865,10 @@ std::vector<std::optional<DWORD>> Policy() {
                       L"DisableParallelAandAAAA")};
 }
 
-TEST_F(VpnServiceTest, CrashWhileConnectedIsRepairedByTheNextConnect) {
+// The app dies while connected and the machine is restarted: only the persistent store is left
+// (no route or address of the session), and the next start of the elevated app repairs DNS,
+// metrics and policy from the backups before anything else, without a connect.
+TEST_F(VpnServiceTest, CrashWhileConnectedIsRepairedAtTheNextStartEvenAfterARestart) {
   const auto policy_before = Policy();
   TunnelLogWatch log;
   ASSERT_EQ(engine_->Start(ConfigText(Config(Mode::kTun2socks))), "");
@@ -863,9 +896,16 @@ TEST_F(VpnServiceTest, CrashWhileConnectedIsRepairedByTheNextConnect) {
                     L"DisableParallelAandAAAA", REG_DWORD, &parallel, sizeof(DWORD));
   ForgetNameResolutionPolicyMemory();
 
-  // The next run of the app: a fresh engine on the crashed machine.
+  // The next run of the app, after a restart: a fresh engine on the crashed machine.
   ScenarioHost machine;
   machine.Edit([&](HostState& state) { state = crashed; });
+  machine.EndProcess(simhost::kAppProcess);
+  machine.Reboot();
+  const HostState rebooted = machine.Snapshot();
+  EXPECT_TRUE(rebooted.stored_interfaces.empty()) << "the session left settings in the store";
+  for (const simhost::Route& route : rebooted.routes) {
+    EXPECT_NE(route.next_hop, simhost::Ip("10.0.85.1"));
+  }
   machine.SetHostAddresses("panel.zelvora-demo.net", {"198.51.100.20"});
   machine.SetHostAddresses("bank.example.de", {"203.0.113.45", "203.0.113.46"});
   machine.Filtering().AddProgram(core_standin::XrayExe());
@@ -881,9 +921,16 @@ TEST_F(VpnServiceTest, CrashWhileConnectedIsRepairedByTheNextConnect) {
   environment.probe_url_a = target + "/generate_204";
   environment.probe_url_b = target + "/b/generate_204";
   environment.probe_through_socks = ProbeThroughSocks;
-  environment.probe_direct = ProbeDirect;
+  environment.probe_direct = [&machine](const std::string& source, const std::string& url) {
+    return machine.ProbeFrom(source, url);
+  };
+  environment.repair_unfinished_session = true;
   {
     zelvora::VpnService next(std::move(environment));
+    next.WaitPrepared();
+    EXPECT_SAME_HOST(before_, machine.Snapshot()) << "(repaired at start)";
+    EXPECT_EQ(Policy(), policy_before);
+    EXPECT_FALSE(ReadBytes(ZelvoraDataFile(L"dns_restore.v1")).has_value());
     ASSERT_EQ(next.Start(ConfigText(Config(Mode::kTun2socks))), "");
     ASSERT_TRUE(WaitFor([&] { return next.IsTunnelReady(); }, 20s)) << log.NewText();
     next.Stop(true);

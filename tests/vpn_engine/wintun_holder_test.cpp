@@ -113,13 +113,13 @@ TEST(WintunHolder, PurgeSparesTheOwnAdapterAndReleaseRemovesIt) {
 
   // Xray's own TUN: the handle is closed and the own adapter removed too; others stay.
   ClearCapturedLog();
-  EXPECT_EQ(holder.ReleaseForXrayTun(), 1);
+  EXPECT_EQ(holder.ReleaseForTunnelProcess(), 1);
   EXPECT_EQ(host.OpenWintunHandles(), 0u);
   kept.erase(std::find(kept.begin(), kept.end(), kOwnId));
   EXPECT_EQ(DeviceIds(host.Snapshot()), kept);
   EXPECT_FALSE(zelvora::IsAdapterPresent(host));
   EXPECT_TRUE(CapturedLogContains(
-      "WintunHolder: released for Xray TUN; purged 1 Zelvora Wintun adapter(s)"));
+      "WintunHolder: released for the tunnel; purged 1 Zelvora Wintun adapter(s)"));
 
   // The next TUN-mode start creates it again, under its own GUID.
   EXPECT_TRUE(holder.EnsureAdapter());
@@ -207,18 +207,16 @@ TEST(WintunHolder, NetworkListProfilesNamedLikeTheAdapterAreRenamed) {
   EXPECT_TRUE(registry_pass_ran);
 }
 
-TEST(WintunHolder, DllCandidatesInOrder) {
-  const std::wstring cwd = L"C:\\Users\\J\u00f6rg M\u00fcller\\Apps\\Zel Vora\\";
-  const std::wstring exe = L"C:\\Program Files\\Zel Vora";
-  EXPECT_EQ(zelvora::WintunDllCandidates(cwd, exe),
+// Only the application's own folders: never the current folder an elevated process runs in.
+TEST(WintunHolder, DllCandidatesOnlyInTheApplicationsFolders) {
+  const std::wstring exe = L"C:\\Users\\J\u00f6rg M\u00fcller\\Apps\\Zel Vora\\";
+  EXPECT_EQ(zelvora::WintunDllCandidates(exe),
             (std::vector<std::wstring>{
                 L"C:\\Users\\J\u00f6rg M\u00fcller\\Apps\\Zel Vora\\xray\\wintun.dll",
                 L"C:\\Users\\J\u00f6rg M\u00fcller\\Apps\\Zel Vora\\wintun.dll",
-                L"C:\\Users\\J\u00f6rg M\u00fcller\\Apps\\xray\\wintun.dll",
-                L"C:\\Program Files\\Zel Vora\\xray\\wintun.dll",
-                L"C:\\Program Files\\Zel Vora\\wintun.dll",
-                L"C:\\Program Files\\Zel Vora\\data\\flutter_assets\\xray\\wintun.dll"}));
-  EXPECT_EQ(zelvora::WintunDllCandidates(cwd, L"").size(), 3u);
+                L"C:\\Users\\J\u00f6rg M\u00fcller\\Apps\\Zel "
+                L"Vora\\data\\flutter_assets\\xray\\wintun.dll"}));
+  EXPECT_TRUE(zelvora::WintunDllCandidates(L"").empty());
 }
 
 }  // namespace

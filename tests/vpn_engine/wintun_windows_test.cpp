@@ -50,15 +50,16 @@ class AppFolder {
 
 TEST(WintunWindows, StandInDllIsFoundLoadedAndKeepsOneAdapter) {
   AppFolder app;
-  EXPECT_EQ(zelvora::FindWintunDll(), L"");  // an empty xray folder
-  // The current folder's xray\ wins over the DLL beside it.
+  // A wintun.dll in the current folder is never taken: only the application's own folders
+  // count (nothing lies beside the test program).
   fs::copy_file(StandIn("wintun_incomplete.dll"), app.root() / L"wintun.dll");
   fs::copy_file(StandIn("wintun.dll"), app.root() / L"xray" / L"wintun.dll");
-  const std::wstring found = zelvora::FindWintunDll();
-  EXPECT_EQ(fs::path(found), app.root() / L"xray" / L"wintun.dll");
+  EXPECT_EQ(zelvora::FindWintunDll(), L"");
+  const std::wstring found = (app.root() / L"xray" / L"wintun.dll").wstring();
 
   zelvora::Win32AdapterDriver driver;
-  zelvora::WintunHolder holder(driver, zelvora::FindWintunDll, nullptr);
+  zelvora::WintunHolder holder(
+      driver, [&] { return found; }, nullptr);
   ASSERT_TRUE(holder.EnsureAdapter());  // open fails, create succeeds
   EXPECT_TRUE(holder.EnsureAdapter());  // held: nothing more
 
@@ -72,12 +73,13 @@ TEST(WintunWindows, StandInDllIsFoundLoadedAndKeepsOneAdapter) {
   // A second holder (a restarted engine) opens the existing adapter instead of creating one.
   zelvora::Win32AdapterDriver other_driver;
   {
-    zelvora::WintunHolder second(other_driver, zelvora::FindWintunDll, nullptr);
+    zelvora::WintunHolder second(
+        other_driver, [&] { return found; }, nullptr);
     EXPECT_TRUE(second.EnsureAdapter());
     EXPECT_EQ(count(), 1);
   }
-  // Releasing for Xray's TUN closes the created adapter, which removes it.
-  holder.ReleaseForXrayTun();
+  // Releasing for tun2socks' or Xray's own adapter closes the created one, which removes it.
+  holder.ReleaseForTunnelProcess();
   EXPECT_EQ(count(), 0);
 }
 

@@ -108,7 +108,7 @@ TidewirePlugin::~TidewirePlugin() {
   VpnServiceManager& manager = VpnServiceManager::Instance();
   manager.SetUnexpectedExitCallback({});
   // Ends an in-process or proxy session; a session of the tunnel service keeps running.
-  manager.Stop();
+  manager.StopAtExit();
   if (registrar_ && window_proc_delegate_id_ != 0) {
     registrar_->UnregisterTopLevelWindowProcDelegate(window_proc_delegate_id_);
     window_proc_delegate_id_ = 0;

@@ -103,6 +103,12 @@ void VpnServiceManager::Stop() {
   StopLocked(/*recreate_adapter=*/true);
 }
 
+void VpnServiceManager::StopAtExit() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  running_ = false;
+  StopLocked(/*recreate_adapter=*/false);
+}
+
 void VpnServiceManager::StopLocked(bool recreate_adapter) {
   if (proxy_mode_) {
     if (xray_service_) xray_service_->Stop();

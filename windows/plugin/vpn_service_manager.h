@@ -21,6 +21,9 @@ class VpnServiceManager {
 
   bool Start(const std::string& config, bool proxy_only, std::string* error);
   void Stop();
+  // The plug-in's end: as Stop, but without bringing the persistent adapter back (it would go
+  // with the process a moment later, and the work would hold the platform thread).
+  void StopAtExit();
 
   bool IsTunnelReady();
   bool IsAdapterPresent();

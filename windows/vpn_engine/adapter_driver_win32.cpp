@@ -86,7 +86,10 @@ Win32AdapterDriver::~Win32AdapterDriver() { UnloadWintun(); }
 
 WintunLoadResult Win32AdapterDriver::LoadWintun(const std::wstring& path, uint32_t* error) {
   UnloadWintun();
-  HMODULE module = ::LoadLibraryExW(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+  // By its full path, and its own imports only from its folder and System32: never from the
+  // current folder or PATH.
+  HMODULE module = ::LoadLibraryExW(
+      path.c_str(), nullptr, LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_SYSTEM32);
   if (module == nullptr) {
     if (error != nullptr) *error = ::GetLastError();
     return WintunLoadResult::kLoadFailed;

@@ -1,6 +1,6 @@
 // The outside commands the engine runs (route, netsh, ipconfig), behind one interface so the
 // engine's command lines can be checked against a simulated host that interprets them.
-// The production implementation wraps RunHiddenCommand and RunCapturedProcess.
+// The production implementation wraps RunHiddenCommand.
 #pragma once
 
 #include <cstdint>
@@ -15,10 +15,6 @@ class CommandRunner {
   // Runs `command` hidden; true when it exited 0 within `timeout_ms` (a command still running
   // then is ended). Failures are logged ("CMD exit=...") when `log_failure` is set.
   virtual bool Run(const std::string& command, uint32_t timeout_ms, bool log_failure) = 0;
-
-  // Runs "ipconfig" hidden, with a time limit, and collects everything it printed (line ends
-  // as the program writes them). False when the program could not be started.
-  virtual bool CaptureIpconfig(std::string* output) = 0;
 };
 
 }  // namespace zelvora

@@ -1,4 +1,4 @@
-// The production CommandRunner: RunHiddenCommand, and ipconfig run hidden with its output captured.
+// The production CommandRunner: RunHiddenCommand.
 #pragma once
 
 #include "vpn_engine/command_runner.h"
@@ -8,7 +8,6 @@ namespace zelvora {
 class Win32CommandRunner : public CommandRunner {
  public:
   bool Run(const std::string& command, uint32_t timeout_ms, bool log_failure) override;
-  bool CaptureIpconfig(std::string* output) override;
 };
 
 }  // namespace zelvora

@@ -1,8 +1,8 @@
 #include "vpn_engine/data_path_probe.h"
 
 #include <windows.h>
-#include <winhttp.h>
 #include <winsock2.h>
+#include <ws2tcpip.h>
 
 #include <chrono>
 
@@ -51,13 +51,6 @@ int32_t ElapsedMs(std::chrono::steady_clock::time_point start) {
   return ms < 1 ? 1 : static_cast<int32_t>(ms);
 }
 
-struct WinHttpHandleFree {
-  void operator()(void* handle) const {
-    if (handle) ::WinHttpCloseHandle(handle);
-  }
-};
-using WinHttpHandle = std::unique_ptr<void, WinHttpHandleFree>;
-
 }  // namespace
 
 int32_t ProbeViaSocks(uint16_t socks_port, const std::string& url, const char* method,
@@ -92,36 +85,31 @@ int32_t MeasureConnectedDelay(uint16_t socks_port, bool running, bool tunnel_rea
   return ProbeThroughSocks(socks_port, url);
 }
 
-int32_t ProbeDirect(const std::string& url) {
+int32_t ProbeDirect(const std::string& source, const std::string& url) {
   try {
-    WinHttpHandle session(::WinHttpOpen(Utf8ToWide(kProbeUserAgent).c_str(),
-                                        WINHTTP_ACCESS_TYPE_NO_PROXY, WINHTTP_NO_PROXY_NAME,
-                                        WINHTTP_NO_PROXY_BYPASS, 0));
-    if (!session) return -1;
-    const int timeout = static_cast<int>(kProbeTimeoutMs);
-    // On the session too, so name resolution and the connect made through it are bounded.
-    ::WinHttpSetTimeouts(session.get(), timeout, timeout, timeout, timeout);
     const auto target = SplitProbeUrl(url);
     if (!target) return -1;
+    WinsockSession winsock;
+    if (!winsock.started()) return -1;
+    in_addr from{};
+    if (::inet_pton(AF_INET, source.c_str(), &from) != 1) return -1;
     const auto start = std::chrono::steady_clock::now();
-    WinHttpHandle connection(
-        ::WinHttpConnect(session.get(), Utf8ToWide(target->host).c_str(), target->port, 0));
-    if (!connection) return -1;
-    WinHttpHandle request(::WinHttpOpenRequest(
-        connection.get(), L"GET", Utf8ToWide(target->path).c_str(), nullptr, WINHTTP_NO_REFERER,
-        WINHTTP_DEFAULT_ACCEPT_TYPES, target->secure ? WINHTTP_FLAG_SECURE : 0));
-    if (!request) return -1;
-    ::WinHttpSetTimeouts(request.get(), timeout, timeout, timeout, timeout);
-    // The wait for the response's headers has a limit of its own that the four above do not
-    // set (90 s by default, longer under Wine): a server that takes the connection and never
-    // answers would hold the probe that long.
-    DWORD response_timeout = kProbeTimeoutMs;
-    ::WinHttpSetOption(request.get(), WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &response_timeout,
-                       sizeof(response_timeout));
-    const bool ok = ::WinHttpSendRequest(request.get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0,
-                                         WINHTTP_NO_REQUEST_DATA, 0, 0, 0) &&
-                    ::WinHttpReceiveResponse(request.get(), nullptr);
-    return ok ? ElapsedMs(start) : -1;
+    addrinfo hints{};
+    hints.ai_family = AF_INET;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* found = nullptr;
+    if (::getaddrinfo(target->host.c_str(), nullptr, &hints, &found) != 0 || !found) return -1;
+    const uint32_t destination =
+        ntohl(reinterpret_cast<const sockaddr_in*>(found->ai_addr)->sin_addr.s_addr);
+    ::freeaddrinfo(found);
+    ProbeSocket socket;
+    if (!socket.Connect(ntohl(from.s_addr), destination, target->port, kProbeTimeoutMs)) {
+      return -1;
+    }
+    std::unique_ptr<ProbeStream> stream =
+        target->secure ? TlsStream(socket, target->host) : PlainStream(socket);
+    if (!stream || !ExchangeHttp(*stream, ProbeHttpRequest("GET", *target))) return -1;
+    return ElapsedMs(start);
   } catch (...) {
     return -1;
   }

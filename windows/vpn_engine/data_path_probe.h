@@ -9,8 +9,9 @@
 // by host name) so the request really crosses the port; TLS for https and scheme-less URLs.
 // Any HTTP response counts. 5000 ms per phase.
 int32_t ProbeThroughSocks(uint16_t socks_port, const std::string& url);
-// The same request with no proxy (WinHTTP).
-int32_t ProbeDirect(const std::string& url);
+// The same request with no proxy, from a socket bound to `source` (dotted IPv4): with the strong
+// host model it leaves only through the interface that has that address.
+int32_t ProbeDirect(const std::string& source, const std::string& url);
 // The engine's delay through its running session: -1 unless it runs, its tunnel is ready and
 // its SOCKS port is known.
 int32_t MeasureConnectedDelay(uint16_t socks_port, bool running, bool tunnel_ready,

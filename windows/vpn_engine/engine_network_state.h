@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "vpn_engine/host_network.h"
 #include "vpn_engine/host_seams.h"
 
 namespace zelvora {
@@ -21,6 +22,9 @@ struct EngineNetworkState {
   std::vector<std::string> bypass_host_routes;  // every other address given a host route
   std::string physical_gateway;                 // dotted gateway of the physical uplink
   std::string tunnel_adapter_name;              // the name the tunnel address was set on
+  std::atomic<uint64_t> tunnel_luid{0};         // the adapter that carries the traffic (0: none)
+  // The LAN routes this session added (and only those): removed again at disconnect.
+  std::vector<Ipv4Route> lan_routes;
 
   // From the configuration's metadata and DNS section.
   std::string panel_host;

@@ -24,6 +24,10 @@ std::string SystemDirectory() {
 
 bool RunHiddenCommand(const std::string& command, uint32_t timeout_ms, bool log_failure) {
   const HiddenCommandPlan plan = PlanHiddenCommand(command, SystemDirectory());
+  if (plan.application.empty()) {
+    TunnelLogWrite("CMD spawn fail (no system folder): " + command);
+    return false;
+  }
   ProcessLaunch launch;
   launch.application = Utf8ToWide(plan.application);
   // UTF-8 commands (adapter names, paths) reach the program whole, not through the ANSI code

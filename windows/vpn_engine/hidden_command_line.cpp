@@ -2,9 +2,15 @@
 
 HiddenCommandPlan PlanHiddenCommand(const std::string& command,
                                     const std::string& system_directory) {
-  // Only the exact lower-case prefix is recognised; "NETSH" runs through the interpreter.
-  if (command.size() >= 5 && command.compare(0, 5, "netsh") == 0 && !system_directory.empty()) {
-    return {system_directory + "\\netsh.exe", command};
+  if (system_directory.empty()) return {};
+  // Only the exact lower-case program names are recognised; "NETSH" runs through the
+  // interpreter (by its full path too).
+  for (const char* program : {"route", "netsh", "ipconfig"}) {
+    const std::string name = program;
+    if (command.size() > name.size() && command.compare(0, name.size(), name) == 0 &&
+        command[name.size()] == ' ') {
+      return {system_directory + "\\" + name + ".exe", command};
+    }
   }
-  return {std::string(), "cmd.exe /C " + command};
+  return {system_directory + "\\cmd.exe", "cmd.exe /C " + command};
 }

@@ -1,11 +1,14 @@
-// How a hidden command is started (no Win32): netsh runs from the system folder without the
-// command interpreter; everything else goes through "cmd.exe /C".
+// How a hidden command is started (no Win32). An elevated process must never run a program found
+// by searching: Windows looks in the application's folder and the current folder before
+// System32, and the command interpreter looks in the current folder too. route, netsh and
+// ipconfig therefore run from the system folder by full path without the interpreter; anything
+// else goes through the system folder's cmd.exe. Without the system folder nothing runs.
 #pragma once
 
 #include <string>
 
 struct HiddenCommandPlan {
-  std::string application;  // empty: none (the command line names the program)
+  std::string application;  // full path of the program; empty: do not run
   std::string command_line;
 };
 

@@ -7,8 +7,21 @@ ProbeSocket::~ProbeSocket() {
 }
 
 bool ProbeSocket::ConnectLoopback(uint16_t port, uint32_t timeout_ms) {
+  return Connect(0, INADDR_LOOPBACK, port, timeout_ms);
+}
+
+bool ProbeSocket::Connect(uint32_t source, uint32_t destination, uint16_t port,
+                          uint32_t timeout_ms) {
   socket_ = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
   if (socket_ == INVALID_SOCKET) return false;
+  if (source != 0) {
+    sockaddr_in local{};
+    local.sin_family = AF_INET;
+    local.sin_addr.s_addr = htonl(source);
+    if (::bind(socket_, reinterpret_cast<const sockaddr*>(&local), sizeof(local)) != 0) {
+      return false;
+    }
+  }
   const DWORD timeout = timeout_ms;
   ::setsockopt(socket_, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&timeout),
                sizeof(timeout));
@@ -20,7 +33,7 @@ bool ProbeSocket::ConnectLoopback(uint16_t port, uint32_t timeout_ms) {
   sockaddr_in address{};
   address.sin_family = AF_INET;
   address.sin_port = htons(port);
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  address.sin_addr.s_addr = htonl(destination);
   if (::connect(socket_, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) != 0) {
     if (::WSAGetLastError() != WSAEWOULDBLOCK) return false;
     fd_set writable;

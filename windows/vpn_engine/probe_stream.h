@@ -18,6 +18,8 @@ class ProbeSocket {
 
   // Connects to 127.0.0.1:`port`; every later send and receive is bounded by `timeout_ms` too.
   bool ConnectLoopback(uint16_t port, uint32_t timeout_ms);
+  // Connects from `source` (host order; 0: any) to `destination`:`port` (host order).
+  bool Connect(uint32_t source, uint32_t destination, uint16_t port, uint32_t timeout_ms);
   bool SendAll(const void* data, size_t size);
   // Exactly `size` bytes, or false.
   bool ReceiveExact(void* data, size_t size);

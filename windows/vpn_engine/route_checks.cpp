@@ -3,9 +3,8 @@
 #include <limits>
 
 #include "tunnel_log/tunnel_log.h"
-#include "vpn_engine/command_runner.h"
-#include "vpn_engine/ipconfig_gateway.h"
 #include "vpn_engine/ipv4_text.h"
+#include "vpn_engine/tunnel_adapter.h"
 #include "vpn_engine/tunnel_routes.h"
 #include "vpn_engine/wintun_holder.h"
 
@@ -47,7 +46,11 @@ bool IsTunnelDefaultRoute(const Ipv4Route& route, uint32_t tunnel_index) {
                                    (tunnel_index != 0 && route.if_index == tunnel_index));
 }
 
-uint32_t FindTunnelInterfaceIndex(HostNetwork& network) {
+uint32_t FindTunnelInterfaceIndex(HostNetwork& network, uint64_t tunnel_luid) {
+  if (tunnel_luid != 0) {
+    TunnelAdapter tunnel;
+    return ReadTunnelAdapter(network, tunnel_luid, &tunnel) ? tunnel.if_index : 0;
+  }
   std::vector<AdapterInfo> adapters;
   if (network.ListAdapters(AdapterListing::kIpv4, &adapters) != ReadStatus::kOk) return 0;
   uint32_t exact = 0;
@@ -69,15 +72,10 @@ uint32_t FindTunnelInterfaceIndex(HostNetwork& network) {
 }
 
 std::string DetectPhysicalGateway(const HostSeams& host) {
+  // From IP Helper's table alone: ipconfig prints the same table, in the user's language.
   Ipv4Route route;
   if (ChoosePhysicalRoute(*host.network, &route)) return FormatIpv4(route.next_hop);
-  std::string output;
-  if (!host.commands->CaptureIpconfig(&output)) return std::string();
-  // The tunnel's own gateway is never the physical uplink: routing the server through it would
-  // send the tunnel's traffic into itself.
-  const std::string gateway = FirstIpconfigGateway(output, kTunnelGateway);
-  if (!gateway.empty()) TunnelLogWrite("diag: gateway from ipconfig fallback=" + gateway);
-  return gateway;
+  return std::string();
 }
 
 std::string GetPhysicalUplinkFingerprint(HostNetwork& network) {
@@ -86,11 +84,14 @@ std::string GetPhysicalUplinkFingerprint(HostNetwork& network) {
   return FormatIpv4(route.next_hop) + "|" + std::to_string(route.if_index);
 }
 
-bool TunnelAdapterHasAddress(HostNetwork& network) {
+bool TunnelAdapterHasAddress(HostNetwork& network, uint64_t tunnel_luid) {
   std::vector<AdapterInfo> adapters;
   if (network.ListAdapters(AdapterListing::kIpv4, &adapters) != ReadStatus::kOk) return false;
   for (const AdapterInfo& adapter : adapters) {
-    if (!IsZelvoraAdapterName(adapter.friendly_name)) continue;
+    if (tunnel_luid != 0 ? adapter.luid != tunnel_luid
+                         : !IsZelvoraAdapterName(adapter.friendly_name)) {
+      continue;
+    }
     for (const UnicastAddress& address : adapter.ipv4_addresses) {
       if (address.text == kTunnelAddress) return true;
     }
@@ -98,20 +99,20 @@ bool TunnelAdapterHasAddress(HostNetwork& network) {
   return false;
 }
 
-bool HasTunnelDefaultRoute(HostNetwork& network) {
+bool HasTunnelDefaultRoute(HostNetwork& network, uint64_t tunnel_luid) {
   std::vector<Ipv4Route> routes;
   if (network.ReadIpv4Routes(&routes) != ReadStatus::kOk) return false;
-  const uint32_t tunnel_index = FindTunnelInterfaceIndex(network);
+  const uint32_t tunnel_index = FindTunnelInterfaceIndex(network, tunnel_luid);
   for (const Ipv4Route& route : routes) {
     if (IsTunnelDefaultRoute(route, tunnel_index)) return true;
   }
   return false;
 }
 
-bool IsTunnelDefaultRouteWinning(HostNetwork& network) {
+bool IsTunnelDefaultRouteWinning(HostNetwork& network, uint64_t tunnel_luid) {
   std::vector<Ipv4Route> routes;
   if (network.ReadIpv4Routes(&routes) != ReadStatus::kOk) return false;
-  const uint32_t tunnel_index = FindTunnelInterfaceIndex(network);
+  const uint32_t tunnel_index = FindTunnelInterfaceIndex(network, tunnel_luid);
   bool any_tunnel = false;
   uint32_t best_all = std::numeric_limits<uint32_t>::max();
   uint32_t best_tunnel = std::numeric_limits<uint32_t>::max();
@@ -126,7 +127,7 @@ bool IsTunnelDefaultRouteWinning(HostNetwork& network) {
   return any_tunnel && best_tunnel <= best_all;
 }
 
-bool BestRouteUsesTunnel(HostNetwork& network) {
+bool BestRouteUsesTunnel(HostNetwork& network, uint64_t tunnel_luid) {
   Ipv4Route route;
   const uint32_t error = network.GetBestRoute(kBestRouteProbe, &route);
   if (error != 0) {
@@ -136,9 +137,9 @@ bool BestRouteUsesTunnel(HostNetwork& network) {
   }
   TunnelLogWrite("diag: best_route 1.0.0.1 via " + FormatIpv4(route.next_hop) + " if=" +
                  std::to_string(route.if_index) + " metric=" + std::to_string(route.metric));
-  const uint32_t tunnel_index = FindTunnelInterfaceIndex(network);
+  const uint32_t tunnel_index = FindTunnelInterfaceIndex(network, tunnel_luid);
   return (tunnel_index != 0 && tunnel_index == route.if_index) ||
-         route.next_hop == kTunnelGatewayValue;
+         (tunnel_luid == 0 && route.next_hop == kTunnelGatewayValue);
 }
 
 bool HasIpv6DefaultRoute(HostNetwork& network) {
@@ -169,17 +170,17 @@ void LogDefaultRoutes(HostNetwork& network) {
 }
 
 void LogConnectDiagnostics(HostNetwork& network, const std::string& gateway,
-                           const std::string& server_address) {
+                           const std::string& server_address, uint64_t tunnel_luid) {
   TunnelLogWrite("=== connect diagnostics begin ===");
   TunnelLogWrite(std::string("diag: adapter_listed=") +
-                 Flag(!FindTunnelAdapterName(network).empty()));
+                 Flag(FindTunnelInterfaceIndex(network, tunnel_luid) != 0));
   TunnelLogWrite(std::string("diag: adapter_ip_10.0.85.2=") +
-                 Flag(TunnelAdapterHasAddress(network)));
+                 Flag(TunnelAdapterHasAddress(network, tunnel_luid)));
   TunnelLogWrite(std::string("diag: default_listed_Zelvora=") +
-                 Flag(HasTunnelDefaultRoute(network)));
+                 Flag(HasTunnelDefaultRoute(network, tunnel_luid)));
   TunnelLogWrite(std::string("diag: default_metric_wins=") +
-                 Flag(IsTunnelDefaultRouteWinning(network)));
-  const bool best = BestRouteUsesTunnel(network);
+                 Flag(IsTunnelDefaultRouteWinning(network, tunnel_luid)));
+  const bool best = BestRouteUsesTunnel(network, tunnel_luid);
   TunnelLogWrite(std::string("diag: best_route_via_Zelvora=") + Flag(best));
   TunnelLogWrite(std::string("diag: ipv6_default_present=") + Flag(HasIpv6DefaultRoute(network)));
   TunnelLogWrite("diag: physical_gateway=" + (gateway.empty() ? std::string("(empty)") : gateway));

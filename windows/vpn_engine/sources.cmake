@@ -18,9 +18,9 @@ list(APPEND ZELVORA_PORTABLE_SOURCES
   ${CMAKE_CURRENT_LIST_DIR}/dns_guard_filters.cpp
   ${CMAKE_CURRENT_LIST_DIR}/dns_guard.cpp
   ${CMAKE_CURRENT_LIST_DIR}/ipv4_text.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/ipconfig_gateway.cpp
   ${CMAKE_CURRENT_LIST_DIR}/wintun_holder.cpp
   ${CMAKE_CURRENT_LIST_DIR}/route_checks.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/tunnel_adapter.cpp
   ${CMAKE_CURRENT_LIST_DIR}/tunnel_routes.cpp
   ${CMAKE_CURRENT_LIST_DIR}/proxy_sharing_firewall.cpp
 )

@@ -10,6 +10,7 @@
 #include "vpn_engine/command_runner.h"
 #include "vpn_engine/config_inspection.h"
 #include "vpn_engine/ipv4_text.h"
+#include "vpn_engine/tunnel_adapter.h"
 #include "vpn_engine/wintun_holder.h"
 
 namespace zelvora {
@@ -66,35 +67,49 @@ bool ReadPrefixLength(const std::string& text, long long* value) {
 }
 
 std::string SetAddressCommand(const std::string& name) {
+  // store=active: the address lasts for the session only, so neither a crash nor the adapter's
+  // next life brings it back after a restart.
   return "netsh interface ip set address name=\"" + name +
-         "\" source=static addr=" + kTunnelAddress + " mask=" + kTunnelMask + " gateway=none";
+         "\" source=static addr=" + kTunnelAddress + " mask=" + kTunnelMask +
+         " gateway=none store=active";
 }
 
 }  // namespace
 
-void EnableTunnelInterface(const HostSeams& host) {
-  const std::string name = FindTunnelAdapterName(*host.network);
+// The tunnel adapter's name now (a rename may have come since it was picked); empty when gone.
+std::string TunnelName(EngineNetworkState& engine) {
+  TunnelAdapter tunnel;
+  if (engine.tunnel_luid != 0) {
+    return ReadTunnelAdapter(*engine.host.network, engine.tunnel_luid, &tunnel) ? tunnel.name
+                                                                                : std::string();
+  }
+  return FindTunnelAdapterName(*engine.host.network);
+}
+
+void EnableTunnelInterface(EngineNetworkState& engine) {
+  const std::string name = TunnelName(engine);
   if (name.empty()) return;
-  host.commands->Run("netsh interface set interface name=\"" + name + "\" admin=ENABLED",
-                     kEnableTimeoutMs, true);
+  engine.host.commands->Run("netsh interface set interface name=\"" + name + "\" admin=ENABLED",
+                            kEnableTimeoutMs, true);
 }
 
 bool ConfigureTunnelAddress(EngineNetworkState& engine) {
   Print("VPN Service: Configuring TUN interface...");
-  std::string name = FindTunnelAdapterName(*engine.host.network);
+  std::string name = TunnelName(engine);
   if (name.empty()) name = "Zelvora";
   engine.tunnel_adapter_name = name;
   const std::string command = SetAddressCommand(name);
   Print("VPN Service: Executing: " + command);
   engine.host.commands->Run(command, kRouteTimeoutMs, true);
   if (!WaitWhileRunning(engine.running, kAddressSettleMs)) return false;
-  if (TunnelAdapterHasAddress(*engine.host.network)) return true;
+  if (TunnelAdapterHasAddress(*engine.host.network, engine.tunnel_luid)) return true;
 
   TunnelLogWrite("ERROR: Zelvora adapter missing 10.0.85.2 after set address");
   engine.host.commands->Run(command, kRouteTimeoutMs, true);
   if (!WaitWhileRunning(engine.running, kAddressRetrySettleMs)) return false;
-  if (TunnelAdapterHasAddress(*engine.host.network)) return true;
-  LogConnectDiagnostics(*engine.host.network, engine.physical_gateway, engine.server_bypass_ip);
+  if (TunnelAdapterHasAddress(*engine.host.network, engine.tunnel_luid)) return true;
+  LogConnectDiagnostics(*engine.host.network, engine.physical_gateway, engine.server_bypass_ip,
+                        engine.tunnel_luid);
   return false;
 }
 
@@ -140,8 +155,8 @@ void AddServerBypassRoutes(EngineNetworkState& engine, const std::string& server
   engine.server_bypass_ip = routable.front();
   CommandRunner& commands = *engine.host.commands;
   for (const std::string& address : routable) {
+    if (!engine.running) return;
     const std::string command = HostRouteCommand(address, gateway);
-    commands.Run("route DELETE " + address, kRouteTimeoutMs, false);
     if (announce) Print("VPN Service: Adding bypass route: " + command);
     commands.Run(command, kRouteTimeoutMs, true);
     if (address != engine.server_bypass_ip && !Contains(engine.bypass_host_routes, address)) {
@@ -149,9 +164,9 @@ void AddServerBypassRoutes(EngineNetworkState& engine, const std::string& server
     }
   }
   for (const std::string& server : GetTunnelDnsServers(engine.dns_servers)) {
+    if (!engine.running) return;
     if (!IsIpv4(server)) continue;
     const std::string command = HostRouteCommand(server, gateway);
-    commands.Run("route DELETE " + server, kRouteTimeoutMs, false);
     if (announce) Print("VPN Service: Adding DNS bypass route: " + command);
     commands.Run(command, kRouteTimeoutMs, true);
   }
@@ -190,10 +205,10 @@ void AddHostBypassRoutes(EngineNetworkState& engine, const std::string& host) {
     return;
   }
   for (const std::string& address : addresses) {
+    if (!engine.running) return;
     if (address == engine.server_bypass_ip || Contains(engine.bypass_host_routes, address)) {
       continue;
     }
-    engine.host.commands->Run("route DELETE " + address, kRouteTimeoutMs, false);
     TunnelLogWrite("bypass: " + name + " -> " + address);
     engine.host.commands->Run(HostRouteCommand(address, gateway), kRouteTimeoutMs, true);
     engine.bypass_host_routes.push_back(address);
@@ -203,8 +218,15 @@ void AddHostBypassRoutes(EngineNetworkState& engine, const std::string& host) {
 void AddLanBypassRoutes(EngineNetworkState& engine) {
   if (engine.bypass_subnets.empty()) return;
   const std::string gateway = CachedOrDetectedGateway(engine);
-  if (gateway.empty()) return;
+  Ipv4Address gateway_value = 0;
+  if (gateway.empty() || !ParseIpv4(gateway, &gateway_value)) return;
+  // The networks the machine routes already (the on-link route of the user's own LAN among
+  // them) keep the routes they have: the engine adds only what is missing, so it removes only
+  // what it added.
+  std::vector<Ipv4Route> table;
+  engine.host.network->ReadIpv4Routes(&table);
   for (const std::string& entry : engine.bypass_subnets) {
+    if (!engine.running) return;
     std::string network = entry;
     Ipv4Address mask = kHostMask;
     const size_t slash = entry.find('/');
@@ -217,38 +239,68 @@ void AddLanBypassRoutes(EngineNetworkState& engine) {
       }
       mask = MaskFromPrefix(prefix);
     }
-    if (!IsIpv4(network)) {
+    Ipv4Address address = 0;
+    if (!ParseIpv4(network, &address)) {
       Print("VPN Service: skipping non-IPv4 bypass subnet: " + entry);
       continue;
     }
+    const Ipv4Address base = address & mask;  // "192.168.1.5/24" is the network 192.168.1.0
+    const bool routed = std::any_of(table.begin(), table.end(), [&](const Ipv4Route& route) {
+      return route.destination == base && route.mask == mask;
+    });
+    if (routed) {
+      Print("VPN Service: LAN bypass " + entry + " already routed; left as it is");
+      continue;
+    }
     const std::string command =
-        "route ADD " + network + " MASK " + FormatIpv4(mask) + " " + gateway + " METRIC 1";
-    engine.host.commands->Run("route DELETE " + network, kRouteTimeoutMs, false);
+        "route ADD " + FormatIpv4(base) + " MASK " + FormatIpv4(mask) + " " + gateway + " METRIC 1";
     Print("VPN Service: Adding LAN bypass route: " + command);
-    engine.host.commands->Run(command, kRouteTimeoutMs, true);
+    if (engine.host.commands->Run(command, kRouteTimeoutMs, true)) {
+      engine.lan_routes.push_back({base, mask, gateway_value, 0, 0});
+      table.push_back(engine.lan_routes.back());
+    }
   }
 }
 
-bool AddTunnelDefaultRoute(EngineNetworkState& engine, const std::string& adapter_name) {
+void RemoveLanRoutes(EngineNetworkState& engine) {
+  if (engine.lan_routes.empty()) return;
+  std::vector<Ipv4Route> table;
+  if (engine.host.network->ReadIpv4Routes(&table) == ReadStatus::kOk) {
+    for (const Ipv4Route& route : table) {
+      const bool ours = std::any_of(
+          engine.lan_routes.begin(), engine.lan_routes.end(), [&](const Ipv4Route& added) {
+            return added.destination == route.destination && added.mask == route.mask &&
+                   added.next_hop == route.next_hop;
+          });
+      if (ours) engine.host.network->DeleteIpv4Route(route);
+    }
+  }
+  engine.lan_routes.clear();
+}
+
+bool AddTunnelDefaultRoute(EngineNetworkState& engine, const std::string& adapter_name,
+                           const std::string& next_hop) {
   CommandRunner& commands = *engine.host.commands;
   HostNetwork& network = *engine.host.network;
+  // Both for the session only (netsh writes to the persistent store by default).
   const std::string interface_command =
-      "netsh interface ipv4 set interface interface=\"" + adapter_name + "\" metric=1";
+      "netsh interface ipv4 set interface interface=\"" + adapter_name + "\" metric=1 store=active";
   const std::string route_command = "netsh interface ip add route 0.0.0.0/0 \"" + adapter_name +
-                                    "\" " + kTunnelGateway + " metric=1";
+                                    "\" " + next_hop + " metric=1 store=active";
   commands.Run(interface_command, kRouteTimeoutMs, true);
   Print("VPN Service: Adding default route: " + route_command);
   commands.Run(route_command, kRouteTimeoutMs, true);
+  const uint64_t luid = engine.tunnel_luid;
   if (!WaitWhileRunning(engine.running, kDefaultRouteSettleMs)) return false;
-  if (IsTunnelDefaultRouteWinning(network) || BestRouteUsesTunnel(network)) return true;
+  if (IsTunnelDefaultRouteWinning(network, luid) || BestRouteUsesTunnel(network, luid)) return true;
 
   TunnelLogWrite("WARNING: default route missing/losing after first netsh add — retrying");
   commands.Run(interface_command, kRouteTimeoutMs, true);
   commands.Run(route_command, kRouteTimeoutMs, true);
   if (!WaitWhileRunning(engine.running, kDefaultRouteRetrySettleMs)) return false;
-  if (IsTunnelDefaultRouteWinning(network) || BestRouteUsesTunnel(network)) return true;
+  if (IsTunnelDefaultRouteWinning(network, luid) || BestRouteUsesTunnel(network, luid)) return true;
   TunnelLogWrite("ERROR: IPv4 default via Zelvora not winning — aborting connect");
-  LogConnectDiagnostics(network, engine.physical_gateway, engine.server_bypass_ip);
+  LogConnectDiagnostics(network, engine.physical_gateway, engine.server_bypass_ip, luid);
   return false;
 }
 
@@ -268,10 +320,10 @@ void RemoveHostRoutes(HostNetwork& network, const std::vector<std::string>& addr
   }
 }
 
-int DropTunnelDefaultRoutes(const HostSeams& host) {
+int DropTunnelDefaultRoutes(const HostSeams& host, uint64_t tunnel_luid) {
   std::vector<Ipv4Route> routes;
   if (host.network->ReadIpv4Routes(&routes) != ReadStatus::kOk) return 0;
-  const uint32_t tunnel_index = FindTunnelInterfaceIndex(*host.network);
+  const uint32_t tunnel_index = FindTunnelInterfaceIndex(*host.network, tunnel_luid);
   int dropped = 0;
   for (const Ipv4Route& route : routes) {
     if (IsTunnelDefaultRoute(route, tunnel_index) && host.network->DeleteIpv4Route(route)) {
@@ -287,12 +339,15 @@ int DropTunnelDefaultRoutes(const HostSeams& host) {
   return dropped;
 }
 
-bool ClearTunnelAddress(HostNetwork& network) {
+bool ClearTunnelAddress(HostNetwork& network, uint64_t tunnel_luid) {
   std::vector<AdapterInfo> adapters;
   if (network.ListAdapters(AdapterListing::kIpv4, &adapters) != ReadStatus::kOk) return false;
   bool cleared = false;
   for (const AdapterInfo& adapter : adapters) {
-    if (!IsZelvoraAdapterName(adapter.friendly_name)) continue;
+    if (tunnel_luid != 0 ? adapter.luid != tunnel_luid
+                         : !IsZelvoraAdapterName(adapter.friendly_name)) {
+      continue;
+    }
     for (const UnicastAddress& address : adapter.ipv4_addresses) {
       if (address.text != kTunnelAddress) continue;
       if (network.DeleteUnicastAddress(adapter.luid, adapter.if_index, address.text)) {

@@ -32,6 +32,11 @@ bool BackupFileExists() {
   return std::filesystem::exists(std::filesystem::path(DnsRestoreFilePath()), error);
 }
 
+bool NameResolutionBackupExists() {
+  std::error_code error;
+  return std::filesystem::exists(std::filesystem::path(PolicyRestoreFilePath()), error);
+}
+
 void DeleteFileQuietly(const std::wstring& path) {
   if (path.empty()) return;
   std::error_code error;
@@ -59,11 +64,46 @@ VpnService::VpnService(VpnServiceEnvironment environment) : env_(std::move(envir
   } else {
     std::cerr << "VpnService: WARNING - Tun2Socks executable not found!" << std::endl;
   }
+  preparation_thread_ = std::thread([this] {
+    try {
+      Prepare();
+    } catch (...) {
+      TunnelLogWrite("ERROR: engine preparation failed");
+    }
+  });
+}
+
+void VpnService::Prepare() {
+  if (env_.repair_unfinished_session) RepairUnfinishedSession();
   if (env_.holder) {
     env_.holder->PurgeOrphanAdapters();
     env_.holder->EnsureAdapter();
     env_.holder->RenameNetworkProfile();
   }
+}
+
+void VpnService::WaitPrepared() {
+  std::lock_guard<std::mutex> lock(preparation_mutex_);
+  if (preparation_thread_.joinable() &&
+      preparation_thread_.get_id() != std::this_thread::get_id()) {
+    preparation_thread_.join();
+  }
+}
+
+// A session that did not end left the machine changed: DNS 127.0.0.1 and metric 5000 on every
+// physical adapter (both survive a restart), the name-resolution policy, maybe the system proxy
+// and the sharing rule. Its backups say so; each module puts back its own part.
+void VpnService::RepairUnfinishedSession() {
+  if (!BackupFileExists() && !NameResolutionBackupExists()) return;
+  TunnelLogWrite("start-up repair: a session did not end; putting the machine back");
+  DnsProtectionContext dns = DnsContext();
+  if (BackupFileExists()) RevertDnsLeakProtection(dns);
+  RestoreNameResolutionPolicy();
+  if (env_.recover_system_proxy) env_.recover_system_proxy();
+  DropTunnelDefaultRoutes(env_.host);
+  ClearTunnelAddress(*env_.host.network);
+  CloseProxySharingFirewall(net_);
+  TunnelLogWrite("start-up repair: done");
 }
 
 VpnService::~VpnService() {
@@ -86,6 +126,7 @@ void VpnService::SetExitCallback(std::function<void()> callback) {
 }
 
 std::string VpnService::Start(const std::string& config) {
+  WaitPrepared();
   Stop(false);
   config_ = config;
   net_.panel_host.clear();
@@ -193,7 +234,8 @@ void VpnService::Fail() {
 }
 
 void VpnService::FailWithDiagnostics() {
-  LogConnectDiagnostics(*env_.host.network, net_.physical_gateway, first_server_address_);
+  LogConnectDiagnostics(*env_.host.network, net_.physical_gateway, first_server_address_,
+                        net_.tunnel_luid);
   Fail();
 }
 
@@ -203,8 +245,10 @@ void VpnService::CleanupNetworkConfig() {
   RemoveHostRoutes(network, net_.bypass_host_routes);
   if (!net_.server_bypass_ip.empty()) RemoveHostRoutes(network, {net_.server_bypass_ip});
   RemoveHostRoutes(network, GetTunnelDnsServers(net_.dns_servers));
-  DropTunnelDefaultRoutes(env_.host);
-  ClearTunnelAddress(network);
+  RemoveLanRoutes(net_);
+  DropTunnelDefaultRoutes(env_.host, net_.tunnel_luid);
+  ClearTunnelAddress(network, net_.tunnel_luid);
+  net_.tunnel_luid = 0;
   DnsProtectionContext dns = DnsContext();
   if (dns_backups_.empty() && PendingDnsRestores() <= 0 && BackupFileExists()) {
     // Nothing of this process's in memory, yet a backup on disk: a session that crashed left
@@ -226,6 +270,7 @@ void VpnService::CleanupNetworkConfig() {
 }
 
 void VpnService::Stop(bool recreate_adapter) {
+  WaitPrepared();
   stop_requested_ = true;
   const auto started = std::chrono::steady_clock::now();
   KillChildren();
@@ -240,8 +285,8 @@ void VpnService::Stop(bool recreate_adapter) {
   }
   // Fast disconnect: traffic stops leaving through the tunnel and DNS is unblocked before the
   // worker (which may sit in a probe until its time-out) is waited for.
-  DropTunnelDefaultRoutes(env_.host);
-  ClearTunnelAddress(*env_.host.network);
+  DropTunnelDefaultRoutes(env_.host, net_.tunnel_luid);
+  ClearTunnelAddress(*env_.host.network, net_.tunnel_luid);
   if (env_.guard) env_.guard->Remove();
   RestoreNameResolutionPolicy();
   TunnelLogWrite("fast-disconnect: tunnel routes, address and DNS guard removed in " +

@@ -24,7 +24,9 @@ namespace zelvora {
 
 class VpnService {
  public:
-  // Finds the programs and readies the persistent adapter through `environment`.
+  // Finds the programs; then, on the engine's own thread (never the caller's, which may be the
+  // platform thread), repairs a session that did not end and readies the persistent adapter.
+  // Start and Stop wait for that preparation first.
   explicit VpnService(VpnServiceEnvironment environment);
   VpnService();  // the machine itself
   ~VpnService();
@@ -40,6 +42,8 @@ class VpnService {
   // Run on the worker thread whenever it ends (also after a stop); must not wait for anything
   // the caller of Stop holds. An empty function clears it.
   void SetExitCallback(std::function<void()> callback);
+  // Returns once the preparation begun by the constructor has ended.
+  void WaitPrepared();
 
   bool IsRunning() const { return net_.running; }
   bool IsTunnelReady() const { return tunnel_ready_; }
@@ -53,6 +57,8 @@ class VpnService {
   enum class Mode { kTun2socks, kXrayTun };
 
   void SetRunning(bool value);
+  void Prepare();
+  void RepairUnfinishedSession();
   void RunWorker();
   void RunStartSequence();
   void RunXrayTunSequence(uint16_t port);
@@ -80,6 +86,8 @@ class VpnService {
   std::atomic<bool> tunnel_ready_{false};
   std::atomic<bool> stop_requested_{false};
   std::thread worker_thread_;
+  std::thread preparation_thread_;
+  std::mutex preparation_mutex_;
   std::thread stats_thread_;
   // The programs and the two child records (xray.exe, tun2socks.exe). The records are shared
   // references: Stop takes them out and kills them while the worker may still be checking them.

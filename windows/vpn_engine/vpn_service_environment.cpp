@@ -3,6 +3,8 @@
 #include <windows.h>
 
 #include "common/text_encoding.h"
+#include "plugin/elevation.h"
+#include "proxy_mode/system_proxy_guard.h"
 #include "vpn_engine/data_path_probe.h"
 #include "vpn_engine/dns_guard.h"
 #include "vpn_engine/loopback_ports.h"
@@ -47,14 +49,17 @@ VpnServiceEnvironment ProductionVpnEnvironment() {
   VpnServiceEnvironment environment;
   environment.host = ActiveHost();
   // The guard works on whichever filtering engine the active seams give: the real one in the
-  // shipped plug-in. It lives as long as the process; its destruction removes its filters.
-  static DnsGuard guard(*environment.host.filtering);
-  environment.guard = &guard;
+  // shipped plug-in. Never destroyed: no filtering-engine call from a static destructor under
+  // the loader lock; the system closes its dynamic session when the process ends.
+  static DnsGuard* guard = new DnsGuard(*environment.host.filtering);
+  environment.guard = guard;
   environment.holder = &WintunHolder::Instance();
   environment.ports = SystemLoopbackPorts();
   environment.exe_lister = ListExeFiles;
   environment.probe_through_socks = ProbeThroughSocks;
   environment.probe_direct = ProbeDirect;
+  environment.repair_unfinished_session = IsProcessElevated();
+  environment.recover_system_proxy = SystemProxyGuard::RecoverFromBackup;
   if (Adjuster()) Adjuster()(environment);
   return environment;
 }

@@ -30,9 +30,15 @@ struct VpnServiceEnvironment {
   ExeFolderLister exe_lister;
   std::string probe_url_a = kProbeUrlA;
   std::string probe_url_b = kProbeUrlB;
-  // Through Xray's SOCKS port, and straight out (through the tunnel's routes once they exist).
+  // Through Xray's SOCKS port, and straight out from a socket bound to `source` (the tunnel's
+  // address: the packet can leave only through the tunnel).
   std::function<int32_t(uint16_t socks_port, const std::string& url)> probe_through_socks;
-  std::function<int32_t(const std::string& url)> probe_direct;
+  std::function<int32_t(const std::string& source, const std::string& url)> probe_direct;
+  // Set when the process is elevated: a session that did not end (crash, kill, power cut) is
+  // repaired from its backups as soon as the engine exists, before anything else.
+  bool repair_unfinished_session = false;
+  // The system proxy's own recovery from its backup (proxy mode's), run by that repair.
+  std::function<void()> recover_system_proxy;
 };
 
 // The machine itself: the active seams, a DNS guard over their filtering engine, the process's

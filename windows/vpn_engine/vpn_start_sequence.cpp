@@ -11,6 +11,7 @@
 #include "vpn_engine/config_injection.h"
 #include "vpn_engine/config_inspection.h"
 #include "vpn_engine/proxy_sharing_firewall.h"
+#include "vpn_engine/tunnel_adapter.h"
 #include "vpn_engine/tunnel_routes.h"
 #include "vpn_engine/vpn_config_file.h"
 #include "vpn_engine/vpn_service.h"
@@ -31,6 +32,7 @@ constexpr uint32_t kSocksProbeGapMs = 800;
 constexpr int kTunProbeAttempts = 5;
 constexpr uint32_t kTunProbeGapMs = 600;
 constexpr uint32_t kBeforeDnsGuardMs = 200;
+constexpr char kOnLink[] = "0.0.0.0";  // a route's next hop on a point-to-point adapter
 
 void Print(const std::string& line) { std::cerr << line << std::endl; }
 
@@ -40,13 +42,20 @@ std::string CorePathText(const std::wstring& path) { return WideToUtf8(path); }
 
 }  // namespace
 
+// The adapter appears when tun2socks (or Xray) has created it and opened its session: only
+// then is its link up. Found, it is known by its LUID from then on.
 bool VpnService::WaitForTunnelAdapter(uint32_t timeout_ms) {
   HostNetwork& network = *env_.host.network;
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+  TunnelAdapter tunnel;
   for (;;) {
     if (std::chrono::steady_clock::now() >= deadline) {
       const std::shared_ptr<ChildProcess> tun2socks = core_.tun2socks.Get();
-      return !FindTunnelAdapterName(network).empty() && tun2socks && tun2socks->IsRunning();
+      if (!FindCarryingAdapter(network, &tunnel) || !tun2socks || !tun2socks->IsRunning()) {
+        return false;
+      }
+      net_.tunnel_luid = tunnel.luid;
+      return true;
     }
     if (!net_.running) return false;
     if (ChildDead(core_.xray)) {
@@ -57,7 +66,10 @@ bool VpnService::WaitForTunnelAdapter(uint32_t timeout_ms) {
       Print("VPN Service: Tun2Socks exited before Zelvora adapter appeared");
       return false;
     }
-    if (!FindTunnelAdapterName(network).empty()) return true;
+    if (FindCarryingAdapter(network, &tunnel)) {
+      net_.tunnel_luid = tunnel.luid;
+      return true;
+    }
     WaitWhileRunning(kAdapterPollMs);
   }
 }
@@ -97,8 +109,15 @@ int VpnService::TunPathProbeAttempts(Mode mode) {
       return 0;
     }
     if (attempt > 1 && !WaitWhileRunning(kTunProbeGapMs)) return -1;
+    // Sent from the tunnel's own address, so it can leave only through the tunnel (the strong
+    // host model): the app's own traffic is sent direct by the core's process rules, and a
+    // probe from any address would succeed over the physical link with no tunnel at all.
+    TunnelAdapter tunnel;
+    const std::string source =
+        ReadTunnelAdapter(*env_.host.network, net_.tunnel_luid, &tunnel) ? tunnel.address : "";
     for (const std::string* url : {&env_.probe_url_a, &env_.probe_url_b}) {
-      const int32_t result = env_.probe_direct ? env_.probe_direct(*url) : -1;
+      const int32_t result =
+          env_.probe_direct && !source.empty() ? env_.probe_direct(source, *url) : -1;
       const std::string n = std::to_string(attempt);
       if (result >= 0) {
         TunnelLogWrite("pre-ready TUN path probe OK (" + std::to_string(result) +
@@ -112,12 +131,10 @@ int VpnService::TunPathProbeAttempts(Mode mode) {
 }
 
 void VpnService::RunStartSequence() {
-  if (native_tun_) {
-    env_.holder->ReleaseForXrayTun();
-  } else {
-    env_.holder->PurgeOrphanAdapters();
-    env_.holder->EnsureAdapter();
-  }
+  // tun2socks and Xray's TUN inbound each create their own adapter named "Zelvora": the
+  // holder's adapter would only compete with it for the name (Wintun renames one of the two).
+  env_.holder->ReleaseForTunnelProcess();
+  net_.tunnel_luid = 0;
 
   VpnInjectionInputs inputs;
   inputs.panelHost = net_.panel_host;
@@ -183,7 +200,7 @@ void VpnService::RunStartSequence() {
     TunnelLogWrite("Zelvora adapter did not appear within 20s");
     return Fail();
   }
-  EnableTunnelInterface(env_.host);
+  EnableTunnelInterface(net_);
   if (!net_.running || !WaitWhileRunning(kAfterEnableTunMs)) return TeardownConnection();
 
   if (!ConfigureTunnelAddress(net_)) return Fail();
@@ -206,7 +223,10 @@ void VpnService::RunStartSequence() {
   } else {
     AddHostBypassRoutes(net_, net_.panel_host);
   }
-  for (const std::string& domain : net_.direct_domains) AddHostBypassRoutes(net_, domain);
+  for (const std::string& domain : net_.direct_domains) {
+    if (!net_.running) break;
+    AddHostBypassRoutes(net_, domain);
+  }
   AddLanBypassRoutes(net_);
   OpenProxySharingFirewall(net_);
   if (!net_.running) return TeardownConnection();
@@ -222,14 +242,15 @@ void VpnService::RunStartSequence() {
         "network conflict may be interfering; retry)");
     return FailWithDiagnostics();
   }
-  if (!AddTunnelDefaultRoute(net_, adapter_name)) return Fail();
+  if (!AddTunnelDefaultRoute(net_, adapter_name, kTunnelGateway)) return Fail();
   const int tun_probe = TunPathProbeAttempts(Mode::kTun2socks);
   if (tun_probe < 0) return TeardownConnection();
   if (tun_probe == 0) {
     TunnelLogWrite("ERROR: TUN data path not healthy \xE2\x80\x94 aborting connect");
     return FailWithDiagnostics();
   }
-  LogConnectDiagnostics(*env_.host.network, net_.physical_gateway, first_server_address_);
+  LogConnectDiagnostics(*env_.host.network, net_.physical_gateway, first_server_address_,
+                        net_.tunnel_luid);
   env_.holder->RenameNetworkProfile();
   if (!WaitWhileRunning(kBeforeDnsGuardMs) || !net_.running) return TeardownConnection();
 
@@ -255,11 +276,15 @@ void VpnService::RunXrayTunSequence(uint16_t port) {
     TunnelLogWrite("ERROR: Zelvora adapter did not appear within 25s (Xray TUN)");
     return Fail();
   }
-  EnableTunnelInterface(env_.host);
+  EnableTunnelInterface(net_);
   if (!WaitWhileRunning(kAfterEnableXrayTunMs)) return TeardownConnection();
 
-  std::string adapter_name = FindTunnelAdapterName(*env_.host.network);
-  if (adapter_name.empty()) adapter_name = "Zelvora";
+  TunnelAdapter tunnel;
+  if (!ReadTunnelAdapter(*env_.host.network, net_.tunnel_luid, &tunnel)) {
+    TunnelLogWrite("ERROR: Zelvora adapter did not appear within 25s (Xray TUN)");
+    return Fail();
+  }
+  const std::string adapter_name = tunnel.name;
   net_.tunnel_adapter_name = adapter_name;
 
   const std::string server_host = ExtractServerAddress(config_);
@@ -270,7 +295,10 @@ void VpnService::RunXrayTunSequence(uint16_t port) {
   AddServerBypassRoutes(net_, server_host, addresses, /*announce=*/false);
 
   if (!net_.panel_host.empty()) AddHostBypassRoutes(net_, net_.panel_host);
-  for (const std::string& domain : net_.direct_domains) AddHostBypassRoutes(net_, domain);
+  for (const std::string& domain : net_.direct_domains) {
+    if (!net_.running) break;
+    AddHostBypassRoutes(net_, domain);
+  }
   AddLanBypassRoutes(net_);
   OpenProxySharingFirewall(net_);
   if (!net_.running) return TeardownConnection();
@@ -279,13 +307,21 @@ void VpnService::RunXrayTunSequence(uint16_t port) {
     TunnelLogWrite("ERROR: SOCKS data path not healthy \xE2\x80\x94 aborting connect");
     return Fail();
   }
+  // The core may set up no default route of its own: then everything would still go direct.
+  // As in the tun2socks mode, the default route through the tunnel must exist and win.
+  if (!IsTunnelDefaultRouteWinning(*env_.host.network, net_.tunnel_luid) &&
+      !AddTunnelDefaultRoute(net_, adapter_name, kOnLink)) {
+    if (!net_.running) return TeardownConnection();
+    return Fail();
+  }
   const int tun_probe = TunPathProbeAttempts(Mode::kXrayTun);
   if (tun_probe < 0) return TeardownConnection();
   if (tun_probe == 0) {
     TunnelLogWrite("ERROR: TUN data path not healthy \xE2\x80\x94 aborting connect");
     return FailWithDiagnostics();
   }
-  LogConnectDiagnostics(*env_.host.network, net_.physical_gateway, first_server_address_);
+  LogConnectDiagnostics(*env_.host.network, net_.physical_gateway, first_server_address_,
+                        net_.tunnel_luid);
   env_.holder->RenameNetworkProfile();
   DnsProtectionContext dns = DnsContext();
   if (!ApplyDnsLeakProtection(dns, adapter_name)) {

@@ -29,11 +29,6 @@ std::wstring WithoutTrailingSeparators(std::wstring folder) {
   return folder;
 }
 
-std::wstring ParentFolder(const std::wstring& folder) {
-  const size_t slash = folder.find_last_of(L"\\/");
-  return slash == std::wstring::npos ? folder : folder.substr(0, slash);
-}
-
 }  // namespace
 
 bool IsZelvoraAdapterName(const wchar_t* name) {
@@ -74,21 +69,11 @@ bool IsOrphanAdapter(const std::wstring& name, const std::wstring& description,
          ContainsIgnoringAsciiCase(description, L"tun2socks");
 }
 
-std::vector<std::wstring> WintunDllCandidates(const std::wstring& current_folder,
-                                              const std::wstring& exe_folder) {
-  const std::wstring cwd = WithoutTrailingSeparators(current_folder);
-  std::vector<std::wstring> candidates = {
-      cwd + L"\\xray\\wintun.dll",
-      cwd + L"\\wintun.dll",
-      ParentFolder(cwd) + L"\\xray\\wintun.dll",
-  };
-  if (!exe_folder.empty()) {
-    const std::wstring exe = WithoutTrailingSeparators(exe_folder);
-    candidates.push_back(exe + L"\\xray\\wintun.dll");
-    candidates.push_back(exe + L"\\wintun.dll");
-    candidates.push_back(exe + L"\\data\\flutter_assets\\xray\\wintun.dll");
-  }
-  return candidates;
+std::vector<std::wstring> WintunDllCandidates(const std::wstring& exe_folder) {
+  if (exe_folder.empty()) return {};
+  const std::wstring exe = WithoutTrailingSeparators(exe_folder);
+  return {exe + L"\\xray\\wintun.dll", exe + L"\\wintun.dll",
+          exe + L"\\data\\flutter_assets\\xray\\wintun.dll"};
 }
 
 std::string FindTunnelAdapterName(HostNetwork& network) {
@@ -220,7 +205,7 @@ int WintunHolder::PurgeOrphanAdapters() {
   return removed;
 }
 
-int WintunHolder::ReleaseForXrayTun() {
+int WintunHolder::ReleaseForTunnelProcess() {
   {
     std::lock_guard<std::mutex> lock(mutex_);
     if (adapter_ != 0 && loaded_) {
@@ -230,9 +215,9 @@ int WintunHolder::ReleaseForXrayTun() {
   }
   const int removed = RemoveMatchingAdapters(true);
   if (removed < 1) {
-    TunnelLogWrite("WintunHolder: released persistent adapter for Xray TUN");
+    TunnelLogWrite("WintunHolder: released persistent adapter for the tunnel");
   } else {
-    TunnelLogWrite("WintunHolder: released for Xray TUN; purged " + std::to_string(removed) +
+    TunnelLogWrite("WintunHolder: released for the tunnel; purged " + std::to_string(removed) +
                    " Zelvora Wintun adapter(s)");
     std::this_thread::sleep_for(kSettleAfterRelease);
   }

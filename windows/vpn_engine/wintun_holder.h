@@ -36,10 +36,10 @@ unsigned long long ZelvoraAdapterNumber(const std::wstring& name);
 bool IsOrphanAdapter(const std::wstring& name, const std::wstring& description,
                      const std::wstring& instance_id, bool include_own);
 
-// Where wintun.dll may lie, in the order they are tried. `exe_folder` empty: the module file
-// name could not be read, so only the candidates around the current folder exist.
-std::vector<std::wstring> WintunDllCandidates(const std::wstring& current_folder,
-                                              const std::wstring& exe_folder);
+// Where wintun.dll may lie, in the order they are tried: only the application's own folders
+// (an elevated process must not load a library from the current folder). `exe_folder` empty:
+// the module file name could not be read, so there is none.
+std::vector<std::wstring> WintunDllCandidates(const std::wstring& exe_folder);
 
 // The tunnel adapter's friendly name (UTF-8): "Zelvora" when present, else the lowest-numbered
 // "Zelvora N"; empty when there is none or the adapters cannot be listed.
@@ -64,8 +64,8 @@ class WintunHolder {
   // Removes leftover adapters, sparing the own one; the number removed.
   int PurgeOrphanAdapters();
   // Closes the held adapter and removes every adapter of this application, the own one too,
-  // so Xray can create its own; the number removed.
-  int ReleaseForXrayTun();
+  // so tun2socks or Xray can create its own under the name; the number removed.
+  int ReleaseForTunnelProcess();
   // Renames network profiles named like the tunnel adapter to "Zelvora Network".
   void RenameNetworkProfile();
 

@@ -21,11 +21,6 @@ bool IsRegularFile(const std::wstring& path) {
 }  // namespace
 
 std::wstring FindWintunDll() {
-  wchar_t current[MAX_PATH + 1] = {};
-  const DWORD current_length = ::GetCurrentDirectoryW(MAX_PATH + 1, current);
-  std::wstring current_folder = current_length > 0 && current_length <= MAX_PATH
-                                    ? std::wstring(current, current_length)
-                                    : std::wstring(L".");
   std::wstring exe_folder;
   wchar_t module[260] = {};
   const DWORD module_length = ::GetModuleFileNameW(nullptr, module, 260);
@@ -34,7 +29,7 @@ std::wstring FindWintunDll() {
     const size_t slash = exe_folder.find_last_of(L"\\/");
     exe_folder = slash == std::wstring::npos ? std::wstring() : exe_folder.substr(0, slash);
   }
-  for (const std::wstring& candidate : WintunDllCandidates(current_folder, exe_folder)) {
+  for (const std::wstring& candidate : WintunDllCandidates(exe_folder)) {
     if (IsRegularFile(candidate)) return candidate;
   }
   return std::wstring();
@@ -80,11 +75,13 @@ void RenameRegistryNetworkProfiles() {
 }
 
 WintunHolder& WintunHolder::Instance() {
-  // Its own production driver, never a test's replacement seams: the holder lives until process
-  // exit, when its destructor closes the adapter and unloads wintun.dll.
+  // Its own production driver, never a test's replacement seams. Never destroyed: a static
+  // destructor would close the adapter and unload wintun.dll under the loader lock at exit;
+  // the system closes the handle when the process ends, and the adapter goes with it.
   static Win32AdapterDriver* driver = new Win32AdapterDriver();
-  static WintunHolder holder(*driver, FindWintunDll, RenameRegistryNetworkProfiles);
-  return holder;
+  static WintunHolder* holder =
+      new WintunHolder(*driver, FindWintunDll, RenameRegistryNetworkProfiles);
+  return *holder;
 }
 
 }  // namespace zelvora
