@@ -1,11 +1,10 @@
 // The simulated host's IP Helper reads and writes, its adapter driver and its fault book.
 #include "simulated_host/simulated_host.h"
 
-#include <cstdio>
-
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <thread>
 #include <tuple>
 
@@ -35,6 +34,7 @@ bool SimulatedHost::WouldAllow(SimPacket packet, const std::wstring& adapter_nam
       return false;
     }
     packet.interfaceLuid = adapter->luid;
+    packet.loopback = adapter->loopback;
   }
   return filtering_.WouldAllow(packet);
 }
@@ -131,6 +131,7 @@ zelvora::ReadStatus SimulatedHost::ListAdapters(zelvora::AdapterListing listing,
     info.software_loopback = adapter.loopback;
     info.dhcpv4_enabled = adapter.dhcpv4;
     info.dns_v4_static = !adapter.static_dns_v4.empty();
+    info.dns_v6_static = !adapter.static_dns_v6.empty();
     if (with_dns) {
       for (const std::string& server : adapter.ReportedDnsV4())
         info.dns_servers.push_back({true, server});
@@ -283,8 +284,8 @@ std::vector<std::string> SimulatedHost::ResolveIpv4(const std::string& name) {
   int parts = 0;
   unsigned values[4] = {};
   char tail = 0;
-  if (std::sscanf(name.c_str(), "%3u.%3u.%3u.%3u%c", &values[0], &values[1], &values[2],
-                  &values[3], &tail) == 4 &&
+  if (std::sscanf(name.c_str(), "%3u.%3u.%3u.%3u%c", &values[0], &values[1], &values[2], &values[3],
+                  &tail) == 4 &&
       values[0] < 256 && values[1] < 256 && values[2] < 256 && values[3] < 256) {
     parts = 4;
   }
