@@ -6,6 +6,7 @@
 #include <cctype>
 #include <thread>
 
+#include "simulated_host/host_edits.h"
 #include "simulated_host/sim_text.h"
 #include "simulated_host/simulated_host.h"
 #include "tunnel_log/tunnel_log.h"
@@ -124,9 +125,7 @@ uint8_t PrefixLength(uint32_t mask) {
   return length;
 }
 
-uint32_t MaskOf(uint8_t length) {
-  return length == 0 ? 0 : static_cast<uint32_t>(0xFFFFFFFFull << (32 - length));
-}
+uint32_t MaskOf(uint8_t length) { return MaskOfLength(length); }
 
 // netsh finds interfaces by name without regard to ASCII case.
 bool SameInterfaceName(const std::wstring& name, const std::string& wanted) {
@@ -148,28 +147,6 @@ Adapter* FindByName(HostState& state, const std::string& name) {
   return nullptr;
 }
 
-// Adds a static address with the on-link routes Windows creates for it.
-void AddAddress(HostState& state, Adapter& adapter, const std::string& text, uint8_t prefix) {
-  adapter.addresses.push_back({text, prefix});
-  const uint32_t address = IpOf(text);
-  const uint32_t mask = MaskOf(prefix);
-  state.routes.push_back({address & mask, mask, address, adapter.if_index, 256});
-  state.routes.push_back({address, 0xFFFFFFFFu, address, adapter.if_index, 256});
-  state.routes.push_back({(address & mask) | ~mask, 0xFFFFFFFFu, address, adapter.if_index, 256});
-}
-
-void RemoveAddresses(HostState& state, Adapter& adapter) {
-  for (const Address& address : adapter.addresses) {
-    const uint32_t value = IpOf(address.text);
-    state.routes.erase(
-        std::remove_if(
-            state.routes.begin(), state.routes.end(),
-            [&](const Route& r) { return r.if_index == adapter.if_index && r.next_hop == value; }),
-        state.routes.end());
-  }
-  adapter.addresses.clear();
-}
-
 // The interface whose subnet holds `gateway`, as route.exe picks it.
 const Adapter* InterfaceForGateway(const HostState& state, uint32_t gateway) {
   for (const Adapter& adapter : state.adapters) {
@@ -186,9 +163,25 @@ bool SameRoute(const Route& r, uint32_t destination, uint32_t mask, uint32_t nex
   return r.destination == destination && r.mask == mask && r.next_hop == next_hop;
 }
 
+// route.exe's DELETE also deletes the matching persistent routes.
+template <typename Matches>
+void ForgetStoredRoutes(HostState& state, Matches matches) {
+  for (StoredInterface& stored : state.stored_interfaces) {
+    stored.routes.erase(std::remove_if(stored.routes.begin(), stored.routes.end(), matches),
+                        stored.routes.end());
+  }
+  state.stored_interfaces.erase(
+      std::remove_if(state.stored_interfaces.begin(), state.stored_interfaces.end(),
+                     [](const StoredInterface& s) {
+                       return s.addresses.empty() && s.routes.empty() && !s.has_metric;
+                     }),
+      state.stored_interfaces.end());
+}
+
 }  // namespace
 
 bool SimulatedHost::Run(const std::string& command, uint32_t timeout_ms, bool log_failure) {
+  PayProcessStart();
   CommandFault fault = CommandFault::kFail;
   bool faulted = false;
   std::chrono::milliseconds delay(0);
@@ -238,6 +231,7 @@ bool SimulatedHost::Interpret(const std::string& command) {
 
   // ---- route ----
   if (Match(words, {"route", "DELETE", "0.0.0.0", "MASK", "0.0.0.0", "{ip}"}, &s)) {
+    ForgetStoredRoutes(st, [&](const Route& r) { return SameRoute(r, 0, 0, IpOf(s[0])); });
     const size_t before = st.routes.size();
     st.routes.erase(std::remove_if(st.routes.begin(), st.routes.end(),
                                    [&](const Route& r) { return SameRoute(r, 0, 0, IpOf(s[0])); }),
@@ -246,6 +240,7 @@ bool SimulatedHost::Interpret(const std::string& command) {
   }
   if (Match(words, {"route", "DELETE", "{ip}"}, &s)) {
     const uint32_t destination = IpOf(s[0]);
+    ForgetStoredRoutes(st, [&](const Route& r) { return r.destination == destination; });
     const size_t before = st.routes.size();
     st.routes.erase(std::remove_if(st.routes.begin(), st.routes.end(),
                                    [&](const Route& r) { return r.destination == destination; }),
@@ -260,8 +255,9 @@ bool SimulatedHost::Interpret(const std::string& command) {
     for (const Route& r : st.routes) {
       if (SameRoute(r, destination, mask, gateway)) return false;  // "already exists"
     }
-    st.routes.push_back(
-        {destination, mask, gateway, adapter->if_index, static_cast<uint32_t>(std::stoul(s[3]))});
+    // route.exe without -p adds to the active store only.
+    st.routes.push_back({destination, mask, gateway, adapter->if_index,
+                         static_cast<uint32_t>(std::stoul(s[3])), Store::kActive});
     return true;
   }
 
@@ -272,6 +268,10 @@ bool SimulatedHost::Interpret(const std::string& command) {
     adapter->admin_enabled = true;
     return true;
   }
+  // netsh writes to the persistent store unless store=active is given (then the change lasts
+  // until the restart).
+  const bool active_store = !words.empty() && words.back().raw == "store=active";
+  if (active_store) words.pop_back();
   if (Match(words,
             {"netsh", "interface", "ip", "set", "address", "name={q}", "source=static", "addr={ip}",
              "mask={ip}", "gateway=none"},
@@ -280,7 +280,7 @@ bool SimulatedHost::Interpret(const std::string& command) {
     if (adapter == nullptr || adapter->if_index == 0) return false;
     RemoveAddresses(st, *adapter);
     adapter->dhcpv4 = false;
-    AddAddress(st, *adapter, s[1], PrefixLength(IpOf(s[2])));
+    AddAddress(st, *adapter, s[1], PrefixLength(IpOf(s[2])), active_store);
     return true;
   }
   if (Match(words,
@@ -288,6 +288,15 @@ bool SimulatedHost::Interpret(const std::string& command) {
             &s)) {
     Adapter* adapter = FindByName(st, s[0]);
     if (adapter == nullptr || adapter->if_index == 0) return false;
+    if (active_store && !adapter->metric_active_only) {
+      adapter->metric_active_only = true;
+      adapter->boot_metric = adapter->interface_metric;
+      adapter->boot_automatic = adapter->automatic_metric;
+    } else if (!active_store) {
+      adapter->metric_active_only = false;
+      adapter->boot_metric = 0;
+      adapter->boot_automatic = true;
+    }
     adapter->interface_metric = static_cast<uint32_t>(std::stoul(s[1]));
     adapter->automatic_metric = false;
     return true;
@@ -301,9 +310,13 @@ bool SimulatedHost::Interpret(const std::string& command) {
     for (const Route& r : st.routes) {
       if (SameRoute(r, 0, 0, next_hop) && r.if_index == adapter->if_index) return false;
     }
-    st.routes.push_back(
-        {0, 0, next_hop, adapter->if_index, static_cast<uint32_t>(std::stoul(s[2]))});
+    st.routes.push_back({0, 0, next_hop, adapter->if_index, static_cast<uint32_t>(std::stoul(s[2])),
+                         active_store ? Store::kActive : Store::kPersistent});
     return true;
+  }
+  if (active_store) {
+    ADD_FAILURE() << "simulated host: store=active on a command that has no store: " << command;
+    return false;
   }
 
   // ---- netsh DNS ----
@@ -408,6 +421,7 @@ bool SimulatedHost::CaptureIpconfig(std::string* output) {
   output->clear();
   Fault fault;
   if (TakeFault(Op::kIpconfig, &fault)) return false;
+  ++process_starts_;
   commands_.push_back({"ipconfig", 0, false, true});
   for (const char ch : RenderIpconfig()) {
     if (ch == '\n') output->push_back('\r');

@@ -8,6 +8,7 @@
 #include <thread>
 #include <tuple>
 
+#include "simulated_host/host_edits.h"
 #include "simulated_host/sim_text.h"
 
 namespace simhost {
@@ -181,6 +182,15 @@ bool SimulatedHost::DeleteIpv4Route(const zelvora::Ipv4Route& route) {
   for (auto it = state_.routes.begin(); it != state_.routes.end(); ++it) {
     if (it->destination == route.destination && it->mask == route.mask &&
         it->next_hop == route.next_hop && it->if_index == route.if_index) {
+      // IP Helper deletes from the active store; a persistent route comes back at the restart.
+      if (it->store == Store::kPersistent) {
+        for (const Adapter& adapter : state_.adapters) {
+          if (adapter.if_index != it->if_index) continue;
+          Route kept = *it;
+          kept.if_index = 0;
+          StoredFor(state_, adapter).routes.push_back(kept);
+        }
+      }
       state_.routes.erase(it);
       return true;
     }
@@ -192,26 +202,14 @@ uint32_t SimulatedHost::GetBestRoute(zelvora::Ipv4Address destination, zelvora::
   std::lock_guard<std::mutex> lock(mutex_);
   Fault fault;
   if (TakeFault(Op::kBestRoute, &fault)) return fault.error;
-  const std::vector<zelvora::Ipv4Route> routes = ReportedRoutes();
-  const zelvora::Ipv4Route* best = nullptr;
-  for (const zelvora::Ipv4Route& route : routes) {
-    if ((destination & route.mask) != route.destination) continue;
-    bool up = false;
-    for (const Adapter& adapter : state_.adapters) {
-      if (adapter.if_index == route.if_index) up = adapter.oper_up && adapter.admin_enabled;
-    }
-    if (!up) continue;
-    if (best == nullptr || route.mask > best->mask ||
-        (route.mask == best->mask && route.metric < best->metric)) {
-      best = &route;
-    }
-  }
+  RouteChoice choice;
+  const bool found = simhost::LookupRoute(state_, destination, 0, &choice);
   if (best_route_override_) {
-    *out = {0, 0, best_next_hop_, best_if_index_, best != nullptr ? best->metric : 0};
+    *out = {0, 0, best_next_hop_, best_if_index_, found ? choice.metric : 0};
     return 0;
   }
-  if (best == nullptr) return kErrorNotFound;
-  *out = *best;
+  if (!found) return kErrorNotFound;
+  *out = {destination & choice.mask, choice.mask, choice.next_hop, choice.if_index, choice.metric};
   return 0;
 }
 
@@ -339,36 +337,11 @@ zelvora::WintunAdapter SimulatedHost::CreateAdapter(const std::wstring& name,
     if (error != nullptr) *error = fault.error != 0 ? fault.error : 5;
     return 0;
   }
-  // Windows gives a new adapter "Name 2", "Name 3"... while the plain name is taken.
-  auto taken = [&](const std::wstring& candidate) {
-    for (const Adapter& a : state_.adapters) {
-      if (a.name == candidate) return true;
-    }
-    return false;
-  };
-  std::wstring friendly = name;
-  for (int n = 2; taken(friendly); ++n) friendly = name + L" " + std::to_wstring(n);
-  const std::wstring instance_id = L"SWD\\Wintun\\{" + requested_guid + L"}";
-  uint32_t if_index = 2;
-  uint64_t luid = 0;
-  for (const Adapter& a : state_.adapters) {
-    if_index = std::max(if_index, a.if_index + 1);
-    luid = std::max(luid, a.luid + 1);
-  }
-  Adapter adapter;
-  adapter.name = friendly;
-  adapter.description = tunnel_type + L" Tunnel";
-  adapter.instance_id = instance_id;
-  adapter.luid = luid;
-  adapter.if_index = if_index;
-  adapter.ipv6_if_index = if_index;
-  adapter.oper_up = true;
-  adapter.dhcpv4 = true;
-  adapter.interface_metric = 5;
-  state_.adapters.push_back(adapter);
-  state_.devices.push_back({friendly, tunnel_type + L" Tunnel", instance_id});
+  Adapter* adapter = nullptr;
+  CreateAdapterLocked(kAppProcess, name, tunnel_type, requested_guid, &adapter);
+  adapter->oper_up = true;
   const zelvora::WintunAdapter handle = next_handle_++;
-  handles_[handle] = {instance_id, true};
+  handles_[handle] = {adapter->instance_id, true};
   return handle;
 }
 
@@ -376,24 +349,8 @@ void SimulatedHost::CloseAdapter(zelvora::WintunAdapter adapter) {
   std::lock_guard<std::mutex> lock(mutex_);
   auto found = handles_.find(adapter);
   if (found == handles_.end()) return;
-  if (found->second.created) RemoveAdapterAndRoutes(found->second.instance_id);
+  if (found->second.created) RemoveAdapter(state_, found->second.instance_id);
   handles_.erase(found);
-}
-
-void SimulatedHost::RemoveAdapterAndRoutes(const std::wstring& instance_id) {
-  for (auto it = state_.adapters.begin(); it != state_.adapters.end(); ++it) {
-    if (it->instance_id != instance_id) continue;
-    const uint32_t if_index = it->if_index;
-    state_.routes.erase(std::remove_if(state_.routes.begin(), state_.routes.end(),
-                                       [&](const Route& r) { return r.if_index == if_index; }),
-                        state_.routes.end());
-    state_.adapters.erase(it);
-    break;
-  }
-  state_.devices.erase(
-      std::remove_if(state_.devices.begin(), state_.devices.end(),
-                     [&](const Device& d) { return d.instance_id == instance_id; }),
-      state_.devices.end());
 }
 
 bool SimulatedHost::ListNetDevices(std::vector<zelvora::NetDevice>* devices, uint32_t* error) {
@@ -420,7 +377,7 @@ zelvora::DeviceRemovalResult SimulatedHost::RemoveNetDevice(const std::wstring& 
   }
   for (const Device& device : state_.devices) {
     if (device.instance_id != instance_id) continue;
-    RemoveAdapterAndRoutes(instance_id);
+    RemoveAdapter(state_, instance_id);
     // Handles to a removed adapter are dead; closing them later does nothing.
     for (auto& entry : handles_) {
       if (entry.second.instance_id == instance_id) entry.second.created = false;

@@ -61,6 +61,17 @@ struct CommandRecord {
   bool succeeded = false;
 };
 
+// The route Windows chooses for a packet: the longest matching prefix on an interface that is
+// up, then the smallest sum of route and interface metric.
+struct RouteChoice {
+  uint32_t if_index = 0;
+  uint32_t next_hop = 0;  // the interface's own address for an on-link destination
+  uint32_t mask = 0;
+  uint32_t metric = 0;
+};
+bool LookupRoute(const HostState& state, uint32_t destination, uint32_t source,
+                 RouteChoice* choice);
+
 class SimulatedHost : public zelvora::HostNetwork,
                       public zelvora::CommandRunner,
                       public zelvora::AdapterDriver {
@@ -78,6 +89,27 @@ class SimulatedHost : public zelvora::HostNetwork,
   HostState Snapshot() const;
   // Direct access for scenario set-up in tests.
   void Edit(const std::function<void(HostState&)>& change);
+
+  // Where a packet to `destination` (host order) leaves. `source` non-zero: the socket is bound
+  // to that address, and the packet leaves only through the interface that has it.
+  bool LookupRoute(uint32_t destination, RouteChoice* choice, uint32_t source = 0) const;
+
+  // A Wintun adapter created by `process` through the driver, as Wintun creates it (renaming an
+  // adapter that has the name already); `requested_guid` empty: a random one. `open_session`:
+  // the creator opens a session at once, which brings the link up. The adapter's LUID.
+  uint64_t CreateAdapterFor(ProcessId process, const std::wstring& name,
+                            const std::wstring& tunnel_type, const std::wstring& requested_guid,
+                            bool open_session);
+  void SetSessionOpen(uint64_t luid, bool open);
+  // The process ended (a crash or a kill included): the adapters it created go, and with the
+  // engine's process its Wintun handles and filtering sessions.
+  void EndProcess(ProcessId process);
+  // A restart: every process ends, the active store is lost, the persistent store is applied.
+  void Reboot();
+
+  // Every command costs a process start; `cost` of real time each (none by default).
+  void SetProcessStartCost(std::chrono::microseconds cost);
+  int ProcessStarts() const;
 
   // Names the resolver knows.
   void SetHostAddresses(const std::string& name, std::vector<std::string> addresses);
@@ -148,14 +180,16 @@ class SimulatedHost : public zelvora::HostNetwork,
     std::wstring instance_id;
     bool created = false;  // closing a created adapter removes it
   };
+  void CreateAdapterLocked(ProcessId process, const std::wstring& name,
+                           const std::wstring& tunnel_type, std::wstring guid, Adapter** created);
+  void PayProcessStart();
 
   bool TakeFault(Op op, Fault* fault);  // requires mutex_
   // Interprets one command line against state_; false when it fails as Windows would.
   // A command of no known form fails the running test. Requires mutex_.
   bool Interpret(const std::string& command);
-  std::string RenderIpconfig() const;                            // requires mutex_
-  std::vector<zelvora::Ipv4Route> ReportedRoutes() const;        // requires mutex_
-  void RemoveAdapterAndRoutes(const std::wstring& instance_id);  // requires mutex_
+  std::string RenderIpconfig() const;                      // requires mutex_
+  std::vector<zelvora::Ipv4Route> ReportedRoutes() const;  // requires mutex_
 
   SimulatedFilteringEngine filtering_;
   mutable std::mutex mutex_;
@@ -172,6 +206,9 @@ class SimulatedHost : public zelvora::HostNetwork,
   bool wintun_loaded_ = false;
   std::map<zelvora::WintunAdapter, WintunHandle> handles_;
   zelvora::WintunAdapter next_handle_ = 0x1000;
+  uint32_t random_guids_ = 0;
+  std::chrono::microseconds process_start_cost_{0};
+  int process_starts_ = 0;
 };
 
 }  // namespace simhost
