@@ -155,13 +155,17 @@ Path Trace(SimulatedHost& host, const CoreView& core, const std::string& program
   std::optional<Adapter> adapter;
   if (IsLoopbackAddress(remote)) {
     if (const Adapter* loopback = Loopback(state)) adapter = *loopback;
-  } else if (bound != nullptr) {
-    adapter = *bound;  // the strong host model: a bound socket sends through its interface
   } else {
-    zelvora::Ipv4Route route{};
+    // The route lookup; a socket bound to an adapter's address leaves only through it (the
+    // strong host model).
     uint32_t destination = 0;
-    if (ParseDotted(remote, &destination) && host.GetBestRoute(destination, &route) == 0) {
-      if (const Adapter* found = ByIndex(state, route.if_index)) adapter = *found;
+    uint32_t source = 0;
+    if (bound != nullptr && !bound->addresses.empty()) {
+      ParseDotted(bound->addresses.front().text, &source);
+    }
+    RouteChoice choice;
+    if (ParseDotted(remote, &destination) && host.LookupRoute(destination, &choice, source)) {
+      if (const Adapter* found = ByIndex(state, choice.if_index)) adapter = *found;
     }
   }
   if (!adapter) {
