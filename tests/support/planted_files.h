@@ -41,24 +41,46 @@ inline std::vector<Identity>& Planted() {
   return planted;
 }
 
+// Who owns what an elevated administrator creates: the Administrators group (Windows' default)
+// or, with the "default owner = object creator" policy, that user's own account, the same
+// account its non-elevated processes run as (and what Wine reports for every file).
+enum class OwnerPolicy { kAdministratorsGroup, kObjectCreator };
+
+inline OwnerPolicy& CurrentPolicy() {
+  static OwnerPolicy policy = OwnerPolicy::kAdministratorsGroup;
+  return policy;
+}
+
 inline zelvora::FileOwner StandInOwner(HANDLE file) {
   Identity identity;
   if (!IdentityOf(file, &identity)) return zelvora::FileOwner::kUnknown;
   std::lock_guard<std::mutex> lock(Lock());
   const auto& planted = Planted();
-  return std::find(planted.begin(), planted.end(), identity) != planted.end()
-             ? zelvora::FileOwner::kOtherAccount
-             : zelvora::FileOwner::kAdministrators;
+  if (std::find(planted.begin(), planted.end(), identity) != planted.end()) {
+    return zelvora::FileOwner::kOtherAccount;
+  }
+  return CurrentPolicy() == OwnerPolicy::kObjectCreator ? zelvora::FileOwner::kOtherAccount
+                                                        : zelvora::FileOwner::kAdministrators;
 }
 
 // Installs the stand-in for its lifetime; the files planted meanwhile are forgotten after.
 class OwnerStandIn {
  public:
-  OwnerStandIn() : previous_(zelvora::SetFileOwnerQuery(&StandInOwner)) {}
+  explicit OwnerStandIn(OwnerPolicy policy = OwnerPolicy::kAdministratorsGroup)
+      : previous_(zelvora::SetFileOwnerQuery(&StandInOwner)) {
+    std::lock_guard<std::mutex> lock(Lock());
+    CurrentPolicy() = policy;
+  }
   ~OwnerStandIn() {
     zelvora::SetFileOwnerQuery(previous_);
     std::lock_guard<std::mutex> lock(Lock());
     Planted().clear();
+    CurrentPolicy() = OwnerPolicy::kAdministratorsGroup;
+  }
+  // Switches the policy for what is created from now on (and, in this stand-in, before).
+  void SetPolicy(OwnerPolicy policy) {
+    std::lock_guard<std::mutex> lock(Lock());
+    CurrentPolicy() = policy;
   }
   OwnerStandIn(const OwnerStandIn&) = delete;
   OwnerStandIn& operator=(const OwnerStandIn&) = delete;

@@ -31,8 +31,6 @@ TEST(InjectVpnConfig, BareConfigGainsEveryBlockInOrderRightAfterTheBrace) {
       "\"api\"\n    },\n"
       "    {\n      \"type\": \"field\",\n      \"ip\": [\"203.0.113.7\"],\n      \"outboundTag\": "
       "\"direct\"\n    },\n"
-      "    {\n      \"type\": \"field\",\n      \"ip\": [\"9.9.9.9\", \"149.112.112.112\"],\n      "
-      "\"outboundTag\": \"direct\"\n    },\n"
       "    {\n      \"type\": \"field\",\n      \"network\": \"tcp,udp\",\n      \"outboundTag\": "
       "\"proxy\"\n    }\n  ]\n},"
       "\n\"dns\":{\"servers\":[\"9.9.9.9\",\"149.112.112.112\"],\"queryStrategy\":\"UseIPv4\"},"
@@ -136,24 +134,24 @@ TEST(InjectVpnConfig, BypassedAppsGetProcessRulesAndTunInbound) {
 
 TEST(InjectRoutingRules, PlacesRulesAheadOfExistingOnesAndRespectsEmptyArrays) {
   std::string with_rules = R"({"routing":{"rules":[{"type":"field","outboundTag":"block"}]}})";
-  ASSERT_TRUE(InjectRoutingRules(with_rules, "h.example", {}, {}, {}, kNoStoreApps));
+  ASSERT_TRUE(InjectRoutingRules(with_rules, "h.example", {}, {}, kNoStoreApps));
   EXPECT_NE(
       with_rules.find(
           "\"outboundTag\": \"proxy\"\n    },\n{\"type\":\"field\",\"outboundTag\":\"block\"}"),
       std::string::npos);
 
   std::string empty_rules = R"({"routing":{"rules":[]}})";
-  ASSERT_TRUE(InjectRoutingRules(empty_rules, "h.example", {}, {}, {}, kNoStoreApps));
+  ASSERT_TRUE(InjectRoutingRules(empty_rules, "h.example", {}, {}, kNoStoreApps));
   EXPECT_NE(empty_rules.find("\"outboundTag\": \"proxy\"\n    }\n]"), std::string::npos);
 
   std::string no_rules = R"({"routing":{"domainStrategy":"AsIs"}})";
-  ASSERT_TRUE(InjectRoutingRules(no_rules, "h.example", {}, {}, {}, kNoStoreApps));
+  ASSERT_TRUE(InjectRoutingRules(no_rules, "h.example", {}, {}, kNoStoreApps));
   EXPECT_EQ(no_rules.find("{\"routing\":{\n  \"rules\": [\n"), 0u);
   EXPECT_NE(no_rules.find("    }\n  ],\"domainStrategy\":\"AsIs\""), std::string::npos);
 
   std::string untouched = R"({"routing":{"rules":"x"}})";
-  EXPECT_FALSE(InjectRoutingRules(untouched, "h", {}, {}, {}, kNoStoreApps));
-  EXPECT_FALSE(InjectRoutingRules(untouched, "", {}, {}, {"1.1.1.1"}, kNoStoreApps));
+  EXPECT_FALSE(InjectRoutingRules(untouched, "h", {}, {}, kNoStoreApps));
+  EXPECT_FALSE(InjectRoutingRules(untouched, "", {}, {}, kNoStoreApps));
   EXPECT_EQ(untouched, R"({"routing":{"rules":"x"}})");
 }
 

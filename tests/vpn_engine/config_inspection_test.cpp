@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "vpn_engine/core_dns_hosts.h"
 #include "vpn_engine/xray_core_contract.h"
 
 namespace {
@@ -160,6 +161,22 @@ TEST(ExtractDnsServers, KeepsFourDistinctQuotedAddressesInOrder) {
   const std::string far =
       R"({"dns":{"x":")" + std::string(2000, 'a') + R"(","servers":["1.1.1.1"]}})";
   EXPECT_EQ(ExtractDnsServers(far), (std::vector<std::string>{"1.1.1.1"}));
+}
+
+// Every server the core sends plain DNS to on port 53, whatever form names it; the guard must
+// let the core reach all of them.
+TEST(CoreDnsPort53Hosts, EveryFormThatReachesPort53) {
+  const std::string config = R"({"dns":{"servers":[
+      "udp://1.1.1.1", "tcp://8.8.8.8:53", "tcp+local://9.9.9.9", "1.1.1.1",
+      {"address": "8.8.4.4", "port": 53, "domains": ["geosite:cn"], "expectIPs": ["6.6.6.6"]},
+      {"address": "94.140.14.14"}, "208.67.222.222", "149.112.112.112:5353",
+      {"address": "4.4.4.4", "port": 5353}, "https://1.0.0.1/dns-query", "quic+local://7.7.7.7",
+      "localhost", "fakedns", "dns.google", "2606:4700:4700::1111"]},
+    "routing":{"rules":[{"ip":["5.5.5.5"]}]}})";
+  EXPECT_EQ(CoreDnsPort53Hosts(config),
+            (std::vector<std::string>{"1.1.1.1", "8.8.8.8", "9.9.9.9", "8.8.4.4", "94.140.14.14",
+                                      "208.67.222.222"}));
+  EXPECT_TRUE(CoreDnsPort53Hosts(R"({"outbounds":[{"protocol":"dns"}]})").empty());
 }
 
 TEST(GetTunnelDnsServers, FallsBackToPublicResolvers) {

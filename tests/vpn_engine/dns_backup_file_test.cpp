@@ -12,10 +12,12 @@
 
 namespace {
 
-// A home machine: Ethernet on DHCP with the ISP's servers, Wi-Fi with three static servers and a
-// name in the user's language, an adapter whose metric could not be read.
+// A home machine: Ethernet on DHCP with the ISP's servers, Wi-Fi with three static servers, two
+// hand-set IPv6 servers and a name in the user's language, an adapter whose metric could not be
+// read.
 std::vector<DnsBackupRecord> HomeMachineRecords() {
   DnsBackupRecord ethernet{"Ethernet", 12, true, {"192.168.178.1", "84.200.69.80"}, true, 25, true};
+  ethernet.luid = 0x0006000001000000ull;
   DnsBackupRecord wifi{
       "WLAN-Verbindung \xC3\xBC"
       "ber Fritz!Box",
@@ -25,11 +27,14 @@ std::vector<DnsBackupRecord> HomeMachineRecords() {
       true,
       35,
       false};
+  wifi.luid = 0x0047000001000000ull;
+  wifi.serversV6 = {"2606:4700:4700::1111", "2620:fe::fe"};
   DnsBackupRecord usb{"USB-Tethering", 23, true, {}, false, 0, false};
   return {ethernet, wifi, usb};
 }
 
-constexpr char kHomeMachineFile[] =
+// The records as the first layout of the file holds them (what earlier versions wrote).
+constexpr char kFirstLayout[] =
     "v1\n3\n"
     "Ethernet\n12\n1\n1\n25\n1\n2\n192.168.178.1\n84.200.69.80\n"
     "WLAN-Verbindung \xC3\xBC"
@@ -38,10 +43,23 @@ constexpr char kHomeMachineFile[] =
 
 TEST(DnsBackupFileTest, WritesTheExactBytesAndReadsThemBack) {
   const auto records = HomeMachineRecords();
-  EXPECT_EQ(FormatDnsBackups(records), kHomeMachineFile);
+  const std::string file = std::string(kFirstLayout) +
+                           "x1\n1688849877041152\n0\n19984723363233792\n2\n"
+                           "2606:4700:4700::1111\n2620:fe::fe\n0\n0\n";
+  EXPECT_EQ(FormatDnsBackups(records), file);
   std::vector<DnsBackupRecord> loaded;
-  ASSERT_TRUE(ParseDnsBackups(kHomeMachineFile, &loaded));
+  ASSERT_TRUE(ParseDnsBackups(file, &loaded));
   EXPECT_EQ(loaded, records);
+  // A file an earlier version wrote still reads (no LUIDs, no IPv6 servers); a reader of the
+  // first layout reads the new file's records the same way and stops before the extension.
+  ASSERT_TRUE(ParseDnsBackups(kFirstLayout, &loaded));
+  auto first_layout = records;
+  for (auto& record : first_layout) {
+    record.luid = 0;
+    record.serversV6.clear();
+  }
+  EXPECT_EQ(loaded, first_layout);
+  EXPECT_EQ(file.compare(0, sizeof(kFirstLayout) - 1, kFirstLayout), 0);
 }
 
 struct DamagedFile {

@@ -16,6 +16,7 @@ namespace {
 constexpr uint64_t kEthernetLuid = 0x0006000001000000ull;  // IF_TYPE_ETHERNET_CSMACD
 constexpr uint64_t kWifiLuid = 0x0047000002000000ull;      // IF_TYPE_IEEE80211
 constexpr uint64_t kTunnelLuid = 0x0035000008000000ull;    // IF_TYPE_PROP_VIRTUAL (Wintun)
+constexpr uint64_t kLoopbackLuid = 0x0018000000000000ull;  // IF_TYPE_SOFTWARE_LOOPBACK
 
 const std::string kXrayPath =
     "C:\\Users\\Zo\xC3\xAB M\xC3\xBCller\\AppData\\Local\\Zelvora VPN\\xray\\xray.exe";
@@ -53,13 +54,13 @@ TEST_F(DnsGuardTest, BlocksEveryLeakButTheCoresOwnQueriesToItsServers) {
     std::vector<std::string> permitted;
     std::vector<std::string> refused;
   } cases[] = {
-      {{"1.1.1.1"}, 7, {"1.1.1.1"}, {"8.8.8.8"}},
-      {{"9.9.9.9", "149.112.112.112"}, 9, {"9.9.9.9", "149.112.112.112"}, {"1.1.1.1"}},
+      {{"1.1.1.1"}, 16, {"1.1.1.1"}, {"8.8.8.8"}},
+      {{"9.9.9.9", "149.112.112.112"}, 18, {"9.9.9.9", "149.112.112.112"}, {"1.1.1.1"}},
       {{"8.8.8.8", "dns.google", "8.8.8.8", "1.1.1.1", "9.9.9.9", "", "208.67.222.222",
         "94.140.14.14"},
-       13,
-       {"8.8.8.8", "1.1.1.1", "9.9.9.9", "208.67.222.222"},
-       {"94.140.14.14"}},
+       24,
+       {"8.8.8.8", "1.1.1.1", "9.9.9.9", "208.67.222.222", "94.140.14.14"},
+       {"8.8.4.4"}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.filters);
@@ -88,7 +89,29 @@ TEST_F(DnsGuardTest, BlocksEveryLeakButTheCoresOwnQueriesToItsServers) {
       EXPECT_FALSE(Allowed(kBrowser, tcp, "2001:4860:4860::8888", 53, kWifiLuid));
       EXPECT_FALSE(Allowed(kXrayPath, tcp, "2a00:1450:4001:82b::200e", 443, kEthernetLuid));
     }
-    if (c.filters == 13) {
+    // The machine's own traffic: loopback services (a local DNS forwarder included), DHCP and
+    // DHCPv6 renewals, neighbour discovery.
+    for (const bool tcp : {false, true}) {
+      SimPacket local{kBrowser, tcp, "127.0.0.1", 53, kLoopbackLuid};
+      local.loopback = true;
+      EXPECT_TRUE(wfp_.WouldAllow(local));
+      local.remote = "::1";
+      local.port = 8080;
+      EXPECT_TRUE(wfp_.WouldAllow(local));
+    }
+    SimPacket dhcp{kSvchost, false, "192.168.178.1", 67, kEthernetLuid};
+    dhcp.localPort = 68;
+    EXPECT_TRUE(wfp_.WouldAllow(dhcp));
+    SimPacket dhcp6{kSvchost, false, "ff02::1:2", 547, kEthernetLuid};
+    dhcp6.localPort = 546;
+    EXPECT_TRUE(wfp_.WouldAllow(dhcp6));
+    SimPacket solicitation{"System", false, "ff02::1:ff12:3456", 0, kEthernetLuid};
+    solicitation.protocol = 58;
+    solicitation.localPort = 135;
+    EXPECT_TRUE(wfp_.WouldAllow(solicitation));
+    solicitation.localPort = 128;  // an echo request is ordinary IPv6 traffic
+    EXPECT_FALSE(wfp_.WouldAllow(solicitation));
+    if (c.filters == 24) {
       EXPECT_TRUE(CapturedLogContains("dns-guard: skip invalid DNS permit host dns.google"));
       EXPECT_TRUE(CapturedLogContains("dns-guard: skip invalid DNS permit host "));
     }
@@ -148,8 +171,18 @@ TEST_F(DnsGuardTest, AnyFailedCallLeavesNoFilterAndSaysWhy) {
        servers, "dns-guard: FwpmFilterAdd failed 2147942405 v4 tcp"},
       {"v6 udp block", failing([](auto& f) { f.filterAddNumber = 7; }), kTunnelLuid, kXrayPath,
        servers, "dns-guard: FwpmFilterAdd failed 2147942405 v6 udp"},
-      {"ipv6 block", failing([](auto& f) { f.filterAddNumber = 9; }), kTunnelLuid, kXrayPath,
+      {"local permit", failing([](auto& f) { f.filterAddNumber = 9; }), kTunnelLuid, kXrayPath,
+       servers, "dns-guard: local traffic permit failed 2147942405"},
+      {"ipv6 block", failing([](auto& f) { f.filterAddNumber = 18; }), kTunnelLuid, kXrayPath,
        servers, "dns-guard: IPv6 outbound block failed 2147942405"},
+      {"more servers than it can permit",
+       {},
+       kTunnelLuid,
+       kXrayPath,
+       {"1.1.1.1", "1.0.0.1", "8.8.8.8", "8.8.4.4", "9.9.9.9", "149.112.112.112", "94.140.14.14",
+        "94.140.15.15", "208.67.222.222"},
+       "dns-guard: the configuration names 9 DNS servers, more than the 8 the guard can let the "
+       "core reach — refusing"},
       {"commit", failing([](auto& f) { f.commit = 0x80320017u; }), kTunnelLuid, kXrayPath, servers,
        "dns-guard: commit failed 2150760471"},
   };
@@ -166,11 +199,39 @@ TEST_F(DnsGuardTest, AnyFailedCallLeavesNoFilterAndSaysWhy) {
     wfp_.SetFailures({});
     // The same guard installs cleanly afterwards.
     ASSERT_TRUE(guard.Install(kTunnelLuid, kXrayPath, servers));
-    EXPECT_EQ(wfp_.CommittedFilters().size(), 9u);
+    EXPECT_EQ(wfp_.CommittedFilters().size(), 18u);
     guard.Remove();
     ExpectNothingInstalled();
     EXPECT_EQ(wfp_.OpenSessionCount(), 0);
   }
+}
+
+// The guard owns what it adds and removes only that: its provider is referred to by its
+// sublayer and filters, and a sublayer of its key that another session holds is neither used
+// nor removed.
+TEST_F(DnsGuardTest, OwnsWhatItAddsAndRemovesNothingElse) {
+  DnsGuard guard(wfp_);
+  ASSERT_TRUE(guard.Install(kTunnelLuid, kXrayPath, {"1.1.1.1"}));
+  EXPECT_EQ(wfp_.SublayerProvider(kDnsGuardSublayerKey), kDnsGuardProviderKey);
+  for (const auto& filter : wfp_.CommittedFilters()) {
+    EXPECT_EQ(filter.spec.provider, kDnsGuardProviderKey) << filter.spec.displayName;
+  }
+  guard.Remove();
+  ExpectNothingInstalled();
+
+  // Another session (a second instance of the program) holds the guard's sublayer.
+  DnsGuard other(wfp_);
+  ASSERT_TRUE(other.Install(kTunnelLuid + 1, kXrayPath, {"9.9.9.9"}));
+  const size_t others = wfp_.CommittedFilters().size();
+  ClearCapturedLog();
+  EXPECT_FALSE(guard.Install(kTunnelLuid, kXrayPath, {"1.1.1.1"}));
+  EXPECT_TRUE(CapturedLogContains("dns-guard: SubLayerAdd failed 2150760457"));
+  guard.Remove();
+  EXPECT_TRUE(wfp_.SublayerPresent(kDnsGuardSublayerKey));
+  EXPECT_TRUE(wfp_.ProviderPresent(kDnsGuardProviderKey));
+  EXPECT_EQ(wfp_.CommittedFilters().size(), others);
+  other.Remove();
+  ExpectNothingInstalled();
 }
 
 TEST_F(DnsGuardTest, ReinstallReplacesAndProcessDeathOrRemoveClearsQuietly) {
@@ -180,7 +241,7 @@ TEST_F(DnsGuardTest, ReinstallReplacesAndProcessDeathOrRemoveClearsQuietly) {
 
   ASSERT_TRUE(guard.Install(kTunnelLuid, kXrayPath, {"1.1.1.1"}));
   ASSERT_TRUE(guard.Install(kTunnelLuid, kXrayPath, {"9.9.9.9", "149.112.112.112"}));
-  EXPECT_EQ(wfp_.CommittedFilters().size(), 9u);
+  EXPECT_EQ(wfp_.CommittedFilters().size(), 18u);
   EXPECT_FALSE(Allowed(kXrayPath, false, "1.1.1.1", 53, kEthernetLuid));
   EXPECT_EQ(wfp_.OpenSessionCount(), 1);
 

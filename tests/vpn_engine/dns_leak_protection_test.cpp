@@ -48,6 +48,7 @@ using machine::ReadPolicy;
 using machine::SetPolicy;
 
 std::wstring BackupPath() { return machine::ZelvoraFile(L"dns_restore.v1"); }
+std::wstring AsidePath() { return machine::ZelvoraFile(L"dns_restore.v1.unrestored"); }
 
 void WriteBytes(const std::wstring& path, const std::string& bytes) {
   ASSERT_TRUE(machine::WriteBytes(path, bytes));
@@ -128,7 +129,10 @@ struct Connection {
 class DnsLeakProtectionTest : public ::testing::Test {
  protected:
   void SetUp() override {
+    // No record of an earlier case's backup may vouch for a file this case writes.
+    RegDeleteKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Zelvora\\TrustedState", KEY_WOW64_64KEY, 0);
     DeleteFileW(BackupPath().c_str());
+    DeleteFileW(AsidePath().c_str());
     RemoveDirectoryW(BackupPath().c_str());
     host_ = std::make_unique<SimulatedHost>(simhost::HomeMachineWithTunnelAdapter());
     host_->Filtering().AddProgram(kXrayWide);
@@ -138,6 +142,7 @@ class DnsLeakProtectionTest : public ::testing::Test {
     // The prefix is shared with the other tests and the demo: leave no backup (or the folder
     // one case plants in its place) behind.
     DeleteFileW(BackupPath().c_str());
+    DeleteFileW(AsidePath().c_str());
     RemoveDirectoryW(BackupPath().c_str());
     SetPolicy(kSmart, std::nullopt);
     SetPolicy(kParallel, std::nullopt);
@@ -195,13 +200,15 @@ TEST_F(DnsLeakProtectionTest, ConnectLeaksNothingAndDisconnectGivesEverythingBac
     std::vector<std::string> tunnelDns;  // what the tunnel adapter gets
     int filters;
     std::optional<DWORD> smart, parallel;  // the policy values before
+    // The core's own servers in other forms ("udp://1.1.1.1", "tcp://8.8.8.8:53").
+    std::vector<std::string> coreHosts = {};
   } cases[] = {
-      {{"1.1.1.1"}, {"1.1.1.1"}, 7, std::nullopt, std::nullopt},
-      {{}, {"9.9.9.9", "149.112.112.112"}, 9, 0u, std::nullopt},
-      {{"8.8.8.8", "8.8.4.4", "1.1.1.1"}, {"8.8.8.8", "8.8.4.4", "1.1.1.1"}, 11, 0u, 1u},
+      {{"1.1.1.1"}, {"1.1.1.1"}, 16, std::nullopt, std::nullopt},
+      {{}, {"9.9.9.9", "149.112.112.112"}, 22, 0u, std::nullopt, {"1.1.1.1", "8.8.8.8"}},
+      {{"8.8.8.8", "8.8.4.4", "1.1.1.1"}, {"8.8.8.8", "8.8.4.4", "1.1.1.1"}, 20, 0u, 1u},
       {{"8.8.8.8", "8.8.4.4", "1.1.1.1", "9.9.9.9"},
        {"8.8.8.8", "8.8.4.4", "1.1.1.1"},
-       13,
+       22,
        std::nullopt,
        0u},
   };
@@ -222,6 +229,7 @@ TEST_F(DnsLeakProtectionTest, ConnectLeaksNothingAndDisconnectGivesEverythingBac
     };
     TunnelLogWatch log;
     Connection connection(*host_, *runner_, c.configured);
+    connection.context.coreDnsHosts = &c.coreHosts;
 
     ASSERT_TRUE(ApplyDnsLeakProtection(connection.context, "Zelvora"));
 
@@ -250,9 +258,18 @@ TEST_F(DnsLeakProtectionTest, ConnectLeaksNothingAndDisconnectGivesEverythingBac
         EXPECT_FALSE(Out(kFirefox, tcp, server, 53, L"WLAN K\u00fcche")) << server;
         EXPECT_TRUE(Out(kSvchost, tcp, server, 53, L"Zelvora")) << server;
       }
+      for (const auto& server : c.coreHosts) {
+        EXPECT_TRUE(Out(kXrayPath, tcp, server, 53, L"Ethernet")) << server;
+      }
       EXPECT_FALSE(Out(kXrayPath, tcp, "208.67.222.222", 53, L"Ethernet"));
       EXPECT_TRUE(Out(kFirefox, tcp, "2a00:1450:4001:82b::200e", 443, L"Zelvora"));
+      // The machine's own traffic keeps working: a local DNS forwarder and local services.
+      EXPECT_TRUE(Out(kSvchost, tcp, "127.0.0.1", 53, L"Loopback Pseudo-Interface 1"));
+      EXPECT_TRUE(Out(kFirefox, tcp, "::1", 8080, L"Loopback Pseudo-Interface 1"));
     }
+    SimPacket dhcp6{kSvchost, false, "ff02::1:2", 547, 0};
+    dhcp6.localPort = 546;
+    EXPECT_TRUE(host_->WouldAllow(dhcp6, L"Ethernet"));
     const std::string first = c.tunnelDns[0];
     const std::string last_line =
         "dns-leak: Zelvora OS DNS set to " + first +
@@ -320,12 +337,24 @@ void SwapEthernetIndexes(HostState& state) {
   for (auto& route : state.routes) swap(route.if_index);
 }
 
+// After the crash the user renamed the Wi-Fi adapter.
+void RenameWifi(HostState& state) {
+  for (auto& adapter : state.adapters) {
+    if (adapter.name == simhost::home::kWifiName) adapter.name = L"WLAN Wohnzimmer é";
+  }
+}
+
 TEST_F(DnsLeakProtectionTest, NextConnectAfterACrashRestoresEverythingFirst) {
-  for (const int variant : {0, 1, 2}) {
+  // 3: renumbered and renamed, on a machine where the files an elevated administrator writes
+  // are owned by that user's own account (as under Wine).
+  for (const int variant : {0, 1, 2, 3}) {
     const bool stop_between_adapters = variant == 1;
-    const bool renumbered = variant == 2;
+    const bool renumbered = variant >= 2;
+    const bool renamed = variant == 3;
     SCOPED_TRACE(variant);
     SetUp();
+    owners_.SetPolicy(renamed ? planted::OwnerPolicy::kObjectCreator
+                              : planted::OwnerPolicy::kAdministratorsGroup);
     SetPolicy(kSmart, std::nullopt);
     SetPolicy(kParallel, 0u);
     const HostState before = host_->Snapshot();
@@ -358,6 +387,10 @@ TEST_F(DnsLeakProtectionTest, NextConnectAfterACrashRestoresEverythingFirst) {
       host_->Edit(SwapEthernetIndexes);
       SwapEthernetIndexes(expected);
     }
+    if (renamed) {
+      host_->Edit(RenameWifi);
+      RenameWifi(expected);
+    }
 
     host_->ClearCommands();
     Connection next(*host_, *runner_);
@@ -367,7 +400,9 @@ TEST_F(DnsLeakProtectionTest, NextConnectAfterACrashRestoresEverythingFirst) {
     EXPECT_LT(IndexOf(commands, "netsh interface ipv6 set dns name=\"Ethernet\" dhcp"),
               first_neutralise);
     if (!stop_between_adapters) {
-      EXPECT_LT(IndexOf(commands, "netsh interface ipv6 set dns name=\"" + kWifi + "\" dhcp"),
+      const std::string wifi = renamed ? "WLAN Wohnzimmer \xC3\xA9" : kWifi;
+      EXPECT_LT(IndexOf(commands, "netsh interface ipv6 set dns name=\"" + wifi +
+                                      "\" static 2606:4700:4700::1111 primary validate=no"),
                 first_neutralise);
       EXPECT_TRUE(log.Saw("dns-guard: SMHNR policy restored from disk backup"));
     }
@@ -385,7 +420,7 @@ TEST_F(DnsLeakProtectionTest, AQuickReconnectWaitsForThePreviousRestore) {
   ASSERT_TRUE(ApplyDnsLeakProtection(first.context, "Zelvora"));
   const std::vector<DnsBackupRecord> users_settings = first.backups;
   // The background restore is slow on its last adapter; the user connects again meanwhile.
-  host_->InjectCommandFault("netsh interface ipv6 set dns name=\"" + kWifi + "\" dhcp",
+  host_->InjectCommandFault("netsh interface ipv6 set dns name=\"" + kWifi + "\"",
                             simhost::CommandFault::kSlow, 1, std::chrono::milliseconds(400));
   first.running = false;
   RestoreDnsAsync(first.context);
@@ -402,6 +437,105 @@ TEST_F(DnsLeakProtectionTest, AQuickReconnectWaitsForThePreviousRestore) {
   EXPECT_TRUE(ReadBytes(BackupPath()));
   Disconnect(second);
   EXPECT_SAME_HOST(host_->Snapshot(), before);
+}
+
+// A restore that does not happen as planned keeps what it could not put back, and the next
+// start (or the start-up repair) finishes it: in the end the machine is as it was before the
+// first connect. Each fault hits between connect and disconnect.
+TEST_F(DnsLeakProtectionTest, ARestoreThatFailsKeepsItsRecordsUntilTheNextStart) {
+  const std::string wifi_v4 = "netsh interface ipv4 set dns name=\"" + kWifi + "\" static";
+  const struct {
+    const char* what;
+    std::function<void(SimulatedHost&)> fault;  // between connect and disconnect
+    std::function<void(HostState&)> expected;   // what the user changed on purpose
+    bool kept;                                  // a record is still on disk after disconnect
+  } cases[] = {
+      {"netsh killed at its time limit",
+       [&](SimulatedHost& h) { h.InjectCommandFault(wifi_v4, simhost::CommandFault::kHang); },
+       nullptr, true},
+      {"netsh fails",
+       [&](SimulatedHost& h) {
+         h.InjectCommandFault("netsh interface ipv6 set dns name=\"" + kWifi + "\"",
+                              simhost::CommandFault::kFail);
+       },
+       nullptr, true},
+      {"netsh reports success without effect",
+       [&](SimulatedHost& h) { h.InjectCommandFault(wifi_v4, simhost::CommandFault::kNoEffect); },
+       nullptr, true},
+      {"adapter renamed", [](SimulatedHost& h) { h.Edit(RenameWifi); }, RenameWifi, false},
+      {"adapters renumbered", [](SimulatedHost& h) { h.Edit(SwapEthernetIndexes); },
+       SwapEthernetIndexes, false},
+      {"dock adapter unplugged",
+       [](SimulatedHost& h) {
+         h.Edit([](HostState& s) {
+           s.adapters.erase(std::remove_if(s.adapters.begin(), s.adapters.end(),
+                                           [](const auto& a) { return a.name == L"Ethernet"; }),
+                            s.adapters.end());
+         });
+       },
+       nullptr, true},
+  };
+  for (const auto& c : cases) {
+    for (const bool repair : {false, true}) {
+      SCOPED_TRACE(std::string(c.what) + (repair ? ", start-up repair" : ", next connect"));
+      SetUp();
+      const HostState before = host_->Snapshot();
+      HostState expected = before;
+      if (c.expected) c.expected(expected);
+      Connection connection(*host_, *runner_);
+      ASSERT_TRUE(ApplyDnsLeakProtection(connection.context, "Zelvora"));
+      const HostState connected = host_->Snapshot();
+      c.fault(*host_);
+      const bool unplugged = std::string(c.what) == "dock adapter unplugged";
+      Disconnect(connection);
+      EXPECT_EQ(ReadBytes(BackupPath()).has_value(), c.kept);
+      if (unplugged) {
+        // Plugged in again, as the tunnel left it.
+        host_->Edit([&](HostState& s) {
+          simhost::Adapter back = Adapter(connected, L"Ethernet");
+          s.adapters.insert(s.adapters.begin() + 1, back);
+        });
+      }
+      if (repair) {
+        EXPECT_TRUE(RestoreDnsFromBackupFile(*host_, *runner_));
+      } else {
+        Connection next(*host_, *runner_);
+        ASSERT_TRUE(ApplyDnsLeakProtection(next.context, "Zelvora"));
+        Disconnect(next);
+      }
+      EXPECT_SAME_HOST(host_->Snapshot(), expected);
+      EXPECT_FALSE(ReadBytes(BackupPath()));
+    }
+  }
+}
+
+// Only settings that are the user's are ever saved as theirs: a backup that could not be read
+// is kept aside rather than overwritten, and an adapter still showing the tunnel's DNS stub
+// (from a backup lost some other way) gets Windows' defaults back, never 127.0.0.1.
+TEST_F(DnsLeakProtectionTest, TheTunnelsOwnValuesAreNeverSavedAsTheUsers) {
+  const std::string unreadable = "v1\r\n1\nEthernet\n12\n1\n1\n25\n1\n0\n";
+  WriteBytes(BackupPath(), unreadable);
+  host_->Edit([](HostState& s) {
+    for (auto& a : s.adapters) {
+      if (a.name != L"Ethernet") continue;
+      a.static_dns_v4 = {"127.0.0.1"};
+      a.interface_metric = 5000;
+      a.automatic_metric = false;
+    }
+  });
+  HostState expected = host_->Snapshot();
+  for (auto& a : expected.adapters) {
+    if (a.name != L"Ethernet") continue;
+    a.static_dns_v4.clear();
+    a.interface_metric = 0;
+    a.automatic_metric = true;
+  }
+  Connection connection(*host_, *runner_);
+  ASSERT_TRUE(ApplyDnsLeakProtection(connection.context, "Zelvora"));
+  Disconnect(connection);
+  EXPECT_SAME_HOST(host_->Snapshot(), expected);
+  EXPECT_EQ(ReadBytes(AsidePath()), unreadable);
+  EXPECT_FALSE(ReadBytes(BackupPath()));
 }
 
 TEST_F(DnsLeakProtectionTest, PlantedOrDamagedBackupNeverRunsUnsafeText) {
@@ -529,8 +663,10 @@ TEST_F(DnsLeakProtectionTest, BackupsPlantedByAStandardUserRestoreNothing) {
   EXPECT_SAME_HOST(host_->Snapshot(), before);
   EXPECT_EQ(ReadPolicy(kSmart), 1u);
   EXPECT_EQ(ReadPolicy(kParallel), std::nullopt);
-  // The connect wrote its own backups over the planted ones, the disconnect removed them.
+  // The planted DNS file was moved aside, never overwritten; the connect's own backups are gone
+  // with the disconnect.
   EXPECT_FALSE(ReadBytes(BackupPath()));
+  EXPECT_EQ(ReadBytes(AsidePath()), dns_file);
   EXPECT_FALSE(ReadBytes(policy_path));
 }
 

@@ -53,6 +53,24 @@ TEST(NameResolutionPolicyTest, SavesExactlyAndPutsBackWhatWasThere) {
   }
 }
 
+// The previous values reach the disk before they change: when the backup cannot be written
+// (a folder stands in its place), the policy stays as it is, and the failure is reported.
+TEST(NameResolutionPolicyTest, NothingChangesBeforeItsBackupIsSaved) {
+  const planted::OwnerStandIn owners;
+  SetPolicy(kSmart, 0u);
+  SetPolicy(kParallel, std::nullopt);
+  const std::wstring file = DataFile(L"smhnr_restore.v1");
+  ASSERT_TRUE(CreateDirectoryW(file.c_str(), nullptr));
+  EXPECT_FALSE(ApplyNameResolutionPolicy());
+  ForgetNameResolutionPolicyMemory();  // the process ends while connected
+  RemoveDirectoryW(file.c_str());
+  RestoreNameResolutionPolicy();
+  EXPECT_EQ(ReadPolicy(kSmart), 0u);
+  EXPECT_EQ(ReadPolicy(kParallel), std::nullopt);
+  SetPolicy(kSmart, std::nullopt);
+  DeleteFileW(DataFile(L"smhnr_session_owned.flag").c_str());
+}
+
 TEST(NameResolutionPolicyTest, AnUntrustworthyFileChangesNothing) {
   const planted::OwnerStandIn owners;
   // The last one is well formed, but a standard user planted it.
@@ -96,7 +114,11 @@ TEST(WindowsFilteringEngineContractTest, OpensATransactionAndAbortsCleanly) {
   ASSERT_EQ(engine.BeginTransaction(session), 0u);
   const WfpKey sublayer = {
       0x5A656C76, 0x5445, 0x5354, {0x43, 0x4F, 0x4E, 0x54, 0x52, 0x41, 0x43, 0x54}};
-  EXPECT_EQ(engine.AddSublayer(session, {sublayer, "contract test", 1}), 0u);
+  WfpSublayerSpec sublayer_spec;
+  sublayer_spec.key = sublayer;
+  sublayer_spec.displayName = "contract test";
+  sublayer_spec.weight = 1;
+  EXPECT_EQ(engine.AddSublayer(session, sublayer_spec), 0u);
   WfpFilterSpec filter;
   filter.displayName = "contract test";
   filter.subLayerKey = sublayer;

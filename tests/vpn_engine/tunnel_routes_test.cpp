@@ -114,8 +114,6 @@ TEST_F(RouteWorld, TunModePathRunsTheExactCommandsAndTeardownRestoresTheMachine)
       "mask=255.255.255.0 gateway=none store=active",
       "route ADD 203.0.113.10" + via,
       "route ADD 203.0.113.11" + via,
-      "route ADD 1.1.1.1" + via,
-      "route ADD 8.8.4.4" + via,
       "route ADD 198.51.100.7" + via,
       "route ADD 192.0.2.44" + via,
       "route ADD 192.0.2.45" + via,
@@ -156,7 +154,6 @@ TEST_F(RouteWorld, TunModePathRunsTheExactCommandsAndTeardownRestoresTheMachine)
   EXPECT_TRUE(zelvora::ClearTunnelAddress(host_));
   std::vector<std::string> host_routes = engine_.bypass_host_routes;
   host_routes.push_back(engine_.server_bypass_ip);
-  host_routes.insert(host_routes.end(), engine_.dns_servers.begin(), engine_.dns_servers.end());
   zelvora::RemoveHostRoutes(host_, host_routes);
   zelvora::RemoveLanRoutes(engine_);
   zelvora::DropTunnelDefaultRoutes(engine_.host);

@@ -32,6 +32,7 @@
 #include "ipc/tunnel_log_watch.h"
 #include "local_http_server.h"
 #include "simulated_host/home_machine.h"
+#include "simulated_host/name_query.h"
 #include "simulated_host/simulated_host.h"
 #include "support/planted_files.h"
 #include "support/standin_adapters.h"
@@ -526,6 +527,45 @@ TEST_F(VpnServiceTest, WholeTun2socksSessionConnectsCountsAndGivesTheMachineBack
   EXPECT_FALSE(guard_.installed());
   EXPECT_SAME_HOST(before_, host_.Snapshot());
   EXPECT_FALSE(Comparable(connected) == Comparable(before_));
+}
+
+// While connected no name query leaves a physical adapter: an app's query (sent by Windows'
+// DNS client) and DNS over HTTPS to the tunnel's DNS address travel through the proxy, the
+// core reaches its server, given by name, without a lookup through the tunnel, and the
+// machine's own local traffic keeps working. The host answers where each leaves.
+TEST_F(VpnServiceTest, NameQueriesTravelThroughTheProxyWhileTheCoreStillReachesItsServer) {
+  SessionConfig config = Config(Mode::kTun2socks);
+  config.server = "vpn.zelvora-demo.net";
+  host_.SetHostAddresses("vpn.zelvora-demo.net", {"127.0.0.2"});
+  TunnelLogWatch log;
+  ASSERT_EQ(engine_->Start(ConfigText(config)), "");
+  ASSERT_TRUE(WaitReady()) << log.NewText();
+  const auto running = ReadBytes(std::wstring(kUserTemp) + L"tidewire_vpn\\vpn_config_active.json");
+  ASSERT_TRUE(running);
+  const simhost::CoreView core{*running, WideToUtf8(core_standin::XrayExe())};
+
+  const simhost::Path query = simhost::AppNameQuery(host_, core);
+  EXPECT_EQ(query.sent_on, L"Zelvora");
+  EXPECT_EQ(query.exit, simhost::Exit::kThroughProxy) << WideToUtf8(query.leaves_on);
+  const simhost::Path doh = simhost::Connection(
+      host_, core, "C:\\Program Files\\Mozilla Firefox\\firefox.exe", true, query.server, 443);
+  EXPECT_EQ(doh.exit, simhost::Exit::kThroughProxy) << WideToUtf8(doh.leaves_on);
+  bool lookup_needed = true;
+  simhost::CoreServerLookup(host_, core, &lookup_needed);
+  EXPECT_FALSE(lookup_needed);
+  for (const char* local : {"127.0.0.1", "::1"}) {
+    EXPECT_EQ(
+        simhost::Connection(host_, core, "C:\\Windows\\System32\\svchost.exe", false, local, 53)
+            .exit,
+        simhost::Exit::kLocal)
+        << local;
+  }
+  SimPacket dhcp6{"C:\\Windows\\System32\\svchost.exe", false, "ff02::1:2", 547, 0};
+  dhcp6.localPort = 546;
+  EXPECT_TRUE(host_.WouldAllow(dhcp6, L"Ethernet"));
+
+  engine_->Stop(true);
+  EXPECT_SAME_HOST(before_, host_.Snapshot());
 }
 
 TEST_F(VpnServiceTest, WholeXrayTunSessionBypassesByProcessAndGivesTheMachineBack) {

@@ -4,6 +4,7 @@
 
 #include "common/protected_file.h"
 #include "common/text_encoding.h"
+#include "common/trusted_state_file.h"
 #include "proxy_mode/system_proxy.h"
 #include "tunnel_log/tunnel_log.h"
 #include "vpn_engine/zelvora_data_files.h"
@@ -16,10 +17,10 @@ namespace {
 // which never follow a link planted in its place; a replace writes a new file and renames it
 // over the old one, so a crash mid-write leaves the old backup or the new one, never half.
 bool WriteBackup(const std::string& text) {
-  return EnsureZelvoraDataFolder() && ReplaceProtectedFile(ProxyBackupPath(), text);
+  return EnsureZelvoraDataFolder() && WriteTrustedStateFile(ProxyBackupPath(), text);
 }
 
-void RemoveBackup() { DeleteProtectedFile(ProxyBackupPath()); }
+void RemoveBackup() { DeleteTrustedStateFile(ProxyBackupPath()); }
 
 // Restores `backup.previous` when the system still shows our proxy.
 void RestoreIfStillOurs(const ProxySettingsBackup& backup) {
@@ -69,7 +70,7 @@ bool SystemProxyGuard::IsSet() const {
 
 void SystemProxyGuard::RecoverFromBackup() {
   std::string text;
-  const TrustedRead read = ReadAdministratorsFile(ProxyBackupPath(), &text);
+  const TrustedRead read = ReadTrustedStateFile(ProxyBackupPath(), &text);
   if (read == TrustedRead::kUntrustedOwner) {
     // Planted by a standard user: left alone, like a link in its place.
     TunnelLogWrite("WARNING: ignoring proxy settings backup not created by an administrator");

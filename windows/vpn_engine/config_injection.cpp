@@ -185,8 +185,8 @@ std::string InjectVpnConfig(const VpnInjectionInputs& inputs, std::vector<std::s
   std::vector<std::string> direct_hosts;
   if (!inputs.panelHost.empty()) direct_hosts.push_back(inputs.panelHost);
   direct_hosts.insert(direct_hosts.end(), inputs.directDomains.begin(), inputs.directDomains.end());
-  if (auto routing = PlanRoutingRules(config, server_host, direct_hosts, inputs.blockedApps,
-                                      tunnel_dns, lister)) {
+  if (auto routing =
+          PlanRoutingRules(config, server_host, direct_hosts, inputs.blockedApps, lister)) {
     if (routing->new_top_member) {
       top_members.push_back(std::move(routing->splice.insert));
     } else {

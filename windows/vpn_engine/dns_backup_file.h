@@ -11,3 +11,9 @@ bool SaveDnsBackups(const std::vector<DnsBackupRecord>& records);
 bool LoadDnsBackups(std::vector<DnsBackupRecord>* out);
 // Removes the file; errors are ignored.
 void DeleteDnsBackupFile();
+
+bool DnsBackupFileExists();
+// Moves a file that could not be read or trusted out of the way (to dns_restore.v1.unrestored,
+// or that name with a number when it is taken), so a new backup never overwrites it. True
+// when there was one and it moved.
+bool SetAsideDnsBackupFile();

@@ -12,6 +12,7 @@ constexpr size_t kMaxServersRead = 8;
 // No machine has this many physical adapters; a planted file with more would only make the
 // restore run netsh for hours while it holds the DNS lock.
 constexpr size_t kMaxRecordsKept = 64;
+constexpr const char* kExtensionMarker = "x1";
 
 // Reads the text the way line and formatted-number extraction of a stream would: lines end at
 // LF (a CR stays part of the line), numbers skip any white space before them, including line
@@ -32,18 +33,26 @@ class BackupReader {
 
   // A decimal that fits 32 bits without sign, after optional white space.
   std::optional<uint32_t> Number() {
+    const auto value = Number64();
+    if (!value || *value > UINT32_MAX) return std::nullopt;
+    return static_cast<uint32_t>(*value);
+  }
+
+  // A decimal that fits 64 bits without sign, after optional white space.
+  std::optional<uint64_t> Number64() {
     while (pos_ < text_.size() && IsSpace(text_[pos_])) ++pos_;
     if (pos_ < text_.size() && text_[pos_] == '+') ++pos_;
     uint64_t value = 0;
     size_t digits = 0;
     while (pos_ < text_.size() && text_[pos_] >= '0' && text_[pos_] <= '9') {
-      value = value * 10 + static_cast<uint64_t>(text_[pos_] - '0');
-      if (value > UINT32_MAX) return std::nullopt;
+      const uint64_t digit = static_cast<uint64_t>(text_[pos_] - '0');
+      if (value > (UINT64_MAX - digit) / 10) return std::nullopt;
+      value = value * 10 + digit;
       ++pos_;
       ++digits;
     }
     if (digits == 0) return std::nullopt;
-    return static_cast<uint32_t>(value);
+    return value;
   }
 
   void SkipRestOfLine() {
@@ -87,6 +96,28 @@ std::optional<DnsBackupRecord> ReadRecord(BackupReader& reader) {
   return record;
 }
 
+// The extension after the last record: per record, in the same order, its LUID and its hand-set
+// IPv6 servers. False (and nothing changed) when it is absent or cut short.
+bool ReadExtension(BackupReader& reader, std::vector<DnsBackupRecord>* records) {
+  const auto marker = reader.Line();
+  if (!marker || *marker != kExtensionMarker) return false;
+  std::vector<DnsBackupRecord> extended = *records;
+  for (DnsBackupRecord& record : extended) {
+    const auto luid = reader.Number64();
+    const auto count = reader.Number();
+    if (!luid || !count) return false;
+    reader.SkipRestOfLine();
+    record.luid = *luid;
+    for (uint32_t i = 0; i < *count; ++i) {
+      const auto server = reader.Line();
+      if (!server) return false;
+      if (i < kMaxServersRead && IsIpv6ServerText(*server)) record.serversV6.emplace_back(*server);
+    }
+  }
+  *records = std::move(extended);
+  return true;
+}
+
 }  // namespace
 
 std::string FormatDnsBackups(const std::vector<DnsBackupRecord>& records) {
@@ -100,6 +131,13 @@ std::string FormatDnsBackups(const std::vector<DnsBackupRecord>& records) {
     text += r.autoMetric ? "1\n" : "0\n";
     text += std::to_string(r.servers.size()) + "\n";
     for (const std::string& server : r.servers) text += server + "\n";
+  }
+  // Readers of the first layout stop after the last record, so what only newer readers need
+  // follows it.
+  text += std::string(kExtensionMarker) + "\n";
+  for (const DnsBackupRecord& r : records) {
+    text += std::to_string(r.luid) + "\n" + std::to_string(r.serversV6.size()) + "\n";
+    for (const std::string& server : r.serversV6) text += server + "\n";
   }
   return text;
 }
@@ -115,15 +153,24 @@ bool ParseDnsBackups(std::string_view content, std::vector<DnsBackupRecord>* out
   const auto count = reader.Number();
   if (!count) return false;
   reader.SkipRestOfLine();
-  for (uint32_t i = 0; i < *count && out->size() < kMaxRecordsKept; ++i) {
+  std::vector<DnsBackupRecord> records;
+  bool complete = true;
+  for (uint32_t i = 0; i < *count && records.size() < kMaxRecordsKept; ++i) {
     auto record = ReadRecord(reader);
-    if (!record) break;
-    if (record->name.empty()) continue;
-    if (!IsSafeNetshName(record->name)) {
+    if (!record) {
+      complete = false;
+      break;
+    }
+    records.push_back(std::move(*record));
+  }
+  if (complete && records.size() == *count) ReadExtension(reader, &records);
+  for (DnsBackupRecord& record : records) {
+    if (record.name.empty()) continue;
+    if (!IsSafeNetshName(record.name)) {
       TunnelLogWrite("dns-leak: rejected unsafe adapter name from DNS backup");
       continue;
     }
-    out->push_back(std::move(*record));
+    out->push_back(std::move(record));
   }
   return !out->empty();
 }

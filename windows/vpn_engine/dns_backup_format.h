@@ -5,6 +5,12 @@
 //   <record count>\n
 //   per record: name\n ifIndex\n dhcp(0|1)\n metricValid(0|1)\n metric\n autoMetric(0|1)\n
 //               <server count>\n then one dotted IPv4 server per line
+//   x1\n
+//   per record, in the same order: LUID\n <IPv6 server count>\n then one IPv6 server per line
+//
+// The part from "x1" on came later: readers of the first layout stop after the last record and
+// never see it, and a file without it (written before) still reads, with LUID 0 and no IPv6
+// servers.
 //
 // Every line ends with a single LF; no CR, no byte-order mark, nothing after the last line.
 #pragma once

@@ -19,6 +19,8 @@ std::string FilterFailureLine(const DnsGuardFilter& filter, uint32_t code) {
       return "dns-guard: FwpmFilterAdd failed " + number + (v4 ? " v4" : " v6") +
              (tcp ? " tcp" : " udp");
     }
+    case DnsGuardFilterRole::kLocalPermit:
+      return "dns-guard: local traffic permit failed " + number;
     case DnsGuardFilterRole::kIpv6LeakGuard:
       break;
   }
@@ -77,10 +79,17 @@ bool DnsGuard::Install(uint64_t tunnel_luid, const std::string& xray_path,
     TunnelLogWrite("dns-guard: TransactionBegin failed " + std::to_string(code));
     return false;
   }
-  engine_.AddProvider(session_, DnsGuardProvider());  // may exist already: not an error
-  code = engine_.AddSublayer(session_, DnsGuardSublayer());
-  if (code != 0 && code != kWfpErrorAlreadyExists) {
-    TunnelLogWrite("dns-guard: SubLayerAdd failed " + std::to_string(code));
+  // The provider is ours only when this add creates it; one that exists belongs to another
+  // session, which removes it, so nothing of ours refers to it.
+  const bool own_provider = engine_.AddProvider(session_, DnsGuardProvider()) == 0;
+  WfpSublayerSpec sublayer = DnsGuardSublayer();
+  if (own_provider) sublayer.provider = kDnsGuardProviderKey;
+  code = engine_.AddSublayer(session_, sublayer);
+  if (code != 0) {
+    // An existing sublayer of this key is another session's guard: filters added to it would
+    // be removed with it, and removing it here would take that guard down.
+    TunnelLogWrite("dns-guard: SubLayerAdd failed " + std::to_string(code) +
+                   (code == kWfpErrorAlreadyExists ? " (held by another session)" : ""));
     engine_.AbortTransaction(session_);
     return false;
   }
@@ -104,7 +113,19 @@ bool DnsGuard::Install(uint64_t tunnel_luid, const std::string& xray_path,
     engine_.AbortTransaction(session_);
     return false;
   }
-  if (!AddFilters(BuildDnsGuardFilters(tunnel_luid, app_id, hosts))) {
+  if (hosts.size() > kDnsGuardMaxPermittedHosts) {
+    // Leaving some out would make the core's lookups to them fail in silence once connected.
+    TunnelLogWrite("dns-guard: the configuration names " + std::to_string(hosts.size()) +
+                   " DNS servers, more than the " + std::to_string(kDnsGuardMaxPermittedHosts) +
+                   " the guard can let the core reach — refusing");
+    engine_.AbortTransaction(session_);
+    return false;
+  }
+  std::vector<DnsGuardFilter> filters = BuildDnsGuardFilters(tunnel_luid, app_id, hosts);
+  if (own_provider) {
+    for (DnsGuardFilter& filter : filters) filter.spec.provider = kDnsGuardProviderKey;
+  }
+  if (!AddFilters(filters)) {
     engine_.AbortTransaction(session_);
     filterCount_ = 0;
     TunnelLogWrite("dns-guard: install aborted");
@@ -117,6 +138,7 @@ bool DnsGuard::Install(uint64_t tunnel_luid, const std::string& xray_path,
     return false;
   }
   installed_ = true;
+  provider_added_ = own_provider;
   TunnelLogWrite("dns-guard: blocking DNS + IPv6 outbound on non-Zelvora interfaces (" +
                  std::to_string(filterCount_) + " filters)");
   return true;
@@ -136,9 +158,12 @@ void DnsGuard::Remove() {
   for (int i = 0; i < filterCount_; ++i) engine_.DeleteFilterById(session_, filterIds_[i]);
   filterIds_.fill(0);
   filterCount_ = 0;
-  engine_.DeleteSublayerByKey(session_, kDnsGuardSublayerKey);
-  engine_.DeleteProviderByKey(session_, kDnsGuardProviderKey);
+  // Only what this guard added: after a failed install nothing of it is committed, and a
+  // sublayer or provider of another session is not ours to delete.
+  if (installed_) engine_.DeleteSublayerByKey(session_, kDnsGuardSublayerKey);
+  if (installed_ && provider_added_) engine_.DeleteProviderByKey(session_, kDnsGuardProviderKey);
   installed_ = false;
+  provider_added_ = false;
   engine_.CloseSession(session_);
   session_ = 0;
   TunnelLogWrite("dns-guard: removed");

@@ -44,10 +44,13 @@ class DnsGuard {
   mutable std::mutex mutex_;
   WfpSession session_ = 0;
   bool installed_ = false;
+  bool provider_added_ = false;  // the committed install created the provider
   std::array<uint64_t, kDnsGuardFilterCapacity> filterIds_{};
   int filterCount_ = 0;
 };
 
-// The process's guard over the real filtering engine, created on first use; its destruction at
-// process exit removes whatever is installed.
+// The process's guard over the real filtering engine, created on first use and never destroyed:
+// a destructor would run under the loader lock at process exit or unload, where calls into the
+// filtering engine's RPC may deadlock. Its objects live in a dynamic session, which the system
+// ends with the process; the engine's stop removes them before that.
 DnsGuard& ProcessDnsGuard();

@@ -9,6 +9,11 @@ namespace {
 
 constexpr uint8_t kProtocolTcp = 6;
 constexpr uint8_t kProtocolUdp = 17;
+constexpr uint8_t kProtocolIcmpV6 = 58;
+constexpr uint32_t kFlagIsLoopback = 0x00000001;  // FWP_CONDITION_FLAG_IS_LOOPBACK
+// Neighbour discovery: router solicitation and advertisement, neighbour solicitation and
+// advertisement, redirect (RFC 4861).
+constexpr uint16_t kNeighbourDiscoveryTypes[] = {133, 134, 135, 136, 137};
 constexpr uint16_t kDnsPort = 53;
 constexpr uint8_t kPermitWeight = 15;
 constexpr uint8_t kBlockWeight = 8;
@@ -49,12 +54,17 @@ WfpFilterSpec Filter(const char* name, WfpLayer layer, WfpAction action, uint8_t
 
 WfpProviderSpec DnsGuardProvider() { return {kDnsGuardProviderKey, "Zelvora"}; }
 
-WfpSublayerSpec DnsGuardSublayer() { return {kDnsGuardSublayerKey, "Zelvora DNS Guard", 0x8000}; }
+WfpSublayerSpec DnsGuardSublayer() {
+  WfpSublayerSpec sublayer;
+  sublayer.key = kDnsGuardSublayerKey;
+  sublayer.displayName = "Zelvora DNS Guard";
+  sublayer.weight = 0x8000;
+  return sublayer;
+}
 
 std::vector<uint32_t> DnsGuardPermittedHosts(const std::vector<std::string>& servers) {
   std::vector<uint32_t> hosts;
   for (const std::string& entry : servers) {
-    if (hosts.size() == kDnsGuardMaxPermittedHosts) break;
     if (!IsDottedIpv4Server(entry)) {
       TunnelLogWrite("dns-guard: skip invalid DNS permit host " + entry);
       continue;
@@ -89,6 +99,33 @@ std::vector<DnsGuardFilter> BuildDnsGuardFilters(uint64_t tunnel_luid,
                          Condition(WfpField::kLocalInterface, WfpMatch::kNotEqual, tunnel_luid)};
       filters.push_back({DnsGuardFilterRole::kDnsLeakGuard, std::move(spec)});
     }
+  }
+  // The machine's own traffic that never leaves it or that keeps its links working: loopback
+  // (local servers on 127.0.0.1 and ::1, a local DNS forwarder), DHCP and DHCPv6 lease
+  // renewals, and IPv6 neighbour discovery.
+  for (const WfpLayer layer : {WfpLayer::kAleAuthConnectV4, WfpLayer::kAleAuthConnectV6}) {
+    WfpFilterSpec spec =
+        Filter("Zelvora permit loopback", layer, WfpAction::kPermit, kPermitWeight);
+    spec.conditions = {Condition(WfpField::kFlags, WfpMatch::kFlagsAllSet, kFlagIsLoopback)};
+    filters.push_back({DnsGuardFilterRole::kLocalPermit, std::move(spec)});
+  }
+  const struct {
+    WfpLayer layer;
+    uint16_t local, remote;
+  } dhcp[] = {{WfpLayer::kAleAuthConnectV4, 68, 67}, {WfpLayer::kAleAuthConnectV6, 546, 547}};
+  for (const auto& d : dhcp) {
+    WfpFilterSpec spec = Filter("Zelvora permit DHCP", d.layer, WfpAction::kPermit, kPermitWeight);
+    spec.conditions = {Condition(WfpField::kIpProtocol, WfpMatch::kEqual, kProtocolUdp),
+                       Condition(WfpField::kLocalPort, WfpMatch::kEqual, d.local),
+                       Condition(WfpField::kRemotePort, WfpMatch::kEqual, d.remote)};
+    filters.push_back({DnsGuardFilterRole::kLocalPermit, std::move(spec)});
+  }
+  for (const uint16_t type : kNeighbourDiscoveryTypes) {
+    WfpFilterSpec spec = Filter("Zelvora permit neighbour discovery", WfpLayer::kAleAuthConnectV6,
+                                WfpAction::kPermit, kPermitWeight);
+    spec.conditions = {Condition(WfpField::kIpProtocol, WfpMatch::kEqual, kProtocolIcmpV6),
+                       Condition(WfpField::kLocalPort, WfpMatch::kEqual, type)};
+    filters.push_back({DnsGuardFilterRole::kLocalPermit, std::move(spec)});
   }
   WfpFilterSpec ipv6 = Filter("Zelvora IPv6 leak guard", WfpLayer::kAleAuthConnectV6,
                               WfpAction::kBlock, kBlockWeight);

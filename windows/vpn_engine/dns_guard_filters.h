@@ -4,8 +4,10 @@
 // In the guard's sublayer (weight 0x8000):
 //   per permitted host, UDP then TCP: permit the Xray core to reach host:53    (weight 15, V4)
 //   block port 53 UDP/TCP off the tunnel interface: V4/UDP, V4/TCP, V6/UDP, V6/TCP (weight 8)
+//   permit loopback (V4, V6), DHCP (V4: 68 to 67) and DHCPv6 (V6: 546 to 547),
+//   and IPv6 neighbour discovery (ICMPv6 types 133 to 137)                      (weight 15)
 //   block all outbound IPv6 off the tunnel interface                             (weight 8)
-// One host gives 7 filters, two give 9, four (the most) give 13.
+// One host gives 16 filters, two give 18, eight (the most) give 30.
 #pragma once
 
 #include <cstdint>
@@ -19,19 +21,20 @@ inline constexpr WfpKey kDnsGuardProviderKey = {
 inline constexpr WfpKey kDnsGuardSublayerKey = {
     0x5A656C76, 0x444E, 0x5300, {0x47, 0x55, 0x41, 0x52, 0x44, 0x5A, 0x56, 0x31}};
 
-inline constexpr size_t kDnsGuardMaxPermittedHosts = 4;
-inline constexpr size_t kDnsGuardFilterCapacity = 24;
+inline constexpr size_t kDnsGuardMaxPermittedHosts = 8;
+inline constexpr size_t kDnsGuardFilterCapacity = 32;
 
 WfpProviderSpec DnsGuardProvider();
 WfpSublayerSpec DnsGuardSublayer();
 
-// Up to four distinct dotted IPv4 addresses of `servers`, in order, as host-order values. Each
-// entry that is empty or not an address logs "dns-guard: skip invalid DNS permit host " + entry;
-// repeats are skipped silently; entries after the fourth kept address are not looked at.
+// The distinct dotted IPv4 addresses of `servers`, in order, as host-order values. Each entry
+// that is empty or not an address logs "dns-guard: skip invalid DNS permit host " + entry;
+// repeats are skipped silently. The guard refuses to install with more than
+// kDnsGuardMaxPermittedHosts of them.
 std::vector<uint32_t> DnsGuardPermittedHosts(const std::vector<std::string>& servers);
 
 // Which of the guard's filters a spec is; the guard words its failure lines by it.
-enum class DnsGuardFilterRole { kXrayPermit, kDnsLeakGuard, kIpv6LeakGuard };
+enum class DnsGuardFilterRole { kXrayPermit, kDnsLeakGuard, kLocalPermit, kIpv6LeakGuard };
 
 struct DnsGuardFilter {
   DnsGuardFilterRole role;

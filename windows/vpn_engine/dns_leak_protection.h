@@ -30,6 +30,9 @@ struct DnsProtectionContext {
   const std::vector<std::string>& blockedApps;  // per-application bypass list
   const std::vector<std::string>& dnsServers;   // DNS servers of the configuration
   const std::string& xrayPath;                  // UTF-8 path of xray.exe
+  // The addresses the core's own DNS reaches on port 53 (CoreDnsPort53Hosts of the
+  // configuration); the guard lets the core reach them besides the tunnel's servers.
+  const std::vector<std::string>* coreDnsHosts = nullptr;
 };
 
 // True when the physical adapters are neutralised, the tunnel's DNS is set, the guard is
@@ -42,17 +45,27 @@ bool ApplyDnsLeakProtection(DnsProtectionContext& engine, const std::string& tun
 void RevertDnsLeakProtection(DnsProtectionContext& engine);
 
 // Disconnect: the guard and the policy go at once; the adapters are restored on a background
-// thread (under the DNS lock), which also deletes the file.
+// thread (under the DNS lock), which then deletes the file, or leaves in it what it could not
+// restore.
 void RestoreDnsAsync(DnsProtectionContext& engine);
 
 // Returns once no background restore is pending or `timeout_ms` has passed (in 100 ms steps),
 // and then only after any apply or restore in progress has finished.
 void WaitForDnsRestore(uint32_t timeout_ms);
 
-// Puts each record's adapter back (metric, IPv4 DNS static or DHCP, IPv6 DNS from DHCP), then
-// flushes the resolver cache. Unsafe names and addresses never reach a command line.
-void RestoreAdapters(zelvora::HostNetwork& network, zelvora::CommandRunner& commands,
-                     const std::vector<DnsBackupRecord>& records);
+// Puts each record's adapter back (metric, IPv4 and IPv6 DNS, static or from DHCP), found by
+// its LUID under whatever name it has now, then flushes the resolver cache. Returns the records
+// not restored: adapters that are not present, and those that, read back, do not show the
+// record's settings (a netsh that failed, hung or was killed). Unsafe names and addresses never
+// reach a command line.
+std::vector<DnsBackupRecord> RestoreAdapters(zelvora::HostNetwork& network,
+                                             zelvora::CommandRunner& commands,
+                                             const std::vector<DnsBackupRecord>& records);
+
+// Restores what the backup file still holds (and the name-resolution policy from its file),
+// under the DNS lock; what cannot be restored yet stays in the file. True when nothing is left
+// to restore. For the start-up repair after a crash, and any start that finds a backup.
+bool RestoreDnsFromBackupFile(zelvora::HostNetwork& network, zelvora::CommandRunner& commands);
 
 // DnsFlushResolverCache when the system offers it, then "ipconfig /flushdns".
 void FlushDnsCache(zelvora::CommandRunner& commands);

@@ -31,6 +31,7 @@ struct EngineNetworkState {
   std::vector<std::string> direct_domains;
   std::vector<std::string> bypass_subnets;
   std::vector<std::string> dns_servers;
+  std::vector<std::string> core_dns_hosts;  // what the core's own DNS reaches on port 53
   std::vector<int32_t> share_proxy_ports;
   std::string core_path;  // UTF-8 path of the core, the only program the shared ports admit
 };

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -27,12 +28,21 @@ struct WfpKey {
 };
 
 enum class WfpLayer { kAleAuthConnectV4, kAleAuthConnectV6 };
-enum class WfpField { kAppId, kIpProtocol, kRemotePort, kRemoteAddressV4, kLocalInterface };
-enum class WfpMatch { kEqual, kNotEqual };
+enum class WfpField {
+  kAppId,
+  kIpProtocol,
+  kRemotePort,
+  kRemoteAddressV4,
+  kLocalInterface,
+  kLocalPort,  // also the ICMP type of an ICMP packet
+  kFlags,      // FWP_CONDITION_FLAG_* bits of the connection
+};
+enum class WfpMatch { kEqual, kNotEqual, kFlagsAllSet };
 enum class WfpAction { kBlock, kPermit };
 
-// One condition. `value` holds the protocol (UINT8), the port (UINT16), the IPv4 address
-// (UINT32, host byte order as WFP expects) or the interface LUID (UINT64). An application-id
+// One condition. `value` holds the protocol (UINT8), a port or ICMP type (UINT16), the IPv4
+// address (UINT32, host byte order as WFP expects), the flags (UINT32) or the interface LUID
+// (UINT64). An application-id
 // condition carries its byte blob in `appId`.
 struct WfpCondition {
   WfpField field = WfpField::kIpProtocol;
@@ -43,6 +53,7 @@ struct WfpCondition {
 
 struct WfpFilterSpec {
   std::string displayName;
+  std::optional<WfpKey> provider;  // the provider it belongs to, when there is one
   WfpLayer layer = WfpLayer::kAleAuthConnectV4;
   WfpKey subLayerKey;
   std::vector<WfpCondition> conditions;  // all must hold
@@ -57,6 +68,7 @@ struct WfpProviderSpec {
 
 struct WfpSublayerSpec {
   WfpKey key;
+  std::optional<WfpKey> provider;  // the provider it belongs to, when there is one
   std::string displayName;
   uint16_t weight = 0;
 };

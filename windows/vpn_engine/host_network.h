@@ -53,6 +53,8 @@ struct AdapterInfo {
   // The IPv4 DNS servers were set by hand (the interface's own NameServer setting), so they
   // are the user's even on a DHCP adapter, and must be written back rather than left to DHCP.
   bool dns_v4_static = false;
+  // The same for the IPv6 DNS servers (the Tcpip6 interface's NameServer setting).
+  bool dns_v6_static = false;
   std::vector<DnsServerEntry> dns_servers;
   std::vector<UnicastAddress> ipv4_addresses;
 };

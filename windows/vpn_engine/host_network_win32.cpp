@@ -17,13 +17,12 @@
 namespace zelvora {
 namespace {
 
-// Hand-set IPv4 DNS servers live in the interface's "NameServer" value; DHCP-given ones in
-// "DhcpNameServer". IP Helper lists either without saying which.
-bool HasStaticIpv4Dns(const char* adapter_name) {
+// Hand-set DNS servers live in the interface's "NameServer" value (under Tcpip for IPv4, Tcpip6
+// for IPv6); DHCP-given ones in "DhcpNameServer". IP Helper lists either without saying which.
+bool HasStaticDns(const char* adapter_name, const char* stack) {
   if (adapter_name == nullptr || adapter_name[0] == '\0') return false;
-  const std::string key =
-      std::string("SYSTEM\\CurrentControlSet\\Services\\Tcpip\\Parameters\\Interfaces\\") +
-      adapter_name;
+  const std::string key = std::string("SYSTEM\\CurrentControlSet\\Services\\") + stack +
+                          "\\Parameters\\Interfaces\\" + adapter_name;
   char value[1024] = {};
   DWORD size = sizeof(value) - 1;
   if (::RegGetValueA(HKEY_LOCAL_MACHINE, key.c_str(), "NameServer", RRF_RT_REG_SZ, nullptr, value,
@@ -97,7 +96,8 @@ ReadStatus Win32HostNetwork::ListAdapters(AdapterListing listing,
     info.oper_up = entry->OperStatus == IfOperStatusUp;
     info.software_loopback = entry->IfType == IF_TYPE_SOFTWARE_LOOPBACK;
     info.dhcpv4_enabled = (entry->Flags & IP_ADAPTER_DHCP_ENABLED) != 0;
-    info.dns_v4_static = HasStaticIpv4Dns(entry->AdapterName);
+    info.dns_v4_static = HasStaticDns(entry->AdapterName, "Tcpip");
+    info.dns_v6_static = HasStaticDns(entry->AdapterName, "Tcpip6");
     for (const IP_ADAPTER_DNS_SERVER_ADDRESS* dns = entry->FirstDnsServerAddress; dns != nullptr;
          dns = dns->Next) {
       DnsServerEntry server;

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "common/protected_file.h"
+#include "common/trusted_state_file.h"
 #include "common/unique_handle.h"
 #include "tunnel_log/tunnel_log.h"
 #include "vpn_engine/name_resolution_backup.h"
@@ -28,27 +29,34 @@ NameResolutionPolicyBackup& MemoryBackup() {
   return backup;
 }
 
-// Reads the value's previous DWORD (when it is one), then sets it to 1.
-void DisableValue(const wchar_t* key_path, const wchar_t* value, bool* existed,
-                  uint32_t* previous) {
-  HKEY raw = nullptr;
-  if (::RegCreateKeyExW(HKEY_LOCAL_MACHINE, key_path, 0, nullptr, 0,
-                        KEY_QUERY_VALUE | KEY_SET_VALUE, nullptr, &raw, nullptr) != ERROR_SUCCESS) {
-    return;
-  }
-  UniqueRegKey key(raw);
+// The value's current DWORD, when it is one.
+void ReadValue(const wchar_t* key_path, const wchar_t* value, bool* existed, uint32_t* previous) {
   DWORD type = 0;
   DWORD data = 0;
   DWORD size = sizeof(data);
-  if (::RegQueryValueExW(key.get(), value, nullptr, &type, reinterpret_cast<BYTE*>(&data), &size) ==
+  if (::RegGetValueW(HKEY_LOCAL_MACHINE, key_path, value, RRF_RT_ANY, &type, &data, &size) ==
           ERROR_SUCCESS &&
       type == REG_DWORD && size == sizeof(data)) {
     *existed = true;
     *previous = data;
   }
-  const DWORD one = 1;
-  ::RegSetValueExW(key.get(), value, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&one),
-                   sizeof(one));
+}
+
+// Sets the value to 1; the line says what failed.
+bool DisableValue(const wchar_t* key_path, const wchar_t* value, const char* name) {
+  HKEY raw = nullptr;
+  LSTATUS status = ::RegCreateKeyExW(HKEY_LOCAL_MACHINE, key_path, 0, nullptr, 0, KEY_SET_VALUE,
+                                     nullptr, &raw, nullptr);
+  if (status == ERROR_SUCCESS) {
+    UniqueRegKey key(raw);
+    const DWORD one = 1;
+    status = ::RegSetValueExW(key.get(), value, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&one),
+                              sizeof(one));
+  }
+  if (status == ERROR_SUCCESS) return true;
+  TunnelLogWrite(std::string("dns-guard: could not set ") + name + " (error " +
+                 std::to_string(status) + ")");
+  return false;
 }
 
 // Puts one value back: its saved DWORD, or no value at all when there was none.
@@ -73,23 +81,34 @@ void PutBothBack(const NameResolutionPolicyBackup& backup) {
 }
 
 void DeletePolicyFiles() {
-  zelvora::DeleteProtectedFile(PolicyRestoreFilePath());
+  zelvora::DeleteTrustedStateFile(PolicyRestoreFilePath());
   zelvora::DeleteProtectedFile(PolicySessionFlagPath());
 }
 
 }  // namespace
 
-void ApplyNameResolutionPolicy() {
+bool ApplyNameResolutionPolicy() {
   std::lock_guard<std::mutex> lock(PolicyMutex());
   NameResolutionPolicyBackup& backup = MemoryBackup();
-  backup = NameResolutionPolicyBackup{};
-  DisableValue(kSmartKey, kSmartValue, &backup.smartExisted, &backup.smartValue);
-  DisableValue(kParallelKey, kParallelValue, &backup.parallelExisted, &backup.parallelValue);
-  backup.active = true;
+  NameResolutionPolicyBackup previous;
+  ReadValue(kSmartKey, kSmartValue, &previous.smartExisted, &previous.smartValue);
+  ReadValue(kParallelKey, kParallelValue, &previous.parallelExisted, &previous.parallelValue);
+  // The previous state goes to disk before anything changes: a crash after the change must
+  // find it there.
   EnsureZelvoraDataFolder();
-  zelvora::ReplaceProtectedFile(PolicyRestoreFilePath(), FormatNameResolutionBackup(backup));
+  if (!zelvora::WriteTrustedStateFile(PolicyRestoreFilePath(),
+                                      FormatNameResolutionBackup(previous))) {
+    TunnelLogWrite("dns-guard: SMHNR backup not saved — policy left unchanged");
+    return false;
+  }
+  backup = previous;
+  backup.active = true;
   zelvora::ReplaceProtectedFile(PolicySessionFlagPath(), "1");
+  const bool smart = DisableValue(kSmartKey, kSmartValue, "DisableSmartNameResolution");
+  const bool parallel = DisableValue(kParallelKey, kParallelValue, "DisableParallelAandAAAA");
+  if (!smart || !parallel) return false;
   TunnelLogWrite("dns-guard: SMHNR / parallel DNS disabled for tunnel session");
+  return true;
 }
 
 void RestoreNameResolutionPolicy() {
@@ -104,7 +123,7 @@ void RestoreNameResolutionPolicy() {
   }
   std::string content;
   const zelvora::TrustedRead read =
-      zelvora::ReadAdministratorsFile(PolicyRestoreFilePath(), &content);
+      zelvora::ReadTrustedStateFile(PolicyRestoreFilePath(), &content);
   if (read == zelvora::TrustedRead::kUntrustedOwner) {
     // Planted by a standard user; like any file that cannot be trusted, it changes nothing.
     TunnelLogWrite("dns-guard: ignoring SMHNR backup not created by an administrator");

@@ -4,9 +4,10 @@
 // put back also after a crash.
 #pragma once
 
-// Both values set to 1; their previous state saved in memory and on disk; the session flag
-// file written.
-void ApplyNameResolutionPolicy();
+// Saves the previous state of both values (in memory and on disk), writes the session flag
+// file, then sets both values to 1. When the backup cannot be saved nothing is changed. False,
+// with a line in the log, when the backup or a value could not be written.
+bool ApplyNameResolutionPolicy();
 
 // The previous state back, from memory or else from smhnr_restore.v1; both files removed. Does
 // nothing when there is neither (or the file cannot be trusted).

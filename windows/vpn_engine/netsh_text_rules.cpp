@@ -43,3 +43,17 @@ bool IsDottedIpv4Server(std::string_view text) {
     ++pos;
   }
 }
+
+bool IsIpv6ServerText(std::string_view text) {
+  if (text.size() < 2 || text.size() > 45) return false;
+  int colons = 0;
+  for (const char c : text) {
+    const bool hex = (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+    if (c == ':') {
+      ++colons;
+    } else if (!hex && c != '.') {
+      return false;
+    }
+  }
+  return colons >= 2;
+}

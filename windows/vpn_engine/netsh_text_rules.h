@@ -10,3 +10,7 @@ bool IsSafeNetshName(std::string_view name);
 
 // Exactly four non-empty decimal fields, digits only, each at most 255, joined by three dots.
 bool IsDottedIpv4Server(std::string_view text);
+
+// An IPv6 address as inet_ntop writes it: 2 to 45 bytes of hexadecimal digits, ':' and '.'
+// (an embedded IPv4 tail), with at least two ':' and no zone ("%").
+bool IsIpv6ServerText(std::string_view text);

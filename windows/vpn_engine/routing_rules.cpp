@@ -108,17 +108,8 @@ std::optional<RoutingPlan> PlanRoutingRules(const std::string& config,
                                             const std::string& server_host,
                                             const std::vector<std::string>& direct_hosts,
                                             const std::vector<std::string>& blocked_apps,
-                                            const std::vector<std::string>& dns_servers,
                                             const ExeFolderLister& lister) {
   if (server_host.empty() && direct_hosts.empty() && blocked_apps.empty()) return std::nullopt;
-
-  std::string dns_list;
-  const std::vector<std::string> fallback = {"9.9.9.9", "149.112.112.112"};
-  const std::vector<std::string>& dns = dns_servers.empty() ? fallback : dns_servers;
-  for (size_t i = 0; i < dns.size() && i < 4; ++i) {
-    if (i > 0) dns_list += ", ";
-    dns_list += "\"" + dns[i] + "\"";
-  }
 
   std::string block =
       "    {\n      \"type\": \"field\",\n      \"inboundTag\": [\"api\"],\n      "
@@ -131,9 +122,11 @@ std::optional<RoutingPlan> PlanRoutingRules(const std::string& config,
         "\"zel_vora/\", \"zelvora_tunnel_service/\"],\n      \"outboundTag\": \"direct\"\n    },\n";
     block += BuildProcessBypassRules(blocked_apps, lister);
   }
-  block += "    {\n      \"type\": \"field\",\n      \"ip\": [" + dns_list +
-           "],\n      \"outboundTag\": \"direct\"\n    },\n    {\n      \"type\": \"field\",\n   "
-           "   \"network\": \"tcp,udp\",\n      \"outboundTag\": \"proxy\"\n    },\n";
+  // Everything else, the tunnel's DNS servers included, goes through the proxy: a name query
+  // that came through the tunnel never leaves the machine in cleartext.
+  block +=
+      "    {\n      \"type\": \"field\",\n      \"network\": \"tcp,udp\",\n      "
+      "\"outboundTag\": \"proxy\"\n    },\n";
   // The block ends with a comma; where nothing follows it, the comma goes (erased in place: it
   // stands near the end, so nothing long moves).
   const auto drop_last_comma = [&block]() { block.erase(block.rfind(','), 1); };
@@ -168,10 +161,8 @@ std::optional<RoutingPlan> PlanRoutingRules(const std::string& config,
 bool InjectRoutingRules(std::string& config, const std::string& server_host,
                         const std::vector<std::string>& direct_hosts,
                         const std::vector<std::string>& blocked_apps,
-                        const std::vector<std::string>& dns_servers,
                         const ExeFolderLister& lister) {
-  const auto plan =
-      PlanRoutingRules(config, server_host, direct_hosts, blocked_apps, dns_servers, lister);
+  const auto plan = PlanRoutingRules(config, server_host, direct_hosts, blocked_apps, lister);
   if (!plan) return false;
   if (plan->new_top_member) {
     config_text::InsertAfterFirstBrace(config, plan->splice.insert);

@@ -42,7 +42,6 @@ std::optional<RoutingPlan> PlanRoutingRules(const std::string& config,
                                             const std::string& server_host,
                                             const std::vector<std::string>& direct_hosts,
                                             const std::vector<std::string>& blocked_apps,
-                                            const std::vector<std::string>& dns_servers,
                                             const ExeFolderLister& lister);
 
 // Inserts the rule block into `config`; false (text unchanged) when there is nothing to route
@@ -50,4 +49,4 @@ std::optional<RoutingPlan> PlanRoutingRules(const std::string& config,
 bool InjectRoutingRules(std::string& config, const std::string& server_host,
                         const std::vector<std::string>& direct_hosts,
                         const std::vector<std::string>& blocked_apps,
-                        const std::vector<std::string>& dns_servers, const ExeFolderLister& lister);
+                        const ExeFolderLister& lister);

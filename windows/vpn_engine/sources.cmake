@@ -3,6 +3,8 @@ list(APPEND ZELVORA_PORTABLE_SOURCES
   ${CMAKE_CURRENT_LIST_DIR}/json_members.cpp
   ${CMAKE_CURRENT_LIST_DIR}/text_patterns.cpp
   ${CMAKE_CURRENT_LIST_DIR}/config_inspection.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/core_dns_hosts.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/server_name_pin.cpp
   ${CMAKE_CURRENT_LIST_DIR}/config_meta.cpp
   ${CMAKE_CURRENT_LIST_DIR}/routing_rules.cpp
   ${CMAKE_CURRENT_LIST_DIR}/config_injection.cpp

@@ -163,13 +163,8 @@ void AddServerBypassRoutes(EngineNetworkState& engine, const std::string& server
       engine.bypass_host_routes.push_back(address);
     }
   }
-  for (const std::string& server : GetTunnelDnsServers(engine.dns_servers)) {
-    if (!engine.running) return;
-    if (!IsIpv4(server)) continue;
-    const std::string command = HostRouteCommand(server, gateway);
-    if (announce) Print("VPN Service: Adding DNS bypass route: " + command);
-    commands.Run(command, kRouteTimeoutMs, true);
-  }
+  // The tunnel's DNS servers get no route of their own: queries to them (and DNS over HTTPS to
+  // the same addresses) follow the default route into the tunnel and through the proxy.
 }
 
 void AddHostBypassRoutes(EngineNetworkState& engine, const std::string& host) {

@@ -136,6 +136,7 @@ std::string VpnService::Start(const std::string& config) {
   net_.share_proxy_ports.clear();
   net_.bypass_host_routes.clear();
   net_.dns_servers.clear();
+  net_.core_dns_hosts.clear();
   native_tun_ = false;
 
   ConfigMeta meta = ExtractConfigMeta(config_);
@@ -215,7 +216,7 @@ void VpnService::KillChildren() {
 DnsProtectionContext VpnService::DnsContext() {
   return DnsProtectionContext{*env_.host.network, *env_.host.commands, *env_.guard,
                               net_.running,       dns_backups_,        blocked_apps_,
-                              net_.dns_servers,   xray_path_utf8_};
+                              net_.dns_servers,   xray_path_utf8_,     &net_.core_dns_hosts};
 }
 
 void VpnService::TeardownConnection() {
@@ -244,7 +245,6 @@ void VpnService::CleanupNetworkConfig() {
   HostNetwork& network = *env_.host.network;
   RemoveHostRoutes(network, net_.bypass_host_routes);
   if (!net_.server_bypass_ip.empty()) RemoveHostRoutes(network, {net_.server_bypass_ip});
-  RemoveHostRoutes(network, GetTunnelDnsServers(net_.dns_servers));
   RemoveLanRoutes(net_);
   DropTunnelDefaultRoutes(env_.host, net_.tunnel_luid);
   ClearTunnelAddress(network, net_.tunnel_luid);

@@ -10,7 +10,9 @@
 #include "vpn_engine/child_launch.h"
 #include "vpn_engine/config_injection.h"
 #include "vpn_engine/config_inspection.h"
+#include "vpn_engine/core_dns_hosts.h"
 #include "vpn_engine/proxy_sharing_firewall.h"
+#include "vpn_engine/server_name_pin.h"
 #include "vpn_engine/tunnel_adapter.h"
 #include "vpn_engine/tunnel_routes.h"
 #include "vpn_engine/vpn_config_file.h"
@@ -145,6 +147,15 @@ void VpnService::RunStartSequence() {
   // The statistics query must reach the API inbound where it now listens: the remap moves it
   // off 127.0.0.1:10086 when another program holds that port.
   if (const auto api = FindApiInboundPort(config_)) api_server_ = "127.0.0.1:" + api->digits;
+  net_.core_dns_hosts = CoreDnsPort53Hosts(config_);
+  // Resolved now, before the tunnel carries every name query through the proxy.
+  {
+    std::vector<std::string> unused;
+    const std::string server = ExtractServerAddress(config_, &unused);
+    if (!server.empty()) {
+      config_ = PinServerName(config_, server, env_.host.network->ResolveIpv4(server));
+    }
+  }
 
   if (!WriteVpnConfig(config_, &config_path_)) {
     Print("Failed to write Xray config for VPN");

@@ -30,6 +30,10 @@ const GUID& FieldKey(WfpField field) {
       return wfp_ids::kConditionIpRemotePort;
     case WfpField::kRemoteAddressV4:
       return wfp_ids::kConditionIpRemoteAddress;
+    case WfpField::kLocalPort:
+      return wfp_ids::kConditionIpLocalPort;
+    case WfpField::kFlags:
+      return wfp_ids::kConditionFlags;
     case WfpField::kLocalInterface:
       break;
   }
@@ -79,6 +83,11 @@ uint32_t WindowsFilteringEngine::AddSublayer(WfpSession session, const WfpSublay
   record.displayData.name = name.data();
   record.flags = 0;
   record.weight = sublayer.weight;
+  GUID provider_key{};
+  if (sublayer.provider) {
+    provider_key = ToGuid(*sublayer.provider);
+    record.providerKey = &provider_key;
+  }
   return FwpmSubLayerAdd0(Handle(session), &record, nullptr);
 }
 
@@ -93,7 +102,9 @@ uint32_t WindowsFilteringEngine::AddFilter(WfpSession session, const WfpFilterSp
     const WfpCondition& from = filter.conditions[i];
     FWPM_FILTER_CONDITION0& to = conditions[i];
     to.fieldKey = FieldKey(from.field);
-    to.matchType = from.match == WfpMatch::kEqual ? FWP_MATCH_EQUAL : FWP_MATCH_NOT_EQUAL;
+    to.matchType = from.match == WfpMatch::kEqual      ? FWP_MATCH_EQUAL
+                   : from.match == WfpMatch::kNotEqual ? FWP_MATCH_NOT_EQUAL
+                                                       : FWP_MATCH_FLAGS_ALL_SET;
     switch (from.field) {
       case WfpField::kAppId:
         blobs[i].size = static_cast<UINT32>(from.appId.size());
@@ -106,10 +117,12 @@ uint32_t WindowsFilteringEngine::AddFilter(WfpSession session, const WfpFilterSp
         to.conditionValue.uint8 = static_cast<UINT8>(from.value);
         break;
       case WfpField::kRemotePort:
+      case WfpField::kLocalPort:
         to.conditionValue.type = FWP_UINT16;
         to.conditionValue.uint16 = static_cast<UINT16>(from.value);
         break;
       case WfpField::kRemoteAddressV4:
+      case WfpField::kFlags:
         to.conditionValue.type = FWP_UINT32;
         to.conditionValue.uint32 = static_cast<UINT32>(from.value);
         break;
@@ -131,6 +144,11 @@ uint32_t WindowsFilteringEngine::AddFilter(WfpSession session, const WfpFilterSp
   record.numFilterConditions = static_cast<UINT32>(conditions.size());
   record.filterCondition = conditions.data();
   record.action.type = filter.action == WfpAction::kPermit ? FWP_ACTION_PERMIT : FWP_ACTION_BLOCK;
+  GUID provider_key{};
+  if (filter.provider) {
+    provider_key = ToGuid(*filter.provider);
+    record.providerKey = &provider_key;
+  }
   UINT64 filter_id = 0;
   const DWORD code = FwpmFilterAdd0(Handle(session), &record, nullptr, &filter_id);
   *id = filter_id;
@@ -162,8 +180,7 @@ uint32_t WindowsFilteringEngine::AppIdFromFileName(const std::wstring& path,
 }
 
 DnsGuard& ProcessDnsGuard() {
-  // Both live until the process ends; the guard's destructor removes what is installed.
-  static WindowsFilteringEngine engine;
-  static DnsGuard guard(engine);
-  return guard;
+  // Never destroyed (see the header): no filtering call ever runs from a static destructor.
+  static DnsGuard* const guard = new DnsGuard(*new WindowsFilteringEngine);
+  return *guard;
 }

@@ -12,5 +12,5 @@ std::wstring PolicySessionFlagPath();  // smhnr_session_owned.flag
 // Creates the folder when missing, refusing one that is a link. Standard users may create
 // files in ProgramData, so every file operation of the engine there goes through the checked
 // helpers of common/protected_file.h, which never follow a planted link or junction; the
-// backups are read only from files that administrators or the system own.
+// backups are trusted only as common/trusted_state_file.h vouches for them.
 bool EnsureZelvoraDataFolder();

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cctype>
 #include <thread>
 
 #include "simulated_host/host_edits.h"
@@ -74,6 +75,15 @@ bool MatchWord(const std::string& pattern, const Word& word, std::vector<std::st
   if (kind == "{ip}") {
     uint32_t value = 0;
     if (!ParseDotted(rest, &value)) return false;
+  } else if (kind == "{ip6}") {
+    // An IPv6 address as inet_ntop writes it (hex groups, "::" at most once, no zone).
+    if (rest.find(':') == std::string::npos || rest.find(":::") != std::string::npos ||
+        rest.find("::") != rest.rfind("::")) {
+      return false;
+    }
+    for (const char c : rest) {
+      if (!std::isxdigit(static_cast<unsigned char>(c)) && c != ':' && c != '.') return false;
+    }
   } else if (kind == "{n}") {
     if (!std::all_of(rest.begin(), rest.end(), [](char c) { return c >= '0' && c <= '9'; })) {
       return false;
@@ -355,6 +365,28 @@ bool SimulatedHost::Interpret(const std::string& command) {
     Adapter* adapter = FindByName(st, s[0]);
     if (adapter == nullptr) return false;
     std::vector<std::string>& list = adapter->static_dns_v4;
+    if (std::find(list.begin(), list.end(), s[1]) != list.end()) return false;
+    const size_t index = std::stoul(s[2]);
+    if (index == 0) return false;
+    list.insert(list.begin() + static_cast<long>(std::min(index - 1, list.size())), s[1]);
+    return true;
+  }
+  if (Match(words,
+            {"netsh", "interface", "ipv6", "set", "dns", "name={q}", "static", "{ip6}", "primary",
+             "validate=no"},
+            &s)) {
+    Adapter* adapter = FindByName(st, s[0]);
+    if (adapter == nullptr) return false;
+    adapter->static_dns_v6 = {s[1]};
+    return true;
+  }
+  if (Match(words,
+            {"netsh", "interface", "ipv6", "add", "dns", "name={q}", "{ip6}", "index={n}",
+             "validate=no"},
+            &s)) {
+    Adapter* adapter = FindByName(st, s[0]);
+    if (adapter == nullptr) return false;
+    std::vector<std::string>& list = adapter->static_dns_v6;
     if (std::find(list.begin(), list.end(), s[1]) != list.end()) return false;
     const size_t index = std::stoul(s[2]);
     if (index == 0) return false;

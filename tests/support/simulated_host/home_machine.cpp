@@ -65,6 +65,7 @@ HostState HomeMachine() {
   wifi.dhcpv4 = true;
   wifi.lease_dns_v4 = {"192.168.1.1"};
   wifi.static_dns_v4 = {"1.1.1.1", "9.9.9.9", "8.8.8.8"};
+  wifi.static_dns_v6 = {"2606:4700:4700::1111", "2620:fe::fe"};
   wifi.interface_metric = 35;
   AddInterface(state, wifi, "192.168.1.57", 24);
   state.routes.push_back({0, 0, Ip(home::kWifiGateway), home::kWifiIndex, 0});

@@ -4,7 +4,8 @@
 //   if 12  "Ethernet"                       DHCP 192.168.178.23/24, gateway 192.168.178.1,
 //                                           the ISP's DNS from the lease, IPv6 default route
 //   if 7   "WLAN Küche"                     DHCP 192.168.1.57/24, gateway 192.168.1.1,
-//                                           three static DNS servers set by the user
+//                                           three static DNS servers and two static IPv6
+//                                           DNS servers set by the user
 //   if 15  "Ethernet 2"                     USB adapter, cable unplugged (down)
 //   if 9   "Lab "VM" & Test %PATH%"         host-only virtual adapter, static 192.168.56.1/24
 //   if 21  "ProtonVPN"                      another product's Wintun adapter (down)

@@ -70,7 +70,7 @@ std::optional<uint32_t> ParseV4(const std::string& text) {
   return value;
 }
 
-bool Compare(WfpMatch match, bool equal) { return match == WfpMatch::kEqual ? equal : !equal; }
+bool Compare(WfpMatch match, bool equal) { return match == WfpMatch::kNotEqual ? !equal : equal; }
 
 }  // namespace
 
@@ -144,7 +144,14 @@ bool SimulatedFilteringEngine::Matches(const Filter& filter, const SimPacket& pa
         equal = c.appId == DeviceAppId(Widened(packet.program));
         break;
       case WfpField::kIpProtocol:
-        equal = c.value == (packet.tcp ? 6u : 17u);
+        equal = c.value == (packet.protocol != 0 ? packet.protocol : (packet.tcp ? 6u : 17u));
+        break;
+      case WfpField::kLocalPort:
+        equal = c.value == packet.localPort;
+        break;
+      case WfpField::kFlags:
+        // FWP_MATCH_FLAGS_ALL_SET: every bit of the value is set in the connection's flags.
+        equal = (c.value & (packet.loopback ? 1u : 0u)) == c.value;
         break;
       case WfpField::kRemotePort:
         equal = c.value == packet.port;
@@ -161,6 +168,21 @@ bool SimulatedFilteringEngine::Matches(const Filter& filter, const SimPacket& pa
     if (!Compare(c.match, equal)) return false;
   }
   return true;
+}
+
+bool SimulatedFilteringEngine::HasProvider(const State& state, const WfpKey& key) {
+  for (const Keyed& p : state.providers) {
+    if (p.key == key) return true;
+  }
+  return false;
+}
+
+std::optional<WfpKey> SimulatedFilteringEngine::SublayerProvider(const WfpKey& key) const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  for (const Keyed& s : committed_.sublayers) {
+    if (s.key == key) return s.provider;
+  }
+  return std::nullopt;
 }
 
 bool SimulatedFilteringEngine::WouldAllow(const SimPacket& packet) const {
@@ -249,7 +271,10 @@ uint32_t SimulatedFilteringEngine::AddSublayer(WfpSession session,
   for (const Keyed& s : state->sublayers) {
     if (s.key == sublayer.key) return sim_wfp::kAlreadyExists;
   }
-  state->sublayers.push_back({sublayer.key, session, sublayer.weight});
+  if (sublayer.provider && !HasProvider(*state, *sublayer.provider)) {
+    return sim_wfp::kProviderNotFound;
+  }
+  state->sublayers.push_back({sublayer.key, session, sublayer.weight, sublayer.provider});
   std::stable_sort(state->sublayers.begin(), state->sublayers.end(),
                    [](const Keyed& a, const Keyed& b) { return a.weight > b.weight; });
   return 0;
@@ -269,6 +294,9 @@ uint32_t SimulatedFilteringEngine::AddFilter(WfpSession session, const WfpFilter
       std::any_of(state->sublayers.begin(), state->sublayers.end(),
                   [&](const Keyed& s) { return s.key == filter.subLayerKey; });
   if (!sublayer_known) return sim_wfp::kSublayerNotFound;
+  if (filter.provider && !HasProvider(*state, *filter.provider)) {
+    return sim_wfp::kProviderNotFound;
+  }
   *id = nextFilterId_++;
   state->filters.push_back({*id, filter, session});
   return 0;

@@ -31,6 +31,7 @@ namespace sim_wfp {
 inline constexpr uint32_t kFilterNotFound = 0x80320003u;
 inline constexpr uint32_t kSublayerNotFound = 0x80320007u;
 inline constexpr uint32_t kAlreadyExists = 0x80320009u;
+inline constexpr uint32_t kProviderNotFound = 0x80320005u;
 inline constexpr uint32_t kNoTransaction = 0x8032000Du;
 inline constexpr uint32_t kTransactionInProgress = 0x8032000Bu;
 inline constexpr uint32_t kFileNotFound = 2;
@@ -44,6 +45,9 @@ struct SimPacket {
   std::string remote;   // "8.8.8.8" or an IPv6 text such as "2001:4860:4860::8888"
   uint16_t port = 53;
   uint64_t interfaceLuid = 0;  // the local interface it leaves through
+  uint8_t protocol = 0;        // IP protocol when neither TCP nor UDP (58: ICMPv6)
+  uint16_t localPort = 0;      // the sender's port, or the ICMP type
+  bool loopback = false;       // sent to this machine through the loopback interface
 };
 
 // Failures to inject, per call kind; 0 means the call behaves normally.
@@ -77,6 +81,8 @@ class SimulatedFilteringEngine : public FilteringEngine {
   std::vector<Filter> CommittedFilters() const;
   bool ProviderPresent(const WfpKey& key) const;
   bool SublayerPresent(const WfpKey& key) const;
+  // The provider a committed sublayer names, if it names one.
+  std::optional<WfpKey> SublayerProvider(const WfpKey& key) const;
   int OpenSessionCount() const;
 
   // Whether the platform would let `packet` out, judging by the committed filters.
@@ -101,6 +107,7 @@ class SimulatedFilteringEngine : public FilteringEngine {
     WfpKey key;
     WfpSession owner = 0;
     uint16_t weight = 0;
+    std::optional<WfpKey> provider;
   };
   struct State {
     std::vector<Keyed> providers;
@@ -109,6 +116,7 @@ class SimulatedFilteringEngine : public FilteringEngine {
   };
 
   static std::vector<uint8_t> DeviceAppId(const std::wstring& path);
+  static bool HasProvider(const State& state, const WfpKey& key);
   // The state a session's calls act on: its open transaction, or the committed one.
   State* Target(WfpSession session);
   bool Matches(const Filter& filter, const SimPacket& packet, bool v6) const;

@@ -35,6 +35,7 @@ bool SimulatedHost::WouldAllow(SimPacket packet, const std::wstring& adapter_nam
       return false;
     }
     packet.interfaceLuid = adapter->luid;
+    packet.loopback = adapter->loopback;
   }
   return filtering_.WouldAllow(packet);
 }
@@ -131,6 +132,7 @@ zelvora::ReadStatus SimulatedHost::ListAdapters(zelvora::AdapterListing listing,
     info.software_loopback = adapter.loopback;
     info.dhcpv4_enabled = adapter.dhcpv4;
     info.dns_v4_static = !adapter.static_dns_v4.empty();
+    info.dns_v6_static = !adapter.static_dns_v6.empty();
     if (with_dns) {
       for (const std::string& server : adapter.ReportedDnsV4())
         info.dns_servers.push_back({true, server});
