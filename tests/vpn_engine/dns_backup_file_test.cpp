@@ -16,7 +16,8 @@ namespace {
 // hand-set IPv6 servers and a name in the user's language, an adapter whose metric could not be
 // read.
 std::vector<DnsBackupRecord> HomeMachineRecords() {
-  DnsBackupRecord ethernet{"Ethernet", 12, true, {"192.168.178.1", "84.200.69.80"}, true, 25, true};
+  DnsBackupRecord ethernet{"Ethernet", 12, true, {"192.168.178.1", "84.200.69.80"}, true, 25,
+                           true,       0,  {}};
   ethernet.luid = 0x0006000001000000ull;
   DnsBackupRecord wifi{
       "WLAN-Verbindung \xC3\xBC"
@@ -26,10 +27,12 @@ std::vector<DnsBackupRecord> HomeMachineRecords() {
       {"1.1.1.1", "9.9.9.9", "208.67.222.222"},
       true,
       35,
-      false};
+      false,
+      0,
+      {}};
   wifi.luid = 0x0047000001000000ull;
   wifi.serversV6 = {"2606:4700:4700::1111", "2620:fe::fe"};
-  DnsBackupRecord usb{"USB-Tethering", 23, true, {}, false, 0, false};
+  DnsBackupRecord usb{"USB-Tethering", 23, true, {}, false, 0, false, 0, {}};
   return {ethernet, wifi, usb};
 }
 

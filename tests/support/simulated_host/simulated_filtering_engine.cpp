@@ -258,7 +258,7 @@ uint32_t SimulatedFilteringEngine::AddProvider(WfpSession session,
   for (const Keyed& p : state->providers) {
     if (p.key == provider.key) return sim_wfp::kAlreadyExists;
   }
-  state->providers.push_back({provider.key, session, 0});
+  state->providers.push_back({provider.key, session, 0, std::nullopt});
   return 0;
 }
 
