@@ -378,7 +378,10 @@ void VpnService::JoinStatsThread() {
 void VpnService::RunStatsLoop() {
   while (net_.running) {
     std::string output;
-    if (net_.running && RunXrayCaptured(core_, "api statsquery -server=" + api_server_, &output)) {
+    // A failed query (no "stat" member: the core's API did not answer) keeps the last totals:
+    // counting it as zero would drop the totals and make the status's delta negative.
+    if (net_.running && RunXrayCaptured(core_, "api statsquery -server=" + api_server_, &output) &&
+        output.find("\"stat\"") != std::string::npos) {
       const EngineTrafficTotals totals = ParseEngineStats(output);
       std::lock_guard<std::mutex> lock(stats_mutex_);
       uplink_total_ = totals.uplink;
