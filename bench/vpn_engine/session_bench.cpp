@@ -129,12 +129,6 @@ class StampedCommands : public zelvora::CommandRunner {
     timeline_->Add(at, timeline_->Now() - at, "CMD " + command);
     return ok;
   }
-  bool CaptureIpconfig(std::string* output) override {
-    const double at = timeline_->Now();
-    const bool ok = inner_->CaptureIpconfig(output);
-    timeline_->Add(at, timeline_->Now() - at, "CMD ipconfig (captured)");
-    return ok;
-  }
 
  private:
   zelvora::CommandRunner* inner_;
@@ -267,8 +261,8 @@ int main(int argc, char** argv) {
   environment.probe_through_socks = [&](uint16_t port, const std::string& u) {
     return timed_probe([&] { return ProbeThroughSocks(port, u); });
   };
-  environment.probe_direct = [&](const std::string& u) {
-    return timed_probe([&] { return ProbeDirect(u); });
+  environment.probe_direct = [&](const std::string& source, const std::string& u) {
+    return timed_probe([&] { return ProbeDirect(source, u); });
   };
   zelvora::VpnService engine(std::move(environment));
 
