@@ -28,6 +28,7 @@
 #include "core_standin/standin_paths.h"
 #include "simulated_host/home_machine.h"
 #include "simulated_host/simulated_host.h"
+#include "support/standin_adapters.h"
 #include "tunnel_log/tunnel_log.h"
 #include "tunnel_log/tunnel_log_paths.h"
 #include "vpn_engine/data_path_probe.h"
@@ -224,7 +225,7 @@ int main(int argc, char** argv) {
   const bool show_timeline = argc > 1 && std::string(argv[1]) == "--timeline";
 
   ::SetCurrentDirectoryW(core_standin::Root().c_str());
-  simhost::SimulatedHost host(simhost::HomeMachine());
+  standin_adapters::StandinHost host(simhost::HomeMachine());
   host.SetHostAddresses("panel.zelvora-demo.net", {"198.51.100.20"});
   host.SetHostAddresses("bank.example.de", {"203.0.113.45"});
   host.Filtering().AddProgram(core_standin::XrayExe());
@@ -262,7 +263,10 @@ int main(int argc, char** argv) {
     return timed_probe([&] { return ProbeThroughSocks(port, u); });
   };
   environment.probe_direct = [&](const std::string& source, const std::string& u) {
-    return timed_probe([&] { return ProbeDirect(source, u); });
+    // Only a probe whose source address the host routes into the tunnel gets through.
+    return timed_probe([&] {
+      return standin_adapters::IntoTunnel(host, source) ? ProbeDirect("127.0.0.1", u) : -1;
+    });
   };
   zelvora::VpnService engine(std::move(environment));
 
