@@ -174,7 +174,7 @@ int main() {
   std::printf(
       "each command costs one process start: %.1f ms (measured: cmd.exe run hidden)\n"
       "fixed waits subtracted: %.0f ms, and the wait for tun2socks' adapter; the rest includes "
-      "starting xray.exe twice (validation, then the core) and tun2socks.exe under Wine\n",
+      "starting xray.exe and tun2socks.exe under Wine\n",
       process_start.count() / 1000.0, kFixedWaitsMs);
   const int rounds = 5;
   double own_sum = 0, total_sum = 0;
@@ -229,7 +229,7 @@ int main() {
       "Stop completed %ld ms (goal < 300), Stop returned %ld ms\n",
       rounds, total_sum / n, own_sum / n, commands, fast_sum / n, stop_sum / n, stop_wall_sum / n);
   std::printf(
-      "process starts: connect %d commands + 3 programs (xray -test, xray, tun2socks), "
+      "process starts: connect %d commands + 2 programs (xray, tun2socks), "
       "disconnect %d\n",
       connect_starts, disconnect_starts);
 
