@@ -24,44 +24,23 @@
 #include <thread>
 #include <vector>
 
-#include "core_standin/outbound_server.h"
 #include "core_standin/standin_paths.h"
+#include "session_world.h"
 #include "simulated_host/home_machine.h"
 #include "simulated_host/simulated_host.h"
 #include "support/standin_adapters.h"
 #include "tunnel_log/tunnel_log.h"
-#include "tunnel_log/tunnel_log_paths.h"
 #include "vpn_engine/data_path_probe.h"
-#include "vpn_engine/dns_guard.h"
-#include "vpn_engine/local_http_server.h"
-#include "vpn_engine/loopback_ports.h"
 #include "vpn_engine/vpn_service.h"
-#include "vpn_engine/wintun_holder.h"
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-// The fixed waits of a TUN-mode start: after Xray starts, after the adapter is enabled, before
-// DNS protection; and the route steps' settle times after setting the address and adding the
-// default route.
-constexpr double kFixedWaitsMs = 200 + 400 + 200 + 300 + 400;
-
-double Ms(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
-
-std::string LogText() {
-  std::ifstream in(kTunnelLogPath, std::ios::binary);
-  std::ostringstream out;
-  out << in.rdbuf();
-  return out.str();
-}
-
-// The number that follows the last `prefix` in the log after `from`.
-long LastFigure(const std::string& log, size_t from, const std::string& prefix) {
-  const size_t at = log.rfind(prefix);
-  if (at == std::string::npos || at < from) return -1;
-  return std::atol(log.c_str() + at + prefix.size());
-}
+using session_world::Clock;
+using session_world::Config;
+using session_world::kFixedWaitsMs;
+using session_world::LastFigure;
+using session_world::LogText;
+using session_world::Ms;
 
 // One thing that happened during a start: a progress line or a command, at `at` ms after the
 // start was asked for, taking `took` ms (commands only).
@@ -202,23 +181,6 @@ Breakdown Split(const std::vector<Event>& events, double ready_ms) {
   return breakdown;
 }
 
-std::string Config(uint16_t server_port) {
-  return R"({"log": {"loglevel": "warning"},
- "dns": {"servers": ["1.1.1.1", "8.8.8.8"]},
- "inbounds": [{"tag": "socks", "port": )" +
-         std::to_string(FindFreeLoopbackPort()) +
-         R"(, "listen": "127.0.0.1", "protocol": "socks", "settings": {"auth": "noauth"}},
-   {"tag": "http", "port": )" +
-         std::to_string(FindFreeLoopbackPort()) + R"(, "listen": "127.0.0.1", "protocol": "http"}],
- "outbounds": [{"tag": "proxy", "protocol": "vless", "settings": {"vnext": [{"address": "127.0.0.2", "port": )" +
-         std::to_string(server_port) +
-         R"(, "users": [{"id": "6f1c2a7e-3b4d-4e5f-8a9b-0c1d2e3f4a5b", "encryption": "none"}]}]},
-   "streamSettings": {"network": "ws", "security": "tls"}},
-  {"tag": "direct", "protocol": "freedom"}],
- "routing": {"rules": [{"type": "field", "ip": ["geoip:private"], "outboundTag": "direct"}]},
- "zelvoraMeta": {"panelHost": "panel.zelvora-demo.net", "directDomains": ["bank.example.de"]}})";
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -226,30 +188,15 @@ int main(int argc, char** argv) {
 
   ::SetCurrentDirectoryW(core_standin::Root().c_str());
   standin_adapters::StandinHost host(simhost::HomeMachine());
-  host.SetHostAddresses("panel.zelvora-demo.net", {"198.51.100.20"});
-  host.SetHostAddresses("bank.example.de", {"203.0.113.45"});
-  host.Filtering().AddProgram(core_standin::XrayExe());
-  DnsGuard guard(host.Filtering());
-  zelvora::WintunHolder holder(
-      host, [] { return core_standin::Root() + L"\\xray\\wintun.dll"; }, nullptr);
-  LocalHttpServer target(204);
-  OutboundServerStandin server((127u << 24) | 2u);
+  session_world::World world(host);
 
   Timeline timeline;
   StampedLines stamped_lines(&timeline);
   std::streambuf* const console = std::cerr.rdbuf(&stamped_lines);
   StampedCommands stamped_commands(host.Seams().commands, &timeline);
   std::atomic<long long> probe_ns{0};
-  zelvora::VpnServiceEnvironment environment;
-  environment.host = host.Seams();
+  zelvora::VpnServiceEnvironment environment = world.Environment();
   environment.host.commands = &stamped_commands;
-  environment.guard = &guard;
-  environment.holder = &holder;
-  environment.ports = SystemLoopbackPorts();
-  environment.exe_lister = [](const std::string&) { return std::vector<std::string>(); };
-  const std::string url = "http://127.0.0.1:" + std::to_string(target.port());
-  environment.probe_url_a = url + "/generate_204";
-  environment.probe_url_b = url + "/b/generate_204";
   // Probes are the network's time, not ours: each is stamped so its step can leave it out.
   const auto timed_probe = [&](const std::function<int32_t()>& probe) {
     const double at = timeline.Now();
@@ -282,7 +229,7 @@ int main(int argc, char** argv) {
     const size_t log_before_start = LogText().size();
     timeline.Begin();
     const auto start = Clock::now();
-    if (!engine.Start(Config(server.port())).empty()) return 1;
+    if (!engine.Start(Config(world.server.port())).empty()) return 1;
     while (!engine.IsTunnelReady()) {
       if (!engine.IsRunning() || Clock::now() - start > std::chrono::seconds(30)) {
         std::printf("session did not come up\n");
