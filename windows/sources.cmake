@@ -2,6 +2,8 @@
 # natively) and the Windows side. Each subsystem lists its own files.
 set(ZELVORA_PORTABLE_SOURCES "")
 set(ZELVORA_WIN32_SOURCES "")
-foreach(subsystem common tunnel_log ipc plugin vpn_engine proxy_mode installed_apps)
-  include("${CMAKE_CURRENT_LIST_DIR}/${subsystem}/sources.cmake")
+foreach(folder common tunnel_log config_text processes probes ipc plugin
+               vpn_engine/host vpn_engine/adapter_routes vpn_engine/dns_protection
+               vpn_engine/injection vpn_engine/session proxy_mode installed_apps)
+  include("${CMAKE_CURRENT_LIST_DIR}/${folder}/sources.cmake")
 endforeach()

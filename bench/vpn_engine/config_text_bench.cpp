@@ -18,10 +18,10 @@
 #endif
 
 #include "config_samples.h"
+#include "config_text/config_inspection.h"
+#include "config_text/config_meta.h"
 #include "regex_reference.h"
-#include "vpn_engine/config_injection.h"
-#include "vpn_engine/config_inspection.h"
-#include "vpn_engine/config_meta.h"
+#include "vpn_engine/injection/config_injection.h"
 
 void TunnelLogWrite(const std::string&) {}
 

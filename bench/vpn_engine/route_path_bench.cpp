@@ -13,8 +13,8 @@
 
 #include "simulated_host/home_machine.h"
 #include "simulated_host/simulated_host.h"
-#include "vpn_engine/proxy_sharing_firewall.h"
-#include "vpn_engine/tunnel_routes.h"
+#include "vpn_engine/adapter_routes/proxy_sharing_firewall.h"
+#include "vpn_engine/adapter_routes/tunnel_routes.h"
 
 void TunnelLogWrite(const std::string&) {}
 

@@ -25,13 +25,13 @@
 #include <vector>
 
 #include "core_standin/standin_paths.h"
+#include "probes/data_path_probe.h"
 #include "session_world.h"
 #include "simulated_host/home_machine.h"
 #include "simulated_host/simulated_host.h"
 #include "support/standin_adapters.h"
 #include "tunnel_log/tunnel_log.h"
-#include "vpn_engine/data_path_probe.h"
-#include "vpn_engine/vpn_service.h"
+#include "vpn_engine/session/vpn_service.h"
 
 namespace {
 

@@ -19,13 +19,13 @@
 #include <vector>
 
 #include "core_standin/standin_paths.h"
+#include "probes/data_path_probe.h"
+#include "processes/hidden_command.h"
 #include "session_world.h"
 #include "simulated_host/home_machine.h"
 #include "simulated_host/simulated_host.h"
 #include "support/standin_adapters.h"
-#include "vpn_engine/data_path_probe.h"
-#include "vpn_engine/hidden_command.h"
-#include "vpn_engine/vpn_service.h"
+#include "vpn_engine/session/vpn_service.h"
 
 namespace {
 

@@ -14,13 +14,13 @@
 
 #include "core_standin/outbound_server.h"
 #include "core_standin/standin_paths.h"
+#include "probes/loopback_ports.h"
 #include "simulated_host/simulated_host.h"
 #include "tunnel_log/tunnel_log_paths.h"
-#include "vpn_engine/dns_guard.h"
+#include "vpn_engine/adapter_routes/wintun_holder.h"
+#include "vpn_engine/dns_protection/dns_guard.h"
 #include "vpn_engine/local_http_server.h"
-#include "vpn_engine/loopback_ports.h"
-#include "vpn_engine/vpn_service_environment.h"
-#include "vpn_engine/wintun_holder.h"
+#include "vpn_engine/session/vpn_service_environment.h"
 
 namespace session_world {
 

@@ -6,11 +6,11 @@
 #include <string>
 #include <string_view>
 
+#include "probes/engine_stats.h"
+#include "probes/probe_request.h"
+#include "processes/child_output.h"
 #include "proxy_mode/proxy_config_text.h"
 #include "proxy_mode/proxy_settings_backup.h"
-#include "vpn_engine/child_output.h"
-#include "vpn_engine/engine_stats.h"
-#include "vpn_engine/probe_request.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string_view text(reinterpret_cast<const char*>(data), size);

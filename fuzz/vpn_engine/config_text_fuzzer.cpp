@@ -5,11 +5,11 @@
 #include <cstdlib>
 #include <string>
 
+#include "config_text/config_inspection.h"
+#include "config_text/config_meta.h"
+#include "config_text/json_text.h"
 #include "reference_comparison.h"
-#include "vpn_engine/config_injection.h"
-#include "vpn_engine/config_inspection.h"
-#include "vpn_engine/config_meta.h"
-#include "vpn_engine/json_text.h"
+#include "vpn_engine/injection/config_injection.h"
 
 namespace {
 

@@ -5,9 +5,9 @@
 #include <string_view>
 #include <vector>
 
-#include "vpn_engine/dns_backup_format.h"
-#include "vpn_engine/name_resolution_backup.h"
-#include "vpn_engine/netsh_text_rules.h"
+#include "vpn_engine/dns_protection/dns_backup_format.h"
+#include "vpn_engine/dns_protection/name_resolution_backup.h"
+#include "vpn_engine/dns_protection/netsh_text_rules.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string_view text(reinterpret_cast<const char*>(data), size);

@@ -5,7 +5,7 @@
 #include <utility>
 #include <vector>
 
-#include "plugin/elevation.h"
+#include "common/elevation.h"
 #include "plugin_fixture.h"
 
 namespace zelvora::testing {

@@ -3,8 +3,8 @@
 // its own, and the child cases run there.
 #include <string>
 
+#include "common/elevation.h"
 #include "common/unique_handle.h"
-#include "plugin/elevation.h"
 #include "plugin_fixture.h"
 
 namespace zelvora::testing {

@@ -5,7 +5,7 @@
 #include "plugin_fixture.h"
 #include "simulated_host/home_machine.h"
 #include "simulated_host/simulated_host.h"
-#include "vpn_engine/host_seams.h"
+#include "vpn_engine/host/host_seams.h"
 
 namespace zelvora::testing {
 namespace {

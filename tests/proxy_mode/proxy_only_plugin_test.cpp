@@ -3,15 +3,16 @@
 #include <chrono>
 #include <thread>
 
+#include "common/elevation.h"
 #include "common/text_encoding.h"
 #include "core_standin/outbound_server.h"
 #include "core_standin/realistic_config.h"
 #include "core_standin/standin_paths.h"
-#include "plugin/elevation.h"
+#include "plugin/tunnel_service_choice.h"
 #include "plugin_fixture.h"
+#include "probes/loopback_ports.h"
 #include "proxy_mode/system_proxy.h"
 #include "vpn_engine/local_http_server.h"
-#include "vpn_engine/loopback_ports.h"
 
 namespace zelvora::testing {
 namespace {

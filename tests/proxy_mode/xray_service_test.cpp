@@ -19,15 +19,15 @@
 
 #include "common/text_encoding.h"
 #include "common/unique_handle.h"
+#include "config_text/vpn_config_file.h"
 #include "core_standin/outbound_server.h"
 #include "core_standin/realistic_config.h"
 #include "core_standin/standin_paths.h"
+#include "probes/loopback_ports.h"
 #include "proxy_mode/system_proxy.h"
 #include "proxy_mode/system_proxy_guard.h"
 #include "support/planted_files.h"
 #include "vpn_engine/local_http_server.h"
-#include "vpn_engine/loopback_ports.h"
-#include "vpn_engine/vpn_config_file.h"
 
 namespace zelvora {
 namespace {

@@ -1,4 +1,4 @@
-#include "vpn_engine/blocked_apps_argument.h"
+#include "vpn_engine/injection/blocked_apps_argument.h"
 
 #include <gtest/gtest.h>
 

@@ -1,11 +1,11 @@
-#include "vpn_engine/config_injection.h"
+#include "vpn_engine/injection/config_injection.h"
 
 #include <gtest/gtest.h>
 
 #include <set>
 
+#include "config_text/config_inspection.h"
 #include "support/captured_log.h"
-#include "vpn_engine/config_inspection.h"
 
 namespace {
 

@@ -1,9 +1,9 @@
-#include "vpn_engine/config_inspection.h"
+#include "config_text/config_inspection.h"
 
 #include <gtest/gtest.h>
 
-#include "vpn_engine/core_dns_hosts.h"
-#include "vpn_engine/xray_core_contract.h"
+#include "config_text/xray_core_contract.h"
+#include "vpn_engine/injection/core_dns_hosts.h"
 
 namespace {
 

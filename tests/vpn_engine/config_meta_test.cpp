@@ -1,4 +1,4 @@
-#include "vpn_engine/config_meta.h"
+#include "config_text/config_meta.h"
 
 #include <gtest/gtest.h>
 

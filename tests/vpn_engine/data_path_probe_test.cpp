@@ -1,6 +1,6 @@
 // The delay probes against a local HTTP server, through the stand-in's SOCKS relay and direct.
 // A probe through the SOCKS port must really cross it: a dead or refusing relay gives -1.
-#include "vpn_engine/data_path_probe.h"
+#include "probes/data_path_probe.h"
 
 #include <gtest/gtest.h>
 

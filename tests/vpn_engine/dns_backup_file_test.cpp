@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "support/captured_log.h"
-#include "vpn_engine/dns_backup_format.h"
-#include "vpn_engine/netsh_text_rules.h"
+#include "vpn_engine/dns_protection/dns_backup_format.h"
+#include "vpn_engine/dns_protection/netsh_text_rules.h"
 
 namespace {
 

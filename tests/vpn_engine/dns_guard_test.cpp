@@ -1,6 +1,6 @@
 // The DNS guard over the simulated filtering engine. Leak-freedom is asserted as behaviour: the
 // simulation answers whether a packet from a given program on a given interface would get out.
-#include "vpn_engine/dns_guard.h"
+#include "vpn_engine/dns_protection/dns_guard.h"
 
 #include <gtest/gtest.h>
 

@@ -3,7 +3,7 @@
 // every netsh command the engine runs and fails the test on any form it does not know; its
 // filtering platform answers whether a query would get out; the policy values live in Wine's
 // real registry and the backup files in its real ProgramData folder.
-#include "vpn_engine/dns_leak_protection.h"
+#include "vpn_engine/dns_protection/dns_leak_protection.h"
 
 #include <gtest/gtest.h>
 #include <windows.h>
@@ -24,7 +24,7 @@
 #include "simulated_host/home_machine.h"
 #include "simulated_host/simulated_host.h"
 #include "support/planted_files.h"
-#include "vpn_engine/name_resolution_policy.h"
+#include "vpn_engine/dns_protection/name_resolution_policy.h"
 
 namespace {
 

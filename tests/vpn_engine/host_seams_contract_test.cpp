@@ -10,11 +10,11 @@
 #include <iostream>
 #include <tuple>
 
-#include "vpn_engine/adapter_driver_win32.h"
-#include "vpn_engine/command_runner_win32.h"
-#include "vpn_engine/host_network_win32.h"
-#include "vpn_engine/ipv4_text.h"
-#include "vpn_engine/tunnel_routes.h"
+#include "vpn_engine/adapter_routes/tunnel_routes.h"
+#include "vpn_engine/host/adapter_driver_win32.h"
+#include "vpn_engine/host/command_runner_win32.h"
+#include "vpn_engine/host/host_network_win32.h"
+#include "vpn_engine/host/ipv4_text.h"
 
 namespace {
 

@@ -13,8 +13,8 @@
 #include <string>
 #include <vector>
 
+#include "probes/data_path_probe.h"
 #include "standin_core.h"
-#include "vpn_engine/data_path_probe.h"
 
 namespace {
 

@@ -6,9 +6,9 @@
 #include <exception>
 
 #include "config_samples.h"
-#include "vpn_engine/config_injection.h"
-#include "vpn_engine/config_inspection.h"
-#include "vpn_engine/config_meta.h"
+#include "config_text/config_inspection.h"
+#include "config_text/config_meta.h"
+#include "vpn_engine/injection/config_injection.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 // The name-resolution policy in Wine's real registry and ProgramData, and the real filtering
 // engine's contract where the platform offers it.
-#include "vpn_engine/name_resolution_policy.h"
+#include "vpn_engine/dns_protection/name_resolution_policy.h"
 
 #include <gtest/gtest.h>
 #include <windows.h>
@@ -11,7 +11,7 @@
 
 #include "machine_files.h"
 #include "support/planted_files.h"
-#include "vpn_engine/windows_filtering_engine.h"
+#include "vpn_engine/host/windows_filtering_engine.h"
 
 namespace {
 

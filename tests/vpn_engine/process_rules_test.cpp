@@ -7,11 +7,11 @@
 #include <string>
 #include <vector>
 
-#include "vpn_engine/child_output.h"
-#include "vpn_engine/component_rules.h"
-#include "vpn_engine/engine_stats.h"
-#include "vpn_engine/hidden_command_line.h"
-#include "vpn_engine/probe_request.h"
+#include "probes/engine_stats.h"
+#include "probes/probe_request.h"
+#include "processes/child_output.h"
+#include "processes/component_rules.h"
+#include "processes/hidden_command_line.h"
 
 namespace {
 

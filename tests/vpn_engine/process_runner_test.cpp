@@ -13,12 +13,12 @@
 #include <fstream>
 #include <thread>
 
+#include "processes/components.h"
+#include "processes/hidden_command.h"
+#include "processes/process_launch.h"
 #include "proxy_mode/xray_locate.h"
 #include "standin_core.h"
 #include "tunnel_log/tunnel_log_paths.h"
-#include "vpn_engine/components.h"
-#include "vpn_engine/hidden_command.h"
-#include "vpn_engine/process_launch.h"
 
 namespace {
 

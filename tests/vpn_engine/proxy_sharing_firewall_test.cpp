@@ -1,7 +1,7 @@
 // The proxy-sharing rule on the simulated host: one rule however often it is opened (a stale
 // rule of a crashed session included, even when netsh starts cold), none after close, exactly
 // the valid ports asked for, and only for the core's own program.
-#include "vpn_engine/proxy_sharing_firewall.h"
+#include "vpn_engine/adapter_routes/proxy_sharing_firewall.h"
 
 #include "route_world.h"
 

@@ -6,12 +6,12 @@
 #include <string>
 #include <vector>
 
+#include "config_text/config_inspection.h"
+#include "config_text/config_meta.h"
+#include "config_text/text_patterns.h"
+#include "config_text/xray_core_contract.h"
 #include "regex_reference.h"
-#include "vpn_engine/config_injection.h"
-#include "vpn_engine/config_inspection.h"
-#include "vpn_engine/config_meta.h"
-#include "vpn_engine/text_patterns.h"
-#include "vpn_engine/xray_core_contract.h"
+#include "vpn_engine/injection/config_injection.h"
 
 namespace reference_comparison {
 

@@ -13,9 +13,9 @@
 #include <string>
 #include <vector>
 
-#include "vpn_engine/config_inspection.h"
-#include "vpn_engine/config_meta.h"
-#include "vpn_engine/json_text.h"
+#include "config_text/config_inspection.h"
+#include "config_text/config_meta.h"
+#include "config_text/json_text.h"
 
 namespace regex_reference {
 

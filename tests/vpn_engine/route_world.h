@@ -10,7 +10,7 @@
 #include "simulated_host/home_machine.h"
 #include "simulated_host/simulated_host.h"
 #include "support/captured_log.h"
-#include "vpn_engine/engine_network_state.h"
+#include "vpn_engine/host/engine_network_state.h"
 
 class RouteWorld : public ::testing::Test {
  protected:

@@ -11,10 +11,10 @@
 #include <thread>
 
 #include "common/text_encoding.h"
+#include "config_text/vpn_config_file.h"
 #include "core_standin/standin_paths.h"
-#include "vpn_engine/core_launch.h"
-#include "vpn_engine/loopback_ports.h"
-#include "vpn_engine/vpn_config_file.h"
+#include "probes/loopback_ports.h"
+#include "processes/core_launch.h"
 
 class StandinCore {
  public:

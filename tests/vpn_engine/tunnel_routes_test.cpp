@@ -1,7 +1,7 @@
 // The engine's route work on the simulated home machine: gateway choice, bypass routes with
 // their command and log lines, the tunnel address and default route with their retries, stop
 // requests during the waits, and a teardown that leaves the machine as it was.
-#include "vpn_engine/tunnel_routes.h"
+#include "vpn_engine/adapter_routes/tunnel_routes.h"
 
 #include <chrono>
 #include <functional>
@@ -9,7 +9,7 @@
 
 #include "route_world.h"
 #include "simulated_host/sim_text.h"
-#include "vpn_engine/proxy_sharing_firewall.h"
+#include "vpn_engine/adapter_routes/proxy_sharing_firewall.h"
 
 namespace {
 

@@ -7,12 +7,12 @@
 #include <regex>
 #include <set>
 
+#include "config_text/config_inspection.h"
+#include "config_text/config_meta.h"
 #include "proxy_mode/proxy_config_text.h"
 #include "support/captured_log.h"
 #include "user_configs.h"
-#include "vpn_engine/config_injection.h"
-#include "vpn_engine/config_inspection.h"
-#include "vpn_engine/config_meta.h"
+#include "vpn_engine/injection/config_injection.h"
 
 namespace {
 

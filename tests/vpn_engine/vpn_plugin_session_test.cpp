@@ -13,18 +13,19 @@
 #include <string>
 #include <thread>
 
+#include "common/elevation.h"
 #include "core_standin/outbound_server.h"
 #include "core_standin/standin_paths.h"
-#include "plugin/elevation.h"
+#include "plugin/tunnel_service_choice.h"
 #include "plugin_fixture.h"
+#include "probes/data_path_probe.h"
+#include "probes/loopback_ports.h"
 #include "simulated_host/home_machine.h"
 #include "simulated_host/simulated_host.h"
 #include "support/standin_adapters.h"
-#include "vpn_engine/data_path_probe.h"
+#include "vpn_engine/adapter_routes/wintun_holder.h"
 #include "vpn_engine/local_http_server.h"
-#include "vpn_engine/loopback_ports.h"
-#include "vpn_engine/vpn_service_environment.h"
-#include "vpn_engine/wintun_holder.h"
+#include "vpn_engine/session/vpn_service_environment.h"
 
 namespace zelvora::testing {
 namespace {

@@ -7,7 +7,7 @@
 // succeeds only when the host's route lookup sends it into an adapter a tunnel process has a
 // session on. tun2socks' own adapter exists while its stand-in runs, Xray's while the core
 // stand-in runs a configuration with a "tun" inbound (each holds a named object for it).
-#include "vpn_engine/vpn_service.h"
+#include "vpn_engine/session/vpn_service.h"
 
 #include <gtest/gtest.h>
 #include <tlhelp32.h>
@@ -31,17 +31,17 @@
 #include "core_standin/tun_adapter_marker.h"
 #include "ipc/tunnel_log_watch.h"
 #include "local_http_server.h"
+#include "probes/data_path_probe.h"
+#include "probes/loopback_ports.h"
 #include "simulated_host/home_machine.h"
 #include "simulated_host/name_query.h"
 #include "simulated_host/simulated_host.h"
 #include "support/planted_files.h"
 #include "support/standin_adapters.h"
-#include "vpn_engine/data_path_probe.h"
-#include "vpn_engine/dns_guard.h"
-#include "vpn_engine/dns_leak_protection.h"
-#include "vpn_engine/loopback_ports.h"
-#include "vpn_engine/name_resolution_policy.h"
-#include "vpn_engine/wintun_holder.h"
+#include "vpn_engine/adapter_routes/wintun_holder.h"
+#include "vpn_engine/dns_protection/dns_guard.h"
+#include "vpn_engine/dns_protection/dns_leak_protection.h"
+#include "vpn_engine/dns_protection/name_resolution_policy.h"
 
 namespace {
 

@@ -7,10 +7,10 @@
 #include <iterator>
 #include <set>
 
-#include "vpn_engine/config_inspection.h"
-#include "vpn_engine/loopback_ports.h"
-#include "vpn_engine/store_app_listing.h"
-#include "vpn_engine/vpn_config_file.h"
+#include "config_text/config_inspection.h"
+#include "config_text/vpn_config_file.h"
+#include "probes/loopback_ports.h"
+#include "vpn_engine/injection/store_app_listing.h"
 
 namespace fs = std::filesystem;
 

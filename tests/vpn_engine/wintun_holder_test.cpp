@@ -1,6 +1,6 @@
 // The Wintun holder on the simulated host: which leftover adapters go, the persistent adapter's
 // life, the tunnel adapter's name among numbered duplicates, and the profile rename.
-#include "vpn_engine/wintun_holder.h"
+#include "vpn_engine/adapter_routes/wintun_holder.h"
 
 #include <gtest/gtest.h>
 

@@ -7,9 +7,9 @@
 #include <filesystem>
 #include <string>
 
-#include "vpn_engine/adapter_driver_win32.h"
-#include "vpn_engine/wintun_holder.h"
-#include "vpn_engine/wintun_holder_win32.h"
+#include "vpn_engine/adapter_routes/wintun_holder.h"
+#include "vpn_engine/adapter_routes/wintun_holder_win32.h"
+#include "vpn_engine/host/adapter_driver_win32.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 #include "installed_apps/process_capture.h"
 
-#include "vpn_engine/process_launch.h"
+#include "processes/process_launch.h"
 
 namespace installed_apps {
 namespace {

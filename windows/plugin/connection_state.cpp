@@ -2,12 +2,13 @@
 
 #include <exception>
 
-#include "plugin/elevation.h"
+#include "common/elevation.h"
 #include "plugin/platform_thread_queue.h"
+#include "plugin/tunnel_service_choice.h"
 #include "plugin/vpn_service_manager.h"
+#include "probes/data_path_probe.h"
 #include "tunnel_log/log_message.h"
 #include "tunnel_log/tunnel_log.h"
-#include "vpn_engine/data_path_probe.h"
 
 namespace zelvora {
 

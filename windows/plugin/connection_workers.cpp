@@ -3,14 +3,15 @@
 #include <functional>
 #include <iostream>
 
+#include "common/elevation.h"
+#include "config_text/config_inspection.h"
 #include "ipc/vpn_ipc_client.h"
-#include "plugin/elevation.h"
 #include "plugin/service_stop_retry.h"
 #include "plugin/status_event.h"
+#include "plugin/tunnel_service_choice.h"
 #include "plugin/vpn_service_manager.h"
 #include "tunnel_log/log_message.h"
 #include "tunnel_log/tunnel_log.h"
-#include "vpn_engine/config_inspection.h"
 
 namespace zelvora {
 namespace {

@@ -2,20 +2,21 @@
 // thread, long operations handed to detached workers.
 #include <exception>
 
+#include "common/elevation.h"
 #include "installed_apps/catalogue_workers.h"
 #include "ipc/vpn_ipc_client.h"
 #include "plugin/connection_workers.h"
 #include "plugin/detached_worker.h"
-#include "plugin/elevation.h"
 #include "plugin/method_args.h"
 #include "plugin/platform_thread_queue.h"
 #include "plugin/tidewire_plugin.h"
+#include "plugin/tunnel_service_choice.h"
 #include "plugin/vpn_service_manager.h"
 #include "tunnel_log/log_message.h"
 #include "tunnel_log/tunnel_log.h"
-#include "vpn_engine/blocked_apps_argument.h"
-#include "vpn_engine/host_seams.h"
-#include "vpn_engine/tunnel_routes.h"
+#include "vpn_engine/adapter_routes/tunnel_routes.h"
+#include "vpn_engine/host/host_seams.h"
+#include "vpn_engine/injection/blocked_apps_argument.h"
 
 namespace zelvora {
 namespace {

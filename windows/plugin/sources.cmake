@@ -1,7 +1,6 @@
 list(APPEND ZELVORA_WIN32_SOURCES
   ${CMAKE_CURRENT_LIST_DIR}/connection_state.cpp
   ${CMAKE_CURRENT_LIST_DIR}/connection_workers.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/elevation.cpp
   ${CMAKE_CURRENT_LIST_DIR}/method_args.cpp
   ${CMAKE_CURRENT_LIST_DIR}/method_dispatch.cpp
   ${CMAKE_CURRENT_LIST_DIR}/platform_thread_queue.cpp

@@ -3,12 +3,13 @@
 #include <chrono>
 #include <exception>
 
+#include "common/elevation.h"
 #include "common/stop_aware_wait.h"
 #include "ipc/vpn_ipc_client.h"
-#include "plugin/elevation.h"
 #include "plugin/platform_thread_queue.h"
 #include "plugin/status_event.h"
 #include "plugin/tidewire_plugin.h"
+#include "plugin/tunnel_service_choice.h"
 #include "plugin/vpn_service_manager.h"
 #include "tunnel_log/log_message.h"
 

@@ -2,11 +2,11 @@
 
 #include <iostream>
 
+#include "probes/data_path_probe.h"
 #include "proxy_mode/xray_service.h"
-#include "vpn_engine/data_path_probe.h"
-#include "vpn_engine/host_seams.h"
-#include "vpn_engine/vpn_service.h"
-#include "vpn_engine/wintun_holder.h"
+#include "vpn_engine/adapter_routes/wintun_holder.h"
+#include "vpn_engine/host/host_seams.h"
+#include "vpn_engine/session/vpn_service.h"
 
 namespace zelvora {
 namespace {

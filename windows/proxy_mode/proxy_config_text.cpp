@@ -4,9 +4,9 @@
 #include <cstdint>
 #include <functional>
 
-#include "vpn_engine/config_inspection.h"
-#include "vpn_engine/json_text.h"
-#include "vpn_engine/text_patterns.h"
+#include "config_text/config_inspection.h"
+#include "config_text/json_text.h"
+#include "config_text/text_patterns.h"
 
 namespace zelvora {
 namespace {

@@ -10,7 +10,7 @@
 #include <utility>
 #include <vector>
 
-#include "vpn_engine/config_injection.h"
+#include "config_text/config_rewrites.h"
 
 namespace zelvora {
 

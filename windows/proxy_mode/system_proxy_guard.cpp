@@ -5,9 +5,9 @@
 #include "common/protected_file.h"
 #include "common/text_encoding.h"
 #include "common/trusted_state_file.h"
+#include "common/zelvora_data_files.h"
 #include "proxy_mode/system_proxy.h"
 #include "tunnel_log/tunnel_log.h"
-#include "vpn_engine/zelvora_data_files.h"
 
 namespace zelvora {
 namespace {

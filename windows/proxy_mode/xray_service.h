@@ -15,8 +15,8 @@
 #include <string>
 #include <thread>
 
+#include "processes/child_launch.h"
 #include "proxy_mode/system_proxy_guard.h"
-#include "vpn_engine/child_launch.h"
 
 namespace zelvora {
 

@@ -1,4 +1,4 @@
 list(APPEND ZELVORA_WIN32_SOURCES
-  ${CMAKE_CURRENT_LIST_DIR}/tunnel_log.cpp
   ${CMAKE_CURRENT_LIST_DIR}/log_message.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/tunnel_log.cpp
 )

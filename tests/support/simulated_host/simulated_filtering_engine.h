@@ -24,7 +24,7 @@
 #include <string>
 #include <vector>
 
-#include "vpn_engine/filtering_engine.h"
+#include "vpn_engine/host/filtering_engine.h"
 
 // Error codes of the platform the simulation gives back.
 namespace sim_wfp {

@@ -17,10 +17,10 @@
 
 #include "simulated_host/host_state.h"
 #include "simulated_host/simulated_filtering_engine.h"
-#include "vpn_engine/adapter_driver.h"
-#include "vpn_engine/command_runner.h"
-#include "vpn_engine/host_network.h"
-#include "vpn_engine/host_seams.h"
+#include "vpn_engine/host/adapter_driver.h"
+#include "vpn_engine/host/command_runner.h"
+#include "vpn_engine/host/host_network.h"
+#include "vpn_engine/host/host_seams.h"
 
 namespace simhost {
 

@@ -21,9 +21,9 @@
 #include <vector>
 
 #include "config_samples.h"
+#include "config_text/config_meta.h"
 #include "user_configs.h"
-#include "vpn_engine/config_injection.h"
-#include "vpn_engine/config_meta.h"
+#include "vpn_engine/injection/config_injection.h"
 
 namespace {
 

@@ -1,0 +1,357 @@
+// The tunnel's route and address changes, and their teardown at disconnect.
+#include "vpn_engine/adapter_routes/tunnel_routes.h"
+
+#include <algorithm>
+#include <cctype>
+#include <iostream>
+
+#include "common/stop_aware_wait.h"
+#include "config_text/config_inspection.h"
+#include "tunnel_log/tunnel_log.h"
+#include "vpn_engine/adapter_routes/tunnel_adapter.h"
+#include "vpn_engine/adapter_routes/wintun_holder.h"
+#include "vpn_engine/host/command_runner.h"
+#include "vpn_engine/host/ipv4_text.h"
+
+namespace zelvora {
+namespace {
+
+constexpr uint32_t kRouteTimeoutMs = 15000;
+constexpr uint32_t kEnableTimeoutMs = 10000;
+constexpr int kAddressSettleMs = 300;
+constexpr int kAddressRetrySettleMs = 400;
+constexpr int kDefaultRouteSettleMs = 400;
+constexpr int kDefaultRouteRetrySettleMs = 500;
+constexpr Ipv4Address kHostMask = 0xFFFFFFFFu;
+
+void Print(const std::string& line) { std::cerr << line << std::endl; }
+
+bool IsIpv4(const std::string& text) {
+  Ipv4Address ignored = 0;
+  return ParseIpv4(text, &ignored);
+}
+
+bool Contains(const std::vector<std::string>& list, const std::string& value) {
+  return std::find(list.begin(), list.end(), value) != list.end();
+}
+
+std::string HostRouteCommand(const std::string& address, const std::string& gateway) {
+  return "route ADD " + address + " MASK 255.255.255.255 " + gateway + " METRIC 1";
+}
+
+// The gateway cached for this start, detected (and cached) when there is none yet.
+std::string CachedOrDetectedGateway(EngineNetworkState& engine) {
+  if (engine.physical_gateway.empty()) engine.physical_gateway = DetectPhysicalGateway(engine.host);
+  return engine.physical_gateway;
+}
+
+// The prefix length after the "/" as a 32-bit integer: leading blanks and a sign allowed,
+// trailing text ignored. False when there is no number or it does not fit.
+bool ReadPrefixLength(const std::string& text, long long* value) {
+  size_t i = 0;
+  while (i < text.size() && std::isspace(static_cast<unsigned char>(text[i]))) ++i;
+  bool negative = false;
+  if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
+  long long number = 0;
+  size_t digits = 0;
+  while (i < text.size() && text[i] >= '0' && text[i] <= '9') {
+    number = number * 10 + (text[i++] - '0');
+    if (number > 2147483648ll) return false;
+    ++digits;
+  }
+  if (digits == 0) return false;
+  number = negative ? -number : number;
+  if (number > 2147483647ll) return false;
+  *value = number;
+  return true;
+}
+
+std::string SetAddressCommand(const std::string& name) {
+  // store=active: the address lasts for the session only, so neither a crash nor the adapter's
+  // next life brings it back after a restart.
+  return "netsh interface ip set address name=\"" + name +
+         "\" source=static addr=" + kTunnelAddress + " mask=" + kTunnelMask +
+         " gateway=none store=active";
+}
+
+}  // namespace
+
+// The tunnel adapter's name now (a rename may have come since it was picked); empty when gone.
+std::string TunnelName(EngineNetworkState& engine) {
+  TunnelAdapter tunnel;
+  if (engine.tunnel_luid != 0) {
+    return ReadTunnelAdapter(*engine.host.network, engine.tunnel_luid, &tunnel) ? tunnel.name
+                                                                                : std::string();
+  }
+  return FindTunnelAdapterName(*engine.host.network);
+}
+
+void EnableTunnelInterface(EngineNetworkState& engine) {
+  const std::string name = TunnelName(engine);
+  if (name.empty()) return;
+  engine.host.commands->Run("netsh interface set interface name=\"" + name + "\" admin=ENABLED",
+                            kEnableTimeoutMs, true);
+}
+
+bool ConfigureTunnelAddress(EngineNetworkState& engine) {
+  Print("VPN Service: Configuring TUN interface...");
+  std::string name = TunnelName(engine);
+  if (name.empty()) name = "Zelvora";
+  engine.tunnel_adapter_name = name;
+  const std::string command = SetAddressCommand(name);
+  Print("VPN Service: Executing: " + command);
+  engine.host.commands->Run(command, kRouteTimeoutMs, true);
+  if (!WaitWhileRunning(engine.running, kAddressSettleMs)) return false;
+  if (TunnelAdapterHasAddress(*engine.host.network, engine.tunnel_luid)) return true;
+
+  TunnelLogWrite("ERROR: Zelvora adapter missing 10.0.85.2 after set address");
+  engine.host.commands->Run(command, kRouteTimeoutMs, true);
+  if (!WaitWhileRunning(engine.running, kAddressRetrySettleMs)) return false;
+  if (TunnelAdapterHasAddress(*engine.host.network, engine.tunnel_luid)) return true;
+  LogConnectDiagnostics(*engine.host.network, engine.physical_gateway, engine.server_bypass_ip,
+                        engine.tunnel_luid);
+  return false;
+}
+
+void AddServerBypassRoutes(EngineNetworkState& engine, const std::string& server_host,
+                           const std::vector<std::string>& addresses, bool announce) {
+  if (server_host.empty()) {
+    if (announce) {
+      TunnelLogWrite("WARNING: could not extract server address from config");
+      Print("VPN Service: WARNING - Could not extract server address from config");
+    }
+    return;
+  }
+  if (announce) Print("VPN Service: Extracting server address: " + server_host);
+  // Only well-formed addresses reach a command line.
+  std::vector<std::string> routable;
+  for (const std::string& address : addresses) {
+    if (IsIpv4(address) && !Contains(routable, address)) routable.push_back(address);
+  }
+  if (routable.empty()) {
+    if (announce) {
+      TunnelLogWrite("ERROR: could not resolve VPN server address: " + server_host);
+      Print("VPN Service: ERROR - Could not resolve server address");
+    }
+    return;
+  }
+  if (announce) {
+    Print("VPN Service: Resolved server to " + std::to_string(routable.size()) +
+          " IPv4 address(es)");
+  }
+  const std::string gateway = DetectPhysicalGateway(engine.host);
+  if (gateway.empty()) {
+    if (announce) {
+      TunnelLogWrite("ERROR: could not detect physical gateway (bypass routes skipped)");
+      Print("VPN Service: ERROR - Could not find default gateway for bypass route");
+    }
+    return;
+  }
+  engine.physical_gateway = gateway;
+  if (announce) {
+    TunnelLogWrite("Physical gateway: " + gateway);
+    Print("VPN Service: Default gateway: " + gateway);
+  }
+  engine.server_bypass_ip = routable.front();
+  CommandRunner& commands = *engine.host.commands;
+  for (const std::string& address : routable) {
+    if (!engine.running) return;
+    const std::string command = HostRouteCommand(address, gateway);
+    if (announce) Print("VPN Service: Adding bypass route: " + command);
+    commands.Run(command, kRouteTimeoutMs, true);
+    if (address != engine.server_bypass_ip && !Contains(engine.bypass_host_routes, address)) {
+      engine.bypass_host_routes.push_back(address);
+    }
+  }
+  // The tunnel's DNS servers get no route of their own: queries to them (and DNS over HTTPS to
+  // the same addresses) follow the default route into the tunnel and through the proxy.
+}
+
+void AddHostBypassRoutes(EngineNetworkState& engine, const std::string& host) {
+  static const std::string kDomain = "domain:";
+  static const std::string kFull = "full:";
+  std::string name;
+  if (host.size() > kDomain.size() && host.compare(0, kDomain.size(), kDomain) == 0) {
+    name = host.substr(kDomain.size());
+  } else if (host.size() > kFull.size() && host.compare(0, kFull.size(), kFull) == 0) {
+    name = host.substr(kFull.size());
+  } else if (host.find(':') == std::string::npos) {
+    name = host;
+  }
+  if (name.empty()) {
+    if (!host.empty()) TunnelLogWrite("bypass: no host route possible for '" + host + "'");
+    return;
+  }
+  std::vector<std::string> addresses;
+  if (IsIpv4(name)) {
+    addresses.push_back(name);
+  } else {
+    for (const std::string& address : engine.host.network->ResolveIpv4(name)) {
+      if (IsIpv4(address) && !Contains(addresses, address)) addresses.push_back(address);
+    }
+  }
+  if (addresses.empty()) {
+    TunnelLogWrite("bypass: could not resolve '" + name + "'");
+    return;
+  }
+  const std::string gateway = CachedOrDetectedGateway(engine);
+  if (gateway.empty()) {
+    TunnelLogWrite("bypass: no physical gateway, skipping routes for '" + name + "'");
+    return;
+  }
+  for (const std::string& address : addresses) {
+    if (!engine.running) return;
+    if (address == engine.server_bypass_ip || Contains(engine.bypass_host_routes, address)) {
+      continue;
+    }
+    TunnelLogWrite("bypass: " + name + " -> " + address);
+    engine.host.commands->Run(HostRouteCommand(address, gateway), kRouteTimeoutMs, true);
+    engine.bypass_host_routes.push_back(address);
+  }
+}
+
+void AddLanBypassRoutes(EngineNetworkState& engine) {
+  if (engine.bypass_subnets.empty()) return;
+  const std::string gateway = CachedOrDetectedGateway(engine);
+  Ipv4Address gateway_value = 0;
+  if (gateway.empty() || !ParseIpv4(gateway, &gateway_value)) return;
+  // The networks the machine routes already (the on-link route of the user's own LAN among
+  // them) keep the routes they have: the engine adds only what is missing, so it removes only
+  // what it added.
+  std::vector<Ipv4Route> table;
+  engine.host.network->ReadIpv4Routes(&table);
+  for (const std::string& entry : engine.bypass_subnets) {
+    if (!engine.running) return;
+    std::string network = entry;
+    Ipv4Address mask = kHostMask;
+    const size_t slash = entry.find('/');
+    if (slash != std::string::npos) {
+      network = entry.substr(0, slash);
+      long long prefix = 0;
+      if (!ReadPrefixLength(entry.substr(slash + 1), &prefix)) {
+        Print("VPN Service: skipping malformed bypass subnet: " + entry);
+        continue;
+      }
+      mask = MaskFromPrefix(prefix);
+    }
+    Ipv4Address address = 0;
+    if (!ParseIpv4(network, &address)) {
+      Print("VPN Service: skipping non-IPv4 bypass subnet: " + entry);
+      continue;
+    }
+    const Ipv4Address base = address & mask;  // "192.168.1.5/24" is the network 192.168.1.0
+    const bool routed = std::any_of(table.begin(), table.end(), [&](const Ipv4Route& route) {
+      return route.destination == base && route.mask == mask;
+    });
+    if (routed) {
+      Print("VPN Service: LAN bypass " + entry + " already routed; left as it is");
+      continue;
+    }
+    const std::string command =
+        "route ADD " + FormatIpv4(base) + " MASK " + FormatIpv4(mask) + " " + gateway + " METRIC 1";
+    Print("VPN Service: Adding LAN bypass route: " + command);
+    if (engine.host.commands->Run(command, kRouteTimeoutMs, true)) {
+      engine.lan_routes.push_back({base, mask, gateway_value, 0, 0});
+      table.push_back(engine.lan_routes.back());
+    }
+  }
+}
+
+void RemoveLanRoutes(EngineNetworkState& engine) {
+  if (engine.lan_routes.empty()) return;
+  std::vector<Ipv4Route> table;
+  if (engine.host.network->ReadIpv4Routes(&table) == ReadStatus::kOk) {
+    for (const Ipv4Route& route : table) {
+      const bool ours = std::any_of(
+          engine.lan_routes.begin(), engine.lan_routes.end(), [&](const Ipv4Route& added) {
+            return added.destination == route.destination && added.mask == route.mask &&
+                   added.next_hop == route.next_hop;
+          });
+      if (ours) engine.host.network->DeleteIpv4Route(route);
+    }
+  }
+  engine.lan_routes.clear();
+}
+
+bool AddTunnelDefaultRoute(EngineNetworkState& engine, const std::string& adapter_name,
+                           const std::string& next_hop) {
+  CommandRunner& commands = *engine.host.commands;
+  HostNetwork& network = *engine.host.network;
+  // Both for the session only (netsh writes to the persistent store by default).
+  const std::string interface_command =
+      "netsh interface ipv4 set interface interface=\"" + adapter_name + "\" metric=1 store=active";
+  const std::string route_command = "netsh interface ip add route 0.0.0.0/0 \"" + adapter_name +
+                                    "\" " + next_hop + " metric=1 store=active";
+  commands.Run(interface_command, kRouteTimeoutMs, true);
+  Print("VPN Service: Adding default route: " + route_command);
+  commands.Run(route_command, kRouteTimeoutMs, true);
+  const uint64_t luid = engine.tunnel_luid;
+  if (!WaitWhileRunning(engine.running, kDefaultRouteSettleMs)) return false;
+  if (IsTunnelDefaultRouteWinning(network, luid) || BestRouteUsesTunnel(network, luid)) return true;
+
+  TunnelLogWrite("WARNING: default route missing/losing after first netsh add — retrying");
+  commands.Run(interface_command, kRouteTimeoutMs, true);
+  commands.Run(route_command, kRouteTimeoutMs, true);
+  if (!WaitWhileRunning(engine.running, kDefaultRouteRetrySettleMs)) return false;
+  if (IsTunnelDefaultRouteWinning(network, luid) || BestRouteUsesTunnel(network, luid)) return true;
+  TunnelLogWrite("ERROR: IPv4 default via Zelvora not winning — aborting connect");
+  LogConnectDiagnostics(network, engine.physical_gateway, engine.server_bypass_ip, luid);
+  return false;
+}
+
+void RemoveHostRoutes(HostNetwork& network, const std::vector<std::string>& addresses) {
+  if (addresses.empty()) return;
+  std::vector<Ipv4Route> routes;
+  if (network.ReadIpv4Routes(&routes) != ReadStatus::kOk) return;
+  std::vector<Ipv4Address> wanted;
+  for (const std::string& text : addresses) {
+    Ipv4Address address = 0;
+    if (ParseIpv4(text, &address)) wanted.push_back(address);
+  }
+  for (const Ipv4Route& route : routes) {
+    if (route.mask != kHostMask) continue;
+    if (std::find(wanted.begin(), wanted.end(), route.destination) == wanted.end()) continue;
+    network.DeleteIpv4Route(route);
+  }
+}
+
+int DropTunnelDefaultRoutes(const HostSeams& host, uint64_t tunnel_luid) {
+  std::vector<Ipv4Route> routes;
+  if (host.network->ReadIpv4Routes(&routes) != ReadStatus::kOk) return 0;
+  const uint32_t tunnel_index = FindTunnelInterfaceIndex(*host.network, tunnel_luid);
+  int dropped = 0;
+  for (const Ipv4Route& route : routes) {
+    if (IsTunnelDefaultRoute(route, tunnel_index) && host.network->DeleteIpv4Route(route)) {
+      ++dropped;
+    }
+  }
+  host.commands->Run(std::string("route DELETE 0.0.0.0 MASK 0.0.0.0 ") + kTunnelGateway,
+                     kRouteTimeoutMs, false);
+  if (dropped > 0) {
+    TunnelLogWrite("fast-disconnect: dropped " + std::to_string(dropped) +
+                   " Zelvora default route(s)");
+  }
+  return dropped;
+}
+
+bool ClearTunnelAddress(HostNetwork& network, uint64_t tunnel_luid) {
+  std::vector<AdapterInfo> adapters;
+  if (network.ListAdapters(AdapterListing::kIpv4, &adapters) != ReadStatus::kOk) return false;
+  bool cleared = false;
+  for (const AdapterInfo& adapter : adapters) {
+    if (tunnel_luid != 0 ? adapter.luid != tunnel_luid
+                         : !IsZelvoraAdapterName(adapter.friendly_name)) {
+      continue;
+    }
+    for (const UnicastAddress& address : adapter.ipv4_addresses) {
+      if (address.text != kTunnelAddress) continue;
+      if (network.DeleteUnicastAddress(adapter.luid, adapter.if_index, address.text)) {
+        TunnelLogWrite("fast-disconnect: cleared Zelvora address 10.0.85.2");
+        cleared = true;
+      }
+    }
+  }
+  return cleared;
+}
+
+}  // namespace zelvora

@@ -1,0 +1,73 @@
+// The tunnel's IPv4 routing: the physical uplink, bypass host and LAN routes around the tunnel,
+// the tunnel address and default route with the checks that it wins, the connect diagnostics,
+// and the fast teardown at disconnect.
+//
+// Route and interface changes are route/netsh commands through the command seam; reads and
+// deletions go through the host-network seam. Definitions used throughout:
+//   default route          destination 0.0.0.0, mask 0.0.0.0
+//   tunnel default route   a default route via 10.0.85.1, or on the tunnel interface
+//   physical default route a default route with a non-zero next hop other than 10.0.85.1, not on
+//                          the tunnel interface
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "vpn_engine/host/engine_network_state.h"
+#include "vpn_engine/host/host_network.h"
+
+namespace zelvora {
+
+inline constexpr char kTunnelAddress[] = "10.0.85.2";
+inline constexpr char kTunnelMask[] = "255.255.255.0";
+inline constexpr char kTunnelGateway[] = "10.0.85.1";
+
+// Lookups (no engine state).
+// A default route via 10.0.85.1, or on the tunnel interface when its index is known (non-zero).
+bool IsTunnelDefaultRoute(const Ipv4Route& route, uint32_t tunnel_index);
+// The tunnel interface: the adapter of `tunnel_luid`; with none known (0), the tunnel-named
+// adapter ("Zelvora", else the lowest "Zelvora N"). 0: none.
+uint32_t FindTunnelInterfaceIndex(HostNetwork& network, uint64_t tunnel_luid = 0);
+// The physical default route with the smallest metric (first in table order on a tie). Empty when
+// there is none or the table cannot be read.
+std::string DetectPhysicalGateway(const HostSeams& host);
+// "gateway|interface index" of that route, empty when there is none.
+std::string GetPhysicalUplinkFingerprint(HostNetwork& network);
+
+// Start steps.
+void EnableTunnelInterface(EngineNetworkState& engine);
+// Gives the tunnel adapter (`engine.tunnel_luid`) 10.0.85.2/24 (one retry); remembers the
+// adapter name used. False: the address never appeared or a stop came.
+bool ConfigureTunnelAddress(EngineNetworkState& engine);
+// Host routes for the server's addresses and the tunnel's DNS servers via a freshly detected
+// gateway. `announce` writes the tun2socks path's progress lines.
+void AddServerBypassRoutes(EngineNetworkState& engine, const std::string& server_host,
+                           const std::vector<std::string>& addresses, bool announce);
+void AddHostBypassRoutes(EngineNetworkState& engine, const std::string& host);
+// Routes the LAN subnets around the tunnel; a network the machine routes already is left alone.
+void AddLanBypassRoutes(EngineNetworkState& engine);
+// Removes the LAN routes this session added.
+void RemoveLanRoutes(EngineNetworkState& engine);
+// The default route through the tunnel via `next_hop` ("0.0.0.0": on-link), with one retry.
+// False: it neither wins on metric nor is the best route, or a stop came.
+bool AddTunnelDefaultRoute(EngineNetworkState& engine, const std::string& adapter_name,
+                           const std::string& next_hop);
+
+// Checks.
+// `tunnel_luid`: the tunnel adapter; 0: the tunnel-named one (see FindTunnelInterfaceIndex).
+bool TunnelAdapterHasAddress(HostNetwork& network, uint64_t tunnel_luid = 0);
+bool HasTunnelDefaultRoute(HostNetwork& network, uint64_t tunnel_luid = 0);
+bool IsTunnelDefaultRouteWinning(HostNetwork& network, uint64_t tunnel_luid = 0);
+bool BestRouteUsesTunnel(HostNetwork& network, uint64_t tunnel_luid = 0);  // logs one line
+bool HasIpv6DefaultRoute(HostNetwork& network);
+void LogDefaultRoutes(HostNetwork& network);
+void LogConnectDiagnostics(HostNetwork& network, const std::string& gateway,
+                           const std::string& server_address, uint64_t tunnel_luid = 0);
+
+// Teardown.
+void RemoveHostRoutes(HostNetwork& network, const std::vector<std::string>& addresses);
+int DropTunnelDefaultRoutes(const HostSeams& host, uint64_t tunnel_luid = 0);
+bool ClearTunnelAddress(HostNetwork& network, uint64_t tunnel_luid = 0);
+
+}  // namespace zelvora
