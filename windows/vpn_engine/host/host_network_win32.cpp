@@ -2,11 +2,13 @@
 #include "vpn_engine/host/host_network_win32.h"
 
 // Winsock's headers must come before IP Helper's.
-#include <iphlpapi.h>
-#include <netioapi.h>
-#include <windows.h>
 #include <winsock2.h>
 #include <ws2tcpip.h>
+//
+#include <windows.h>
+//
+#include <iphlpapi.h>
+#include <netioapi.h>
 
 #include <memory>
 #include <string>
