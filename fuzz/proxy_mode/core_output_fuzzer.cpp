@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "probes/engine_stats.h"
+#include "probes/core_traffic.h"
 #include "probes/probe_request.h"
 #include "processes/child_output.h"
 #include "proxy_mode/proxy_config_text.h"
@@ -15,10 +15,7 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string_view text(reinterpret_cast<const char*>(data), size);
 
-  ParseEngineStats(text);
-  uint64_t up = 0;
-  uint64_t down = 0;
-  zelvora::SumProxyTraffic(zelvora::ParseProxyStats(text), &up, &down);
+  ReadCoreTraffic(text);
   Tun2socksReportLine(text);
   OutputLineSplitter lines;
   for (size_t at = 0; at < size; at += 97) lines.Feed(text.substr(at, 97));

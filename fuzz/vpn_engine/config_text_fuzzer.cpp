@@ -33,7 +33,6 @@ void RunEverything(const std::string& text) {
   const std::string remapped = RemapBusyPorts(injected, probe);
   (void)ExtractSocksPort(remapped);
   (void)StripAllowInsecure(remapped);
-  (void)InjectTunInbound(text, dns);
   BlockedAppsArgument argument{true, true, {text, "x.exe"}};
   std::string embedded = EmbedBlockedAppsMeta(text, argument);
   (void)ExtractConfigMeta(embedded);

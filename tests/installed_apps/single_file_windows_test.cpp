@@ -9,7 +9,7 @@
 
 #include "installed_apps/catalogue_workers.h"
 #include "installed_apps/exe_version.h"
-#include "installed_apps/process_capture.h"
+#include "processes/process_launch.h"
 #include "windows_test_support.h"
 
 namespace apps_test {
@@ -127,16 +127,19 @@ TEST(ExeVersion, ProductVersionThenFileVersionInTheFirstLanguage) {
 }
 
 TEST(ProcessCapture, CollectsOutputAndEndsAChildThatNeverClosesIt) {
-  EXPECT_EQ(installed_apps::RunHiddenCaptureStdout(L"cmd.exe /C echo hello", {}), "hello\r\n");
-  EXPECT_EQ(installed_apps::RunHiddenCaptureStdout(L"C:\\no\\such\\program.exe", {}), "");
+  CapturedOutput output;
+  ASSERT_TRUE(RunCapturedProcess(L"cmd.exe /C echo hello", {}, &output));
+  EXPECT_EQ(output.text, "hello\r\n");
+  EXPECT_FALSE(RunCapturedProcess(L"C:\\no\\such\\program.exe", {}, &output));
 
-  installed_apps::CaptureLimits limits;
+  CaptureLimits limits;
   limits.read_ms = 1500;
   const auto start = std::chrono::steady_clock::now();
-  const std::string output = installed_apps::RunHiddenCaptureStdout(
-      L"\"" + FixturePath(L"apps_fixture_hang.exe") + L"\"", limits);
+  ASSERT_TRUE(
+      RunCapturedProcess(L"\"" + FixturePath(L"apps_fixture_hang.exe") + L"\"", limits, &output));
   const auto elapsed = std::chrono::steady_clock::now() - start;
-  EXPECT_EQ(output, "started\r\n");  // the child's C runtime writes text mode
+  EXPECT_EQ(output.text, "started\r\n");  // the child's C runtime writes text mode
+  EXPECT_TRUE(output.timed_out);
   EXPECT_LT(elapsed, std::chrono::seconds(10));
 }
 

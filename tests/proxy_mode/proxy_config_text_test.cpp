@@ -159,30 +159,6 @@ TEST(ProxyApiAddress, ListenAddressOrHostAndPort) {
   EXPECT_EQ(ApiAddressInConfig(R"({"api": "x", "outbounds": []})"), std::nullopt);
 }
 
-TEST(ProxyStats, SumsOutboundCountersOnceEach) {
-  const std::string output = R"({"stat": [
-    {"name": "inbound>>>in_proxy>>>traffic>>>uplink", "value": 100},
-    {"name": "outbound>>>proxy>>>traffic>>>uplink", "value": "100"},
-    {"name": "outbound>>>proxy>>>traffic>>>downlink", "value": 900},
-    {"name": "outbound>>>direct>>>traffic>>>downlink"},
-    {"name": "outbound>>>direct>>>traffic>>>uplink", "value": 5}
-  ]})";
-  const auto stats = ParseProxyStats(output);
-  ASSERT_EQ(stats.size(), 5u);
-  EXPECT_EQ(stats[2].second, 900);
-  EXPECT_EQ(stats[3].second, 0) << "a counter without a value must not take the next one's";
-  EXPECT_EQ(stats[4].second, 5);
-  uint64_t up = 0;
-  uint64_t down = 0;
-  SumProxyTraffic(stats, &up, &down);
-  EXPECT_EQ(up, 105u) << "inbound counters repeat the outbound traffic";
-  EXPECT_EQ(down, 900u);
-
-  SumProxyTraffic(ParseProxyStats(R"({"stat": []})"), &up, &down);
-  EXPECT_EQ(up, 0u);
-  EXPECT_EQ(down, 0u);
-}
-
 TEST(ProxyTextRules, LongTextsAreHandledWithoutDeepRecursion) {
   std::string big = "{\"inbounds\": [{\"tag\": \"in_proxy\", \"domains\": [";
   for (int i = 0; i < 200000; ++i) big += "\"d" + std::to_string(i) + ".example\",";

@@ -179,15 +179,17 @@ TEST(BuildProcessBypassRules, StoreFolderAddsItsOtherExecutablesButNoHelpers) {
             "\"outboundTag\": \"direct\"\n    },\n");
 }
 
-TEST(InjectTunInbound, LeavesAnExistingTunInboundAlone) {
-  for (const std::string config :
-       {R"({"inbounds":[{"protocol": "tun"}]})", R"({"inbounds":[{"protocol" : "tun"}]})"}) {
-    EXPECT_EQ(InjectTunInbound(config, {}), config);
+TEST(InjectVpnConfig, BypassedAppsGetTheTunInboundUnlessTheConfigurationHasOne) {
+  VpnInjectionInputs inputs;
+  inputs.blockedApps = {"C:\\Games\\game.exe"};
+  for (const std::string inbound : {R"({"protocol": "tun"})", R"({"protocol" : "tun"})"}) {
+    const std::string text = Inject(R"({"inbounds":[)" + inbound + "]}", inputs);
+    EXPECT_EQ(text.find("tun-in"), std::string::npos) << text;
   }
-  EXPECT_EQ(InjectTunInbound(R"({"x":1})", {}), R"({"x":1})");
-  const std::string added = InjectTunInbound(R"({"inbounds":[]})", {"1.1.1.1", "8.8.8.8"});
-  EXPECT_NE(added.find("\"dns\": [\"1.1.1.1\",\"8.8.8.8\"]"), std::string::npos);
-  EXPECT_NE(added.find("\n    }]}"), std::string::npos);  // no trailing comma into an empty array
+  EXPECT_EQ(Inject(R"({"x":1})", inputs).find("tun-in"), std::string::npos);
+  const std::string added = Inject(R"({"inbounds":[]})", inputs);
+  EXPECT_NE(added.find("\"tag\": \"tun-in\""), std::string::npos) << added;
+  EXPECT_NE(added.find("\n    }]"), std::string::npos);  // no trailing comma into an empty array
 }
 
 struct FakePorts {

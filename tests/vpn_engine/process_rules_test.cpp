@@ -3,11 +3,14 @@
 // splitting and the SOCKS5 and HTTP bytes.
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <optional>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
-#include "probes/engine_stats.h"
+#include "probes/core_traffic.h"
 #include "probes/probe_request.h"
 #include "processes/child_output.h"
 #include "processes/component_rules.h"
@@ -33,18 +36,22 @@ TEST(HiddenCommandPlan, ProgramsRunFromTheSystemFolderByFullPath) {
   EXPECT_EQ(PlanHiddenCommand("netsh x", "").application, "");
 }
 
-TEST(ComponentCandidates, CurrentFolderTreeFirstThenTheApplicationFolder) {
-  const auto all =
-      EngineComponentCandidates(L"C:\\work\\app", L"C:\\Program Files\\Zel", L"xray.exe");
-  ASSERT_EQ(all.size(), 9u);
-  EXPECT_EQ(all[0], L"C:\\work\\app\\xray.exe");
-  EXPECT_EQ(all[1], L"C:\\work\\app\\xray\\xray.exe");
-  EXPECT_EQ(all[2], L"C:\\work\\app\\windows\\xray\\xray.exe");
-  EXPECT_EQ(all[3], L"C:\\work\\xray\\xray.exe");
-  EXPECT_EQ(all[4], L"C:\\Program Files\\Zel\\xray.exe");
-  EXPECT_EQ(all[7], L"C:\\Program Files\\Zel\\data\\flutter_assets\\xray\\xray.exe");
-  EXPECT_EQ(all[8], L"C:\\Program Files\\Zel\\data\\flutter_assets\\windows\\xray\\xray.exe");
-  EXPECT_EQ(EngineComponentCandidates(L"C:\\w", L"", L"tun2socks.exe").size(), 4u);
+TEST(ComponentFolders, TheApplicationFolderFirstThenTheCurrentFolderTree) {
+  const auto all = ComponentFolders(L"C:\\work\\app", L"C:\\Program Files\\Zel");
+  const std::vector<std::wstring> expected = {
+      L"C:\\Program Files\\Zel",
+      L"C:\\Program Files\\Zel\\xray",
+      L"C:\\Program Files\\Zel\\data\\flutter_assets",
+      L"C:\\Program Files\\Zel\\data\\flutter_assets\\xray",
+      L"C:\\Program Files\\Zel\\data\\flutter_assets\\windows\\xray",
+      L"C:\\work\\app",
+      L"C:\\work\\app\\xray",
+      L"C:\\work\\app\\windows\\xray",
+      L"C:\\work\\xray",
+  };
+  EXPECT_EQ(all, expected);
+  EXPECT_EQ(ComponentFolders(L"C:\\w", L"").size(), 4u);
+  EXPECT_EQ(ComponentFolders(L"", L"C:\\Zel").size(), 5u);
 }
 
 TEST(ComponentCheck, FirstMissingPieceNamesTheFix) {
@@ -192,22 +199,50 @@ TEST(ProbeBytes, HttpRequestAndStatusLine) {
   EXPECT_FALSE(HasHttpStatusLine("HTTP/1.1 xyz\r\n"));
 }
 
-TEST(EngineStats, SumsTheProxyOutboundCounters) {
-  const auto totals = ParseEngineStats(R"({"stat": [
-      {"name": "outbound>>>proxy>>>traffic>>>uplink", "value": 10},
-      {"name": "outbound>>>proxy>>>traffic>>>uplink", "value": 5},
-      {"name": "outbound>>>direct>>>traffic>>>downlink", "value": 999},
-      {"name": "outbound>>>proxy>>>traffic>>>downlink"},
-      {"value": 7, "name": "outbound>>>proxy>>>traffic>>>downlink"}
-  ]})");
-  EXPECT_EQ(totals.uplink, 15u);
-  EXPECT_EQ(totals.downlink, 7u);
-  EXPECT_EQ(ParseEngineStats(R"({"stat": []})").uplink, 0u);
-  EXPECT_EQ(ParseEngineStats("failed to dial").downlink, 0u);
-  // A runaway number must not end the statistics thread.
-  const auto huge = ParseEngineStats(
-      R"({"stat": [{"name": "outbound>>>proxy>>>traffic>>>uplink", "value": 123456789012345678901234567890}]})");
-  EXPECT_EQ(huge.uplink, static_cast<uint64_t>(INT64_MAX));
+// The forms the core's "api statsquery" prints, and what each gives in both modes.
+TEST(CoreTraffic, ReadsTheCoresOutputForms) {
+  struct Case {
+    const char* what;
+    const char* output;
+    std::optional<std::pair<uint64_t, uint64_t>> expected;  // uplink, downlink
+  };
+  const Case cases[] = {
+      {"64-bit values as strings; inbound counters repeat outbound traffic",
+       R"({
+  "stat": [
+    {"name": "inbound>>>socks-in>>>traffic>>>uplink", "value": "100"},
+    {"name": "outbound>>>proxy>>>traffic>>>uplink", "value": "100"},
+    {"name": "outbound>>>proxy>>>traffic>>>downlink", "value": "900"},
+    {"name": "outbound>>>direct>>>traffic>>>uplink", "value": "5"},
+    {"name": "outbound>>>api>>>traffic>>>downlink", "value": "77"}
+  ]
+})",
+       std::make_pair(105, 900)},
+      {"bare numbers, any member order, a zero counter left out",
+       R"({"stat": [{"value": 7, "name": "outbound>>>proxy>>>traffic>>>downlink"},
+                    {"name": "outbound>>>proxy>>>traffic>>>uplink"}]})",
+       std::make_pair(0, 7)},
+      {"negative and malformed values add nothing, the rest still counts",
+       R"({"stat": [{"name": "outbound>>>proxy>>>traffic>>>uplink", "value": -50},
+                    {"name": "outbound>>>proxy>>>traffic>>>uplink", "value": "12x"},
+                    {"name": "outbound>>>proxy>>>traffic>>>uplink", "value": 1.5},
+                    {"name": "outbound>>>proxy>>>traffic>>>uplink", "value": 3}]})",
+       std::make_pair(3, 0)},
+      {"runaway numbers stop at the largest value",
+       R"({"stat": [{"name": "outbound>>>proxy>>>traffic>>>uplink", "value": 123456789012345678901234567890},
+                    {"name": "outbound>>>direct>>>traffic>>>uplink", "value": "9223372036854775807"}]})",
+       std::make_pair(INT64_MAX, 0)},
+      {"no counters yet", R"({"stat": []})", std::make_pair(0, 0)},
+      {"the API did not answer", "failed to dial: connection refused", std::nullopt},
+      {"an answer without counters", "{}", std::nullopt},
+  };
+  for (const Case& c : cases) {
+    const auto totals = ReadCoreTraffic(c.output);
+    ASSERT_EQ(totals.has_value(), c.expected.has_value()) << c.what;
+    if (!totals) continue;
+    EXPECT_EQ(totals->uplink, c.expected->first) << c.what;
+    EXPECT_EQ(totals->downlink, c.expected->second) << c.what;
+  }
 }
 
 }  // namespace

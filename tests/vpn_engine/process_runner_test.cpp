@@ -16,7 +16,6 @@
 #include "processes/components.h"
 #include "processes/hidden_command.h"
 #include "processes/process_launch.h"
-#include "proxy_mode/xray_locate.h"
 #include "standin_core.h"
 #include "tunnel_log/tunnel_log_paths.h"
 
@@ -303,8 +302,7 @@ TEST(Components, FoundBesideTheApplicationFromAnyCurrentFolder) {
   const auto engine_xray = FindXrayExecutable();
   CoreComponents found;
   const std::string check = CheckComponents(false, &found);
-  const fs::path proxy_xray = zelvora::FindXrayExecutable();
-  const fs::path proxy_assets = zelvora::FindXrayAssets(proxy_xray);
+  const fs::path assets = FindXrayAssets(engine_xray.value_or(L""));
 
   ::SetCurrentDirectoryW(core_standin::Root().c_str());
   std::error_code ignored;
@@ -315,8 +313,7 @@ TEST(Components, FoundBesideTheApplicationFromAnyCurrentFolder) {
   EXPECT_EQ(fs::path(*engine_xray), beside / L"xray.exe");
   EXPECT_EQ(check, "");
   EXPECT_EQ(fs::path(found.tun2socks_path), beside / L"tun2socks.exe");
-  EXPECT_EQ(proxy_xray, beside / L"xray.exe");
-  EXPECT_EQ(proxy_assets, beside);
+  EXPECT_EQ(assets, beside);
 }
 
 TEST(OrphanCleanup, EndsOwnLeftoversAndSparesOthers) {

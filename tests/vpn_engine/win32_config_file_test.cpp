@@ -10,6 +10,7 @@
 #include "config_text/config_inspection.h"
 #include "config_text/vpn_config_file.h"
 #include "probes/loopback_ports.h"
+#include "vpn_engine/injection/routing_rules.h"
 #include "vpn_engine/injection/store_app_listing.h"
 
 namespace fs = std::filesystem;
@@ -72,21 +73,29 @@ TEST(LoopbackPorts, BusyPortIsSeenAndAFreeOneIsOffered) {
   ::WSACleanup();
 }
 
-TEST(StoreAppListing, ListsTheFolderExecutablesExceptHelpers) {
-  const fs::path folder =
-      fs::temp_directory_path() / L"zelvora_store_test" / L"WindowsApps" / L"Pkg_1.0";
+TEST(StoreAppListing, ListsTheFolderExecutablesExceptHelpersAndLinks) {
+  const fs::path root = fs::temp_directory_path() / L"zelvora_store_test";
+  const fs::path folder = root / L"WindowsApps" / L"Pkg_1.0";
+  const fs::path outside = root / L"Elsewhere";
   fs::create_directories(folder / L"sub.exe");
+  fs::create_directories(outside);
   for (const wchar_t* name : {L"Main.exe", L"Worker.exe", L"unins000.exe", L"readme.txt"}) {
     std::ofstream(folder / name) << "x";
   }
+  std::ofstream(outside / L"Foreign.exe") << "x";
+  // A link planted in the app's folder under a program's name is no program of the app.
+  const bool linked = ::CreateSymbolicLinkW((folder / L"Planted.exe").c_str(),
+                                            (outside / L"Foreign.exe").c_str(), 0) != 0;
   TakenNames taken = {"main.exe"};
   std::vector<std::string> names;
-  ListStoreAppExecutables(folder.u8string() + "\\Main.exe", &taken, &names);
-  EXPECT_EQ(names, (std::vector<std::string>{"worker.exe"}));
-  fs::remove_all(fs::temp_directory_path() / L"zelvora_store_test");
+  CollectStoreAppExecutables(folder.u8string() + "\\Main.exe", &taken, &names,
+                             ListExeFilesInFolder);
+  EXPECT_EQ(names, (std::vector<std::string>{"worker.exe"})) << "link made: " << linked;
+  fs::remove_all(root);
 
   names.clear();
-  ListStoreAppExecutables("C:\\nowhere\\WindowsApps\\x\\a.exe", &taken, &names);
+  CollectStoreAppExecutables("C:\\nowhere\\WindowsApps\\x\\a.exe", &taken, &names,
+                             ListExeFilesInFolder);
   EXPECT_TRUE(names.empty());
 }
 

@@ -14,18 +14,26 @@ namespace zelvora {
 // within 100 ms"; a shorter slice keeps that with room for scheduling delays.
 inline constexpr std::chrono::milliseconds kStopCheckSlice{20};
 
-// Waits `duration` against a steady-clock deadline while `running` stays true. Returns
-// `running` at the end: true when the whole time passed, false as soon as a stop was seen.
-// A duration below 1 ms returns `running` at once.
-inline bool WaitWhileRunning(const std::atomic<bool>& running,
-                             std::chrono::steady_clock::duration duration) {
+// Waits `duration` against a steady-clock deadline, asking `stop_requested()` once per slice.
+// True when the whole time passed, false as soon as a stop was requested.
+template <typename StopRequested>
+bool WaitUnlessStopped(const StopRequested& stop_requested,
+                       std::chrono::steady_clock::duration duration) {
   const auto deadline = std::chrono::steady_clock::now() + duration;
-  while (running) {
+  while (!stop_requested()) {
     const auto now = std::chrono::steady_clock::now();
-    if (now >= deadline) break;
+    if (now >= deadline) return true;
     std::this_thread::sleep_for(
         std::min<std::chrono::steady_clock::duration>(deadline - now, kStopCheckSlice));
   }
+  return false;
+}
+
+// The same while `running` stays true. Returns `running` at the end: true when the whole time
+// passed, false as soon as a stop was seen. A duration below 1 ms returns `running` at once.
+inline bool WaitWhileRunning(const std::atomic<bool>& running,
+                             std::chrono::steady_clock::duration duration) {
+  WaitUnlessStopped([&running] { return !running; }, duration);
   return running;
 }
 

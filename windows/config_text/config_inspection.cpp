@@ -1,9 +1,9 @@
 #include "config_text/config_inspection.h"
 
 #include <algorithm>
-#include <iostream>
 #include <string_view>
 
+#include "common/console_line.h"
 #include "config_text/json_members.h"
 #include "config_text/text_patterns.h"
 
@@ -292,8 +292,7 @@ std::string ExtractServerAddress(const std::string& config, std::vector<std::str
 std::string ExtractServerAddress(const std::string& config) {
   std::vector<std::string> lines;
   std::string host = ExtractServerAddress(config, &lines);
-  for (const std::string& line : lines) std::cerr << line << '\n';
-  std::cerr.flush();
+  for (const std::string& line : lines) ConsoleLine(line);
   return host;
 }
 

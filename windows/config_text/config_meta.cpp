@@ -97,19 +97,7 @@ void ReadMetaObject(std::string& config, ConfigMeta* meta) {
 
 // End of a scalar value starting at `pos` (a string with its escapes, or a bare literal).
 size_t ScalarValueEnd(std::string_view text, size_t pos) {
-  if (text[pos] == '"') {
-    bool escaped = false;
-    for (size_t i = pos + 1; i < text.size(); ++i) {
-      if (escaped) {
-        escaped = false;
-      } else if (text[i] == '\\') {
-        escaped = true;
-      } else if (text[i] == '"') {
-        return i + 1;
-      }
-    }
-    return kNone;
-  }
+  if (text[pos] == '"') return config_text::JsonStringEnd(text, pos);
   size_t end = pos;
   while (end < text.size() && text[end] != ',' && text[end] != '}' && text[end] != ']' &&
          !config_text::IsJsonBlank(text[end])) {

@@ -1,26 +1,8 @@
 #include "config_text/json_members.h"
 
-#include <cstring>
-
 namespace config_text {
 
 namespace {
-
-// End of the string whose opening quote is at `open` (just past its closing quote), or kNone.
-// The quotes are found with memchr; a quote preceded by an odd run of backslashes is escaped.
-size_t StringEnd(std::string_view text, size_t open) {
-  size_t from = open + 1;
-  while (from < text.size()) {
-    const void* found = std::memchr(text.data() + from, '"', text.size() - from);
-    if (found == nullptr) return kNone;
-    const size_t quote = static_cast<size_t>(static_cast<const char*>(found) - text.data());
-    size_t backslashes = 0;
-    while (quote - backslashes > open + 1 && text[quote - backslashes - 1] == '\\') ++backslashes;
-    if (backslashes % 2 == 0) return quote + 1;
-    from = quote + 1;
-  }
-  return kNone;
-}
 
 // Bytes a container walk must look at: quotes and brackets. The rest is skipped in a tight loop.
 struct ContainerBytes {
@@ -41,7 +23,7 @@ size_t SkipBlanks(std::string_view text, size_t pos) {
 size_t JsonValueEnd(std::string_view text, size_t pos) {
   if (pos >= text.size()) return kNone;
   const char first = text[pos];
-  if (first == '"') return StringEnd(text, pos);
+  if (first == '"') return JsonStringEnd(text, pos);
   if (first == '{' || first == '[') {
     // Both kinds of bracket count, so a stray closer of the other kind cannot end the walk
     // early inside a well-formed value.
@@ -51,7 +33,7 @@ size_t JsonValueEnd(std::string_view text, size_t pos) {
       if (at >= text.size()) break;
       const char c = text[at];
       if (c == '"') {
-        at = StringEnd(text, at);
+        at = JsonStringEnd(text, at);
         if (at == kNone) return kNone;
         --at;
       } else if (c == '{' || c == '[') {
@@ -81,7 +63,7 @@ std::optional<MemberSpan> FindMember(std::string_view text, size_t object_open,
     pos = SkipBlanks(text, pos);
     if (pos >= text.size() || text[pos] != '"') return std::nullopt;
     const size_t key_begin = pos;
-    const size_t key_end = StringEnd(text, pos);
+    const size_t key_end = JsonStringEnd(text, pos);
     if (key_end == kNone) return std::nullopt;
     const bool wanted = text.substr(pos + 1, key_end - pos - 2) == key;
     pos = SkipBlanks(text, key_end);

@@ -1,6 +1,7 @@
 #include "config_text/json_text.h"
 
 #include <algorithm>
+#include <cstring>
 
 namespace config_text {
 
@@ -52,41 +53,36 @@ size_t SkipPatternSpaces(std::string_view text, size_t pos) {
   return pos;
 }
 
-namespace {
-
-// Follows a scan in and out of JSON strings, so brackets inside them are not counted.
-class JsonStringTracker {
- public:
-  // True when `c` belongs to a string (its quotes included).
-  bool Consume(char c) {
-    if (!in_string_) {
-      in_string_ = c == '"';
-      return in_string_;
-    }
-    if (escaped_) {
-      escaped_ = false;
-    } else if (c == '\\') {
-      escaped_ = true;
-    } else if (c == '"') {
-      in_string_ = false;
-    }
-    return true;
+size_t JsonStringEnd(std::string_view text, size_t open) {
+  // The quotes are found with memchr; a quote preceded by an odd run of backslashes is escaped.
+  size_t from = open + 1;
+  while (from < text.size()) {
+    const void* found = std::memchr(text.data() + from, '"', text.size() - from);
+    if (found == nullptr) return kNone;
+    const size_t quote = static_cast<size_t>(static_cast<const char*>(found) - text.data());
+    size_t backslashes = 0;
+    while (quote - backslashes > open + 1 && text[quote - backslashes - 1] == '\\') ++backslashes;
+    if (backslashes % 2 == 0) return quote + 1;
+    from = quote + 1;
   }
+  return kNone;
+}
 
- private:
-  bool in_string_ = false;
-  bool escaped_ = false;
-};
+namespace {
 
 // Walks from `open`, skipping strings; `raises` and `lowers` tell which bytes change the
 // depth. Returns the position of the byte that brings the depth back to zero.
 template <typename Raise, typename Lower>
 size_t WalkToDepthZero(std::string_view text, size_t open, Raise raises, Lower lowers) {
   int depth = 0;
-  JsonStringTracker strings;
   for (size_t pos = open; pos < text.size(); ++pos) {
     const char c = text[pos];
-    if (strings.Consume(c)) continue;
+    if (c == '"') {
+      pos = JsonStringEnd(text, pos);
+      if (pos == kNone) return kNone;
+      --pos;
+      continue;
+    }
     if (raises(c)) {
       ++depth;
     } else if (lowers(c)) {
@@ -102,10 +98,14 @@ size_t FindArrayEnd(std::string_view text, size_t open) {
   if (open >= text.size() || text[open] != '[') return kNone;
   // Only a ']' ends the walk; a '}' that reaches depth zero (malformed text) does not.
   int depth = 0;
-  JsonStringTracker strings;
   for (size_t pos = open; pos < text.size(); ++pos) {
     const char c = text[pos];
-    if (strings.Consume(c)) continue;
+    if (c == '"') {
+      pos = JsonStringEnd(text, pos);
+      if (pos == kNone) return kNone;
+      --pos;
+      continue;
+    }
     if (c == '[' || c == '{') {
       ++depth;
     } else if (c == ']' || c == '}') {

@@ -27,6 +27,12 @@ size_t FindLiteral(std::string_view text, std::string_view literal, size_t from,
 // First position at or after `pos` that is not a pattern space.
 size_t SkipPatternSpaces(std::string_view text, size_t pos);
 
+// From the '"' at `open`, the position just past the quote that closes that string (a quote
+// after an odd run of backslashes is escaped and does not close it); kNone when the text ends
+// first. Every scanner here steps over strings with this, so brackets and quotes inside them
+// never count.
+size_t JsonStringEnd(std::string_view text, size_t open);
+
 // From the '[' at `open`, the position of the ']' that closes it, with '"' strings (and their
 // backslash escapes) skipped and '{' '}' counted as nesting too; kNone when the text ends first.
 size_t FindArrayEnd(std::string_view text, size_t open);

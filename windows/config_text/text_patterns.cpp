@@ -129,11 +129,6 @@ std::optional<GapMatch> GapSearch::Next() {
   return std::nullopt;
 }
 
-std::optional<GapMatch> FirstGapMatch(std::string_view text, const Piece& anchor, size_t max_gap,
-                                      const Piece& tail, GapSearch::CaptureFrom from) {
-  return GapSearch(text, anchor, max_gap, tail, from).Next();
-}
-
 namespace {
 
 // `\d{1,3}\.\d{1,3}\.\d{1,3}\.\d{1,3}` at `pos`; the position after it, or kNone.
@@ -162,9 +157,9 @@ std::optional<std::string_view> NextQuotedItem(std::string_view text, size_t* fr
   // closing quote (an escaped quote does not close), so an empty item "" is passed over
   // without pairing the closing quote of one item with the opening quote of the next.
   for (size_t open = text.find('"', *from); open != kNone; open = text.find('"', open)) {
-    size_t close = open + 1;
-    while (close < text.size() && text[close] != '"') close += text[close] == '\\' ? 2 : 1;
-    if (close >= text.size()) break;
+    const size_t end = JsonStringEnd(text, open);
+    if (end == kNone) break;
+    const size_t close = end - 1;
     if (close > open + 1) {
       *from = close + 1;
       return text.substr(open + 1, close - open - 1);

@@ -91,10 +91,6 @@ class GapSearch {
   size_t position_ = 0;
 };
 
-// Same as one Next() on a fresh search.
-std::optional<GapMatch> FirstGapMatch(std::string_view text, const Piece& anchor, size_t max_gap,
-                                      const Piece& tail, GapSearch::CaptureFrom from);
-
 // `^\d{1,3}\.\d{1,3}\.\d{1,3}\.\d{1,3}$` over the whole text.
 bool IsDottedQuad(std::string_view text);
 

@@ -32,8 +32,8 @@ inline std::string RunCommandLine(const std::string& xray, const std::string& co
 // too; a listener that cannot start exits -1 instead).
 constexpr uint32_t kConfigurationErrorExitCode = 23;
 
-// The engine's counters: standard output holds a JSON object with a "stat" array of objects
-// carrying "name" and "value".
+// The core's counters: standard output holds a JSON object with a "stat" array of objects
+// carrying "name" and "value" (probes/core_traffic.h reads it).
 inline std::string EngineStatsQueryArguments(const std::string& api_address) {
   return "api statsquery -server=" + api_address;
 }
@@ -45,11 +45,6 @@ inline std::string ProxyStatsQueryArguments(const std::string& api_address) {
 inline std::string ApiCommandLine(const std::string& xray, const std::string& arguments) {
   return "\"" + xray + "\" " + arguments;
 }
-constexpr char kStatArrayKey[] = "\"stat\"";
-constexpr char kStatNameKey[] = "\"name\"";
-constexpr char kStatValueKey[] = "\"value\"";
-constexpr char kProxyUplinkCounter[] = "outbound>>>proxy>>>traffic>>>uplink";
-constexpr char kProxyDownlinkCounter[] = "outbound>>>proxy>>>traffic>>>downlink";
 
 // Version: the API command "version" (its first output line is the answer), or
 // `"<xray>" -version`, whose output holds "Xray" and a dotted three-part version.

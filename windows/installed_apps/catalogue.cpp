@@ -7,9 +7,9 @@
 #include <optional>
 #include <thread>
 
+#include "common/com_apartment.h"
 #include "common/text_encoding.h"
 #include "installed_apps/collapse.h"
-#include "installed_apps/com_apartment.h"
 #include "installed_apps/exe_version.h"
 #include "installed_apps/file_facts_cache.h"
 #include "installed_apps/icon_png.h"
@@ -82,7 +82,7 @@ void GatherAllFacts(std::vector<Facts>& items, const IconExtractor& extract_icon
   std::atomic<size_t> next{0};
   const auto work = [&]() {
     // One apartment for the whole run of this thread, not one per icon.
-    ScopedComApartment com;
+    zelvora::ScopedComApartment com(zelvora::ScopedComApartment::Threading::kSingle);
     for (size_t i = next++; i < items.size(); i = next++) {
       try {
         GatherFacts(items[i], extract_icon);

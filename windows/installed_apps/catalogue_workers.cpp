@@ -1,11 +1,9 @@
 #include "installed_apps/catalogue_workers.h"
 
 #include <atomic>
-#include <exception>
-#include <functional>
 #include <utility>
 
-#include "common/detached_thread.h"
+#include "common/detached_worker.h"
 #include "common/text_encoding.h"
 #include "tunnel_log/log_message.h"
 
@@ -13,67 +11,16 @@ namespace installed_apps {
 namespace {
 
 using flutter::EncodableValue;
-using SharedResult = std::shared_ptr<flutter::MethodResult<EncodableValue>>;
 
-// Completes a result at most once: the work's answer, or the fallback when the work threw
-// before answering.
-class OnceResult {
- public:
-  explicit OnceResult(SharedResult result) : result_(std::move(result)) {}
-
-  void Answer(const EncodableValue& value) {
-    if (answered_ || !result_) return;
-    answered_ = true;  // before the call: a throwing completion must not be completed again
-    result_->Success(value);
-  }
-  bool answered() const { return answered_; }
-
- private:
-  SharedResult result_;
-  bool answered_ = false;
-};
-
-// Runs `work` on a detached thread. `fallback` answers when the work throws, and when no
-// thread can be started at all (then on the caller's thread, and false is returned).
-bool RunDetached(const char* method, AppsMethodResult result, std::function<EncodableValue()> work,
-                 EncodableValue fallback) {
-  SharedResult shared(std::move(result));
-  auto body = [method, shared, work = std::move(work), fallback]() {
-    OnceResult once(shared);
-    try {
-      once.Answer(work());
-      return;
-    } catch (const std::exception& e) {
-      try {
-        LogMessage(std::string(method) + " worker failed: " + e.what());
-      } catch (...) {
-      }
-    } catch (...) {
-      try {
-        LogMessage(std::string(method) + " worker failed");
-      } catch (...) {
-      }
-    }
-    try {
-      once.Answer(fallback);
-    } catch (...) {
-      // The result object itself failed; nothing is left to answer through.
-    }
-  };
-  bool started = false;
-  try {
-    started = zelvora::StartDetachedThread(body);
-  } catch (...) {
-  }
-  if (!started) {
-    OnceResult once(shared);
-    try {
-      LogMessage(std::string(method) + " could not start a worker thread");
-      once.Answer(fallback);
-    } catch (...) {
-    }
-  }
-  return started;
+// Runs `work` on a detached thread and answers its value; `fallback` answers when the work
+// throws, and when no thread can be started at all (then false is returned).
+template <typename Work>
+bool RunDetached(const char* method, AppsMethodResult result, Work work, EncodableValue fallback) {
+  return zelvora::RunDetachedWorker(
+      method, {nullptr, std::move(fallback), LogMessage}, std::move(result),
+      [work = std::move(work)](const zelvora::SharedWorkerResult& answer) {
+        answer->Success(work());
+      });
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <objbase.h>
 #include <objidl.h>
 #include <shellapi.h>
+#include <wrl/client.h>
 // GDI+ expects the classic min/max helpers, which NOMINMAX removes from windows.h.
 #include <algorithm>
 namespace Gdiplus {
@@ -18,19 +19,13 @@ using std::min;
 #include <memory>
 #include <mutex>
 
+#include "common/com_apartment.h"
 #include "common/unique_handle.h"
-#include "installed_apps/com_apartment.h"
 #include "installed_apps/icon_pixels.h"
 #include "installed_apps/path_text.h"
 
 namespace installed_apps {
 namespace {
-
-struct ComRelease {
-  void operator()(IUnknown* object) const {
-    if (object) object->Release();
-  }
-};
 
 bool ReadBitmapInfo(HBITMAP bitmap, BITMAP& info) {
   return bitmap != nullptr &&
@@ -140,7 +135,7 @@ bool EnsureGdiplusStarted() {
 bool LoadShellIconPixels(const std::wstring& path, IconPixels& pixels) {
   UniqueIcon icon;
   {
-    ScopedComApartment com;
+    zelvora::ScopedComApartment com(zelvora::ScopedComApartment::Threading::kSingle);
     icon.reset(GetShellIcon(path));
   }
   if (!icon) return false;
@@ -182,12 +177,9 @@ std::vector<uint8_t> EncodePixelsAsPng(const IconPixels& pixels) {
                          const_cast<BYTE*>(pixels.bgra.data()));
   if (bitmap.GetLastStatus() != Gdiplus::Ok) return {};
 
-  IStream* raw_stream = nullptr;
-  if (FAILED(::CreateStreamOnHGlobal(nullptr, TRUE, &raw_stream)) || raw_stream == nullptr) {
-    return {};
-  }
-  std::unique_ptr<IStream, ComRelease> stream(raw_stream);
-  if (bitmap.Save(stream.get(), &png, nullptr) != Gdiplus::Ok) return {};
+  Microsoft::WRL::ComPtr<IStream> stream;
+  if (FAILED(::CreateStreamOnHGlobal(nullptr, TRUE, &stream)) || !stream) return {};
+  if (bitmap.Save(stream.Get(), &png, nullptr) != Gdiplus::Ok) return {};
 
   STATSTG stat{};
   if (FAILED(stream->Stat(&stat, STATFLAG_NONAME))) return {};

@@ -16,7 +16,6 @@ list(APPEND ZELVORA_WIN32_SOURCES
   ${CMAKE_CURRENT_LIST_DIR}/file_picker.cpp
   ${CMAKE_CURRENT_LIST_DIR}/icon_png.cpp
   ${CMAKE_CURRENT_LIST_DIR}/install_folder_walk.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/process_capture.cpp
   ${CMAKE_CURRENT_LIST_DIR}/registry_values.cpp
   ${CMAKE_CURRENT_LIST_DIR}/session_user.cpp
   ${CMAKE_CURRENT_LIST_DIR}/store_scan.cpp

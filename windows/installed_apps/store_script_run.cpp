@@ -5,10 +5,15 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "installed_apps/process_capture.h"
+#include "processes/process_launch.h"
 
 namespace installed_apps {
 namespace {
+
+constexpr DWORD kScriptReadMs = 60000;
+constexpr DWORD kScriptExitWaitMs = 45000;
+// Output beyond this is read and dropped, so a chatty child cannot exhaust memory.
+constexpr size_t kScriptMaxOutputBytes = 16 * 1024 * 1024;
 
 bool ReadExactly(HANDLE file, std::string& out, size_t size) {
   out.assign(size, '\0');
@@ -78,11 +83,18 @@ std::wstring SystemPowerShellPath() {
 std::string RunSystemPowerShell(const std::wstring& script_path) {
   const std::wstring powershell = SystemPowerShellPath();
   if (powershell.empty()) return std::string();
-  return RunHiddenCaptureStdout(L"\"" + powershell +
-                                    L"\" -NoProfile -NonInteractive -ExecutionPolicy Bypass "
-                                    L"-File \"" +
-                                    script_path + L"\"",
-                                CaptureLimits{});
+  CaptureLimits limits;
+  limits.read_ms = kScriptReadMs;
+  limits.exit_wait_ms = kScriptExitWaitMs;
+  limits.max_output_bytes = kScriptMaxOutputBytes;
+  CapturedOutput output;
+  if (!RunCapturedProcess(L"\"" + powershell +
+                              L"\" -NoProfile -NonInteractive -ExecutionPolicy Bypass -File \"" +
+                              script_path + L"\"",
+                          limits, &output)) {
+    return std::string();
+  }
+  return std::move(output.text);
 }
 
 }  // namespace installed_apps

@@ -2,11 +2,11 @@
 // thread, long operations handed to detached workers.
 #include <exception>
 
+#include "common/detached_worker.h"
 #include "common/elevation.h"
 #include "installed_apps/catalogue_workers.h"
 #include "ipc/vpn_ipc_client.h"
 #include "plugin/connection_workers.h"
-#include "plugin/detached_worker.h"
 #include "plugin/method_args.h"
 #include "plugin/platform_thread_queue.h"
 #include "plugin/tidewire_plugin.h"
@@ -74,7 +74,7 @@ void TidewirePlugin::HandleMethodCall(const flutter::MethodCall<EncodableValue>&
       const bool proxy_only = GetOptionalBoolArg(*args, "proxy_only");
       const uint64_t ticket = ++state_->connect_generation_;
       RunDetachedWorker(restart ? "RestartWorker" : "StartWorker",
-                        {"START_FAILED", EncodableValue()}, std::move(result),
+                        {"START_FAILED", EncodableValue(), LogMessage}, std::move(result),
                         [state = state_, lease = new_lease(), restart, ticket,
                          config = std::move(config), proxy_only](SharedResult shared) mutable {
                           if (restart) {
@@ -86,7 +86,8 @@ void TidewirePlugin::HandleMethodCall(const flutter::MethodCall<EncodableValue>&
     } else if (method == "stopVless") {
       LogMessage("stopVless called");
       const uint64_t ticket = ++state_->connect_generation_;
-      RunDetachedWorker("StopWorker", {nullptr, EncodableValue(false)}, std::move(result),
+      RunDetachedWorker("StopWorker", {nullptr, EncodableValue(false), LogMessage},
+                        std::move(result),
                         [state = state_, lease = new_lease(), ticket](SharedResult shared) {
                           StopWorker(state, ticket, shared);
                         });
@@ -103,8 +104,8 @@ void TidewirePlugin::HandleMethodCall(const flutter::MethodCall<EncodableValue>&
         result->Error(kInvalidArguments, "config/url must be strings for getServerDelay");
         return;
       }
-      RunDetachedWorker("getServerDelay", {nullptr, EncodableValue(int32_t{-1})}, std::move(result),
-                        [config, url](SharedResult shared) {
+      RunDetachedWorker("getServerDelay", {nullptr, EncodableValue(int32_t{-1}), LogMessage},
+                        std::move(result), [config, url](SharedResult shared) {
                           shared->Success(EncodableValue(
                               VpnServiceManager::Instance().MeasureServerDelay(config, url)));
                         });
@@ -118,8 +119,8 @@ void TidewirePlugin::HandleMethodCall(const flutter::MethodCall<EncodableValue>&
         result->Error(kInvalidArguments, "url must be a string for getConnectedServerDelay");
         return;
       }
-      RunDetachedWorker("getConnectedServerDelay", {nullptr, EncodableValue(int32_t{-1})},
-                        std::move(result),
+      RunDetachedWorker("getConnectedServerDelay",
+                        {nullptr, EncodableValue(int32_t{-1}), LogMessage}, std::move(result),
                         [state = state_, lease = new_lease(), url](SharedResult shared) {
                           shared->Success(EncodableValue(state->MeasureConnectedServerDelay(url)));
                         });

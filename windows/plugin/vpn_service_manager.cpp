@@ -1,7 +1,6 @@
 #include "plugin/vpn_service_manager.h"
 
-#include <iostream>
-
+#include "common/console_line.h"
 #include "probes/data_path_probe.h"
 #include "proxy_mode/xray_service.h"
 #include "vpn_engine/adapter_routes/wintun_holder.h"
@@ -18,7 +17,7 @@ char FirstSignificantChar(const std::string& text) {
 }
 
 bool Fail(const std::string& text, std::string* error) {
-  std::cerr << text << std::endl;
+  ConsoleLine(text);
   if (error) *error = text;
   return false;
 }
@@ -80,7 +79,7 @@ bool VpnServiceManager::Start(const std::string& config, bool proxy_only, std::s
   last_config_ = config;
   proxy_mode_ = proxy_only;
   if (!proxy_only) {
-    std::cerr << "Starting VPN mode with Tun2Socks..." << std::endl;
+    ConsoleLine("Starting VPN mode with Tun2Socks...");
     if (!vpn_service_) return Fail("VPN service is unavailable.", error);
     const std::string failure = vpn_service_->Start(config);
     if (!failure.empty()) return Fail(failure, error);

@@ -1,5 +1,5 @@
 list(APPEND ZELVORA_PORTABLE_SOURCES
-  ${CMAKE_CURRENT_LIST_DIR}/engine_stats.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/core_traffic.cpp
   ${CMAKE_CURRENT_LIST_DIR}/probe_request.cpp
 )
 list(APPEND ZELVORA_WIN32_SOURCES

@@ -1,15 +1,16 @@
 #include "processes/child_launch.h"
 
 #include <filesystem>
-#include <iostream>
 #include <vector>
+
+#include "common/console_line.h"
 
 std::unique_ptr<ChildProcess> LaunchPipedChild(const PipedChildOptions& options, OutputPump pump,
                                                DWORD* error) {
   ChildPipe out;
   ChildPipe err;
-  if (!MakeChildPipe(&out)) std::cerr << options.stdout_pipe_failure << std::endl;
-  if (!MakeChildPipe(&err)) std::cerr << options.stderr_pipe_failure << std::endl;
+  if (!MakeChildPipe(&out)) ConsoleLine(options.stdout_pipe_failure);
+  if (!MakeChildPipe(&err)) ConsoleLine(options.stderr_pipe_failure);
 
   ProcessLaunch launch;
   launch.command_line = options.command_line;

@@ -1,9 +1,9 @@
 #include "processes/child_process.h"
 
+#include "processes/process_end.h"
+
 namespace {
-constexpr DWORD kKillWaitMs = 80;
 constexpr DWORD kGracefulWaitMs = 1500;
-constexpr DWORD kTerminateWaitMs = 3000;
 }  // namespace
 
 ChildProcess::ChildProcess(UniqueHandle process, UniqueHandle thread, UniqueHandle stdout_read,
@@ -39,21 +39,13 @@ ChildProcess::Handles ChildProcess::TakeAll() {
 
 void ChildProcess::Kill() {
   Handles taken = TakeAll();
-  if (taken.process) {
-    ::TerminateProcess(taken.process.get(), 0);
-    ::WaitForSingleObject(taken.process.get(), kKillWaitMs);
-  }
+  if (taken.process) EndProcess(taken.process.get(), 0);
   // The owners close process, thread and any pipe end still held, in that order.
 }
 
 void ChildProcess::Close() {
   Handles taken = TakeAll();
-  if (taken.process) {
-    if (::WaitForSingleObject(taken.process.get(), kGracefulWaitMs) != WAIT_OBJECT_0) {
-      ::TerminateProcess(taken.process.get(), 0);
-      ::WaitForSingleObject(taken.process.get(), kTerminateWaitMs);
-    }
-  }
+  if (taken.process) EndProcess(taken.process.get(), kGracefulWaitMs);
 }
 
 UniqueHandle ChildProcess::TakeStdoutRead() {

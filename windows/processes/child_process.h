@@ -25,10 +25,10 @@ class ChildProcess {
   bool IsRunning() const;
   // The exit code once the process has ended; nothing while it runs or when no process is held.
   std::optional<DWORD> ExitCode() const;
-  // Terminates at once (exit code 0), waits up to 80 ms, releases every handle.
+  // Terminates at once and waits (bounded, see EndProcess) until it is gone; releases every
+  // handle.
   void Kill();
-  // Waits up to 1500 ms for the child to end, then terminates it and waits up to 3000 ms more;
-  // releases every handle.
+  // Waits up to 1500 ms for the child to end, then ends it as Kill does; releases every handle.
   void Close();
 
   // Hands a pipe's read end to its reader (the record forgets it).

@@ -12,23 +12,21 @@ std::wstring ParentFolder(const std::wstring& path) {
   return slash == std::wstring::npos ? std::wstring() : path.substr(0, slash);
 }
 
-std::vector<std::wstring> EngineComponentCandidates(const std::wstring& cwd,
-                                                    const std::wstring& exe_dir,
-                                                    const std::wstring& file_name) {
-  std::vector<std::wstring> candidates = {
-      Join(cwd, file_name),
-      Join(cwd, L"xray\\" + file_name),
-      Join(cwd, L"windows\\xray\\" + file_name),
-      Join(Join(ParentFolder(cwd), L"xray"), file_name),
-  };
+std::vector<std::wstring> ComponentFolders(const std::wstring& cwd, const std::wstring& exe_dir) {
+  std::vector<std::wstring> folders;
   if (!exe_dir.empty()) {
-    for (const wchar_t* sub :
-         {L"", L"xray\\", L"data\\flutter_assets\\", L"data\\flutter_assets\\xray\\",
-          L"data\\flutter_assets\\windows\\xray\\"}) {
-      candidates.push_back(Join(exe_dir, sub + file_name));
+    for (const wchar_t* sub : {L"", L"xray", L"data\\flutter_assets", L"data\\flutter_assets\\xray",
+                               L"data\\flutter_assets\\windows\\xray"}) {
+      folders.push_back(*sub ? Join(exe_dir, sub) : exe_dir);
     }
   }
-  return candidates;
+  if (!cwd.empty()) {
+    folders.push_back(cwd);
+    folders.push_back(Join(cwd, L"xray"));
+    folders.push_back(Join(cwd, L"windows\\xray"));
+    folders.push_back(Join(ParentFolder(cwd), L"xray"));
+  }
+  return folders;
 }
 
 std::string ComponentCheckText(bool have_xray, bool have_tun2socks, bool native_tun,

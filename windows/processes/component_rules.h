@@ -6,12 +6,12 @@
 #include <string>
 #include <vector>
 
-// Candidate paths for `file_name`, in the order they are tried: the current folder's tree
-// first, then the application's own folder and its Flutter assets. `exe_dir` empty: the
-// application's folder is unknown and only the current-folder candidates exist.
-std::vector<std::wstring> EngineComponentCandidates(const std::wstring& cwd,
-                                                    const std::wstring& exe_dir,
-                                                    const std::wstring& file_name);
+// The folders searched, in order, for the core's programs and data files: the application's
+// own folder and its Flutter assets first, so an installed app always runs the programs it
+// shipped with; the current folder's tree only after them, for development runs whose app
+// folder holds none. Never the search path, a user profile or another product's folder. An
+// empty argument drops the folders built on it.
+std::vector<std::wstring> ComponentFolders(const std::wstring& cwd, const std::wstring& exe_dir);
 
 // The folder part of a path (up to, not including, the last '\' or '/'); empty when none.
 std::wstring ParentFolder(const std::wstring& path);

@@ -1,4 +1,5 @@
-// Finding the core's programs (xray.exe, tun2socks.exe) and checking their folder.
+// Finding the core's programs (xray.exe, tun2socks.exe) and data files, and checking their
+// folder. The engine and proxy mode both search here, in the folders ComponentFolders lists.
 #pragma once
 
 #include <optional>
@@ -6,6 +7,9 @@
 
 std::optional<std::wstring> FindXrayExecutable();
 std::optional<std::wstring> FindTun2socksExecutable();
+// The folder holding the core's "geoip.dat": beside `xray` first, then the component folders;
+// empty when none does.
+std::wstring FindXrayAssets(const std::wstring& xray);
 
 // The paths the engine runs; filled by CheckComponents.
 struct CoreComponents {

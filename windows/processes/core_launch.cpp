@@ -5,8 +5,8 @@
 
 #include <chrono>
 #include <filesystem>
-#include <iostream>
 
+#include "common/console_line.h"
 #include "common/stop_aware_wait.h"
 #include "common/text_encoding.h"
 #include "common/winsock_session.h"
@@ -52,7 +52,7 @@ bool LaunchTun2socks(CoreRunner& runner, uint16_t socks_port) {
   const std::string command_line =
       "\"" + Utf8Path(tun2socks) + "\" -device tun://" + xray_core::kTunAdapterName + " -proxy " +
       "socks5://127.0.0.1:" + std::to_string(socks_port) + " -loglevel warn";
-  std::cerr << "VPN Service: Starting Tun2Socks with command: " << command_line << std::endl;
+  ConsoleLine("VPN Service: Starting Tun2Socks with command: " + command_line);
   options.command_line = Utf8ToWide(command_line);
   options.working_directory = ParentFolder(tun2socks);
   options.stdout_pipe_failure = "VPN Service: Failed to create stdout pipe";
@@ -60,12 +60,12 @@ bool LaunchTun2socks(CoreRunner& runner, uint16_t socks_port) {
   DWORD error = 0;
   std::unique_ptr<ChildProcess> child = LaunchPipedChild(options, PumpTun2socksOutput, &error);
   if (!child) {
-    std::cerr << "VPN Service: Failed to launch tun2socks. Error code: " << error << std::endl;
-    std::cerr << "VPN Service: Make sure the application is running as Administrator!" << std::endl;
+    ConsoleLine("VPN Service: Failed to launch tun2socks. Error code: " + std::to_string(error));
+    ConsoleLine("VPN Service: Make sure the application is running as Administrator!");
     return false;
   }
-  std::cerr << "VPN Service: Tun2Socks process started successfully (PID: " << child->ProcessId()
-            << ")" << std::endl;
+  ConsoleLine("VPN Service: Tun2Socks process started successfully (PID: " +
+              std::to_string(child->ProcessId()) + ")");
   runner.tun2socks.Replace(std::move(child));
   return true;
 }

@@ -2,17 +2,15 @@
 
 #include <windows.h>
 
-#include <iostream>
-
+#include "common/console_line.h"
 #include "common/text_encoding.h"
 #include "common/unique_handle.h"
 #include "processes/hidden_command_line.h"
+#include "processes/process_end.h"
 #include "processes/process_launch.h"
 #include "tunnel_log/tunnel_log.h"
 
 namespace {
-constexpr DWORD kTerminateWaitMs = 1000;
-
 // UTF-8, like the command it is joined with.
 std::string SystemDirectory() {
   wchar_t buffer[MAX_PATH + 1] = {};
@@ -38,7 +36,7 @@ bool RunHiddenCommand(const std::string& command, uint32_t timeout_ms, bool log_
   DWORD launch_error = 0;
   if (!LaunchProcess(launch, &child, &launch_error)) {
     const std::string code = std::to_string(launch_error);
-    std::cerr << "RunHiddenCommand failed (" << code << "): " << command << std::endl;
+    ConsoleLine("RunHiddenCommand failed (" + code + "): " + command);
     TunnelLogWrite("CMD spawn fail (" + code + "): " + command);
     return false;
   }
@@ -50,9 +48,7 @@ bool RunHiddenCommand(const std::string& command, uint32_t timeout_ms, bool log_
   const bool in_job = job && ::AssignProcessToJobObject(job.get(), process.get());
   ::ResumeThread(thread.get());
   DWORD exit_code = 1;
-  if (::WaitForSingleObject(process.get(), timeout_ms) != WAIT_OBJECT_0) {
-    if (!in_job || !::TerminateJobObject(job.get(), 1)) ::TerminateProcess(process.get(), 1);
-    ::WaitForSingleObject(process.get(), kTerminateWaitMs);
+  if (!EndProcess(process.get(), timeout_ms, in_job ? job.get() : nullptr)) {
     TunnelLogWrite("CMD timeout: " + command);
     exit_code = 1;
   } else if (!::GetExitCodeProcess(process.get(), &exit_code)) {

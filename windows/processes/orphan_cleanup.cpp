@@ -8,6 +8,7 @@
 #include "common/unique_handle.h"
 #include "processes/component_rules.h"
 #include "processes/core_launch.h"
+#include "processes/process_end.h"
 #include "processes/process_launch.h"
 
 namespace {
@@ -30,8 +31,9 @@ void KillOrphanCoreProcesses() {
     const std::wstring name(entry.szExeFile);
     // Cheap name test first; the image path needs the process opened.
     if (!IsOwnCoreProcess(folder, name, folder + name)) continue;
-    UniqueHandle process(::OpenProcess(PROCESS_TERMINATE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE,
-                                       entry.th32ProcessID));
+    UniqueHandle process(
+        ::OpenProcess(PROCESS_TERMINATE | PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE, FALSE,
+                      entry.th32ProcessID));
     if (!process) continue;
     wchar_t image[kPathChars] = {};
     DWORD image_length = kPathChars;
@@ -39,7 +41,8 @@ void KillOrphanCoreProcesses() {
     // Our own live children (a session, a delay test) are in our job; only lost ones are not.
     if (IsOwnCoreProcess(folder, name, std::wstring(image, image_length)) &&
         !IsInProcessLifetimeJob(process.get())) {
-      ::TerminateProcess(process.get(), 0);
+      // Gone before this returns, so the start that follows finds the ports free.
+      EndProcess(process.get(), 0);
     }
   }
 }

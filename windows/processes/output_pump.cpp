@@ -2,6 +2,7 @@
 
 #include <iostream>
 
+#include "common/console_line.h"
 #include "common/detached_thread.h"
 #include "processes/child_output.h"
 #include "tunnel_log/tunnel_log.h"
@@ -31,7 +32,7 @@ void PumpTun2socksOutput(UniqueHandle pipe, const std::string& stream_name) {
   const auto report = [&](const std::string& text) {
     const auto line = Tun2socksReportLine(text);
     if (!line) return;
-    std::cerr << "[Tun2Socks " << stream_name << "] " << *line << std::endl;
+    ConsoleLine("[Tun2Socks " + stream_name + "] " + *line);
     TunnelLogWrite("[tun2socks " + stream_name + "] " + *line);
   };
   OutputLineSplitter lines;

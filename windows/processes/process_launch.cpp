@@ -3,11 +3,12 @@
 #include <mutex>
 #include <vector>
 
+#include "processes/process_end.h"
+
 namespace {
 
 constexpr DWORD kReadChunk = 4096;
 constexpr DWORD kPollMs = 10;
-constexpr DWORD kTerminateWaitMs = 3000;
 
 // Children that must not outlive this process: the job is never closed by us, so the system
 // closes it when this process ends, and KILL_ON_JOB_CLOSE then ends them.
@@ -206,11 +207,7 @@ bool RunCapturedProcess(const std::wstring& command_line, const CaptureLimits& l
   }
   if (!exited) {
     const DWORD grace = output_ended ? limits.exit_wait_ms : 0;
-    if (::WaitForSingleObject(child.process.get(), grace) != WAIT_OBJECT_0) {
-      ::TerminateProcess(child.process.get(), 1);
-      ::WaitForSingleObject(child.process.get(), kTerminateWaitMs);
-      run.timed_out = true;
-    }
+    run.timed_out = !EndProcess(child.process.get(), grace);
   }
   if (output) *output = std::move(run);
   return true;

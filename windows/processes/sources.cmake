@@ -11,5 +11,6 @@ list(APPEND ZELVORA_WIN32_SOURCES
   ${CMAKE_CURRENT_LIST_DIR}/hidden_command.cpp
   ${CMAKE_CURRENT_LIST_DIR}/orphan_cleanup.cpp
   ${CMAKE_CURRENT_LIST_DIR}/output_pump.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/process_end.cpp
   ${CMAKE_CURRENT_LIST_DIR}/process_launch.cpp
 )

@@ -75,23 +75,23 @@ std::optional<std::string> ReplacementDigits(std::string_view config, size_t beg
 bool ProxyConfigLooksBalanced(std::string_view config) {
   long braces = 0;
   long brackets = 0;
-  bool in_string = false;
-  bool escaped = false;
-  for (char c : config) {
-    if (escaped) {
-      escaped = false;
-    } else if (c == '\\') {
-      escaped = true;
-    } else if (c == '"') {
-      in_string = !in_string;
-    } else if (!in_string) {
-      if (c == '{') ++braces;
-      if (c == '}' && --braces < 0) return false;
-      if (c == '[') ++brackets;
-      if (c == ']' && --brackets < 0) return false;
+  for (size_t pos = 0; pos < config.size(); ++pos) {
+    const char c = config[pos];
+    if (c == '"') {
+      pos = config_text::JsonStringEnd(config, pos);
+      if (pos == kNone) return false;  // a string that never closes
+      --pos;
+    } else if (c == '{') {
+      ++braces;
+    } else if (c == '}' && --braces < 0) {
+      return false;
+    } else if (c == '[') {
+      ++brackets;
+    } else if (c == ']' && --brackets < 0) {
+      return false;
     }
   }
-  return braces == 0 && brackets == 0 && !in_string;
+  return braces == 0 && brackets == 0;
 }
 
 uint16_t ProxySocksPort(std::string_view config) {
@@ -208,66 +208,6 @@ std::optional<std::string> ApiAddressInConfig(std::string_view config) {
     return std::nullopt;
   }
   return std::nullopt;
-}
-
-std::vector<std::pair<std::string, int64_t>> ParseProxyStats(std::string_view output) {
-  std::vector<std::pair<std::string, int64_t>> stats;
-  size_t pos = 0;
-  while ((pos = output.find("\"name\"", pos)) != std::string_view::npos) {
-    pos += 6;
-    const size_t open = output.find('"', pos);
-    if (open == std::string_view::npos) break;
-    const size_t close = output.find('"', open + 1);
-    if (close == std::string_view::npos) break;
-    std::string name(output.substr(open + 1, close - open - 1));
-    pos = close + 1;
-    // A counter the core reports without a value (it leaves zeros out) must not take the next
-    // counter's value: a "value" past the next "name" belongs to that one.
-    const size_t value_key = output.find("\"value\"", pos);
-    const size_t next_name = output.find("\"name\"", pos);
-    if (value_key == std::string_view::npos || next_name < value_key) {
-      stats.emplace_back(std::move(name), 0);
-      continue;
-    }
-    const size_t colon = output.find(':', value_key + 7);
-    if (colon == std::string_view::npos) break;
-    size_t end = colon + 1;
-    while (end < output.size() && output[end] != ',' && output[end] != '}') ++end;
-    // Blanks and quotes around the number are allowed; anything else leaves it at 0.
-    int64_t value = 0;
-    bool negative = false;
-    size_t at = colon + 1;
-    while (at < end && (config_text::IsPatternSpace(output[at]) || output[at] == '"')) ++at;
-    if (at < end && output[at] == '-') {
-      negative = true;
-      ++at;
-    }
-    while (at < end && IsDigit(output[at]) && value <= (INT64_MAX - 9) / 10) {
-      value = value * 10 + (output[at] - '0');
-      ++at;
-    }
-    stats.emplace_back(std::move(name), negative ? -value : value);
-    pos = end;
-  }
-  return stats;
-}
-
-void SumProxyTraffic(const std::vector<std::pair<std::string, int64_t>>& stats, uint64_t* uplink,
-                     uint64_t* downlink) {
-  uint64_t up = 0;
-  uint64_t down = 0;
-  for (const auto& [name, value] : stats) {
-    // With inbound statistics on, the core reports every byte twice (on the way in and on the
-    // way out); the outbounds alone carry the traffic once. The API's own outbound is not
-    // traffic of the user's.
-    if (name.rfind("outbound>>>", 0) != 0 || name.rfind("outbound>>>api>>>", 0) == 0) continue;
-    // Counters are totals; a negative value is not a count and adds nothing.
-    const uint64_t amount = value > 0 ? static_cast<uint64_t>(value) : 0;
-    if (name.find("uplink") != std::string::npos) up += amount;
-    if (name.find("downlink") != std::string::npos) down += amount;
-  }
-  if (uplink) *uplink = up;
-  if (downlink) *downlink = down;
 }
 
 }  // namespace zelvora

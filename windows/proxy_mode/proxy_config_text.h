@@ -44,10 +44,4 @@ void InsertApiMember(std::string* config, uint16_t port);
 // The API endpoint the text's "api" block names as host:port, if any.
 std::optional<std::string> ApiAddressInConfig(std::string_view config);
 
-// Name/value pairs of an "api statsquery" output.
-std::vector<std::pair<std::string, int64_t>> ParseProxyStats(std::string_view output);
-// Sums of the outbound counters whose names contain "uplink" and "downlink".
-void SumProxyTraffic(const std::vector<std::pair<std::string, int64_t>>& stats, uint64_t* uplink,
-                     uint64_t* downlink);
-
 }  // namespace zelvora

@@ -5,6 +5,5 @@ list(APPEND ZELVORA_PORTABLE_SOURCES
 list(APPEND ZELVORA_WIN32_SOURCES
   ${CMAKE_CURRENT_LIST_DIR}/system_proxy.cpp
   ${CMAKE_CURRENT_LIST_DIR}/system_proxy_guard.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/xray_locate.cpp
   ${CMAKE_CURRENT_LIST_DIR}/xray_service.cpp
 )

@@ -51,13 +51,6 @@ bool SetSystemProxy(const SystemProxyTexts& texts) {
   return ApplyOptions(options, 3);
 }
 
-bool ClearSystemProxy() {
-  INTERNET_PER_CONN_OPTIONW option{};
-  option.dwOption = INTERNET_PER_CONN_FLAGS;
-  option.Value.dwValue = PROXY_TYPE_DIRECT;
-  return ApplyOptions(&option, 1);
-}
-
 bool ReadProxySettings(ProxySettings* settings) {
   INTERNET_PER_CONN_OPTIONW options[4] = {};
   options[0].dwOption = INTERNET_PER_CONN_FLAGS;

@@ -22,9 +22,6 @@ SystemProxyTexts ProxyTextsFor(const std::string& host, uint16_t port);
 
 // Points the system proxy at `texts`; false when WinINet refuses.
 bool SetSystemProxy(const SystemProxyTexts& texts);
-// Leaves the connection direct. Proxy sessions restore the user's settings instead
-// (SystemProxyGuard); this is for callers that own the whole setting.
-bool ClearSystemProxy();
 
 // The whole setting (flags, server, bypass list, automatic configuration script), as UTF-8, to
 // save before a session and put back exactly afterwards.

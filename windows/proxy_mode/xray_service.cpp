@@ -3,24 +3,26 @@
 #include <windows.h>
 
 #include <fstream>
-#include <iostream>
 #include <sstream>
 #include <vector>
 
+#include "common/console_line.h"
 #include "common/stop_aware_wait.h"
 #include "common/text_encoding.h"
 #include "common/winsock_session.h"
 #include "config_text/config_rewrites.h"
 #include "config_text/vpn_config_file.h"
 #include "config_text/xray_core_contract.h"
+#include "probes/core_traffic.h"
 #include "probes/data_path_probe.h"
 #include "probes/loopback_ports.h"
 #include "probes/probe_stream.h"
+#include "processes/components.h"
 #include "processes/core_launch.h"
 #include "processes/output_pump.h"
+#include "processes/process_end.h"
 #include "processes/process_launch.h"
 #include "proxy_mode/proxy_config_text.h"
-#include "proxy_mode/xray_locate.h"
 
 namespace zelvora {
 namespace {
@@ -32,7 +34,6 @@ constexpr auto kWatchInterval = std::chrono::milliseconds(500);
 constexpr DWORD kApiCommandTimeoutMs = 3000;
 constexpr uint32_t kHeadProbeTimeoutMs = 8000;
 constexpr auto kDelayInstanceStartup = std::chrono::milliseconds(350 + 850);
-constexpr DWORD kDelayInstanceExitWaitMs = 3000;
 // How long a started core may take to open its SOCKS port before the start counts as failed.
 constexpr auto kSocksOpenLimit = std::chrono::seconds(5);
 constexpr auto kSocksOpenPoll = std::chrono::milliseconds(50);
@@ -41,8 +42,6 @@ constexpr uint32_t kSocksConnectTimeoutMs = 200;
 constexpr auto kStartOutcomeLimit = std::chrono::seconds(20);
 constexpr wchar_t kConfigFolderName[] = L"tidewire";
 constexpr wchar_t kConfigFilePrefix[] = L"xray_config_";
-
-void Say(const std::string& line) { std::cerr << line << std::endl; }
 
 bool ReadWholeFile(const fs::path& path, std::string* text) {
   std::ifstream in(path, std::ios::binary);
@@ -76,9 +75,9 @@ std::wstring CoreCommandLine(const fs::path& xray, const std::wstring& config) {
 }
 
 std::optional<std::wstring> AssetEnvironment(const fs::path& xray, bool announce) {
-  const fs::path assets = FindXrayAssets(xray);
+  const fs::path assets = FindXrayAssets(xray.wstring());
   if (assets.empty()) return std::nullopt;
-  if (announce) Say("Found Xray assets at: " + WideToUtf8(assets.wstring()));
+  if (announce) ConsoleLine("Found Xray assets at: " + WideToUtf8(assets.wstring()));
   if (assets == xray.parent_path()) return std::nullopt;
   return EnvironmentWith(Utf8ToWide(xray_core::kAssetLocationVariable), assets.wstring());
 }
@@ -142,7 +141,7 @@ int32_t HeadProbe(uint16_t socks_port, const std::string& url) {
 
 XrayService::XrayService() : api_address_(xray_core::kProxyApiAddress) {
   try {
-    xray_path_ = FindXrayExecutable();
+    xray_path_ = FindXrayExecutable().value_or(std::wstring());
   } catch (...) {
     xray_path_.clear();
   }
@@ -187,14 +186,14 @@ bool XrayService::Start(const std::string& config) {
     std::lock_guard<std::mutex> lifecycle(lifecycle_mutex_);
     StopLocked();
     if (!ProxyConfigLooksBalanced(config)) {
-      Say("Invalid Xray configuration JSON");
+      ConsoleLine("Invalid Xray configuration JSON");
       return false;
     }
     {
       std::lock_guard<std::mutex> lock(state_mutex_);
       config_ = config;
       if (xray_path_.empty()) {
-        Say("Xray executable not found. Please ensure xray.exe is available.");
+        ConsoleLine("Xray executable not found. Please ensure xray.exe is available.");
         return false;
       }
     }
@@ -212,7 +211,7 @@ bool XrayService::Start(const std::string& config) {
         try {
           StartWorker();
         } catch (...) {
-          Say("Xray start failed unexpectedly");
+          ConsoleLine("Xray start failed unexpectedly");
           running_ = false;
         }
         ReportStart(StartOutcome::kFailed);  // no effect once the start was reported up
@@ -261,7 +260,7 @@ void XrayService::StartWorker() {
   }
   std::wstring path;
   if (!WriteProxyConfig(config, &path)) {
-    Say("Failed to write Xray configuration file");
+    ConsoleLine("Failed to write Xray configuration file");
     running_ = false;
     return;
   }
@@ -271,7 +270,7 @@ void XrayService::StartWorker() {
     config_path_ = path;
   }
   if (!StartXrayProcess(path)) {
-    Say("Failed to start Xray process");
+    ConsoleLine("Failed to start Xray process");
     running_ = false;
     DeleteQuietly(path);
     TrackFile(path, false);
@@ -280,14 +279,14 @@ void XrayService::StartWorker() {
   WaitWhileRunning(running_, kSettleTime);
   std::string actual;
   if (!ReadWholeFile(path, &actual)) {
-    Say("Warning: Failed to read actual config file, using original");
+    ConsoleLine("Warning: Failed to read actual config file, using original");
     actual = config;
   }
   const uint16_t port = ProxySocksPort(actual);
   if (!WaitForSocksPort(port, process_.Get())) {
     // A core that died (or never listened) must not get the user's proxy pointed at it.
     if (running_.exchange(false)) {
-      Say("Xray process terminated unexpectedly");
+      ConsoleLine("Xray process terminated unexpectedly");
       if (auto process = process_.Take()) process->Kill();
       DeleteQuietly(path);
       TrackFile(path, false);
@@ -300,9 +299,9 @@ void XrayService::StartWorker() {
     // A stop that came in meanwhile has already restored the proxy; do not set it again.
     if (running_) {
       if (proxy_.Point("localhost", port)) {
-        Say("System proxy set to localhost:" + std::to_string(port));
+        ConsoleLine("System proxy set to localhost:" + std::to_string(port));
       } else {
-        Say("Warning: Failed to set system proxy. Proxy mode may not work correctly.");
+        ConsoleLine("Warning: Failed to set system proxy. Proxy mode may not work correctly.");
       }
     }
   }
@@ -320,7 +319,7 @@ void XrayService::StartWorker() {
       }
     });
   } catch (...) {
-    Say("Warning: Failed to initialize Xray API client. Stats may not be available.");
+    ConsoleLine("Warning: Failed to initialize Xray API client. Stats may not be available.");
   }
   ReportStart(StartOutcome::kUp);
   while (running_) {
@@ -336,7 +335,7 @@ void XrayService::StartWorker() {
 void XrayService::EndAfterCoreExit() {
   // A stop that cleared the flag first owns the ending.
   if (!running_.exchange(false)) return;
-  Say("Xray process terminated unexpectedly");
+  ConsoleLine("Xray process terminated unexpectedly");
   {
     // The proxy points at a port nobody serves: the user would have no internet at all.
     std::lock_guard<std::mutex> lock(proxy_mutex_);
@@ -414,7 +413,7 @@ bool XrayService::StartXrayProcess(const std::wstring& config_path) {
         std::lock_guard<std::mutex> lock(state_mutex_);
         api_address_ = *address;
       }
-      Say("Detected Xray API address: " + *address);
+      ConsoleLine("Detected Xray API address: " + *address);
     }
   } catch (...) {
   }
@@ -428,7 +427,7 @@ bool XrayService::StartXrayProcess(const std::wstring& config_path) {
   DWORD launch_error = 0;
   std::unique_ptr<ChildProcess> child = LaunchPipedChild(options, PumpXrayOutput, &launch_error);
   if (!child) {
-    Say("Failed to start Xray process. Error: " + std::to_string(launch_error));
+    ConsoleLine("Failed to start Xray process. Error: " + std::to_string(launch_error));
     return false;
   }
   std::shared_ptr<ChildProcess> shared(std::move(child));
@@ -456,12 +455,12 @@ void XrayService::UpdateTrafficStats() {
   if (!api) return;
   std::string output;
   if (!RunXrayApiCommand(xray_core::ProxyStatsQueryArguments(api->address), &output)) return;
-  uint64_t up = 0;
-  uint64_t down = 0;
-  SumProxyTraffic(ParseProxyStats(output), &up, &down);
+  // An answer without counters (the API is not up yet) keeps the last totals.
+  const auto totals = ReadCoreTraffic(output);
+  if (!totals) return;
   std::lock_guard<std::mutex> lock(stats_mutex_);
-  uplink_ = up;
-  downlink_ = down;
+  uplink_ = totals->uplink;
+  downlink_ = totals->downlink;
 }
 
 void XrayService::Stop() {
@@ -514,7 +513,7 @@ bool XrayService::RunXrayApiCommand(const std::string& arguments, std::string* o
           &run)) {
     return false;
   }
-  if (run.timed_out) Say("RunXrayApiCommand: Timeout waiting for command: " + arguments);
+  if (run.timed_out) ConsoleLine("RunXrayApiCommand: Timeout waiting for command: " + arguments);
   if (output) *output = std::move(run.text);
   return true;
 }
@@ -542,7 +541,7 @@ int32_t XrayService::MeasureServerDelay(const std::string& config, const std::st
   if (!ProxyConfigLooksBalanced(config)) return -1;
   fs::path xray = XrayPath();
   if (xray.empty()) {
-    xray = FindXrayExecutable();
+    xray = FindXrayExecutable().value_or(std::wstring());
     if (xray.empty()) return -1;
     std::lock_guard<std::mutex> lock(state_mutex_);
     xray_path_ = xray;
@@ -573,8 +572,7 @@ int32_t XrayService::MeasureServerDelay(const std::string& config, const std::st
   }
   std::this_thread::sleep_for(kDelayInstanceStartup);
   const int32_t delay = HeadProbe(port, url);
-  ::TerminateProcess(instance.process.get(), 0);
-  ::WaitForSingleObject(instance.process.get(), kDelayInstanceExitWaitMs);
+  EndProcess(instance.process.get(), 0);
   std::error_code error;
   if (!fs::remove(path, error) && error) fs::remove(path, error);
   TrackFile(path, false);

@@ -3,8 +3,8 @@
 
 #include <algorithm>
 #include <cctype>
-#include <iostream>
 
+#include "common/console_line.h"
 #include "common/stop_aware_wait.h"
 #include "config_text/config_inspection.h"
 #include "tunnel_log/tunnel_log.h"
@@ -23,8 +23,6 @@ constexpr int kAddressRetrySettleMs = 400;
 constexpr int kDefaultRouteSettleMs = 400;
 constexpr int kDefaultRouteRetrySettleMs = 500;
 constexpr Ipv4Address kHostMask = 0xFFFFFFFFu;
-
-void Print(const std::string& line) { std::cerr << line << std::endl; }
 
 bool IsIpv4(const std::string& text) {
   Ipv4Address ignored = 0;
@@ -94,12 +92,12 @@ void EnableTunnelInterface(EngineNetworkState& engine) {
 }
 
 bool ConfigureTunnelAddress(EngineNetworkState& engine) {
-  Print("VPN Service: Configuring TUN interface...");
+  ConsoleLine("VPN Service: Configuring TUN interface...");
   std::string name = TunnelName(engine);
   if (name.empty()) name = "Zelvora";
   engine.tunnel_adapter_name = name;
   const std::string command = SetAddressCommand(name);
-  Print("VPN Service: Executing: " + command);
+  ConsoleLine("VPN Service: Executing: " + command);
   engine.host.commands->Run(command, kRouteTimeoutMs, true);
   if (!WaitWhileRunning(engine.running, kAddressSettleMs)) return false;
   if (TunnelAdapterHasAddress(*engine.host.network, engine.tunnel_luid)) return true;
@@ -118,11 +116,11 @@ void AddServerBypassRoutes(EngineNetworkState& engine, const std::string& server
   if (server_host.empty()) {
     if (announce) {
       TunnelLogWrite("WARNING: could not extract server address from config");
-      Print("VPN Service: WARNING - Could not extract server address from config");
+      ConsoleLine("VPN Service: WARNING - Could not extract server address from config");
     }
     return;
   }
-  if (announce) Print("VPN Service: Extracting server address: " + server_host);
+  if (announce) ConsoleLine("VPN Service: Extracting server address: " + server_host);
   // Only well-formed addresses reach a command line.
   std::vector<std::string> routable;
   for (const std::string& address : addresses) {
@@ -131,33 +129,33 @@ void AddServerBypassRoutes(EngineNetworkState& engine, const std::string& server
   if (routable.empty()) {
     if (announce) {
       TunnelLogWrite("ERROR: could not resolve VPN server address: " + server_host);
-      Print("VPN Service: ERROR - Could not resolve server address");
+      ConsoleLine("VPN Service: ERROR - Could not resolve server address");
     }
     return;
   }
   if (announce) {
-    Print("VPN Service: Resolved server to " + std::to_string(routable.size()) +
-          " IPv4 address(es)");
+    ConsoleLine("VPN Service: Resolved server to " + std::to_string(routable.size()) +
+                " IPv4 address(es)");
   }
   const std::string gateway = DetectPhysicalGateway(engine.host);
   if (gateway.empty()) {
     if (announce) {
       TunnelLogWrite("ERROR: could not detect physical gateway (bypass routes skipped)");
-      Print("VPN Service: ERROR - Could not find default gateway for bypass route");
+      ConsoleLine("VPN Service: ERROR - Could not find default gateway for bypass route");
     }
     return;
   }
   engine.physical_gateway = gateway;
   if (announce) {
     TunnelLogWrite("Physical gateway: " + gateway);
-    Print("VPN Service: Default gateway: " + gateway);
+    ConsoleLine("VPN Service: Default gateway: " + gateway);
   }
   engine.server_bypass_ip = routable.front();
   CommandRunner& commands = *engine.host.commands;
   for (const std::string& address : routable) {
     if (!engine.running) return;
     const std::string command = HostRouteCommand(address, gateway);
-    if (announce) Print("VPN Service: Adding bypass route: " + command);
+    if (announce) ConsoleLine("VPN Service: Adding bypass route: " + command);
     commands.Run(command, kRouteTimeoutMs, true);
     if (address != engine.server_bypass_ip && !Contains(engine.bypass_host_routes, address)) {
       engine.bypass_host_routes.push_back(address);
@@ -229,14 +227,14 @@ void AddLanBypassRoutes(EngineNetworkState& engine) {
       network = entry.substr(0, slash);
       long long prefix = 0;
       if (!ReadPrefixLength(entry.substr(slash + 1), &prefix)) {
-        Print("VPN Service: skipping malformed bypass subnet: " + entry);
+        ConsoleLine("VPN Service: skipping malformed bypass subnet: " + entry);
         continue;
       }
       mask = MaskFromPrefix(prefix);
     }
     Ipv4Address address = 0;
     if (!ParseIpv4(network, &address)) {
-      Print("VPN Service: skipping non-IPv4 bypass subnet: " + entry);
+      ConsoleLine("VPN Service: skipping non-IPv4 bypass subnet: " + entry);
       continue;
     }
     const Ipv4Address base = address & mask;  // "192.168.1.5/24" is the network 192.168.1.0
@@ -244,12 +242,12 @@ void AddLanBypassRoutes(EngineNetworkState& engine) {
       return route.destination == base && route.mask == mask;
     });
     if (routed) {
-      Print("VPN Service: LAN bypass " + entry + " already routed; left as it is");
+      ConsoleLine("VPN Service: LAN bypass " + entry + " already routed; left as it is");
       continue;
     }
     const std::string command =
         "route ADD " + FormatIpv4(base) + " MASK " + FormatIpv4(mask) + " " + gateway + " METRIC 1";
-    Print("VPN Service: Adding LAN bypass route: " + command);
+    ConsoleLine("VPN Service: Adding LAN bypass route: " + command);
     if (engine.host.commands->Run(command, kRouteTimeoutMs, true)) {
       engine.lan_routes.push_back({base, mask, gateway_value, 0, 0});
       table.push_back(engine.lan_routes.back());
@@ -283,7 +281,7 @@ bool AddTunnelDefaultRoute(EngineNetworkState& engine, const std::string& adapte
   const std::string route_command = "netsh interface ip add route 0.0.0.0/0 \"" + adapter_name +
                                     "\" " + next_hop + " metric=1 store=active";
   commands.Run(interface_command, kRouteTimeoutMs, true);
-  Print("VPN Service: Adding default route: " + route_command);
+  ConsoleLine("VPN Service: Adding default route: " + route_command);
   commands.Run(route_command, kRouteTimeoutMs, true);
   const uint64_t luid = engine.tunnel_luid;
   if (!WaitWhileRunning(engine.running, kDefaultRouteSettleMs)) return false;

@@ -5,9 +5,14 @@
 #include <netlistmgr.h>
 #include <objbase.h>
 #include <setupapi.h>
+#include <wrl/client.h>
+
+#include "common/com_apartment.h"
 
 namespace zelvora {
 namespace {
+
+using Microsoft::WRL::ComPtr;
 
 // The network device class {4D36E972-E325-11CE-BFC1-08002BE10318}.
 const GUID kNetClass = {
@@ -41,38 +46,6 @@ std::wstring DeviceProperty(HDEVINFO set, SP_DEVINFO_DATA* device, DWORD propert
   buffer[255] = L'\0';
   return buffer;
 }
-
-// Releases a COM interface on every path.
-template <typename T>
-class ComRef {
- public:
-  ComRef() = default;
-  ~ComRef() {
-    if (ptr_ != nullptr) ptr_->Release();
-  }
-  ComRef(const ComRef&) = delete;
-  ComRef& operator=(const ComRef&) = delete;
-  T** out() { return &ptr_; }
-  T* operator->() const { return ptr_; }
-  T* get() const { return ptr_; }
-
- private:
-  T* ptr_ = nullptr;
-};
-
-// COM for the calling thread, for the life of one driver call.
-class ComApartment {
- public:
-  ComApartment() : result_(::CoInitializeEx(nullptr, COINIT_MULTITHREADED)) {}
-  ~ComApartment() {
-    if (result_ == S_OK || result_ == S_FALSE) ::CoUninitialize();
-  }
-  ComApartment(const ComApartment&) = delete;
-  ComApartment& operator=(const ComApartment&) = delete;
-
- private:
-  HRESULT result_;
-};
 
 std::wstring GuidText(const GUID& guid) {
   wchar_t text[64] = {};
@@ -191,21 +164,20 @@ DeviceRemovalResult Win32AdapterDriver::RemoveNetDevice(const std::wstring& inst
 
 bool Win32AdapterDriver::ListNetworks(std::vector<NetworkProfile>* networks) {
   networks->clear();
-  ComApartment apartment;
-  ComRef<INetworkListManager> manager;
+  ScopedComApartment apartment(ScopedComApartment::Threading::kMulti);
+  ComPtr<INetworkListManager> manager;
   if (FAILED(::CoCreateInstance(CLSID_NetworkListManager, nullptr, CLSCTX_ALL,
-                                IID_INetworkListManager,
-                                reinterpret_cast<void**>(manager.out())))) {
+                                IID_PPV_ARGS(&manager)))) {
     return false;
   }
-  ComRef<IEnumNetworks> list;
-  if (FAILED(manager->GetNetworks(NLM_ENUM_NETWORK_ALL, list.out())) || list.get() == nullptr) {
+  ComPtr<IEnumNetworks> list;
+  if (FAILED(manager->GetNetworks(NLM_ENUM_NETWORK_ALL, &list)) || !list) {
     return false;
   }
   for (;;) {
-    ComRef<INetwork> network;
+    ComPtr<INetwork> network;
     ULONG fetched = 0;
-    if (list->Next(1, network.out(), &fetched) != S_OK || fetched == 0) break;
+    if (list->Next(1, &network, &fetched) != S_OK || fetched == 0) break;
     GUID id{};
     BSTR name = nullptr;
     if (FAILED(network->GetNetworkId(&id)) || FAILED(network->GetName(&name))) continue;
@@ -219,15 +191,14 @@ bool Win32AdapterDriver::RenameNetwork(const std::wstring& id, const std::wstrin
   GUID guid{};
   std::wstring text = id;
   if (::CLSIDFromString(text.data(), &guid) != NOERROR) return false;
-  ComApartment apartment;
-  ComRef<INetworkListManager> manager;
+  ScopedComApartment apartment(ScopedComApartment::Threading::kMulti);
+  ComPtr<INetworkListManager> manager;
   if (FAILED(::CoCreateInstance(CLSID_NetworkListManager, nullptr, CLSCTX_ALL,
-                                IID_INetworkListManager,
-                                reinterpret_cast<void**>(manager.out())))) {
+                                IID_PPV_ARGS(&manager)))) {
     return false;
   }
-  ComRef<INetwork> network;
-  if (FAILED(manager->GetNetwork(guid, network.out())) || network.get() == nullptr) return false;
+  ComPtr<INetwork> network;
+  if (FAILED(manager->GetNetwork(guid, &network)) || !network) return false;
   BSTR value = ::SysAllocString(name.c_str());
   const HRESULT result = network->SetName(value);
   ::SysFreeString(value);

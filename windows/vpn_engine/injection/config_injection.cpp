@@ -1,8 +1,8 @@
 #include "vpn_engine/injection/config_injection.h"
 
-#include <iostream>
 #include <string_view>
 
+#include "common/console_line.h"
 #include "config_text/config_inspection.h"
 #include "config_text/json_text.h"
 #include "config_text/text_patterns.h"
@@ -48,17 +48,6 @@ std::string PlanTunnelDns(const std::string& text, const std::vector<std::string
     splices->push_back({open + 1, 0, first_members});
   }
   return {};
-}
-
-// Inserts `item` (which ends with a comma) first in the array opened at `open`; into an empty
-// array it goes without that comma so the result stays valid JSON.
-void InsertFirstInArray(std::string& text, size_t open, std::string item) {
-  size_t next = open + 1;
-  while (next < text.size() && config_text::IsJsonBlank(text[next])) ++next;
-  if (next < text.size() && text[next] == ']' && !item.empty() && item.back() == ',') {
-    item.pop_back();
-  }
-  text.insert(open + 1, item);
 }
 
 const char kApiInbound[] =
@@ -110,17 +99,6 @@ std::string FormatJsonStringArray(const std::vector<std::string>& items) {
   return array + "]";
 }
 
-std::string InjectTunInbound(const std::string& config, const std::vector<std::string>& dns) {
-  if (HasTunInbound(config)) return config;
-  const size_t inbounds = config_text::FindLiteral(config, "\"inbounds\"", 0, false);
-  if (inbounds == std::string::npos) return config;
-  const size_t open = config.find('[', inbounds);
-  if (open == std::string::npos) return config;
-  std::string result = config;
-  InsertFirstInArray(result, open, "\n" + TunInboundText(dns));
-  return result;
-}
-
 std::string InjectVpnConfig(const VpnInjectionInputs& inputs, std::vector<std::string>* dns_servers,
                             const std::string& config, const ExeFolderLister& lister) {
   *dns_servers = ExtractDnsServers(config);
@@ -166,8 +144,8 @@ std::string InjectVpnConfig(const VpnInjectionInputs& inputs, std::vector<std::s
     } else {
       splices.push_back(std::move(routing->splice));
     }
-    std::cerr << "VPN Service: Added routing rules - VPN server (" << server_host
-              << ") + app panel -> direct, all other -> proxy" << std::endl;
+    ConsoleLine("VPN Service: Added routing rules - VPN server (" + server_host +
+                ") + app panel -> direct, all other -> proxy");
     if (!inputs.blockedApps.empty()) {
       TunnelLogWrite("Xray process bypass rules: " + std::to_string(inputs.blockedApps.size()));
     }

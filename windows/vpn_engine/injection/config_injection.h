@@ -18,13 +18,12 @@ struct VpnInjectionInputs {
   std::vector<std::string> blockedApps;
 };
 
-// Runs every injection step on `config`; stores the configuration's DNS servers in
-// `dns_servers` (the engine's dnsServers field). Logs to the tunnel log and prints progress.
+// Runs every injection step on `config` (Xray's own TUN inbound "tun-in" goes first in
+// "inbounds" when applications bypass the tunnel, unless the configuration has a TUN inbound);
+// stores the configuration's DNS servers in `dns_servers` (the engine's dnsServers field). Logs to
+// the tunnel log and prints progress.
 std::string InjectVpnConfig(const VpnInjectionInputs& inputs, std::vector<std::string>* dns_servers,
                             const std::string& config, const ExeFolderLister& lister);
-
-// Adds Xray's own TUN inbound ("tun-in") first in "inbounds" unless a TUN inbound exists.
-std::string InjectTunInbound(const std::string& config, const std::vector<std::string>& dns);
 
 // ["a","b"] from the first four entries, unescaped.
 std::string FormatJsonStringArray(const std::vector<std::string>& items);

@@ -4,22 +4,21 @@
 
 #include "common/text_encoding.h"
 #include "common/unique_handle.h"
-#include "vpn_engine/injection/routing_rules.h"
 
 std::vector<std::string> ListExeFilesInFolder(const std::string& folder) {
   std::vector<std::string> names;
-  const std::wstring pattern = Utf8ToWide(folder) + L"\\*.exe";
+  if (folder.empty()) return names;
+  std::wstring pattern = Utf8ToWide(folder);
+  if (pattern.back() != L'\\' && pattern.back() != L'/') pattern += L'\\';
+  pattern += L"*.exe";
   WIN32_FIND_DATAW data{};
   UniqueFindHandle search(::FindFirstFileW(pattern.c_str(), &data));
   if (!search.valid()) return names;
   do {
-    if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) continue;
+    if ((data.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0) {
+      continue;
+    }
     names.push_back(WideToUtf8(data.cFileName));
   } while (::FindNextFileW(search.get(), &data));
   return names;
-}
-
-void ListStoreAppExecutables(const std::string& entry, TakenNames* taken,
-                             std::vector<std::string>* names) {
-  CollectStoreAppExecutables(entry, taken, names, ListExeFilesInFolder);
 }

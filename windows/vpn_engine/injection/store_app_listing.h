@@ -4,12 +4,8 @@
 #include <string>
 #include <vector>
 
-#include "vpn_engine/injection/routing_rules.h"
-
-// Names of the regular "*.exe" files in `folder` (UTF-8); empty when it cannot be listed.
+// Names of the regular "*.exe" files in `folder` (UTF-8 in and out); empty when it cannot be
+// listed. Folders and reparse points are left out: a junction or link planted in an app's
+// folder under a program's name is not a program of that app. The engine's production
+// environment hands this to the injection as its ExeFolderLister.
 std::vector<std::string> ListExeFilesInFolder(const std::string& folder);
-
-// Adds the executables of a Store application's folder to `names` (see
-// CollectStoreAppExecutables).
-void ListStoreAppExecutables(const std::string& entry, TakenNames* taken,
-                             std::vector<std::string>* names);

@@ -4,16 +4,17 @@
 
 #include <chrono>
 #include <filesystem>
-#include <iostream>
 #include <system_error>
 
+#include "common/console_line.h"
 #include "common/stop_aware_wait.h"
 #include "common/text_encoding.h"
 #include "common/zelvora_data_files.h"
 #include "config_text/config_inspection.h"
 #include "config_text/config_meta.h"
+#include "config_text/xray_core_contract.h"
+#include "probes/core_traffic.h"
 #include "probes/data_path_probe.h"
-#include "probes/engine_stats.h"
 #include "tunnel_log/tunnel_log.h"
 #include "vpn_engine/adapter_routes/proxy_sharing_firewall.h"
 #include "vpn_engine/adapter_routes/tunnel_routes.h"
@@ -53,16 +54,15 @@ VpnService::VpnService(VpnServiceEnvironment environment) : env_(std::move(envir
   net_.host = env_.host;
   if (const auto xray = FindXrayExecutable()) {
     core_.components.xray_path = *xray;
-    std::cerr << "VpnService: Found Xray executable at: " << WideToUtf8(*xray) << std::endl;
+    ConsoleLine("VpnService: Found Xray executable at: " + WideToUtf8(*xray));
   } else {
-    std::cerr << "VpnService: WARNING - Xray executable not found!" << std::endl;
+    ConsoleLine("VpnService: WARNING - Xray executable not found!");
   }
   if (const auto tun2socks = FindTun2socksExecutable()) {
     core_.components.tun2socks_path = *tun2socks;
-    std::cerr << "VpnService: Found Tun2Socks executable at: " << WideToUtf8(*tun2socks)
-              << std::endl;
+    ConsoleLine("VpnService: Found Tun2Socks executable at: " + WideToUtf8(*tun2socks));
   } else {
-    std::cerr << "VpnService: WARNING - Tun2Socks executable not found!" << std::endl;
+    ConsoleLine("VpnService: WARNING - Tun2Socks executable not found!");
   }
   preparation_thread_ = std::thread([this] {
     try {
@@ -241,7 +241,7 @@ void VpnService::FailWithDiagnostics() {
 }
 
 void VpnService::CleanupNetworkConfig() {
-  std::cerr << "VPN Service: Cleaning up network configuration..." << std::endl;
+  ConsoleLine("VPN Service: Cleaning up network configuration...");
   HostNetwork& network = *env_.host.network;
   RemoveHostRoutes(network, net_.bypass_host_routes);
   if (!net_.server_bypass_ip.empty()) RemoveHostRoutes(network, {net_.server_bypass_ip});
@@ -335,7 +335,7 @@ void VpnService::RunConnectionMonitor(Mode mode) {
     if (ChildDead(core_.xray)) {
       if (!stop_requested_) {
         if (mode == Mode::kTun2socks) {
-          std::cerr << "Xray process exited unexpectedly" << std::endl;
+          ConsoleLine("Xray process exited unexpectedly");
         }
         TunnelLogWrite("Xray process exited unexpectedly");
         SetRunning(false);
@@ -344,7 +344,7 @@ void VpnService::RunConnectionMonitor(Mode mode) {
     }
     if (mode == Mode::kTun2socks && ChildDead(core_.tun2socks)) {
       if (!stop_requested_) {
-        std::cerr << "Tun2Socks process exited unexpectedly" << std::endl;
+        ConsoleLine("Tun2Socks process exited unexpectedly");
         TunnelLogWrite("Tun2Socks process exited unexpectedly");
         SetRunning(false);
       }
@@ -378,14 +378,15 @@ void VpnService::JoinStatsThread() {
 void VpnService::RunStatsLoop() {
   while (net_.running) {
     std::string output;
-    // A failed query (no "stat" member: the core's API did not answer) keeps the last totals:
-    // counting it as zero would drop the totals and make the status's delta negative.
-    if (net_.running && RunXrayCaptured(core_, "api statsquery -server=" + api_server_, &output) &&
-        output.find("\"stat\"") != std::string::npos) {
-      const EngineTrafficTotals totals = ParseEngineStats(output);
-      std::lock_guard<std::mutex> lock(stats_mutex_);
-      uplink_total_ = totals.uplink;
-      downlink_total_ = totals.downlink;
+    // A failed query (the core's API did not answer) keeps the last totals: counting it as
+    // zero would drop the totals and make the status's delta negative.
+    if (net_.running &&
+        RunXrayCaptured(core_, xray_core::EngineStatsQueryArguments(api_server_), &output)) {
+      if (const auto totals = ReadCoreTraffic(output)) {
+        std::lock_guard<std::mutex> lock(stats_mutex_);
+        uplink_total_ = totals->uplink;
+        downlink_total_ = totals->downlink;
+      }
     }
     for (int slice = 0; slice < 10 && net_.running; ++slice) {
       ::zelvora::WaitWhileRunning(net_.running, 100);

@@ -49,7 +49,4 @@ VpnServiceEnvironment ProductionVpnEnvironment();
 // a local server); set before the engine is created. The shipped plug-in never sets one.
 void SetVpnEnvironmentAdjuster(std::function<void(VpnServiceEnvironment&)> adjust);
 
-// Names of the regular "*.exe" files in a folder (UTF-8 in and out); empty when unreadable.
-std::vector<std::string> ListExeFiles(const std::string& folder);
-
 }  // namespace zelvora

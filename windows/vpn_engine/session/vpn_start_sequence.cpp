@@ -2,9 +2,9 @@
 // attempts and the wait for the tunnel adapter. Every step that can take long watches `running`,
 // so a stop ends the sequence at its next look.
 #include <chrono>
-#include <iostream>
 #include <thread>
 
+#include "common/console_line.h"
 #include "common/text_encoding.h"
 #include "config_text/config_inspection.h"
 #include "config_text/vpn_config_file.h"
@@ -36,8 +36,6 @@ constexpr uint32_t kTunProbeGapMs = 600;
 constexpr uint32_t kBeforeDnsGuardMs = 200;
 constexpr char kOnLink[] = "0.0.0.0";  // a route's next hop on a point-to-point adapter
 
-void Print(const std::string& line) { std::cerr << line << std::endl; }
-
 // The configuration path as the core's command line carries it: UTF-8, launched wide, so a user
 // folder with letters outside the ANSI code page still reaches the core intact.
 std::string CorePathText(const std::wstring& path) { return WideToUtf8(path); }
@@ -61,11 +59,11 @@ bool VpnService::WaitForTunnelAdapter(uint32_t timeout_ms) {
     }
     if (!net_.running) return false;
     if (ChildDead(core_.xray)) {
-      Print("VPN Service: Xray exited before Zelvora adapter appeared");
+      ConsoleLine("VPN Service: Xray exited before Zelvora adapter appeared");
       return false;
     }
     if (ChildDead(core_.tun2socks)) {
-      Print("VPN Service: Tun2Socks exited before Zelvora adapter appeared");
+      ConsoleLine("VPN Service: Tun2Socks exited before Zelvora adapter appeared");
       return false;
     }
     if (FindCarryingAdapter(network, &tunnel)) {
@@ -158,37 +156,38 @@ void VpnService::RunStartSequence() {
   }
 
   if (!WriteVpnConfig(config_, &config_path_)) {
-    Print("Failed to write Xray config for VPN");
+    ConsoleLine("Failed to write Xray config for VPN");
     TunnelLogWrite("ERROR: failed to write Xray config for VPN");
     return End();
   }
   // No separate "run -test" start of the core: it checks the file itself as it starts, and a
   // file it cannot load ends it with its configuration-error code before it listens.
   if (!LaunchXray(core_, CorePathText(config_path_))) {
-    Print("Failed to start Xray for VPN");
+    ConsoleLine("Failed to start Xray for VPN");
     TunnelLogWrite("ERROR: failed to start Xray process (port conflict or bad config?)");
     return End();
   }
-  Print("VPN Service: Xray started successfully");
+  ConsoleLine("VPN Service: Xray started successfully");
   if (!WaitWhileRunning(kXrayStartWaitMs) || !net_.running) return TeardownConnection();
 
-  Print("VPN Service: Analyzing config to find SOCKS port...");
+  ConsoleLine("VPN Service: Analyzing config to find SOCKS port...");
   const SocksPortDetection detection = DetectEngineSocksPort(config_);
   const uint16_t port = detection.port;
   if (!detection.pattern) {
-    Print("VPN Service: WARNING - Could not find SOCKS inbound in config, using default port " +
-          std::to_string(kDefaultSocksPort));
+    ConsoleLine(
+        "VPN Service: WARNING - Could not find SOCKS inbound in config, using default port " +
+        std::to_string(kDefaultSocksPort));
   } else if (*detection.pattern == SocksPattern::kTagged) {
-    Print("VPN Service: Found tagged SOCKS inbound on port " + std::to_string(port));
+    ConsoleLine("VPN Service: Found tagged SOCKS inbound on port " + std::to_string(port));
   } else {
-    Print("VPN Service: Found SOCKS protocol on port " + std::to_string(port));
+    ConsoleLine("VPN Service: Found SOCKS protocol on port " + std::to_string(port));
   }
-  Print("VPN Service: Xray SOCKS port detected as " + std::to_string(port));
+  ConsoleLine("VPN Service: Xray SOCKS port detected as " + std::to_string(port));
   socks_port_ = port;
 
   if (!WaitForSocksListen(core_, port, kSocksListenTimeoutMs)) {
     if (CoreRejectedConfiguration(core_)) {
-      Print("Injected Xray config failed validation");
+      ConsoleLine("Injected Xray config failed validation");
       TunnelLogWrite("Injected Xray config failed validation");
       return Fail();
     }
@@ -200,14 +199,14 @@ void VpnService::RunStartSequence() {
   if (native_tun_) return RunXrayTunSequence(port);
 
   if (!LaunchTun2socks(core_, port)) {
-    Print("Failed to start Tun2Socks");
+    ConsoleLine("Failed to start Tun2Socks");
     return Fail();
   }
   if (!net_.running) return TeardownConnection();
 
-  Print("VPN Service: Waiting for Zelvora adapter...");
+  ConsoleLine("VPN Service: Waiting for Zelvora adapter...");
   if (!WaitForTunnelAdapter(kAdapterTimeoutTunMs)) {
-    Print("VPN Service: Zelvora adapter did not appear in time");
+    ConsoleLine("VPN Service: Zelvora adapter did not appear in time");
     TunnelLogWrite("Zelvora adapter did not appear within 20s");
     return Fail();
   }
@@ -275,14 +274,14 @@ void VpnService::RunStartSequence() {
   env_.holder->RenameNetworkProfile();
   tunnel_ready_ = true;
   TunnelLogWrite("Zelvora tunnel ready (SOCKS + TUN path + DNS guard)");
-  Print("VPN Service: TUN interface configured and default route added");
+  ConsoleLine("VPN Service: TUN interface configured and default route added");
   StartStatsThread();
   RunConnectionMonitor(Mode::kTun2socks);
 }
 
 void VpnService::RunXrayTunSequence(uint16_t port) {
   TunnelLogWrite("split-tunnel: using Xray native TUN (per-process bypass, no tun2socks)");
-  Print("VPN Service: Waiting for Zelvora adapter (Xray TUN)...");
+  ConsoleLine("VPN Service: Waiting for Zelvora adapter (Xray TUN)...");
   if (!WaitForTunnelAdapter(kAdapterTimeoutXrayTunMs)) {
     TunnelLogWrite("ERROR: Zelvora adapter did not appear within 25s (Xray TUN)");
     return Fail();
