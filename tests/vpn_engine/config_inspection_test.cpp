@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "config_text/json_text.h"
 #include "config_text/xray_core_contract.h"
 #include "vpn_engine/injection/core_dns_hosts.h"
 
@@ -193,6 +194,26 @@ TEST(CoreContract, CommandLinesAndVersion) {
             "\"x.exe\" api statsquery -server=127.0.0.1:10086");
   EXPECT_EQ(xray_core::ParseCoreVersion("Xray 1.8.24 (Xray, Penetrates Everything.)"), "1.8.24");
   EXPECT_EQ(xray_core::ParseCoreVersion("Xray 1.8 beta"), "");
+}
+
+// Every scanner steps over strings this one way: an escaped quote does not close a string, and
+// an escaped backslash does not escape the quote after it.
+TEST(JsonStringEnd, ClosesAtTheFirstUnescapedQuote) {
+  struct Case {
+    const char* text;
+    size_t end;
+  };
+  const Case cases[] = {
+      {R"("")", 2},
+      {R"("abc", "d")", 5},
+      {R"("a\"b")", 6},
+      {R"("a\\")", 5},
+      {R"("a\\\"b")", 8},
+      {R"("]}{[" ])", 6},
+      {R"("open)", config_text::kNone},
+      {R"("open\")", config_text::kNone},
+  };
+  for (const Case& c : cases) EXPECT_EQ(config_text::JsonStringEnd(c.text, 0), c.end) << c.text;
 }
 
 }  // namespace

@@ -49,9 +49,7 @@ inline std::string ApiCommandLine(const std::string& xray, const std::string& ar
 // Version: the API command "version" (its first output line is the answer), or
 // `"<xray>" -version`, whose output holds "Xray" and a dotted three-part version.
 constexpr char kVersionApiArguments[] = "version";
-inline std::string VersionCommandLine(const std::string& xray) {
-  return "\"" + xray + "\" -version";
-}
+constexpr char kVersionArguments[] = "-version";
 // The x.y.z after "Xray" and blanks in the version output (first such place); empty when none.
 std::string ParseCoreVersion(const std::string& output);
 

@@ -525,7 +525,7 @@ std::string XrayService::GetCoreVersion() {
     if (!first.empty()) return first;
   }
   // "-version" through the same bounded runner: no console window, no wait without end.
-  if (!RunXrayApiCommand("-version", &output)) return "Unknown";
+  if (!RunXrayApiCommand(xray_core::kVersionArguments, &output)) return "Unknown";
   const std::string version = xray_core::ParseCoreVersion(output);
   return version.empty() ? "Unknown" : version;
 }
