@@ -83,7 +83,8 @@ TEST(StoreAppListing, ListsTheFolderExecutablesExceptHelpersAndLinks) {
     std::ofstream(folder / name) << "x";
   }
   std::ofstream(outside / L"Foreign.exe") << "x";
-  // A link planted in the app's folder under a program's name is no program of the app.
+  // A link planted in the app's folder under a program's name is no program of the app
+  // (Windows lists it as a reparse point; Wine does not list it at all).
   const bool linked = ::CreateSymbolicLinkW((folder / L"Planted.exe").c_str(),
                                             (outside / L"Foreign.exe").c_str(), 0) != 0;
   TakenNames taken = {"main.exe"};
