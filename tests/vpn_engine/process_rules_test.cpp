@@ -243,6 +243,16 @@ TEST(CoreTraffic, ReadsTheCoresOutputForms) {
     EXPECT_EQ(totals->uplink, c.expected->first) << c.what;
     EXPECT_EQ(totals->downlink, c.expected->second) << c.what;
   }
+  // The engine counts its proxy outbound only; "direct" traffic bypassed the tunnel.
+  const auto engine = ReadCoreTraffic(cases[0].output, "proxy");
+  ASSERT_TRUE(engine.has_value());
+  EXPECT_EQ(engine->uplink, 100u);
+  EXPECT_EQ(engine->downlink, 900u);
+  EXPECT_EQ(
+      ReadCoreTraffic(R"({"stat": [{"name": "outbound>>>proxy2>>>traffic>>>uplink", "value": 4}]})",
+                      "proxy")
+          ->uplink,
+      0u);
 }
 
 }  // namespace

@@ -44,7 +44,8 @@ void AddCapped(uint64_t* total, uint64_t amount) {
 
 }  // namespace
 
-std::optional<TrafficTotals> ReadCoreTraffic(std::string_view output) {
+std::optional<TrafficTotals> ReadCoreTraffic(std::string_view output,
+                                             std::string_view only_outbound) {
   const auto stat = config_text::FindTopLevelMember(output, "stat");
   if (!stat) return std::nullopt;
   TrafficTotals totals;
@@ -54,6 +55,13 @@ std::optional<TrafficTotals> ReadCoreTraffic(std::string_view output) {
     const auto name = config_text::StringContent(output, name_member->value);
     if (!name || !StartsWith(*name, kOutboundPrefix) || StartsWith(*name, kApiOutboundPrefix)) {
       return true;
+    }
+    if (!only_outbound.empty()) {
+      const std::string_view tag = name->substr(kOutboundPrefix.size());
+      if (tag.substr(0, only_outbound.size()) != only_outbound ||
+          tag.substr(only_outbound.size(), 3) != ">>>") {
+        return true;
+      }
     }
     const auto value_member = config_text::FindMember(output, element.begin, "value");
     const uint64_t value = value_member ? CounterValue(output, value_member->value) : 0;

@@ -21,4 +21,9 @@ struct TrafficTotals {
 // (negative, fractional, not a number, missing) adds nothing and the rest is still read: a
 // total never goes negative or backwards because of one odd entry. Values and sums beyond the
 // 64-bit signed range stop at its largest value.
-std::optional<TrafficTotals> ReadCoreTraffic(std::string_view output);
+//
+// `only_outbound`, when given, limits the sum to the outbound of that tag: the VPN engine counts
+// what went through its "proxy" outbound, not what its rules send "direct" (bypassed programs,
+// the LAN, the server itself).
+std::optional<TrafficTotals> ReadCoreTraffic(std::string_view output,
+                                             std::string_view only_outbound = {});

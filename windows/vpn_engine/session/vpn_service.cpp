@@ -382,7 +382,7 @@ void VpnService::RunStatsLoop() {
     // zero would drop the totals and make the status's delta negative.
     if (net_.running &&
         RunXrayCaptured(core_, xray_core::EngineStatsQueryArguments(api_server_), &output)) {
-      if (const auto totals = ReadCoreTraffic(output)) {
+      if (const auto totals = ReadCoreTraffic(output, "proxy")) {
         std::lock_guard<std::mutex> lock(stats_mutex_);
         uplink_total_ = totals->uplink;
         downlink_total_ = totals->downlink;
