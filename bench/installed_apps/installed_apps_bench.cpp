@@ -16,13 +16,13 @@
 
 #include "common/unique_handle.h"
 #include "installed_apps/catalogue.h"
-#include "installed_apps/collapse.h"
-#include "installed_apps/exe_locator.h"
-#include "installed_apps/exe_version.h"
-#include "installed_apps/icon_pixels.h"
-#include "installed_apps/icon_png.h"
-#include "installed_apps/store_scan.h"
-#include "installed_apps/uninstall_scan.h"
+#include "installed_apps/file_facts/exe_version.h"
+#include "installed_apps/file_facts/icon_pixels.h"
+#include "installed_apps/file_facts/icon_png.h"
+#include "installed_apps/rules/collapse.h"
+#include "installed_apps/scan/exe_locator.h"
+#include "installed_apps/scan/store_scan.h"
+#include "installed_apps/scan/uninstall_scan.h"
 
 namespace {
 

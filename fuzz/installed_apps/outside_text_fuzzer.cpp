@@ -6,9 +6,9 @@
 #include <string_view>
 
 #include "common/text_encoding.h"
-#include "installed_apps/name_rules.h"
-#include "installed_apps/store_rules.h"
-#include "installed_apps/uninstall_rules.h"
+#include "installed_apps/rules/name_rules.h"
+#include "installed_apps/rules/store_rules.h"
+#include "installed_apps/rules/uninstall_rules.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string_view bytes(reinterpret_cast<const char*>(data), size);

@@ -5,10 +5,10 @@
 #include <algorithm>
 
 #include "installed_apps/catalogue_workers.h"
-#include "installed_apps/icon_png.h"
-#include "installed_apps/path_text.h"
-#include "installed_apps/registry_values.h"
-#include "installed_apps/session_user.h"
+#include "installed_apps/file_facts/icon_png.h"
+#include "installed_apps/rules/path_text.h"
+#include "installed_apps/scan/registry_values.h"
+#include "installed_apps/scan/session_user.h"
 #include "windows_test_support.h"
 
 namespace apps_test {

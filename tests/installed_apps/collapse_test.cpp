@@ -1,4 +1,4 @@
-#include "installed_apps/collapse.h"
+#include "installed_apps/rules/collapse.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "installed_apps/entry_table.h"
+#include "installed_apps/rules/entry_table.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "installed_apps/file_facts_cache.h"
+#include "installed_apps/file_facts/file_facts_cache.h"
 
 #include <gtest/gtest.h>
 

@@ -1,13 +1,13 @@
-#include "installed_apps/name_rules.h"
+#include "installed_apps/rules/name_rules.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
-#include "installed_apps/icon_pixels.h"
-#include "installed_apps/path_text.h"
-#include "installed_apps/uninstall_rules.h"
+#include "installed_apps/file_facts/icon_pixels.h"
+#include "installed_apps/rules/path_text.h"
+#include "installed_apps/rules/uninstall_rules.h"
 
 namespace installed_apps {
 namespace {

@@ -13,7 +13,7 @@
 
 #include "common/text_encoding.h"
 #include "installed_apps/catalogue_workers.h"
-#include "installed_apps/path_text.h"
+#include "installed_apps/rules/path_text.h"
 #include "windows_test_support.h"
 
 namespace apps_test {

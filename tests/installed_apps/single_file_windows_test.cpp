@@ -8,7 +8,7 @@
 #include <cwchar>
 
 #include "installed_apps/catalogue_workers.h"
-#include "installed_apps/exe_version.h"
+#include "installed_apps/file_facts/exe_version.h"
 #include "processes/process_launch.h"
 #include "windows_test_support.h"
 

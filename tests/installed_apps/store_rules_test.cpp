@@ -1,4 +1,4 @@
-#include "installed_apps/store_rules.h"
+#include "installed_apps/rules/store_rules.h"
 
 #include <gtest/gtest.h>
 

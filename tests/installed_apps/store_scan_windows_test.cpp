@@ -6,9 +6,9 @@
 #include <thread>
 
 #include "common/text_encoding.h"
-#include "installed_apps/entry_table.h"
-#include "installed_apps/store_rules.h"
-#include "installed_apps/store_scan.h"
+#include "installed_apps/rules/entry_table.h"
+#include "installed_apps/rules/store_rules.h"
+#include "installed_apps/scan/store_scan.h"
 #include "windows_test_support.h"
 
 namespace apps_test {

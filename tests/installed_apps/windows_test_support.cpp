@@ -18,7 +18,7 @@ using std::min;
 #include <fstream>
 #include <mutex>
 
-#include "installed_apps/icon_png.h"
+#include "installed_apps/file_facts/icon_png.h"
 
 namespace apps_test {
 namespace {

@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "installed_apps/app_info.h"
-#include "installed_apps/entry_table.h"
-#include "installed_apps/store_scan.h"
+#include "installed_apps/rules/entry_table.h"
+#include "installed_apps/scan/store_scan.h"
 
 namespace installed_apps {
 

@@ -1,4 +1,4 @@
-#include "installed_apps/uninstall_scan.h"
+#include "installed_apps/scan/uninstall_scan.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -7,10 +7,10 @@
 #include <utility>
 
 #include "common/unique_handle.h"
-#include "installed_apps/exe_locator.h"
-#include "installed_apps/path_text.h"
-#include "installed_apps/registry_values.h"
-#include "installed_apps/uninstall_rules.h"
+#include "installed_apps/rules/path_text.h"
+#include "installed_apps/rules/uninstall_rules.h"
+#include "installed_apps/scan/exe_locator.h"
+#include "installed_apps/scan/registry_values.h"
 
 namespace installed_apps {
 namespace {

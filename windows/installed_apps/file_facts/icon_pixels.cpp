@@ -1,4 +1,4 @@
-#include "installed_apps/icon_pixels.h"
+#include "installed_apps/file_facts/icon_pixels.h"
 
 namespace installed_apps {
 

@@ -1,4 +1,4 @@
-#include "installed_apps/path_text.h"
+#include "installed_apps/rules/path_text.h"
 
 namespace installed_apps {
 

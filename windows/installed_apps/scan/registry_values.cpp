@@ -1,4 +1,4 @@
-#include "installed_apps/registry_values.h"
+#include "installed_apps/scan/registry_values.h"
 
 #include <vector>
 

@@ -1,4 +1,4 @@
-#include "installed_apps/exe_version.h"
+#include "installed_apps/file_facts/exe_version.h"
 
 #include <windows.h>
 

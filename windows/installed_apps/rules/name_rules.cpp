@@ -1,9 +1,9 @@
-#include "installed_apps/name_rules.h"
+#include "installed_apps/rules/name_rules.h"
 
 #include <algorithm>
 #include <climits>
 
-#include "installed_apps/path_text.h"
+#include "installed_apps/rules/path_text.h"
 
 namespace installed_apps {
 namespace {

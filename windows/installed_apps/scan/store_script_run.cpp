@@ -1,6 +1,6 @@
 // rand_s, for names nobody can guess, needs this before the C headers.
 #define _CRT_RAND_S
-#include "installed_apps/store_script_run.h"
+#include "installed_apps/scan/store_script_run.h"
 
 #include <cstdio>
 #include <cstdlib>

@@ -1,14 +1,14 @@
-#include "installed_apps/exe_locator.h"
+#include "installed_apps/scan/exe_locator.h"
 
 #include <windows.h>
 
 #include <climits>
 #include <tuple>
 
-#include "installed_apps/name_rules.h"
-#include "installed_apps/path_text.h"
-#include "installed_apps/registry_values.h"
-#include "installed_apps/uninstall_rules.h"
+#include "installed_apps/rules/name_rules.h"
+#include "installed_apps/rules/path_text.h"
+#include "installed_apps/rules/uninstall_rules.h"
+#include "installed_apps/scan/registry_values.h"
 
 namespace installed_apps {
 

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "installed_apps/install_folder_walk.h"
+#include "installed_apps/scan/install_folder_walk.h"
 
 namespace installed_apps {
 

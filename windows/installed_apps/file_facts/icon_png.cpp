@@ -1,4 +1,4 @@
-#include "installed_apps/icon_png.h"
+#include "installed_apps/file_facts/icon_png.h"
 
 #include <windows.h>
 // These need windows.h first.
@@ -21,8 +21,8 @@ using std::min;
 
 #include "common/com_apartment.h"
 #include "common/unique_handle.h"
-#include "installed_apps/icon_pixels.h"
-#include "installed_apps/path_text.h"
+#include "installed_apps/file_facts/icon_pixels.h"
+#include "installed_apps/rules/path_text.h"
 
 namespace installed_apps {
 namespace {

@@ -1,8 +1,8 @@
-#include "installed_apps/store_rules.h"
+#include "installed_apps/rules/store_rules.h"
 
 #include "common/text_encoding.h"
-#include "installed_apps/name_rules.h"
-#include "installed_apps/path_text.h"
+#include "installed_apps/rules/name_rules.h"
+#include "installed_apps/rules/path_text.h"
 
 namespace installed_apps {
 namespace {

@@ -1,4 +1,4 @@
-#include "installed_apps/session_user.h"
+#include "installed_apps/scan/session_user.h"
 
 // These need windows.h first.
 #include <sddl.h>
@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "common/unique_handle.h"
-#include "installed_apps/path_text.h"
+#include "installed_apps/rules/path_text.h"
 
 namespace installed_apps {
 namespace {

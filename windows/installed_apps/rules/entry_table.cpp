@@ -1,7 +1,7 @@
-#include "installed_apps/entry_table.h"
+#include "installed_apps/rules/entry_table.h"
 
-#include "installed_apps/name_rules.h"
-#include "installed_apps/path_text.h"
+#include "installed_apps/rules/name_rules.h"
+#include "installed_apps/rules/path_text.h"
 
 namespace installed_apps {
 

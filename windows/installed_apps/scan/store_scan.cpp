@@ -1,4 +1,4 @@
-#include "installed_apps/store_scan.h"
+#include "installed_apps/scan/store_scan.h"
 
 #include <windows.h>
 
@@ -7,12 +7,12 @@
 
 #include "common/text_encoding.h"
 #include "common/unique_handle.h"
-#include "installed_apps/exe_locator.h"
-#include "installed_apps/path_text.h"
-#include "installed_apps/registry_values.h"
-#include "installed_apps/store_rules.h"
-#include "installed_apps/store_script_run.h"
-#include "installed_apps/uninstall_scan.h"
+#include "installed_apps/rules/path_text.h"
+#include "installed_apps/rules/store_rules.h"
+#include "installed_apps/scan/exe_locator.h"
+#include "installed_apps/scan/registry_values.h"
+#include "installed_apps/scan/store_script_run.h"
+#include "installed_apps/scan/uninstall_scan.h"
 #include "tunnel_log/tunnel_log.h"
 
 namespace installed_apps {

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "installed_apps/entry_table.h"
-#include "installed_apps/session_user.h"
+#include "installed_apps/rules/entry_table.h"
+#include "installed_apps/scan/session_user.h"
 
 namespace installed_apps {
 

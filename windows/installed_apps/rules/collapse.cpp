@@ -1,12 +1,12 @@
-#include "installed_apps/collapse.h"
+#include "installed_apps/rules/collapse.h"
 
 #include <algorithm>
 #include <unordered_map>
 #include <unordered_set>
 #include <vector>
 
-#include "installed_apps/name_rules.h"
-#include "installed_apps/path_text.h"
+#include "installed_apps/rules/name_rules.h"
+#include "installed_apps/rules/path_text.h"
 
 namespace installed_apps {
 namespace {

@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "installed_apps/entry_table.h"
+#include "installed_apps/rules/entry_table.h"
 
 namespace installed_apps {
 

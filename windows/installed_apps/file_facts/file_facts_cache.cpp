@@ -1,6 +1,6 @@
-#include "installed_apps/file_facts_cache.h"
+#include "installed_apps/file_facts/file_facts_cache.h"
 
-#include "installed_apps/path_text.h"
+#include "installed_apps/rules/path_text.h"
 
 namespace installed_apps {
 

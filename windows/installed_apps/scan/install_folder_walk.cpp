@@ -1,4 +1,4 @@
-#include "installed_apps/install_folder_walk.h"
+#include "installed_apps/scan/install_folder_walk.h"
 
 #include <windows.h>
 
@@ -8,8 +8,8 @@
 #include <unordered_map>
 
 #include "common/unique_handle.h"
-#include "installed_apps/path_text.h"
-#include "installed_apps/uninstall_rules.h"
+#include "installed_apps/rules/path_text.h"
+#include "installed_apps/rules/uninstall_rules.h"
 
 namespace installed_apps {
 namespace {

@@ -1,0 +1,8 @@
+list(APPEND ZELVORA_PORTABLE_SOURCES
+  ${CMAKE_CURRENT_LIST_DIR}/file_facts_cache.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/icon_pixels.cpp
+)
+list(APPEND ZELVORA_WIN32_SOURCES
+  ${CMAKE_CURRENT_LIST_DIR}/exe_version.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/icon_png.cpp
+)
