@@ -6,8 +6,8 @@
 
 #include <chrono>
 
-#include "local_http_server.h"
 #include "standin_core.h"
+#include "support/local_http_server.h"
 
 namespace {
 
