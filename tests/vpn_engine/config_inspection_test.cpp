@@ -30,7 +30,6 @@ TEST(SocksPort, EachReaderTakesTheInboundsOwnPort) {
       {tagged("99999999999999999999"), 10807, 10807, 10807, kTagged},
       {tagged("0080"), 80, 80, 80, kTagged},
       {tagged("0000000080"), 80, 10807, 10807, kTagged},
-      {tagged("\"1080\""), 1080, 1080, 1080, kTagged},
       {tagged("\"1080-1090\""), 10807, 10807, 10807, std::nullopt},
       {R"({"inbounds":[{"tag":"http","port":8080,"protocol":"http"}],"outbounds":[)"
        R"({"tag":"socks","protocol":"socks","settings":{"servers":[{"address":"10.0.0.2","port":1080}]}}]})",
@@ -86,10 +85,6 @@ TEST(ExtractServerAddress, ReadsTheProxyOutboundsServer) {
     return R"({"outbounds":[)" + items + "]" + after + "}";
   };
   const std::pair<std::string, std::string> cases[] = {
-      {outbounds(R"({"tag":"proxy","settings":{"vnext":[{"address":"first.example.com"}]},)"
-                 R"("protocol":"vless"},{"settings":{"vnext":[{"address":"second.example.com"}]},)"
-                 R"("protocol":"vless"}])"),
-       "first.example.com"},
       // The outbound tagged "proxy" before an earlier one.
       {outbounds(
            R"({"tag":"old","protocol":"trojan","settings":{"servers":[{"address":"old.example.net"}]}},)"

@@ -67,15 +67,13 @@ TEST(WintunHolder, WhichDevicesAreOrphans) {
 // other products that must stay.
 HostState MachineWithLeftovers() {
   HostState state = simhost::HomeMachineWithTunnelAdapter();
-  state.devices.push_back(
-      {L"Zelvora 2", L"Zelvora Tunnel", L"SWD\\Wintun\\{11111111-2222-3333-4444-555555555555}"});
-  state.devices.push_back(
-      {L"Zelvora 3", L"Intel(R) 82574L Gigabit", L"PCI\\VEN_8086&DEV_10D3\\00"});
-  state.devices.push_back(
-      {L"wintun", L"tun2socks Tunnel", L"SWD\\Wintun\\{66666666-7777-8888-9999-AAAAAAAAAAAA}"});
-  state.devices.push_back({L"Zelvora", L"Zelvora Tunnel", L"SWD\\Wintun\\ExpressVPN{01}"});
-  state.devices.push_back(
-      {L"xray0", L"Xray Tunnel", L"SWD\\Wintun\\{BBBBBBBB-CCCC-DDDD-EEEE-FFFFFFFFFFFF}"});
+  state.devices.insert(
+      state.devices.end(),
+      {{L"Zelvora 2", L"Zelvora Tunnel", L"SWD\\Wintun\\{11111111-2222-3333-4444-555555555555}"},
+       {L"Zelvora 3", L"Intel(R) 82574L Gigabit", L"PCI\\VEN_8086&DEV_10D3\\00"},
+       {L"wintun", L"tun2socks Tunnel", L"SWD\\Wintun\\{66666666-7777-8888-9999-AAAAAAAAAAAA}"},
+       {L"Zelvora", L"Zelvora Tunnel", L"SWD\\Wintun\\ExpressVPN{01}"},
+       {L"xray0", L"Xray Tunnel", L"SWD\\Wintun\\{BBBBBBBB-CCCC-DDDD-EEEE-FFFFFFFFFFFF}"}});
   return state;
 }
 
