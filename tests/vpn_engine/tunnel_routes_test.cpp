@@ -375,8 +375,15 @@ TEST_F(RouteWorld, LanSubnetsBecomeRoutesWithTheirMasks) {
   EXPECT_EQ(CommandsStartingWith("route ADD"), expected);
   EXPECT_TRUE(CommandsStartingWith("route DELETE").empty());
   EXPECT_EQ(engine_.physical_gateway, kGw);
+  // Meanwhile the user's own software routes one of those networks through the Wi-Fi: the
+  // disconnect removes only what it added.
+  const simhost::Route users{simhost::Ip("192.168.0.0"), simhost::Ip("255.255.0.0"),
+                             simhost::Ip("192.168.1.1"), home::kWifiIndex, 5};
+  host_.Edit([&](HostState& s) { s.routes.push_back(users); });
   zelvora::RemoveLanRoutes(engine_);
-  EXPECT_EQ(host_.Snapshot().routes, before.routes);
+  std::vector<simhost::Route> expected_routes = before.routes;
+  expected_routes.push_back(users);
+  EXPECT_EQ(host_.Snapshot().routes, expected_routes);
 
   // No physical gateway: nothing run, nothing written.
   simhost::SimulatedHost offline(simhost::HomeMachineWithTunnelAdapter());
