@@ -96,7 +96,7 @@ TEST(InjectVpnConfig, EmptyOrMissingDnsServersAreFilledInTheOneDnsMember) {
   }
 }
 
-TEST(InjectVpnConfig, BypassedAppsGetProcessRulesAndTunInbound) {
+TEST(InjectVpnConfig, BypassedAppsGetProcessRulesAndOneTunInbound) {
   ClearCapturedLog();
   VpnInjectionInputs inputs;
   inputs.panelHost = "panel.example.org";
@@ -130,6 +130,15 @@ TEST(InjectVpnConfig, BypassedAppsGetProcessRulesAndTunInbound) {
   EXPECT_TRUE(CapturedLogContains("Xray process bypass rules: 3"));
   EXPECT_TRUE(
       CapturedLogContains("split-tunnel: Xray native TUN inbound injected (per-process bypass)"));
+
+  // Only where no TUN inbound exists, and never with a comma before the array's end.
+  for (const std::string own :
+       {R"({"inbounds":[{"protocol": "tun"}]})", R"({"inbounds":[{"protocol" : "tun"}]})"}) {
+    EXPECT_EQ(Inject(own, inputs).find("tun-in"), std::string::npos) << own;
+  }
+  const std::string added = Inject(R"({"inbounds":[]})", inputs);
+  EXPECT_NE(added.find("\"tag\": \"tun-in\""), std::string::npos);
+  EXPECT_NE(added.find("\n    }]"), std::string::npos) << added;
 }
 
 TEST(InjectRoutingRules, PlacesRulesAheadOfExistingOnesAndRespectsEmptyArrays) {
@@ -175,18 +184,6 @@ TEST(BuildProcessBypassRules, StoreFolderAddsItsOtherExecutablesButNoHelpers) {
   EXPECT_EQ(BuildProcessBypassRules({"C:\\Program Files\\WindowsApps\\Pkg_1.0\\App.exe"}, lister),
             rule("app.exe") + rule("helper.exe"));
   EXPECT_EQ(listed, "C:\\Program Files\\WindowsApps\\Pkg_1.0");
-}
-
-TEST(InjectVpnConfig, TunInboundOnlyWhereNoneExistsAndNeverWithATrailingComma) {
-  VpnInjectionInputs inputs;
-  inputs.blockedApps = {"tool.exe"};
-  for (const std::string config :
-       {R"({"inbounds":[{"protocol": "tun"}]})", R"({"inbounds":[{"protocol" : "tun"}]})"}) {
-    EXPECT_EQ(Inject(config, inputs).find("tun-in"), std::string::npos) << config;
-  }
-  const std::string added = Inject(R"({"inbounds":[]})", inputs);
-  EXPECT_NE(added.find("\"tag\": \"tun-in\""), std::string::npos);
-  EXPECT_NE(added.find("\n    }]"), std::string::npos) << added;
 }
 
 struct FakePorts {
