@@ -8,8 +8,8 @@
 #include <map>
 #include <optional>
 #include <regex>
-#include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "config_text/config_inspection.h"
@@ -110,40 +110,23 @@ inline std::string CoreVersion(const std::string& output) {
   return match[1].str();
 }
 
-template <typename T>
-std::string Show(const T& value) {
-  std::ostringstream out;
-  out << value;
-  return out.str();
-}
-inline std::string Show(const std::optional<std::string>& value) {
-  return value ? "<" + *value + ">" : "(none)";
-}
-
-#define ZELVORA_COMPARE(what, ours, theirs)                                      \
-  do {                                                                           \
-    const auto ours_value = (ours);                                              \
-    const auto theirs_value = (theirs);                                          \
-    if (!(ours_value == theirs_value)) {                                         \
-      return std::string(what) + ": ours " + Show(ours_value) + ", reference " + \
-             Show(theirs_value);                                                 \
-    }                                                                            \
-  } while (0)
-
-// Empty when every matcher agrees with its pattern on `text`, else the first disagreement.
+// Empty when every matcher agrees with its pattern on `text`, else the first that does not.
 inline std::string FirstDifference(const std::string& text) {
-  ZELVORA_COMPARE("IsDottedQuad", config_text::IsDottedQuad(text), IsDottedQuad(text));
   std::string ours_text = text, reference_text = text;
   const ConfigMeta ours = ::ExtractConfigMeta(ours_text);
   const ConfigMeta reference = ExtractConfigMeta(reference_text);
-  ZELVORA_COMPARE("meta text", ours_text, reference_text);
-  ZELVORA_COMPARE("panelHost", ours.panelHost, reference.panelHost);
-  ZELVORA_COMPARE("StripAllowInsecure", ::StripAllowInsecure(text), StripAllowInsecure(text));
-  ZELVORA_COMPARE("ListenOnIpv4Loopback", ::ListenOnIpv4Loopback(text), ListenOnIpv4Loopback(text));
-  ZELVORA_COMPARE("ParseCoreVersion", xray_core::ParseCoreVersion(text), CoreVersion(text));
+  const std::pair<const char*, bool> checks[] = {
+      {"IsDottedQuad", config_text::IsDottedQuad(text) == IsDottedQuad(text)},
+      {"ExtractConfigMeta's text", ours_text == reference_text},
+      {"ExtractConfigMeta's panelHost", ours.panelHost == reference.panelHost},
+      {"StripAllowInsecure", ::StripAllowInsecure(text) == StripAllowInsecure(text)},
+      {"ListenOnIpv4Loopback", ::ListenOnIpv4Loopback(text) == ListenOnIpv4Loopback(text)},
+      {"ParseCoreVersion", xray_core::ParseCoreVersion(text) == CoreVersion(text)},
+  };
+  for (const auto& [what, same] : checks) {
+    if (!same) return what;
+  }
   return {};
 }
-
-#undef ZELVORA_COMPARE
 
 }  // namespace regex_reference
