@@ -284,7 +284,7 @@ TEST(OrphanCleanup, EndsOwnLeftoversAndSparesOthers) {
   ASSERT_TRUE(own.started());
   ASSERT_TRUE(other.started());
   KillOrphanCoreProcesses();
-  EXPECT_TRUE(own.Ended(2000));
+  EXPECT_TRUE(own.Ended(10000));
   EXPECT_FALSE(other.Ended(300));
 }
 
