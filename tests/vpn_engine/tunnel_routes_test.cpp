@@ -288,39 +288,30 @@ TEST_F(RouteWorld, TunnelAddressThatAppearsOnlyAfterTheRetry) {
   EXPECT_TRUE(CapturedLogContains("=== connect diagnostics end ==="));
 }
 
-struct StopCase {
-  const char* name;
-  std::function<void(simhost::SimulatedHost&)> setup;
-  std::function<bool(zelvora::EngineNetworkState&)> step;
-  int stop_after_ms;  // inside the wait under test
-};
-
 // A stop ends the step within a few of the waits' 20 ms stop checks, not after the settle time.
 TEST_F(RouteWorld, StopDuringEachWaitEndsTheStepAtOnce) {
-  auto configure = [](zelvora::EngineNetworkState& e) {
-    return zelvora::ConfigureTunnelAddress(e);
+  const std::function<bool(zelvora::EngineNetworkState&)> configure =
+      [](zelvora::EngineNetworkState& e) { return zelvora::ConfigureTunnelAddress(e); };
+  const std::function<bool(zelvora::EngineNetworkState&)> default_route =
+      [](zelvora::EngineNetworkState& e) {
+        return zelvora::AddTunnelDefaultRoute(e, "Zelvora", zelvora::kTunnelGateway);
+      };
+  const struct {
+    const char* name;
+    const char* no_effect;  // a command that first has no effect: the retry's wait is reached
+    const std::function<bool(zelvora::EngineNetworkState&)>& step;
+    int stop_after_ms;  // inside the wait under test
+  } cases[] = {
+      {"address settle (300 ms)", nullptr, configure, 60},
+      {"address retry settle (400 ms)", "netsh interface ip set address", configure, 300 + 60},
+      {"default-route settle (400 ms)", nullptr, default_route, 60},
+      {"default-route retry settle (500 ms)", "netsh interface ip add route", default_route,
+       400 + 60},
   };
-  auto default_route = [](zelvora::EngineNetworkState& e) {
-    return zelvora::AddTunnelDefaultRoute(e, "Zelvora", zelvora::kTunnelGateway);
-  };
-  const StopCase cases[] = {
-      {"address settle (300 ms)", [](simhost::SimulatedHost&) {}, configure, 60},
-      {"address retry settle (400 ms)",
-       [](simhost::SimulatedHost& h) {
-         h.InjectCommandFault("netsh interface ip set address", CommandFault::kNoEffect);
-       },
-       configure, 300 + 60},
-      {"default-route settle (400 ms)", [](simhost::SimulatedHost&) {}, default_route, 60},
-      {"default-route retry settle (500 ms)",
-       [](simhost::SimulatedHost& h) {
-         h.InjectCommandFault("netsh interface ip add route", CommandFault::kNoEffect);
-       },
-       default_route, 400 + 60},
-  };
-  for (const StopCase& c : cases) {
+  for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     simhost::SimulatedHost host(simhost::HomeMachineWithTunnelAdapter());
-    c.setup(host);
+    if (c.no_effect) host.InjectCommandFault(c.no_effect, CommandFault::kNoEffect);
     zelvora::EngineNetworkState engine;
     engine.host = host.Seams();
     engine.running = true;
