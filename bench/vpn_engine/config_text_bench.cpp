@@ -17,10 +17,10 @@
 #include <pthread.h>
 #endif
 
-#include "config_samples.h"
 #include "config_text/config_inspection.h"
 #include "config_text/config_meta.h"
-#include "regex_reference.h"
+#include "retired_patterns.h"
+#include "support/config_samples.h"
 #include "vpn_engine/injection/config_injection.h"
 
 void TunnelLogWrite(const std::string&) {}

@@ -16,10 +16,10 @@
 #include "core_standin/standin_paths.h"
 #include "probes/loopback_ports.h"
 #include "simulated_host/simulated_host.h"
+#include "support/local_http_server.h"
 #include "tunnel_log/tunnel_log_paths.h"
 #include "vpn_engine/adapter_routes/wintun_holder.h"
 #include "vpn_engine/dns_protection/dns_guard.h"
-#include "vpn_engine/local_http_server.h"
 #include "vpn_engine/session/vpn_service_environment.h"
 
 namespace session_world {

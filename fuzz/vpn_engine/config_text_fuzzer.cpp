@@ -8,7 +8,7 @@
 #include "config_text/config_inspection.h"
 #include "config_text/config_meta.h"
 #include "config_text/json_text.h"
-#include "reference_comparison.h"
+#include "support/regex_reference.h"
 #include "vpn_engine/injection/config_injection.h"
 
 namespace {
@@ -33,6 +33,7 @@ void RunEverything(const std::string& text) {
   const std::string remapped = RemapBusyPorts(injected, probe);
   (void)ExtractSocksPort(remapped);
   (void)StripAllowInsecure(remapped);
+  (void)InjectVpnConfig({"", {}, {"x.exe"}}, &dns, text, lister);  // with the TUN inbound
   BlockedAppsArgument argument{true, true, {text, "x.exe"}};
   std::string embedded = EmbedBlockedAppsMeta(text, argument);
   (void)ExtractConfigMeta(embedded);
@@ -49,7 +50,7 @@ void RunEverything(const std::string& text) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string text(reinterpret_cast<const char*>(data), size);
   if (size <= kReferenceLimit) {
-    const std::string difference = reference_comparison::FirstDifference(text);
+    const std::string difference = regex_reference::FirstDifference(text);
     if (!difference.empty()) {
       std::fprintf(stderr, "mismatch with the std::regex reference: %s\n", difference.c_str());
       std::abort();

@@ -9,10 +9,10 @@
 #include "fixture_files.h"
 #include "ipc/request_policy.h"
 #include "ipc/vpn_ipc_client.h"
-#include "local_http_server.h"
 #include "plugin_fixture.h"
 #include "service_admin.h"
 #include "standin_core.h"
+#include "support/local_http_server.h"
 
 namespace zelvora::testing {
 namespace {

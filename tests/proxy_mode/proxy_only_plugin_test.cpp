@@ -12,7 +12,7 @@
 #include "plugin_fixture.h"
 #include "probes/loopback_ports.h"
 #include "proxy_mode/system_proxy.h"
-#include "vpn_engine/local_http_server.h"
+#include "support/local_http_server.h"
 
 namespace zelvora::testing {
 namespace {

@@ -26,8 +26,8 @@
 #include "probes/loopback_ports.h"
 #include "proxy_mode/system_proxy.h"
 #include "proxy_mode/system_proxy_guard.h"
+#include "support/local_http_server.h"
 #include "support/planted_files.h"
-#include "vpn_engine/local_http_server.h"
 
 namespace zelvora {
 namespace {

@@ -96,7 +96,7 @@ TEST(InjectVpnConfig, EmptyOrMissingDnsServersAreFilledInTheOneDnsMember) {
   }
 }
 
-TEST(InjectVpnConfig, BypassedAppsGetProcessRulesAndTunInbound) {
+TEST(InjectVpnConfig, BypassedAppsGetProcessRulesAndOneTunInbound) {
   ClearCapturedLog();
   VpnInjectionInputs inputs;
   inputs.panelHost = "panel.example.org";
@@ -130,6 +130,15 @@ TEST(InjectVpnConfig, BypassedAppsGetProcessRulesAndTunInbound) {
   EXPECT_TRUE(CapturedLogContains("Xray process bypass rules: 3"));
   EXPECT_TRUE(
       CapturedLogContains("split-tunnel: Xray native TUN inbound injected (per-process bypass)"));
+
+  // Only where no TUN inbound exists, and never with a comma before the array's end.
+  for (const std::string own :
+       {R"({"inbounds":[{"protocol": "tun"}]})", R"({"inbounds":[{"protocol" : "tun"}]})"}) {
+    EXPECT_EQ(Inject(own, inputs).find("tun-in"), std::string::npos) << own;
+  }
+  const std::string added = Inject(R"({"inbounds":[]})", inputs);
+  EXPECT_NE(added.find("\"tag\": \"tun-in\""), std::string::npos);
+  EXPECT_NE(added.find("\n    }]"), std::string::npos) << added;
 }
 
 TEST(InjectRoutingRules, PlacesRulesAheadOfExistingOnesAndRespectsEmptyArrays) {
@@ -155,41 +164,26 @@ TEST(InjectRoutingRules, PlacesRulesAheadOfExistingOnesAndRespectsEmptyArrays) {
   EXPECT_EQ(untouched, R"({"routing":{"rules":"x"}})");
 }
 
+// A Store application's folder adds its other executables, never uninstallers, setups,
+// updaters or crash handlers.
 TEST(BuildProcessBypassRules, StoreFolderAddsItsOtherExecutablesButNoHelpers) {
   std::string listed;
   const ExeFolderLister lister = [&listed](const std::string& folder) {
     listed = folder;
-    return std::vector<std::string>{"App.exe",
-                                    "Helper.exe",
-                                    "unins000.exe",
-                                    "MyUninstaller.exe",
-                                    "setup.exe",
-                                    "update.exe",
-                                    "AutoUpdater.exe",
-                                    "crashpad_handler.exe",
-                                    "notification_helper.exe"};
+    std::vector<std::string> names = {"App.exe", "Helper.exe", "unins000.exe", "setup.exe"};
+    for (const char* name : {"MyUninstaller.exe", "update.exe", "AutoUpdater.exe",
+                             "crashpad_handler.exe", "notification_helper.exe"}) {
+      names.push_back(name);
+    }
+    return names;
   };
-  const std::string rules =
-      BuildProcessBypassRules({"C:\\Program Files\\WindowsApps\\Pkg_1.0\\App.exe"}, lister);
+  const auto rule = [](const std::string& name) {
+    return "    {\n      \"type\": \"field\",\n      \"process\": [\"" + name +
+           "\"],\n      \"outboundTag\": \"direct\"\n    },\n";
+  };
+  EXPECT_EQ(BuildProcessBypassRules({"C:\\Program Files\\WindowsApps\\Pkg_1.0\\App.exe"}, lister),
+            rule("app.exe") + rule("helper.exe"));
   EXPECT_EQ(listed, "C:\\Program Files\\WindowsApps\\Pkg_1.0");
-  EXPECT_EQ(rules,
-            "    {\n      \"type\": \"field\",\n      \"process\": [\"app.exe\"],\n      "
-            "\"outboundTag\": \"direct\"\n    },\n"
-            "    {\n      \"type\": \"field\",\n      \"process\": [\"helper.exe\"],\n      "
-            "\"outboundTag\": \"direct\"\n    },\n");
-}
-
-TEST(InjectVpnConfig, BypassedAppsGetTheTunInboundUnlessTheConfigurationHasOne) {
-  VpnInjectionInputs inputs;
-  inputs.blockedApps = {"C:\\Games\\game.exe"};
-  for (const std::string inbound : {R"({"protocol": "tun"})", R"({"protocol" : "tun"})"}) {
-    const std::string text = Inject(R"({"inbounds":[)" + inbound + "]}", inputs);
-    EXPECT_EQ(text.find("tun-in"), std::string::npos) << text;
-  }
-  EXPECT_EQ(Inject(R"({"x":1})", inputs).find("tun-in"), std::string::npos);
-  const std::string added = Inject(R"({"inbounds":[]})", inputs);
-  EXPECT_NE(added.find("\"tag\": \"tun-in\""), std::string::npos) << added;
-  EXPECT_NE(added.find("\n    }]"), std::string::npos);  // no trailing comma into an empty array
 }
 
 struct FakePorts {
@@ -206,43 +200,39 @@ struct FakePorts {
   }
 };
 
-TEST(RemapBusyPorts, MovesBusySocksAndApiPorts) {
-  ClearCapturedLog();
-  FakePorts ports{{1080, 10086}, {50001, 50002}};
-  const std::string config =
-      R"({"inbounds":[{"tag":"api","port": 10086},{"tag":"x","port": 10800},)"
-      R"({"tag":"socks","port": 1080}]})";
-  EXPECT_EQ(RemapBusyPorts(config, ports.Probe()),
-            R"({"inbounds":[{"tag":"api","port": 50002},{"tag":"x","port": 10800},)"
-            R"({"tag":"socks","port": 50001}]})");
-  EXPECT_EQ(CapturedLogLines(),
-            (std::vector<std::string>{
-                "WARNING: SOCKS port 1080 busy (another app?) \xE2\x80\x94 remapped to 50001",
-                "WARNING: API port 10086 busy \xE2\x80\x94 remapped to 50002"}));
+TEST(RemapBusyPorts, MovesBusySocksAndApiPortsOrLeavesTheTextWhenNoneIsFree) {
+  const struct {
+    FakePorts ports;
+    std::string config, remapped;
+    std::vector<std::string> logged;
+  } cases[] = {
+      {{{1080, 10086}, {50001, 50002}},
+       R"({"inbounds":[{"tag":"api","port": 10086},{"tag":"x","port": 10800},{"tag":"socks","port": 1080}]})",
+       R"({"inbounds":[{"tag":"api","port": 50002},{"tag":"x","port": 10800},{"tag":"socks","port": 50001}]})",
+       {"WARNING: SOCKS port 1080 busy (another app?) \xE2\x80\x94 remapped to 50001",
+        "WARNING: API port 10086 busy \xE2\x80\x94 remapped to 50002"}},
+      {{{1080, 10086}, {}},
+       R"({"inbounds":[{"tag":"socks","port":1080},{"tag":"api","port":10086}]})",
+       R"({"inbounds":[{"tag":"socks","port":1080},{"tag":"api","port":10086}]})",
+       {"ERROR: SOCKS port 1080 is in use and no free loopback port was found"}},
+  };
+  for (auto c : cases) {
+    ClearCapturedLog();
+    EXPECT_EQ(RemapBusyPorts(c.config, c.ports.Probe()), c.remapped);
+    EXPECT_EQ(CapturedLogLines(), c.logged);
+  }
 }
 
-TEST(RemapBusyPorts, NoFreePortLeavesTextAndLogsError) {
-  ClearCapturedLog();
-  FakePorts ports{{1080, 10086}, {}};
-  const std::string config =
-      R"({"inbounds":[{"tag":"socks","port":1080},{"tag":"api","port":10086}]})";
-  EXPECT_EQ(RemapBusyPorts(config, ports.Probe()), config);
-  EXPECT_EQ(CapturedLogLines(),
-            (std::vector<std::string>{
-                "ERROR: SOCKS port 1080 is in use and no free loopback port was found"}));
-}
-
-TEST(StripAllowInsecure, RemovesTheMemberFirstMiddleOrLast) {
-  EXPECT_EQ(StripAllowInsecure(R"({"allowInsecure": true, "a":1})"), R"({ "a":1})");
-  EXPECT_EQ(StripAllowInsecure(R"({"a":1, "AllowInsecure" : FALSE ,"b":2})"), R"({"a":1 ,"b":2})");
-  EXPECT_EQ(StripAllowInsecure(R"({"a":1,
-    "allowInsecure":0})"),
-            R"({"a":1})");
-  EXPECT_EQ(StripAllowInsecure(R"({"allowInsecure":1})"), "{}");
-  EXPECT_EQ(StripAllowInsecure(R"({"allowInsecure":"true"})"), R"({"allowInsecure":"true"})");
-  // Only whole values: 10 is not 1 followed by something else.
-  EXPECT_EQ(StripAllowInsecure(R"({"allowInsecure": 10, "a":1})"),
-            R"({"allowInsecure": 10, "a":1})");
+TEST(StripAllowInsecure, RemovesTheMemberFirstMiddleOrLastWithWholeValuesOnly) {
+  const std::pair<const char*, const char*> cases[] = {
+      {R"({"allowInsecure": true, "a":1})", R"({ "a":1})"},
+      {R"({"a":1, "AllowInsecure" : FALSE ,"b":2})", R"({"a":1 ,"b":2})"},
+      {"{\"a\":1,\n    \"allowInsecure\":0}", R"({"a":1})"},
+      {R"({"allowInsecure":1})", "{}"},
+      {R"({"allowInsecure":"true"})", R"({"allowInsecure":"true"})"},
+      {R"({"allowInsecure": 10, "a":1})", R"({"allowInsecure": 10, "a":1})"},
+  };
+  for (const auto& [config, stripped] : cases) EXPECT_EQ(StripAllowInsecure(config), stripped);
 }
 
 }  // namespace

@@ -8,57 +8,49 @@
 
 namespace {
 
-TEST(SocksPort, TaggedInboundAfterAnotherKindWinsForEveryUser) {
-  const std::string config = R"({"inbounds":[{"tag":"http","port":8080,"protocol":"http"},)"
-                             R"({"tag":"socks-in","port":1080,"protocol":"socks"}]})";
-  EXPECT_EQ(ExtractSocksPort(config), 1080);
-  EXPECT_EQ(FindSocksInboundPort(config), 1080);
-  const SocksPortDetection detection = DetectEngineSocksPort(config);
-  EXPECT_EQ(detection.pattern, SocksPattern::kTagged);
-  EXPECT_EQ(detection.port, 1080);
-}
-
-TEST(SocksPort, BadTaggedPortIsTreatedDifferentlyByEachUser) {
-  const std::string config =
-      R"({"inbounds":[{"tag":"socks","port":0},{"protocol":"socks","port":2080}]})";
-  EXPECT_EQ(ExtractSocksPort(config), 10807);
-  EXPECT_EQ(FindSocksInboundPort(config), 2080);
-  EXPECT_EQ(DetectEngineSocksPort(config).port, 10807);
-
+// The three SOCKS port readers: the probes' (a bad port gives the default), the remap's (a bad
+// port lets the next pattern try) and the start sequence's report. Only an inbound's own port
+// counts: not a socks outbound's, not one inside the inbound's settings; a port written as a
+// string of digits is one (the core takes it), a range is not.
+TEST(SocksPort, EachReaderTakesTheInboundsOwnPort) {
   const auto tagged = [](const std::string& port) {
     return R"({"inbounds":[{"tag":"socks","port":)" + port + "}]}";
   };
-  EXPECT_EQ(ExtractSocksPort(tagged("99999999999999999999")), 10807);
-  EXPECT_EQ(ExtractSocksPort(tagged("0080")), 80);
-  EXPECT_EQ(ExtractSocksPort(tagged("0000000080")), 80);
-  EXPECT_EQ(FindSocksInboundPort(tagged("0000000080")), 10807);
-}
-
-TEST(SocksPort, OnlyAnInboundsOwnPortCounts) {
-  // A socks outbound or a port inside the inbound's settings is not the inbound's port; nothing
-  // outside "inbounds" is an inbound. A port written as a string of digits is one (the core
-  // takes it); a range or anything else in a string is not.
-  const std::string outbound_only =
-      R"({"inbounds":[{"tag":"http","port":8080,"protocol":"http"}],"outbounds":[)"
-      R"({"tag":"socks","protocol":"socks","settings":{"servers":[{"address":"10.0.0.2","port":1080}]}}]})";
-  EXPECT_EQ(FindSocksPortText(outbound_only, SocksPattern::kTagged), std::nullopt);
-  EXPECT_EQ(FindSocksPortText(outbound_only, SocksPattern::kProtocol), std::nullopt);
-  EXPECT_EQ(ExtractSocksPort(outbound_only), 10807);
-
-  const std::string port_first =
-      R"({"inbounds":[{"port":4000,"listen":"127.0.0.1","protocol":"socks"},)"
-      R"({"port":4001,"protocol":"http"}],"outbounds":[{"port":443}]})";
-  EXPECT_EQ(FindSocksPortText(port_first, SocksPattern::kProtocol), "4000");
-  EXPECT_EQ(DetectEngineSocksPort(port_first).pattern, SocksPattern::kProtocol);
-  EXPECT_EQ(ExtractSocksPort(R"({"inbounds":[{"tag":"socks","port":"1080"}]})"), 1080);
-  EXPECT_EQ(FindSocksInboundPort(R"({"inbounds":[{"tag":"socks","port":"1080-1090"}]})"), 10807);
-  // Escaped quotes and backslashes inside strings do not end them early.
-  EXPECT_EQ(ExtractSocksPort(R"({"log":{"access":"C:\\Users\\\"x\"\\"},"inbounds":[)"
-                             R"({"tag":"http","settings":{"a":"}]\\\\"},"port":1},)"
-                             R"({"tag":"socks","port":2}]})"),
-            2);
-  EXPECT_EQ(ExtractSocksPort("{}"), 10807);
-  EXPECT_FALSE(DetectEngineSocksPort("{}").pattern.has_value());
+  const auto kTagged = SocksPattern::kTagged;
+  const auto kProtocol = SocksPattern::kProtocol;
+  const struct {
+    std::string config;
+    uint16_t extract, find, detect;
+    std::optional<SocksPattern> pattern;
+  } cases[] = {
+      {R"({"inbounds":[{"tag":"http","port":8080,"protocol":"http"},)"
+       R"({"tag":"socks-in","port":1080,"protocol":"socks"}]})",
+       1080, 1080, 1080, kTagged},
+      {R"({"inbounds":[{"tag":"socks","port":0},{"protocol":"socks","port":2080}]})", 10807, 2080,
+       10807, kTagged},
+      {tagged("99999999999999999999"), 10807, 10807, 10807, kTagged},
+      {tagged("0080"), 80, 80, 80, kTagged},
+      {tagged("0000000080"), 80, 10807, 10807, kTagged},
+      {tagged("\"1080-1090\""), 10807, 10807, 10807, std::nullopt},
+      {R"({"inbounds":[{"tag":"http","port":8080,"protocol":"http"}],"outbounds":[)"
+       R"({"tag":"socks","protocol":"socks","settings":{"servers":[{"address":"10.0.0.2","port":1080}]}}]})",
+       10807, 10807, 10807, std::nullopt},
+      {R"({"inbounds":[{"port":4000,"listen":"127.0.0.1","protocol":"socks"},)"
+       R"({"port":4001,"protocol":"http"}],"outbounds":[{"port":443}]})",
+       4000, 4000, 4000, kProtocol},
+      // Escaped quotes and backslashes inside strings do not end them early.
+      {R"({"log":{"access":"C:\\Users\\\"x\"\\"},"inbounds":[)"
+       R"({"tag":"http","settings":{"a":"}]\\\\"},"port":1},{"tag":"socks","port":2}]})",
+       2, 2, 2, kTagged},
+      {"{}", 10807, 10807, 10807, std::nullopt},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.config);
+    EXPECT_EQ(ExtractSocksPort(c.config), c.extract);
+    EXPECT_EQ(FindSocksInboundPort(c.config), c.find);
+    EXPECT_EQ(DetectEngineSocksPort(c.config).port, c.detect);
+    EXPECT_EQ(DetectEngineSocksPort(c.config).pattern, c.pattern);
+  }
 }
 
 TEST(ParsePortText, AcceptsOneToFiveDigitsInRange) {
@@ -75,59 +67,46 @@ TEST(ParsePortText, AcceptsOneToFiveDigitsInRange) {
 }
 
 TEST(NormalizeServerHost, StripsSchemePathBracketsAndPort) {
-  EXPECT_EQ(NormalizeServerHost(" \thttps://Srv.Example.com/path/x \t"), "Srv.Example.com");
-  EXPECT_EQ(NormalizeServerHost("HTTP://host:8080"), "host");
-  EXPECT_EQ(NormalizeServerHost("[2001:db8::1]:443"), "2001:db8::1");
-  EXPECT_EQ(NormalizeServerHost("2001:db8::1"), "2001:db8::1");
-  EXPECT_EQ(NormalizeServerHost("host:"), "host:");
-  EXPECT_EQ(NormalizeServerHost(":443"), ":443");
-  EXPECT_EQ(NormalizeServerHost("host:44a"), "host:44a");
-  EXPECT_EQ(NormalizeServerHost("https:///x"), "");
-  EXPECT_EQ(NormalizeServerHost("  "), "");
+  const std::pair<const char*, const char*> cases[] = {
+      {" \thttps://Srv.Example.com/path/x \t", "Srv.Example.com"},
+      {"HTTP://host:8080", "host"},
+      {"[2001:db8::1]:443", "2001:db8::1"},
+      {"2001:db8::1", "2001:db8::1"},
+      {"host:", "host:"},
+      {":443", ":443"},
+      {"host:44a", "host:44a"},
+      {"https:///x", ""},
+      {"  ", ""},
+  };
+  for (const auto& [candidate, host] : cases) EXPECT_EQ(NormalizeServerHost(candidate), host);
 }
 
 TEST(ExtractServerAddress, ReadsTheProxyOutboundsServer) {
   const auto outbounds = [](const std::string& items, const std::string& after = "") {
     return R"({"outbounds":[)" + items + "]" + after + "}";
   };
-  struct Case {
-    const char* name;
-    std::string config;
-    std::string host;
-  };
-  const Case cases[] = {
-      {"settings before protocol",
-       outbounds(R"({"tag":"proxy","settings":{"vnext":[{"address":"first.example.com"}]},)"
-                 R"("protocol":"vless"},{"settings":{"vnext":[{"address":"second.example.com"}]},)"
-                 R"("protocol":"vless"}])"),
-       "first.example.com"},
-      {"the outbound tagged proxy before an earlier one",
-       outbounds(
+  const std::pair<std::string, std::string> cases[] = {
+      // The outbound tagged "proxy" before an earlier one.
+      {outbounds(
            R"({"tag":"old","protocol":"trojan","settings":{"servers":[{"address":"old.example.net"}]}},)"
            R"({"tag":"proxy","protocol":"vmess","settings":{"vnext":[{"address":"new.example.net"}]}})"),
        "new.example.net"},
-      {"a local relay, then the DNS section",
-       outbounds(R"({"protocol":"vless","settings":{"vnext":[{"address":"127.0.0.1"}]}})",
+      // A local relay is no server, nor is a DNS server after the outbounds.
+      {outbounds(R"({"protocol":"vless","settings":{"vnext":[{"address":"127.0.0.1"}]}})",
                  R"(,"dns":{"servers":[{"address":"8.8.8.8"}]})"),
        ""},
-      {"WireGuard peer endpoint",
-       outbounds(
+      {outbounds(
            R"({"protocol":"wireguard","settings":{"peers":[{"endpoint":"wg.example:51820"}]}})"),
        "wg.example"},
-      {"flat address",
-       outbounds(
+      {outbounds(
            R"({"protocol":"hysteria","settings":{"version":2,"address":"[2001:db8::7]:443"}})"),
        "2001:db8::7"},
-      {"socks relay after a freedom outbound",
-       outbounds(
+      {outbounds(
            R"({"protocol":"freedom","settings":{"redirect":"1.2.3.4:1"}},)"
            R"({"protocol":"socks","settings":{"servers":[{"address":"relay.example.net"}]}})"),
        "relay.example.net"},
   };
-  for (const Case& c : cases) {
-    std::vector<std::string> lines;
-    EXPECT_EQ(ExtractServerAddress(c.config, &lines), c.host) << c.name;
-  }
+  for (const auto& [config, host] : cases) EXPECT_EQ(ExtractServerAddress(config), host) << config;
 
   // Each candidate is reported; a rejected one lets the next be tried.
   std::vector<std::string> lines;
@@ -140,28 +119,26 @@ TEST(ExtractServerAddress, ReadsTheProxyOutboundsServer) {
                        "VPN Service: Skipping non-server address candidate: 127.0.0.1",
                        "VPN Service: Extracted server address: Edge.Example.net"}));
   lines.clear();
-  const std::string nothing(600, 'z');
-  EXPECT_EQ(ExtractServerAddress(nothing, &lines), "");
-  ASSERT_EQ(lines.size(), 2u);
-  EXPECT_EQ(lines[0],
-            "VPN Service: Could not extract server address. Dumping first 500 chars of config:");
-  EXPECT_EQ(lines[1], std::string(500, 'z'));
+  EXPECT_EQ(ExtractServerAddress(std::string(600, 'z'), &lines), "");
+  EXPECT_EQ(lines, (std::vector<std::string>{"VPN Service: Could not extract server address. "
+                                             "Dumping first 500 chars of config:",
+                                             std::string(500, 'z')}));
 }
 
-TEST(ExtractDnsServers, KeepsFourDistinctQuotedAddressesInOrder) {
-  const std::string config =
-      R"({"dns":{"servers":["1.1.1.1","1.1.1.1",{"address":"8.8.8.8"},"8.8.4.4","9.9.9.9","1.0.0.1"]}})";
-  EXPECT_EQ(ExtractDnsServers(config),
-            (std::vector<std::string>{"1.1.1.1", "8.8.8.8", "8.8.4.4", "9.9.9.9"}));
-  EXPECT_EQ(ExtractDnsServers(R"({"dns":{"servers":["x]y","2.2.2.2"]},"z":["3.3.3.3"]})"),
-            (std::vector<std::string>{"2.2.2.2"}));
-  EXPECT_TRUE(ExtractDnsServers(R"({"dns":{"servers":["https://dns.google/dns-query"]}})").empty());
-  EXPECT_TRUE(ExtractDnsServers(R"({"dns":{"servers":["1.1.1.1")").empty());
-  // Only the top-level section counts, wherever its "servers" stand inside it.
-  EXPECT_TRUE(ExtractDnsServers(R"({"x":{"dns":{"servers":["1.1.1.1"]}}})").empty());
-  const std::string far =
-      R"({"dns":{"x":")" + std::string(2000, 'a') + R"(","servers":["1.1.1.1"]}})";
-  EXPECT_EQ(ExtractDnsServers(far), (std::vector<std::string>{"1.1.1.1"}));
+TEST(ExtractDnsServers, KeepsFourDistinctQuotedAddressesOfTheTopLevelSection) {
+  using List = std::vector<std::string>;
+  const std::pair<std::string, List> cases[] = {
+      {R"({"dns":{"servers":["1.1.1.1","1.1.1.1",{"address":"8.8.8.8"},"8.8.4.4","9.9.9.9","1.0.0.1"]}})",
+       {"1.1.1.1", "8.8.8.8", "8.8.4.4", "9.9.9.9"}},
+      {R"({"dns":{"servers":["x]y","2.2.2.2"]},"z":["3.3.3.3"]})", {"2.2.2.2"}},
+      {R"({"dns":{"servers":["https://dns.google/dns-query"]}})", {}},
+      {R"({"dns":{"servers":["1.1.1.1")", {}},
+      {R"({"x":{"dns":{"servers":["1.1.1.1"]}}})", {}},
+      {R"({"dns":{"x":")" + std::string(2000, 'a') + R"(","servers":["1.1.1.1"]}})", {"1.1.1.1"}},
+  };
+  for (const auto& [config, servers] : cases) EXPECT_EQ(ExtractDnsServers(config), servers);
+  EXPECT_EQ(GetTunnelDnsServers({}), (List{"9.9.9.9", "149.112.112.112"}));
+  EXPECT_EQ(GetTunnelDnsServers({"1", "2", "3", "4", "5"}), (List{"1", "2", "3", "4"}));
 }
 
 // Every server the core sends plain DNS to on port 53, whatever form names it; the guard must
@@ -178,12 +155,6 @@ TEST(CoreDnsPort53Hosts, EveryFormThatReachesPort53) {
             (std::vector<std::string>{"1.1.1.1", "8.8.8.8", "9.9.9.9", "8.8.4.4", "94.140.14.14",
                                       "208.67.222.222"}));
   EXPECT_TRUE(CoreDnsPort53Hosts(R"({"outbounds":[{"protocol":"dns"}]})").empty());
-}
-
-TEST(GetTunnelDnsServers, FallsBackToPublicResolvers) {
-  EXPECT_EQ(GetTunnelDnsServers({}), (std::vector<std::string>{"9.9.9.9", "149.112.112.112"}));
-  EXPECT_EQ(GetTunnelDnsServers({"1", "2", "3", "4", "5"}),
-            (std::vector<std::string>{"1", "2", "3", "4"}));
 }
 
 TEST(CoreContract, CommandLinesAndVersion) {

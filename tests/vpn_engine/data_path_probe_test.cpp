@@ -6,8 +6,8 @@
 
 #include <chrono>
 
-#include "local_http_server.h"
 #include "standin_core.h"
+#include "support/local_http_server.h"
 
 namespace {
 
@@ -17,56 +17,37 @@ std::string LocalUrl(const LocalHttpServer& server, const std::string& path) {
   return "http://127.0.0.1:" + std::to_string(server.port()) + path;
 }
 
-class SocksProbeTest : public ::testing::Test {
- protected:
-  void SetUp() override { ASSERT_TRUE(core_.Start()); }
-  StandinCore core_;
-};
-
-TEST_F(SocksProbeTest, PlainUrlGoesThroughTheRelayWithPortAndPath) {
-  LocalHttpServer server;
-  const int32_t delay = ProbeThroughSocks(core_.socks_port(), LocalUrl(server, "/x"));
-  EXPECT_GE(delay, 1);
-  EXPECT_LT(delay, 5000);
-  const auto requests = server.requests();
-  ASSERT_EQ(requests.size(), 1u);
-  EXPECT_EQ(requests[0].rfind("GET /x HTTP/1.1\r\n", 0), 0u) << requests[0];
-  EXPECT_NE(requests[0].find("User-Agent: Zelvora/1.0\r\n"), std::string::npos);
-  EXPECT_NE(requests[0].find("Host: 127.0.0.1:" + std::to_string(server.port())),
-            std::string::npos);
-}
-
-TEST_F(SocksProbeTest, AnyHttpStatusCountsAndHeadIsSent) {
+// Through the relay, with the URL's port and path, as GET or HEAD; any HTTP status counts (the
+// path is open), a TLS handshake with a plain server does not.
+TEST(SocksProbe, RequestCrossesTheRelayAndAnyStatusCounts) {
+  StandinCore core;
+  ASSERT_TRUE(core.Start());
   LocalHttpServer failing(500);
-  EXPECT_GE(ProbeThroughSocks(core_.socks_port(), LocalUrl(failing, "/")), 1);
-  EXPECT_GE(ProbeViaSocks(core_.socks_port(), LocalUrl(failing, "/h"), "HEAD", 8000), 1);
+  EXPECT_GE(ProbeThroughSocks(core.socks_port(), LocalUrl(failing, "/x")), 1);
+  EXPECT_GE(ProbeViaSocks(core.socks_port(), LocalUrl(failing, "/h"), "HEAD", 8000), 1);
   const auto requests = failing.requests();
   ASSERT_EQ(requests.size(), 2u);
-  EXPECT_EQ(requests[1].rfind("HEAD /h HTTP/1.1\r\n", 0), 0u);
-}
-
-TEST_F(SocksProbeTest, TlsAgainstAPlainServerFails) {
-  LocalHttpServer server;
-  EXPECT_EQ(ProbeThroughSocks(core_.socks_port(),
-                              "https://127.0.0.1:" + std::to_string(server.port()) + "/"),
+  const std::string host = "Host: 127.0.0.1:" + std::to_string(failing.port());
+  EXPECT_EQ(requests[0].rfind("GET /x HTTP/1.1\r\n" + host, 0), 0u) << requests[0];
+  EXPECT_EQ(requests[1].rfind("HEAD /h HTTP/1.1\r\n" + host, 0), 0u) << requests[1];
+  EXPECT_EQ(ProbeThroughSocks(core.socks_port(),
+                              "https://127.0.0.1:" + std::to_string(failing.port()) + "/"),
             -1);
 }
 
-TEST(SocksProbe, NothingListeningOrARefusingRelayGivesMinusOne) {
+// Nothing listening, a refusing relay, or a tunnel not running or not ready: -1, and nothing
+// reaches the target.
+TEST(SocksProbe, NoOpenDataPathGivesMinusOne) {
   LocalHttpServer server;
-  EXPECT_EQ(ProbeThroughSocks(FindFreeLoopbackPort(), LocalUrl(server, "/")), -1);
-  EXPECT_EQ(ProbeThroughSocks(0, LocalUrl(server, "/")), -1);
+  const std::string url = LocalUrl(server, "/");
+  EXPECT_EQ(ProbeThroughSocks(FindFreeLoopbackPort(), url), -1);
+  EXPECT_EQ(ProbeThroughSocks(0, url), -1);
   StandinCore refusing("standin_refuse_connect");
   ASSERT_TRUE(refusing.Start());
-  EXPECT_EQ(ProbeThroughSocks(refusing.socks_port(), LocalUrl(server, "/")), -1);
-  EXPECT_TRUE(server.requests().empty()) << "nothing may reach the target past a refusal";
-}
-
-TEST(SocksProbe, ConnectedDelayNeedsARunningReadyTunnel) {
-  LocalHttpServer server;
-  EXPECT_EQ(MeasureConnectedDelay(10807, true, false, LocalUrl(server, "/")), -1);
-  EXPECT_EQ(MeasureConnectedDelay(10807, false, true, LocalUrl(server, "/")), -1);
-  EXPECT_EQ(MeasureConnectedDelay(0, true, true, LocalUrl(server, "/")), -1);
+  EXPECT_EQ(ProbeThroughSocks(refusing.socks_port(), url), -1);
+  EXPECT_EQ(MeasureConnectedDelay(10807, true, false, url), -1);
+  EXPECT_EQ(MeasureConnectedDelay(10807, false, true, url), -1);
+  EXPECT_EQ(MeasureConnectedDelay(0, true, true, url), -1);
   EXPECT_TRUE(server.requests().empty());
 }
 
@@ -95,7 +76,7 @@ TEST(DirectProbe, ReachesTheServerWithoutAProxyAndKeepsItsLimit) {
       -1);
   const auto took = std::chrono::steady_clock::now() - start;
   EXPECT_GE(took, std::chrono::milliseconds(4500));
-  EXPECT_LT(took, std::chrono::seconds(12)) << "one phase's limit and some slack";
+  EXPECT_LT(took, std::chrono::seconds(30)) << "a hang catcher: the system waits minutes";
   ::closesocket(silent);
 }
 

@@ -137,27 +137,27 @@ TEST(Tun2socksOutput, OneLogLinePerOutputLineWithChatterDropped) {
 }
 
 TEST(ProbeUrl, SchemePortAndPath) {
-  auto plain = SplitProbeUrl("http://example.test:8080/x");
-  ASSERT_TRUE(plain);
-  EXPECT_FALSE(plain->secure);
-  EXPECT_EQ(plain->host, "example.test");
-  EXPECT_EQ(plain->port, 8080);
-  EXPECT_EQ(plain->path, "/x");
-
-  auto bare = SplitProbeUrl("example.test/generate_204");
-  ASSERT_TRUE(bare);
-  EXPECT_TRUE(bare->secure);
-  EXPECT_EQ(bare->port, 443);
-  EXPECT_EQ(bare->path, "/generate_204");
-
-  auto secure = SplitProbeUrl("https://cp.example");
-  ASSERT_TRUE(secure);
-  EXPECT_EQ(secure->path, "/");
-  EXPECT_EQ(SplitProbeUrl("http://h:80abc/")->port, 80) << "digits up to the first non-digit";
-  EXPECT_EQ(SplitProbeUrl("http://h:x/"), std::nullopt);
-  EXPECT_EQ(SplitProbeUrl("http://h:0/"), std::nullopt);
-  EXPECT_EQ(SplitProbeUrl("http://h:70000/"), std::nullopt) << "not silently wrapped to 4464";
-  EXPECT_EQ(SplitProbeUrl("http:///path"), std::nullopt);
+  const struct {
+    const char* url;
+    std::optional<ProbeTarget> target;
+  } cases[] = {
+      {"http://example.test:8080/x", ProbeTarget{false, "example.test", 8080, "/x"}},
+      {"example.test/generate_204", ProbeTarget{true, "example.test", 443, "/generate_204"}},
+      {"https://cp.example", ProbeTarget{true, "cp.example", 443, "/"}},
+      {"http://h:80abc/", ProbeTarget{false, "h", 80, "/"}},  // digits up to the first other
+      {"http://h:x/", std::nullopt},
+      {"http://h:0/", std::nullopt},
+      {"http://h:70000/", std::nullopt},  // not silently wrapped to 4464
+      {"http:///path", std::nullopt},
+  };
+  for (const auto& c : cases) {
+    const auto target = SplitProbeUrl(c.url);
+    ASSERT_EQ(target.has_value(), c.target.has_value()) << c.url;
+    if (!target) continue;
+    EXPECT_EQ(std::tie(target->secure, target->host, target->port, target->path),
+              std::tie(c.target->secure, c.target->host, c.target->port, c.target->path))
+        << c.url;
+  }
 }
 
 TEST(ProbeBytes, SocksConnectByNameAndReplies) {
@@ -172,16 +172,14 @@ TEST(ProbeBytes, SocksConnectByNameAndReplies) {
   EXPECT_EQ(*request, (std::vector<uint8_t>{5, 1, 0, 3, 4, 'a', 'b', '.', 'c', 0x1F, 0x90}));
   EXPECT_FALSE(SocksConnectRequest(std::string(256, 'a'), 80));
 
-  const uint8_t ipv4[5] = {5, 0, 0, 1, 0};
-  const uint8_t ipv6[5] = {5, 0, 0, 4, 0};
-  const uint8_t name[5] = {5, 0, 0, 3, 7};
-  const uint8_t refused[5] = {5, 1, 0, 1, 0};
-  const uint8_t odd_type[5] = {5, 0, 0, 9, 0};
-  EXPECT_EQ(SocksConnectReplyLength(ipv4), 10u);
-  EXPECT_EQ(SocksConnectReplyLength(ipv6), 22u);
-  EXPECT_EQ(SocksConnectReplyLength(name), 14u);
-  EXPECT_EQ(SocksConnectReplyLength(refused), std::nullopt);
-  EXPECT_EQ(SocksConnectReplyLength(odd_type), std::nullopt);
+  // IPv4, IPv6 and name replies; a refusal and an unknown address type have no length.
+  const std::pair<std::vector<uint8_t>, std::optional<size_t>> replies[] = {
+      {{5, 0, 0, 1, 0}, 10}, {{5, 0, 0, 4, 0}, 22},           {{5, 0, 0, 3, 7}, 14},
+      {{5, 1, 0, 1, 0}, {}}, {{5, 0, 0, 9, 0}, std::nullopt},
+  };
+  for (const auto& [reply, length] : replies) {
+    EXPECT_EQ(SocksConnectReplyLength(reply.data()), length) << int(reply[3]);
+  }
 }
 
 TEST(ProbeBytes, HttpRequestAndStatusLine) {

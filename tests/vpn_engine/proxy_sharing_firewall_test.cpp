@@ -63,4 +63,16 @@ TEST_F(RouteWorld, ProxySharingRuleIsUniqueAndCarriesExactlyThePorts) {
   }
 }
 
+// A core path netsh could not read back whole from between quotes opens nothing.
+TEST_F(RouteWorld, ProxySharingRuleNeedsAQuotableCorePath) {
+  engine_.share_proxy_ports = {1080};
+  for (const char* path : {"", "C:\\Apps\\a\"b\\xray.exe", "C:\\Apps\\xray\\"}) {
+    engine_.core_path = path;
+    ClearCapturedLog();
+    zelvora::OpenProxySharingFirewall(engine_);
+    EXPECT_TRUE(host_.Snapshot().firewall_rules.empty()) << path;
+    EXPECT_EQ(LogLinesWith("core path unusable").size(), 1u) << path;
+  }
+}
+
 }  // namespace

@@ -22,9 +22,9 @@
 #include "probes/loopback_ports.h"
 #include "simulated_host/home_machine.h"
 #include "simulated_host/simulated_host.h"
+#include "support/local_http_server.h"
 #include "support/standin_adapters.h"
 #include "vpn_engine/adapter_routes/wintun_holder.h"
-#include "vpn_engine/local_http_server.h"
 #include "vpn_engine/session/vpn_service_environment.h"
 
 namespace zelvora::testing {

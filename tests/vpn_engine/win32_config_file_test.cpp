@@ -22,11 +22,13 @@ std::string ReadFile(const fs::path& path) {
   return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
+// A stripped copy under the fixed name; only earlier copies of it are removed.
 TEST(WriteVpnConfig, WritesStrippedCopyAndRemovesOldFiles) {
   const fs::path folder = fs::path(UserTempDirectory()) / L"tidewire_vpn";
   fs::create_directories(folder);
   std::ofstream(folder / L"vpn_config_1712345.json") << "old";
-  std::ofstream(folder / L"keep.json") << "keep";
+  const wchar_t* const kept[] = {L"keep.json", L"vpn_config_17.json.bak", L"xray_config_17.json"};
+  for (const wchar_t* name : kept) std::ofstream(folder / name) << "keep";
 
   std::wstring path;
   const std::string config = R"({"a":1, "allowInsecure": true, "b":{"allowInsecure":false}})";
@@ -34,15 +36,10 @@ TEST(WriteVpnConfig, WritesStrippedCopyAndRemovesOldFiles) {
   EXPECT_EQ(fs::path(path), folder / L"vpn_config_active.json");
   EXPECT_EQ(ReadFile(path), R"({"a":1, "b":{}})");
   EXPECT_FALSE(fs::exists(folder / L"vpn_config_1712345.json"));
-  EXPECT_TRUE(fs::exists(folder / L"keep.json"));
-  fs::remove(folder / L"keep.json");
-}
-
-TEST(WriteVpnConfig, OldFileNamesAreRecognised) {
-  EXPECT_TRUE(IsOldVpnConfigFileName(L"vpn_config_17.json"));
-  EXPECT_TRUE(IsOldVpnConfigFileName(L"vpn_config_active.json"));
-  EXPECT_FALSE(IsOldVpnConfigFileName(L"vpn_config_17.json.bak"));
-  EXPECT_FALSE(IsOldVpnConfigFileName(L"xray_config_17.json"));
+  for (const wchar_t* name : kept) {
+    EXPECT_TRUE(fs::exists(folder / name));
+    fs::remove(folder / name);
+  }
 }
 
 TEST(LoopbackPorts, BusyPortIsSeenAndAFreeOneIsOffered) {

@@ -111,19 +111,12 @@ TEST(WintunWindows, RegistryProfilesNamedLikeTheAdapterAreRenamed) {
   };
   for (const Profile& p : profiles) {
     const std::wstring path = std::wstring(kProfiles) + L"\\" + p.key;
-    HKEY key = nullptr;
-    ASSERT_EQ(::RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
-                                nullptr, &key, nullptr),
+    const DWORD number = 4;
+    ASSERT_EQ(p.name ? ::RegSetKeyValueW(HKEY_LOCAL_MACHINE, path.c_str(), L"ProfileName", REG_SZ,
+                                         p.name, DWORD((wcslen(p.name) + 1) * sizeof(wchar_t)))
+                     : ::RegSetKeyValueW(HKEY_LOCAL_MACHINE, path.c_str(), L"ProfileName",
+                                         REG_DWORD, &number, sizeof(number)),
               ERROR_SUCCESS);
-    if (p.name != nullptr) {
-      ::RegSetValueExW(key, L"ProfileName", 0, REG_SZ, reinterpret_cast<const BYTE*>(p.name),
-                       static_cast<DWORD>((wcslen(p.name) + 1) * sizeof(wchar_t)));
-    } else {
-      const DWORD number = 4;
-      ::RegSetValueExW(key, L"ProfileName", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&number),
-                       sizeof(number));
-    }
-    ::RegCloseKey(key);
   }
 
   zelvora::RenameRegistryNetworkProfiles();
@@ -133,15 +126,11 @@ TEST(WintunWindows, RegistryProfilesNamedLikeTheAdapterAreRenamed) {
     wchar_t value[300] = {};
     DWORD size = sizeof(value);
     DWORD type = 0;
-    const LONG read = ::RegGetValueW(HKEY_LOCAL_MACHINE, path.c_str(), L"ProfileName", RRF_RT_ANY,
-                                     &type, value, &size);
-    EXPECT_EQ(read, ERROR_SUCCESS);
-    if (p.after != nullptr) {
-      EXPECT_EQ(type, static_cast<DWORD>(REG_SZ));
-      EXPECT_EQ(std::wstring(value), p.after);
-    } else {
-      EXPECT_EQ(type, static_cast<DWORD>(REG_DWORD));
-    }
+    EXPECT_EQ(::RegGetValueW(HKEY_LOCAL_MACHINE, path.c_str(), L"ProfileName", RRF_RT_ANY, &type,
+                             value, &size),
+              ERROR_SUCCESS);
+    EXPECT_EQ(type, static_cast<DWORD>(p.after ? REG_SZ : REG_DWORD));
+    if (p.after) EXPECT_EQ(std::wstring(value), p.after);
     ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, path.c_str());
   }
 }

@@ -20,9 +20,8 @@
 #include <string>
 #include <vector>
 
-#include "config_samples.h"
 #include "config_text/config_meta.h"
-#include "user_configs.h"
+#include "support/config_samples.h"
 #include "vpn_engine/injection/config_injection.h"
 
 namespace {
@@ -77,7 +76,8 @@ int Dump(const std::string& dir) {
     std::string text;
   };
   std::vector<Named> configs;
-  for (const auto& config : user_configs::All()) configs.push_back({config.name, config.text});
+  for (const auto& config : config_samples::UserConfigs())
+    configs.push_back({config.name, config.text});
   // The smallest shapes the injection accepts: every member it adds lands in an empty object
   // or array.
   configs.push_back({"empty top object", "{}"});
