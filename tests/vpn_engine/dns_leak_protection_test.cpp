@@ -560,20 +560,13 @@ TEST_F(DnsLeakProtectionTest, FailedApplyIsRefusedLoudlyAndTheCleanupUndoesIt) {
        },
        "Zelvora",
        "dns-leak: ERROR Zelvora LUID missing — refusing CONNECTED without WFP DNS guard"},
-      {"filter add fails",
+      {"guard cannot be installed",
        [](SimulatedHost& host) {
-         SimWfpFailures f;
-         f.filterAddNumber = 5;
-         host.Filtering().SetFailures(f);
+         SimWfpFailures failures;
+         failures.filterAddNumber = 5;
+         host.Filtering().SetFailures(failures);
        },
        "Zelvora", "dns-leak: ERROR WFP DNS guard install failed"},
-      {"core unknown to WFP",
-       [](SimulatedHost& host) {
-         SimWfpFailures f;
-         f.appId = 2;
-         host.Filtering().SetFailures(f);
-       },
-       "Zelvora", "dns-guard: missing xray AppID — refusing permit-any DNS hosts"},
       {"adapter list unreadable",
        [](SimulatedHost& host) { host.InjectFault(simhost::Op::kListAdapters); }, "Zelvora",
        "dns-leak: GetAdaptersAddresses size failed", true},
