@@ -12,7 +12,7 @@
 #include "common/unique_handle.h"
 #include "ipc/request_policy.h"
 #include "ipc_service_env.h"
-#include "tunnel_log_watch.h"
+#include "support/log_since.h"
 
 namespace zelvora::ipc {
 namespace {

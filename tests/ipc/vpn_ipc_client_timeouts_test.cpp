@@ -9,7 +9,7 @@
 #include "ipc/request_policy.h"
 #include "ipc/vpn_ipc_client.h"
 #include "ipc_service_env.h"
-#include "tunnel_log_watch.h"
+#include "support/log_since.h"
 
 namespace zelvora::ipc {
 namespace {

@@ -163,23 +163,16 @@ TEST(NetshTextRulesTest, SafeNamesAndServerAddresses) {
   for (const char bad : {'\n', '\r', '"', '%', '&', '<', '>', '^', '`', '|'}) {
     EXPECT_FALSE(IsSafeNetshName(std::string("LAN") + bad + "1")) << int(bad);
   }
+  // clang-format off
   const struct {
     const char* text;
     bool valid;
-  } servers[] = {{"8.8.8.8", true},
-                 {"255.255.255.255", true},
-                 {"0.0.0.0", true},
-                 {"010.001.0.1", true},
-                 {"256.0.0.1", false},
-                 {"1.2.3", false},
-                 {"1.2.3.4.5", false},
-                 {"1..2.3", false},
-                 {"1.2.3.4 ", false},
-                 {" 1.2.3.4", false},
-                 {"1.2.3.-4", false},
-                 {"::1", false},
-                 {"1.2.3.99999999999999999999", false},
+  } servers[] = {{"8.8.8.8", true}, {"255.255.255.255", true}, {"0.0.0.0", true},
+                 {"010.001.0.1", true}, {"256.0.0.1", false}, {"1.2.3", false},
+                 {"1.2.3.4.5", false}, {"1..2.3", false}, {"1.2.3.4 ", false}, {" 1.2.3.4", false},
+                 {"1.2.3.-4", false}, {"::1", false}, {"1.2.3.99999999999999999999", false},
                  {"", false}};
+  // clang-format on
   for (const auto& s : servers) EXPECT_EQ(IsDottedIpv4Server(s.text), s.valid) << s.text;
 }
 

@@ -14,15 +14,15 @@
 #include <functional>
 #include <memory>
 #include <optional>
-#include <random>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "ipc/tunnel_log_watch.h"
 #include "machine_files.h"
 #include "simulated_host/home_machine.h"
 #include "simulated_host/simulated_host.h"
+#include "support/host_compare.h"
+#include "support/log_since.h"
 #include "support/planted_files.h"
 #include "vpn_engine/dns_protection/name_resolution_policy.h"
 
@@ -53,45 +53,6 @@ std::wstring AsidePath() { return machine::ZelvoraFile(L"dns_restore.v1.unrestor
 void WriteBytes(const std::wstring& path, const std::string& bytes) {
   ASSERT_TRUE(machine::WriteBytes(path, bytes));
 }
-
-std::string Joined(const std::vector<std::string>& list) {
-  std::string text;
-  for (const auto& item : list) text += item + ",";
-  return text;
-}
-
-// What differs between two host states, readable in a failure message.
-std::string Difference(const HostState& a, const HostState& b) {
-  std::string text;
-  if (a.adapters.size() != b.adapters.size()) text += "adapter count; ";
-  for (size_t i = 0; i < std::min(a.adapters.size(), b.adapters.size()); ++i) {
-    const auto& x = a.adapters[i];
-    const auto& y = b.adapters[i];
-    if (x == y) continue;
-    text += "adapter " + std::to_string(x.if_index) + ": v4 [" + Joined(x.static_dns_v4) +
-            "] vs [" + Joined(y.static_dns_v4) + "], v6 [" + Joined(x.static_dns_v6) + "] vs [" +
-            Joined(y.static_dns_v6) + "], metric " + std::to_string(x.interface_metric) +
-            (x.automatic_metric ? "a" : "") + " vs " + std::to_string(y.interface_metric) +
-            (y.automatic_metric ? "a" : "") + "; ";
-  }
-  if (!(a.routes == b.routes)) text += "routes; ";
-  if (a.ipv6_default_route != b.ipv6_default_route) text += "ipv6 default; ";
-  if (!(a.devices == b.devices)) text += "devices; ";
-  if (!(a.networks == b.networks)) text += "networks; ";
-  return text;
-}
-
-// The tunnel adapter persists between connections and keeps the tunnel's DNS servers on
-// purpose (the next connect sets them again); everything else must be as it was.
-HostState UserVisible(HostState state) {
-  for (auto& adapter : state.adapters) {
-    if (adapter.name == L"Zelvora") adapter.static_dns_v4.clear();
-  }
-  return state;
-}
-
-#define EXPECT_SAME_HOST(a, b) \
-  EXPECT_TRUE(UserVisible(a) == UserVisible(b)) << Difference(UserVisible(a), UserVisible(b))
 
 // ---- the engine's side ----
 
@@ -131,9 +92,7 @@ class DnsLeakProtectionTest : public ::testing::Test {
   void SetUp() override {
     // No record of an earlier case's backup may vouch for a file this case writes.
     RegDeleteKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Zelvora\\TrustedState", KEY_WOW64_64KEY, 0);
-    DeleteFileW(BackupPath().c_str());
-    DeleteFileW(AsidePath().c_str());
-    RemoveDirectoryW(BackupPath().c_str());
+    TearDown();
     host_ = std::make_unique<SimulatedHost>(simhost::HomeMachineWithTunnelAdapter());
     host_->Filtering().AddProgram(kXrayWide);
     runner_ = std::make_unique<WatchedRunner>(*host_);
@@ -148,9 +107,10 @@ class DnsLeakProtectionTest : public ::testing::Test {
     SetPolicy(kParallel, std::nullopt);
   }
 
-  bool Out(const std::string& program, bool tcp, const std::string& remote, uint16_t port,
+  // Would a packet from `program` to `remote`:`port` leave on that adapter?
+  bool Out(const std::string& program, const std::string& remote, uint16_t port,
            const std::wstring& adapter) const {
-    return host_->WouldAllow({program, tcp, remote, port, 0}, adapter);
+    return host_->WouldAllow({program, false, remote, port, 0}, adapter);
   }
 
   const simhost::Adapter& Adapter(const HostState& state, const std::wstring& name) const {
@@ -174,19 +134,10 @@ class DnsLeakProtectionTest : public ::testing::Test {
     return lines.size();
   }
 
-  void ExpectInOrder(const std::string& text, const std::vector<std::string>& lines) const {
-    size_t from = 0;
-    for (const auto& line : lines) {
-      const size_t at = text.find(line, from);
-      ASSERT_NE(at, std::string::npos) << "missing or out of order: " << line;
-      from = at + line.size();
-    }
-  }
-
   // Disconnect as the engine does it: cleanup, then the stop's wait.
   void Disconnect(Connection& connection) {
     RestoreDnsAsync(connection.context);
-    WaitForDnsRestore(5000);
+    WaitForDnsRestore(30000);  // catches a hang only
   }
 
   std::unique_ptr<SimulatedHost> host_;
@@ -197,23 +148,21 @@ class DnsLeakProtectionTest : public ::testing::Test {
 TEST_F(DnsLeakProtectionTest, ConnectLeaksNothingAndDisconnectGivesEverythingBack) {
   const struct {
     std::vector<std::string> configured;
-    std::vector<std::string> tunnelDns;  // what the tunnel adapter gets
-    int filters;
+    std::vector<std::string> tunnelDns;    // what the tunnel adapter gets
     std::optional<DWORD> smart, parallel;  // the policy values before
     // The core's own servers in other forms ("udp://1.1.1.1", "tcp://8.8.8.8:53").
     std::vector<std::string> coreHosts = {};
   } cases[] = {
-      {{"1.1.1.1"}, {"1.1.1.1"}, 16, std::nullopt, std::nullopt},
-      {{}, {"9.9.9.9", "149.112.112.112"}, 22, 0u, std::nullopt, {"1.1.1.1", "8.8.8.8"}},
-      {{"8.8.8.8", "8.8.4.4", "1.1.1.1"}, {"8.8.8.8", "8.8.4.4", "1.1.1.1"}, 20, 0u, 1u},
+      {{"1.1.1.1"}, {"1.1.1.1"}, std::nullopt, std::nullopt},
+      {{}, {"9.9.9.9", "149.112.112.112"}, 0u, std::nullopt, {"1.1.1.1", "8.8.8.8"}},
+      {{"8.8.8.8", "8.8.4.4", "1.1.1.1"}, {"8.8.8.8", "8.8.4.4", "1.1.1.1"}, 0u, 1u},
       {{"8.8.8.8", "8.8.4.4", "1.1.1.1", "9.9.9.9"},
        {"8.8.8.8", "8.8.4.4", "1.1.1.1"},
-       22,
        std::nullopt,
        0u},
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.filters);
+    SCOPED_TRACE(c.configured.size());
     SetUp();
     SetPolicy(kSmart, c.smart);
     SetPolicy(kParallel, c.parallel);
@@ -227,11 +176,11 @@ TEST_F(DnsLeakProtectionTest, ConnectLeaksNothingAndDisconnectGivesEverythingBac
             << "touched before it was saved: " << command;
       }
     };
-    TunnelLogWatch log;
     Connection connection(*host_, *runner_, c.configured);
     connection.context.coreDnsHosts = &c.coreHosts;
 
     ASSERT_TRUE(ApplyDnsLeakProtection(connection.context, "Zelvora"));
+    runner_->before = nullptr;
 
     const HostState on = host_->Snapshot();
     for (const std::wstring& name : {std::wstring(L"Ethernet"), std::wstring(L"WLAN K\u00fcche")}) {
@@ -243,81 +192,32 @@ TEST_F(DnsLeakProtectionTest, ConnectLeaksNothingAndDisconnectGivesEverythingBac
     EXPECT_EQ(Adapter(on, simhost::home::kUnsafeName), Adapter(before, simhost::home::kUnsafeName));
     EXPECT_EQ(ReadPolicy(kSmart), 1u);
     EXPECT_EQ(ReadPolicy(kParallel), 1u);
-    EXPECT_EQ(static_cast<int>(host_->Filtering().CommittedFilters().size()), c.filters);
     EXPECT_GE(host_->FlushCount(), 1);
 
-    // The leak questions.
-    for (const bool tcp : {false, true}) {
-      EXPECT_FALSE(Out(kFirefox, tcp, "8.8.8.8", 53, L"Ethernet"));
-      EXPECT_FALSE(Out(kSvchost, tcp, "195.34.133.21", 53, L"WLAN K\u00fcche"));
-      EXPECT_FALSE(Out(kSvchost, tcp, "192.168.56.1", 53, simhost::home::kUnsafeName));
-      EXPECT_FALSE(Out(kFirefox, tcp, "2a00:1450:4001:82b::200e", 443, L"Ethernet"));
-      EXPECT_FALSE(Out(kSvchost, tcp, "fd00::3a10:d5ff:fe12:3456", 53, L"Ethernet"));
-      for (const auto& server : c.tunnelDns) {
-        EXPECT_TRUE(Out(kXrayPath, tcp, server, 53, L"Ethernet")) << server;
-        EXPECT_FALSE(Out(kFirefox, tcp, server, 53, L"WLAN K\u00fcche")) << server;
-        EXPECT_TRUE(Out(kSvchost, tcp, server, 53, L"Zelvora")) << server;
-      }
-      for (const auto& server : c.coreHosts) {
-        EXPECT_TRUE(Out(kXrayPath, tcp, server, 53, L"Ethernet")) << server;
-      }
-      EXPECT_FALSE(Out(kXrayPath, tcp, "208.67.222.222", 53, L"Ethernet"));
-      EXPECT_TRUE(Out(kFirefox, tcp, "2a00:1450:4001:82b::200e", 443, L"Zelvora"));
-      // The machine's own traffic keeps working: a local DNS forwarder and local services.
-      EXPECT_TRUE(Out(kSvchost, tcp, "127.0.0.1", 53, L"Loopback Pseudo-Interface 1"));
-      EXPECT_TRUE(Out(kFirefox, tcp, "::1", 8080, L"Loopback Pseudo-Interface 1"));
+    // The leak questions, on this machine's adapters (the guard's own matrix is in its test):
+    // only the core reaches the tunnel's DNS servers and its own outside the tunnel.
+    EXPECT_FALSE(Out(kFirefox, "8.8.8.8", 53, L"Ethernet"));
+    EXPECT_FALSE(Out(kSvchost, "195.34.133.21", 53, L"WLAN K\u00fcche"));
+    EXPECT_FALSE(Out(kSvchost, "192.168.56.1", 53, simhost::home::kUnsafeName));
+    EXPECT_FALSE(Out(kFirefox, "2a00:1450:4001:82b::200e", 443, L"Ethernet"));
+    EXPECT_TRUE(Out(kFirefox, "2a00:1450:4001:82b::200e", 443, L"Zelvora"));
+    EXPECT_FALSE(Out(kXrayPath, "208.67.222.222", 53, L"Ethernet"));
+    for (const auto& server : c.tunnelDns) {
+      EXPECT_TRUE(Out(kXrayPath, server, 53, L"Ethernet")) << server;
+      EXPECT_FALSE(Out(kFirefox, server, 53, L"WLAN K\u00fcche")) << server;
+      EXPECT_TRUE(Out(kSvchost, server, 53, L"Zelvora")) << server;
     }
-    SimPacket dhcp6{kSvchost, false, "ff02::1:2", 547, 0};
-    dhcp6.localPort = 546;
-    EXPECT_TRUE(host_->WouldAllow(dhcp6, L"Ethernet"));
-    const std::string first = c.tunnelDns[0];
-    const std::string last_line =
-        "dns-leak: Zelvora OS DNS set to " + first +
-        (c.tunnelDns.size() > 1 ? " / " + c.tunnelDns[1] : std::string()) + "\r\n";
-    ExpectInOrder(log.NewText(),
-                  {"dns-leak: persisted 1 adapter DNS backup(s) to disk",
-                   "dns-leak: raised metric on Ethernet",
-                   "dns-leak: neutralized DNS on Ethernet (2 v4 server(s) saved)",
-                   "dns-leak: persisted 2 adapter DNS backup(s) to disk",
-                   "dns-leak: raised metric on " + kWifi,
-                   "dns-leak: neutralized DNS on " + kWifi + " (3 v4 server(s) saved)",
-                   "dns-leak: skip unsafe adapter name",
-                   "dns-leak: persisted 2 adapter DNS backup(s) to disk",
-                   "dns-guard: SMHNR / parallel DNS disabled for tunnel session",
-                   "dns-guard: blocking DNS + IPv6 outbound on non-Zelvora interfaces (" +
-                       std::to_string(c.filters) + " filters)",
-                   last_line});
-    // Time limits: the tunnel's server commands 2500 ms, everything else 1500 ms; only the
-    // commands whose failure matters are logged.
-    for (const auto& record : host_->Commands()) {
-      const std::string& command = record.command;
-      const bool tunnel_server = command.find("name=\"Zelvora\"") != std::string::npos &&
-                                 command.find(" dns ") != std::string::npos &&
-                                 command.find("delete") == std::string::npos;
-      EXPECT_EQ(record.timeout_ms, tunnel_server ? 2500u : 1500u) << command;
-      const bool logged = tunnel_server || command.find("static 127.0.0.1") != std::string::npos;
-      EXPECT_EQ(record.log_failure, logged) << command;
+    for (const auto& server : c.coreHosts) {
+      EXPECT_TRUE(Out(kXrayPath, server, 53, L"Ethernet")) << server;
     }
 
     host_->ClearCommands();
-    runner_->before = nullptr;
     Disconnect(connection);
-
-    EXPECT_SAME_HOST(host_->Snapshot(), before);
+    EXPECT_SAME_HOST(before, host_->Snapshot());
     EXPECT_EQ(ReadPolicy(kSmart), c.smart);
     EXPECT_EQ(ReadPolicy(kParallel), c.parallel);
-    EXPECT_TRUE(host_->Filtering().CommittedFilters().empty());
+    EXPECT_TRUE(Out(kFirefox, "8.8.8.8", 53, L"Ethernet"));
     EXPECT_FALSE(ReadBytes(BackupPath()));
-    // The hand-set Wi-Fi servers are written back in order; Ethernet goes back to DHCP.
-    const auto commands = Commands();
-    const std::string wifi = "name=\"" + kWifi + "\"";
-    EXPECT_LT(IndexOf(commands, "ipv4 set dns " + wifi + " static 1.1.1.1 primary validate=no"),
-              IndexOf(commands, "ipv4 add dns " + wifi + " 9.9.9.9 index=2 validate=no"));
-    EXPECT_LT(IndexOf(commands, "ipv4 add dns " + wifi + " 9.9.9.9 index=2"),
-              IndexOf(commands, "ipv4 add dns " + wifi + " 8.8.8.8 index=3 validate=no"));
-    EXPECT_LT(IndexOf(commands, "netsh interface ipv4 set dns name=\"Ethernet\" dhcp"),
-              commands.size());
-    EXPECT_EQ(IndexOf(commands, "195.34.133.21"), commands.size());
   }
 }
 
@@ -378,10 +278,7 @@ TEST_F(DnsLeakProtectionTest, NextConnectAfterACrashRestoresEverythingFirst) {
     } else {
       EXPECT_EQ(ReadPolicy(kSmart), 1u);
     }
-    const auto saved = ReadBytes(BackupPath());
-    ASSERT_TRUE(saved);
-    EXPECT_EQ(saved->rfind("v1\n", 0), 0u);
-    EXPECT_NE(host_->Snapshot(), before);
+    ASSERT_TRUE(ReadBytes(BackupPath()));
     HostState expected = before;
     if (renumbered) {
       host_->Edit(SwapEthernetIndexes);
@@ -538,49 +435,30 @@ TEST_F(DnsLeakProtectionTest, TheTunnelsOwnValuesAreNeverSavedAsTheUsers) {
   EXPECT_FALSE(ReadBytes(BackupPath()));
 }
 
+// What the reader makes of damaged files is its own test's matter; here, what the restore does
+// with them: no unsafe text on a command line, the file kept unless something was put back.
 TEST_F(DnsLeakProtectionTest, PlantedOrDamagedBackupNeverRunsUnsafeText) {
   std::string nine = "v1\n2\n" + kWifi + "\n7\n0\n1\n35\n1\n9\n";
   for (int i = 1; i <= 9; ++i) nine += "10.0.0." + std::to_string(i) + "\n";
   nine += "Ethernet\n12\n1\n1\n25\n1\n0\n";
-  std::mt19937 random(20261206);
-  std::string noise(4096, '\0');
-  for (char& c : noise) c = static_cast<char>(random() & 0xFF);
   const struct {
     const char* what;
     std::string file;
     bool file_stays;
     std::vector<std::string> restored;  // adapters whose DNS is put back
-    const char* line;
   } cases[] = {
-      {"version line from a Windows editor",
-       "v1\r\n1\nEthernet\n12\n1\n1\n25\n1\n0\n",
-       true,
-       {},
-       "dns-leak: unknown DNS backup version"},
+      {"version line from a Windows editor", "v1\r\n1\nEthernet\n12\n1\n1\n25\n1\n0\n", true, {}},
       {"command injection in a name",
        "v1\n2\nEthernet\" & calc & \"\n12\n1\n1\n25\n1\n0\n" + kWifi + "\n7\n1\n1\n35\n1\n0\n",
        false,
-       {kWifi},
-       "dns-leak: rejected unsafe adapter name from DNS backup"},
-      {"server with a space",
-       "v1\n1\nEthernet\n12\n0\n1\n25\n1\n1\n8.8.8.8 & calc\n",
-       false,
-       {"Ethernet"},
-       nullptr},
-      {"more than eight servers", nine, false, {kWifi, "Ethernet"}, nullptr},
-      {"truncated",
-       "v1\n2\nEthernet\n12\n1\n1\n25\n1\n0\n" + kWifi + "\n7\n0\n1\n35\n0\n3\n1.1",
-       false,
-       {"Ethernet"},
-       nullptr},
-      {"huge", "v1\n1\n" + std::string(3 << 20, 'x'), true, {}, nullptr},
-      {"random bytes", noise, true, {}, nullptr},
+       {kWifi}},
+      {"huge", "v1\n1\n" + std::string(3 << 20, 'x'), true, {}},
+      {"more than eight servers", nine, false, {kWifi, "Ethernet"}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
     SetUp();
     WriteBytes(BackupPath(), c.file);
-    TunnelLogWatch log;
     Connection connection(*host_, *runner_);
     RevertDnsLeakProtection(connection.context);
     std::vector<std::string> restored;
@@ -595,15 +473,9 @@ TEST_F(DnsLeakProtectionTest, PlantedOrDamagedBackupNeverRunsUnsafeText) {
     EXPECT_EQ(restored, c.restored);
     EXPECT_EQ(ReadBytes(BackupPath()).has_value(), c.file_stays);
     EXPECT_GE(host_->FlushCount(), 1);
-    if (c.line) EXPECT_TRUE(log.Saw(c.line));
   }
-  // Of nine servers only the first eight go back, in their places.
-  SetUp();
-  WriteBytes(BackupPath(), nine);
-  Connection connection(*host_, *runner_);
-  RevertDnsLeakProtection(connection.context);
-  const HostState after = host_->Snapshot();
-  EXPECT_EQ(Adapter(after, L"WLAN K\u00fcche").static_dns_v4,
+  // Of nine servers (the last case) only the first eight go back, in their places.
+  EXPECT_EQ(Adapter(host_->Snapshot(), L"WLAN K\u00fcche").static_dns_v4,
             (std::vector<std::string>{"10.0.0.1", "10.0.0.2", "10.0.0.3", "10.0.0.4", "10.0.0.5",
                                       "10.0.0.6", "10.0.0.7", "10.0.0.8"}));
 }
@@ -688,20 +560,13 @@ TEST_F(DnsLeakProtectionTest, FailedApplyIsRefusedLoudlyAndTheCleanupUndoesIt) {
        },
        "Zelvora",
        "dns-leak: ERROR Zelvora LUID missing — refusing CONNECTED without WFP DNS guard"},
-      {"filter add fails",
+      {"guard cannot be installed",
        [](SimulatedHost& host) {
-         SimWfpFailures f;
-         f.filterAddNumber = 5;
-         host.Filtering().SetFailures(f);
+         SimWfpFailures failures;
+         failures.filterAddNumber = 5;
+         host.Filtering().SetFailures(failures);
        },
        "Zelvora", "dns-leak: ERROR WFP DNS guard install failed"},
-      {"core unknown to WFP",
-       [](SimulatedHost& host) {
-         SimWfpFailures f;
-         f.appId = 2;
-         host.Filtering().SetFailures(f);
-       },
-       "Zelvora", "dns-guard: missing xray AppID — refusing permit-any DNS hosts"},
       {"adapter list unreadable",
        [](SimulatedHost& host) { host.InjectFault(simhost::Op::kListAdapters); }, "Zelvora",
        "dns-leak: GetAdaptersAddresses size failed", true},
@@ -721,7 +586,7 @@ TEST_F(DnsLeakProtectionTest, FailedApplyIsRefusedLoudlyAndTheCleanupUndoesIt) {
     Connection connection(*host_, *runner_);
     EXPECT_FALSE(ApplyDnsLeakProtection(connection.context, c.tunnel));
     EXPECT_TRUE(log.Saw(c.line));
-    EXPECT_TRUE(host_->Filtering().CommittedFilters().empty());
+    EXPECT_TRUE(Out(kFirefox, "8.8.8.8", 53, L"Ethernet")) << "a guard was left behind";
     if (c.untouched) EXPECT_SAME_HOST(host_->Snapshot(), before);
     host_->Filtering().SetFailures({});
     connection.running = false;

@@ -67,37 +67,23 @@ TEST(HostSeamsContract, RouteTableIsReadSortedAndGivesTheUplink) {
   for (const zelvora::Ipv4Route& route : routes) {
     EXPECT_EQ(route.destination & route.mask, route.destination);
   }
-  // The figure the demo shows: the uplink from this machine's real table.
-  std::cout << "uplink fingerprint: '" << zelvora::GetPhysicalUplinkFingerprint(network) << "'"
-            << std::endl;
+  // What this machine's real table gives (Wine may lack a default route or the IPv6 table).
   bool ipv6 = false;
-  if (network.ReadIpv6DefaultRoute(&ipv6)) {
-    std::cout << "IPv6 default route: " << (ipv6 ? "yes" : "no") << std::endl;
-  } else {
-    std::cout << "IPv6 forward table: not readable here" << std::endl;
-  }
   zelvora::Ipv4Route best;
-  const uint32_t error = network.GetBestRoute(0x01000001u, &best);
-  std::cout << "best route to 1.0.0.1: "
-            << (error == 0 ? "via " + zelvora::FormatIpv4(best.next_hop)
-                           : "error " + std::to_string(error))
+  std::cout << "uplink: '" << zelvora::GetPhysicalUplinkFingerprint(network) << "', IPv6 table "
+            << (network.ReadIpv6DefaultRoute(&ipv6) ? "read" : "unreadable")
+            << ", best route to 1.0.0.1: error " << network.GetBestRoute(0x01000001u, &best)
             << std::endl;
 }
 
-TEST(HostSeamsContract, DevicesAreListed) {
+// Either listing may be refused where the platform lacks it; neither may crash or hang.
+TEST(HostSeamsContract, DevicesAndNetworksAreListedOrRefused) {
   zelvora::Win32AdapterDriver driver;
   std::vector<zelvora::NetDevice> devices;
   uint32_t error = 0;
-  if (!driver.ListNetDevices(&devices, &error)) {
-    std::cout << "network-class devices: not listable here, error " << error << std::endl;
-  } else {
-    std::cout << "network-class devices: " << devices.size() << std::endl;
-  }
   std::vector<zelvora::NetworkProfile> networks;
-  std::cout << "network list: "
-            << (driver.ListNetworks(&networks) ? std::to_string(networks.size()) + " network(s)"
-                                               : std::string("unavailable"))
-            << std::endl;
+  std::cout << "devices: " << driver.ListNetDevices(&devices, &error) << " (" << devices.size()
+            << "), networks: " << driver.ListNetworks(&networks) << std::endl;
 }
 
 TEST(HostSeamsContract, HostRouteAddedByRouteIsReadAndDeleted) {

@@ -27,6 +27,16 @@ inline std::optional<std::string> ReadBytes(const std::wstring& path) {
   return bytes;
 }
 
+// The engine's restore files of an earlier session gone: other suites plant damaged ones (even a
+// folder in a file's place) and may leave the last one behind.
+inline void ClearSessionBackups() {
+  for (const wchar_t* name :
+       {L"dns_restore.v1", L"smhnr_restore.v1", L"smhnr_session_owned.flag"}) {
+    DeleteFileW(ZelvoraFile(name).c_str());
+    RemoveDirectoryW(ZelvoraFile(name).c_str());
+  }
+}
+
 // False when the file could not be created.
 inline bool WriteBytes(const std::wstring& path, const std::string& bytes) {
   CreateDirectoryW(path.substr(0, path.rfind(L'\\')).c_str(), nullptr);

@@ -21,8 +21,6 @@ using machine::ReadBytes;
 using machine::ReadPolicy;
 using machine::SetPolicy;
 
-std::wstring DataFile(const wchar_t* name) { return machine::ZelvoraFile(name); }
-
 TEST(NameResolutionPolicyTest, SavesExactlyAndPutsBackWhatWasThere) {
   const planted::OwnerStandIn owners;
   const struct {
@@ -41,13 +39,13 @@ TEST(NameResolutionPolicyTest, SavesExactlyAndPutsBackWhatWasThere) {
     ApplyNameResolutionPolicy();
     EXPECT_EQ(ReadPolicy(kSmart), 1u);
     EXPECT_EQ(ReadPolicy(kParallel), 1u);
-    EXPECT_EQ(ReadBytes(DataFile(L"smhnr_restore.v1")), std::string(c.file));
-    EXPECT_EQ(ReadBytes(DataFile(L"smhnr_session_owned.flag")), std::string("1"));
+    EXPECT_EQ(ReadBytes(machine::ZelvoraFile(L"smhnr_restore.v1")), std::string(c.file));
+    EXPECT_EQ(ReadBytes(machine::ZelvoraFile(L"smhnr_session_owned.flag")), std::string("1"));
     RestoreNameResolutionPolicy();
     EXPECT_EQ(ReadPolicy(kSmart), c.smart_as_text ? std::nullopt : c.smart);
     EXPECT_EQ(ReadPolicy(kParallel), c.parallel);
-    EXPECT_FALSE(ReadBytes(DataFile(L"smhnr_restore.v1")));
-    EXPECT_FALSE(ReadBytes(DataFile(L"smhnr_session_owned.flag")));
+    EXPECT_FALSE(ReadBytes(machine::ZelvoraFile(L"smhnr_restore.v1")));
+    EXPECT_FALSE(ReadBytes(machine::ZelvoraFile(L"smhnr_session_owned.flag")));
     RestoreNameResolutionPolicy();  // nothing left to do: nothing changes
     EXPECT_EQ(ReadPolicy(kParallel), c.parallel);
   }
@@ -59,7 +57,7 @@ TEST(NameResolutionPolicyTest, NothingChangesBeforeItsBackupIsSaved) {
   const planted::OwnerStandIn owners;
   SetPolicy(kSmart, 0u);
   SetPolicy(kParallel, std::nullopt);
-  const std::wstring file = DataFile(L"smhnr_restore.v1");
+  const std::wstring file = machine::ZelvoraFile(L"smhnr_restore.v1");
   ASSERT_TRUE(CreateDirectoryW(file.c_str(), nullptr));
   EXPECT_FALSE(ApplyNameResolutionPolicy());
   ForgetNameResolutionPolicyMemory();  // the process ends while connected
@@ -68,7 +66,7 @@ TEST(NameResolutionPolicyTest, NothingChangesBeforeItsBackupIsSaved) {
   EXPECT_EQ(ReadPolicy(kSmart), 0u);
   EXPECT_EQ(ReadPolicy(kParallel), std::nullopt);
   SetPolicy(kSmart, std::nullopt);
-  DeleteFileW(DataFile(L"smhnr_session_owned.flag").c_str());
+  machine::ClearSessionBackups();
 }
 
 TEST(NameResolutionPolicyTest, AnUntrustworthyFileChangesNothing) {
@@ -81,16 +79,16 @@ TEST(NameResolutionPolicyTest, AnUntrustworthyFileChangesNothing) {
     SetPolicy(kSmart, 1u);
     SetPolicy(kParallel, 1u);
     if (bad == planted_by_user) {
-      ASSERT_TRUE(planted::PlantAsStandardUser(DataFile(L"smhnr_restore.v1"), bad));
+      ASSERT_TRUE(planted::PlantAsStandardUser(machine::ZelvoraFile(L"smhnr_restore.v1"), bad));
     } else {
-      ASSERT_TRUE(machine::WriteBytes(DataFile(L"smhnr_restore.v1"), bad));
+      ASSERT_TRUE(machine::WriteBytes(machine::ZelvoraFile(L"smhnr_restore.v1"), bad));
     }
     RestoreNameResolutionPolicy();
     EXPECT_EQ(ReadPolicy(kSmart), 1u);
     EXPECT_EQ(ReadPolicy(kParallel), 1u);
-    EXPECT_EQ(ReadBytes(DataFile(L"smhnr_restore.v1")), bad);
+    EXPECT_EQ(ReadBytes(machine::ZelvoraFile(L"smhnr_restore.v1")), bad);
   }
-  DeleteFileW(DataFile(L"smhnr_restore.v1").c_str());
+  machine::ClearSessionBackups();
   SetPolicy(kSmart, std::nullopt);
   SetPolicy(kParallel, std::nullopt);
 }

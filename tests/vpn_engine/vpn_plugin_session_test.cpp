@@ -4,9 +4,6 @@
 // tun2socks stand-ins, and probe a local server instead of the public endpoints.
 #include <windows.h>
 #include <winsock2.h>
-// clang-format off
-#include <tlhelp32.h>
-// clang-format on
 
 #include <algorithm>
 #include <chrono>
@@ -16,13 +13,16 @@
 #include "common/elevation.h"
 #include "core_standin/outbound_server.h"
 #include "core_standin/standin_paths.h"
+#include "machine_files.h"
 #include "plugin/tunnel_service_choice.h"
 #include "plugin_fixture.h"
 #include "probes/data_path_probe.h"
 #include "probes/loopback_ports.h"
 #include "simulated_host/home_machine.h"
 #include "simulated_host/simulated_host.h"
+#include "support/host_compare.h"
 #include "support/local_http_server.h"
+#include "support/process_census.h"
 #include "support/standin_adapters.h"
 #include "vpn_engine/adapter_routes/wintun_holder.h"
 #include "vpn_engine/session/vpn_service_environment.h"
@@ -90,35 +90,6 @@ std::string VpnConfig() {
 })";
 }
 
-int CoreProcesses() {
-  int count = 0;
-  HANDLE snapshot = ::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-  PROCESSENTRY32W entry{};
-  entry.dwSize = sizeof(entry);
-  for (BOOL more = ::Process32FirstW(snapshot, &entry); more;
-       more = ::Process32NextW(snapshot, &entry)) {
-    if (_wcsicmp(entry.szExeFile, L"xray.exe") == 0 ||
-        _wcsicmp(entry.szExeFile, L"tun2socks.exe") == 0) {
-      ++count;
-    }
-  }
-  ::CloseHandle(snapshot);
-  return count;
-}
-
-// The machine minus what the engine keeps on purpose: its own adapter's settings.
-simhost::HostState Comparable(simhost::HostState state) {
-  for (simhost::Adapter& adapter : state.adapters) {
-    if (adapter.instance_id.find(simhost::home::kOwnGuid) == std::wstring::npos) continue;
-    adapter.static_dns_v4.clear();
-    adapter.static_dns_v6.clear();
-    adapter.interface_metric = 0;
-    adapter.automatic_metric = true;
-    adapter.dhcpv4 = true;
-  }
-  return state;
-}
-
 // The machine as it is once the process has ended: without the adapters the engine's process
 // created (the persistent adapter is not brought back at the plug-in's end: it would go with
 // the process a moment later).
@@ -133,7 +104,7 @@ simhost::HostState AfterExit(simhost::HostState state) {
                                               std::wstring::npos;
                                      }),
                       state.devices.end());
-  return Comparable(state);
+  return host_compare::Comparable(state);
 }
 
 // The status lists that arrive until `state` does (or the limit passes); empty when it never came.
@@ -158,16 +129,9 @@ class VpnPluginTest : public PluginTest {
     if (ShouldUseTunnelService() || !IsProcessElevated()) {
       GTEST_SKIP() << "needs an elevated process without the tunnel service";
     }
-    // No backups of an earlier session (other suites plant damaged ones and may leave one).
-    const wchar_t* data = _wgetenv(L"ProgramData");
-    const std::wstring folder = std::wstring(data ? data : L"C:\\ProgramData") + L"\\Zelvora\\";
-    for (const wchar_t* name :
-         {L"dns_restore.v1", L"smhnr_restore.v1", L"smhnr_session_owned.flag"}) {
-      ::DeleteFileW((folder + name).c_str());
-      ::RemoveDirectoryW((folder + name).c_str());
-    }
+    machine::ClearSessionBackups();
     ASSERT_EQ(host_->Listen("tidewire/status").kind, ReplyKind::kSuccess);
-    before_ = Comparable(World().host.Snapshot());
+    before_ = World().host.Snapshot();
   }
   MethodReply Start() {
     return Call("startVless", Map({{"remark", EncodableValue("Frankfurt \u2014 VLESS")},
@@ -200,8 +164,8 @@ TEST_F(VpnPluginTest, ConnectsInProcessWithLiveStatusAndDisconnectsCleanly) {
   ExpectSuccess(Call("stopVless"), EncodableValue(false));
   EXPECT_FALSE(EventsUntil(*host_, "DISCONNECTED", 10s).empty());
   EXPECT_TRUE(LogHas("Stop completed in"));
-  EXPECT_EQ(CoreProcesses(), 0);
-  EXPECT_TRUE(Comparable(World().host.Snapshot()) == before_);
+  EXPECT_EQ(process_census::TunnelChildren(), 0);
+  EXPECT_SAME_HOST(before_, World().host.Snapshot());
 }
 
 // The app closes (the registrar destroys the plug-in) while a start is under way, and while a
@@ -214,8 +178,9 @@ TEST_F(VpnPluginTest, DestroyingThePluginStopsTheEngineAndRestoresTheMachine) {
       ASSERT_FALSE(EventsUntil(*host_, "CONNECTED", 20s).empty()) << NewLog();
     }
     host_.reset();
-    EXPECT_EQ(CoreProcesses(), 0);
-    EXPECT_TRUE(AfterExit(World().host.Snapshot()) == AfterExit(before_));
+    EXPECT_EQ(process_census::TunnelChildren(), 0);
+    EXPECT_TRUE(AfterExit(World().host.Snapshot()) == AfterExit(before_))
+        << host_compare::Difference(AfterExit(before_), AfterExit(World().host.Snapshot()));
     host_ = std::make_unique<ChannelHost>(ChannelHost::ViewMode::kWithView);
     TidewirePluginRegisterWithRegistrar(host_->registrar());
     ASSERT_EQ(host_->Listen("tidewire/status").kind, ReplyKind::kSuccess);
