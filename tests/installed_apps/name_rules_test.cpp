@@ -18,15 +18,32 @@ std::wstring Units(std::initializer_list<unsigned> units) {
   return out;
 }
 
-TEST(ExeScore, KnownProgramsAndNameWordsWinOverHelpers) {
-  EXPECT_EQ(ScoreExeCandidate(L"C:\\Mozilla Firefox\\firefox.exe", L"Mozilla Firefox"), 160);
-  EXPECT_EQ(ScoreExeCandidate(L"C:\\Mozilla Firefox\\crashreporter.exe", L"Mozilla Firefox"), -50);
-  // Words shorter than four units and case do not matter; "helper" and "service" cost.
-  EXPECT_EQ(ScoreExeCandidate(L"C:\\X\\NotesPro.exe", L"The Notes Pro"), 40);
-  EXPECT_EQ(ScoreExeCandidate(L"C:\\X\\notes_service_helper.exe", L"Notes"), 40 - 50 - 35);
-  EXPECT_EQ(ScoreExeCandidate(L"C:\\X\\notes.exe", L"Ab"), 0);
-  EXPECT_EQ(ScoreExeCandidate(L"C:\\X\\unins000.exe", L"Notes"), -1000);
-  EXPECT_EQ(ScoreExeCandidate(L"", L"Notes"), -1000);
+// Which file of a folder is the program: for each name, candidates from best to worst.
+TEST(ExeScore, RanksTheMainProgramAboveHelpersAndUninstallers) {
+  const struct {
+    const wchar_t* name;
+    std::vector<const wchar_t*> best_first;
+  } cases[] = {
+      {L"Mozilla Firefox",
+       {L"C:\\F\\firefox.exe", L"C:\\F\\pingsender.exe", L"C:\\F\\crashreporter.exe",
+        L"C:\\F\\unins000.exe"}},
+      // Words of four units or more count, in any case; "helper" and "service" cost.
+      {L"The Notes Pro",
+       {L"C:\\X\\NotesPro.exe", L"C:\\X\\viewer.exe", L"C:\\X\\notes_service_helper.exe",
+        L"C:\\X\\Setup.exe"}},
+  };
+  for (const auto& c : cases) {
+    for (size_t i = 1; i < c.best_first.size(); ++i) {
+      EXPECT_GT(ScoreExeCandidate(c.best_first[i - 1], c.name),
+                ScoreExeCandidate(c.best_first[i], c.name))
+          << c.best_first[i - 1] << " over " << c.best_first[i];
+    }
+  }
+  // Short words say nothing; a missing path is never a candidate.
+  EXPECT_EQ(ScoreExeCandidate(L"C:\\X\\notes.exe", L"Ab"),
+            ScoreExeCandidate(L"C:\\X\\x.exe", L"Ab"));
+  EXPECT_LT(ScoreExeCandidate(L"", L"Notes"),
+            ScoreExeCandidate(L"C:\\X\\notes_crash_helper.exe", L"Notes"));
 }
 
 TEST(PathRules, UninstallersAndFolders) {
@@ -44,15 +61,17 @@ TEST(PathRules, UninstallersAndFolders) {
   EXPECT_EQ(ToLower(L"\u00C9A"), L"\u00C9a");
 }
 
-TEST(DisplayNames, QualityPenalisesGarbageAndReferences) {
-  EXPECT_EQ(DisplayNameQuality(L"Notes"), 5);
-  EXPECT_EQ(DisplayNameQuality(std::wstring(60, L'a')), 48);
-  EXPECT_EQ(DisplayNameQuality(L""), -1000);
-  EXPECT_EQ(DisplayNameQuality(L"Bad\tName"), -1000);
-  EXPECT_EQ(DisplayNameQuality(L"Notes" + Units({0xFFFD})), 6 - 100);
-  EXPECT_EQ(DisplayNameQuality(L"@shell32.dll,-100"), 17 - 200);
-  EXPECT_EQ(DisplayNameQuality(std::wstring(97, L'a')), 48 - 120);
-  EXPECT_EQ(DisplayNameQuality(L"ms-resource:" + std::wstring(90, L'a')), 48 - 320);
+// Clean names rate at zero or above, longer ones (up to 48 units) higher; garbage below zero.
+TEST(DisplayNames, QualityRatesCleanNamesAboveGarbage) {
+  EXPECT_LT(DisplayNameQuality(L"Notes"), DisplayNameQuality(L"Notes Studio"));
+  EXPECT_EQ(DisplayNameQuality(std::wstring(48, L'a')), DisplayNameQuality(std::wstring(96, L'a')));
+  EXPECT_GE(DisplayNameQuality(L"N"), 0);
+  for (const std::wstring& garbage :
+       {std::wstring(), std::wstring(L"Bad\tName"), L"Notes" + Units({0xFFFD}),
+        std::wstring(L"@shell32.dll,-100"), std::wstring(97, L'a'),
+        L"ms-resource:" + std::wstring(90, L'a')}) {
+    EXPECT_LT(DisplayNameQuality(garbage), 0) << garbage.size();
+  }
   EXPECT_TRUE(LooksLikeResourceReference(L"MS-RESOURCE:AppName"));
   EXPECT_TRUE(LooksLikeResourceReference(L"@{Pkg?ms-res}"));
   EXPECT_FALSE(LooksLikeResourceReference(std::wstring(96, L'a') + L"@"));

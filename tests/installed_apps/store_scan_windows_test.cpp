@@ -37,11 +37,11 @@ class StoreScan : public ::testing::Test {
   void SetUp() override {
     RemoveTestRoot();
     // Notes declares Notes.exe, which is absent: the folder is normally unreadable.
-    WriteTextFile(kNotes + L"\\AppxManifest.xml",
-                  "\xEF\xBB\xBF<Package><Applications><Application Id=\"App\" "
-                  "Executable=\"Notes.exe\"/></Applications></Package>");
-    WriteTextFile(kPaint + L"\\AppxManifest.xml",
-                  "<Package><Application Executable=\"App\\PaintPad\"/></Package>");
+    WriteFileBytes(kNotes + L"\\AppxManifest.xml",
+                   "\xEF\xBB\xBF<Package><Applications><Application Id=\"App\" "
+                   "Executable=\"Notes.exe\"/></Applications></Package>");
+    WriteFileBytes(kPaint + L"\\AppxManifest.xml",
+                   "<Package><Application Executable=\"App\\PaintPad\"/></Package>");
     CopyFixture(L"apps_fixture_alpha.exe", kPaint + L"\\App\\PaintPad.exe");
   }
   void TearDown() override { RemoveTestRoot(); }
@@ -52,7 +52,7 @@ class StoreScan : public ::testing::Test {
       script_path_ = script_path;
       script_text_ = Narrow(script_path).empty() ? "" : ReadScript(script_path);
       output_path_ = GetEnv(L"ZELVORA_APPX_OUT");
-      if (!lines.empty() && !output_path_.empty()) WriteTextFile(output_path_, lines);
+      if (!lines.empty() && !output_path_.empty()) WriteFileBytes(output_path_, lines);
       return std::string("ignored stdout");
     };
   }
@@ -123,8 +123,8 @@ TEST_F(StoreScan, ConcurrentScansKeepTheirOwnListings) {
       const std::wstring key = installed_apps::PackageFolderKey(folder);
       ::Sleep(150);  // PowerShell starts up; the other scan would set the variable now
       const std::wstring out = GetEnv(L"ZELVORA_APPX_OUT");
-      WriteTextFile(out, "\xEF\xBB\xBF" + Narrow(key.substr(0, key.find(L'_')) + L"|" + folder) +
-                             "|" + version + "\r\n");
+      WriteFileBytes(out, "\xEF\xBB\xBF" + Narrow(key.substr(0, key.find(L'_')) + L"|" + folder) +
+                              "|" + version + "\r\n");
       return std::string();
     };
   };
@@ -203,7 +203,7 @@ TEST_F(StoreScan, ManifestResolution) {
             kPaint + L"\\App\\PaintPad.exe");
   // Outside WindowsApps a declared executable must exist; else the folder is searched.
   const std::wstring plain = kTestRoot + L"\\Plain";
-  WriteTextFile(plain + L"\\AppxManifest.xml", "<Application Executable=\"Missing.exe\"/>");
+  WriteFileBytes(plain + L"\\AppxManifest.xml", "<Application Executable=\"Missing.exe\"/>");
   EXPECT_EQ(installed_apps::ParseAppxManifestExecutable(plain), L"");
   CopyFixture(L"apps_fixture_alpha.exe", plain + L"\\bin\\plain.exe");
   EXPECT_EQ(installed_apps::ResolveAppxExecutable(plain, L"Plain"), plain + L"\\bin\\plain.exe");

@@ -91,26 +91,26 @@ TEST_F(ChannelHostTest, ListensCancelsAndReceivesEventsFromOtherThreads) {
   auto listen = host_.Listen(kStatus);
   EXPECT_EQ(listen.kind, ReplyKind::kSuccess);
   EXPECT_TRUE(listen.result.IsNull());
-  auto first = host_.WaitForEvent(kStatus, 1s);
+  auto first = host_.WaitForEvent(kStatus, 10s);
   ASSERT_TRUE(first.has_value());
   EXPECT_EQ(first->value, EncodableValue("listening"));
 
   ASSERT_EQ(host_.InvokeMethod(kMethods, "emit", EncodableValue(int32_t{50})).kind,
             ReplyKind::kSuccess);
   for (int32_t i = 0; i < 50; ++i) {
-    auto event = host_.WaitForEvent(kStatus, 2s);
+    auto event = host_.WaitForEvent(kStatus, 10s);
     ASSERT_TRUE(event.has_value()) << i;
     EXPECT_EQ(event->kind, EventKind::kSuccess);
     EXPECT_EQ(event->value, EncodableValue(EncodableList{EncodableValue(i)}));
   }
 
   host_.InvokeMethod(kMethods, "errorEvent");
-  auto error_event = host_.WaitForEvent(kStatus, 1s);
+  auto error_event = host_.WaitForEvent(kStatus, 10s);
   ASSERT_TRUE(error_event.has_value());
   EXPECT_EQ(error_event->kind, EventKind::kError);
   EXPECT_EQ(error_event->error_code, "EVENT_ERROR");
   host_.InvokeMethod(kMethods, "endStream");
-  auto end = host_.WaitForEvent(kStatus, 1s);
+  auto end = host_.WaitForEvent(kStatus, 10s);
   ASSERT_TRUE(end.has_value());
   EXPECT_EQ(end->kind, EventKind::kEndOfStream);
 
@@ -144,10 +144,10 @@ TEST_F(ChannelHostTest, CallsWindowDelegatesInIdOrderAndTheFirstValueWins) {
 
 TEST_F(ChannelHostTest, RunsWorkPostedToThePlatformThreadWhileWaiting) {
   ASSERT_EQ(host_.Listen(kStatus).kind, ReplyKind::kSuccess);
-  ASSERT_TRUE(host_.WaitForEvent(kStatus, 1s).has_value());
+  ASSERT_TRUE(host_.WaitForEvent(kStatus, 10s).has_value());
   auto posted = host_.InvokeMethod(kMethods, "postToUi");
   EXPECT_EQ(posted.result, EncodableValue(true));
-  auto event = host_.WaitForEvent(kStatus, 2s);
+  auto event = host_.WaitForEvent(kStatus, 10s);
   ASSERT_TRUE(event.has_value());
   EXPECT_EQ(event->value, EncodableValue("ui"));
 }

@@ -7,7 +7,6 @@
 #include <flutter/standard_method_codec.h>
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <cstring>
 #include <limits>
 
@@ -202,8 +201,7 @@ TEST(StandardCodecTest, RefusesEveryTruncationOfAValidMessage) {
   }
 }
 
-TEST(StandardCodecTest, RefusesGarbageQuicklyAndWithoutHugeAllocations) {
-  const auto start = std::chrono::steady_clock::now();
+TEST(StandardCodecTest, RefusesGarbageWithoutHugeAllocations) {
   // Unknown tags.
   for (int tag = 15; tag < 256; ++tag) {
     Bytes bytes{static_cast<uint8_t>(tag), 0, 0, 0, 0, 0, 0, 0, 0};
@@ -222,7 +220,6 @@ TEST(StandardCodecTest, RefusesGarbageQuicklyAndWithoutHugeAllocations) {
   }
   deep.push_back(0);
   EXPECT_EQ(MessageCodec().DecodeMessage(deep), nullptr);
-  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
 }
 
 TEST(StandardCodecTest, AcceptsNestingUpToTheLimit) {
