@@ -188,18 +188,6 @@ TEST_F(GetInstalledApps, MapsCarryNamesVersionsAndDates) {
   EXPECT_EQ(StringMember(*ico_named, "name"), "Ico Named App");
 }
 
-TEST_F(GetInstalledApps, IconsArePngsOfTheIconSize) {
-  const int side = ::GetSystemMetrics(SM_CXICON);
-  for (const EncodableMap* app : OurApps()) {
-    const auto* icon = std::get_if<std::vector<uint8_t>>(Member(*app, "icon"));
-    ASSERT_NE(icon, nullptr) << StringMember(*app, "packageName");
-    const DecodedImage image = DecodePng(*icon);
-    ASSERT_TRUE(image.ok) << StringMember(*app, "packageName");
-    EXPECT_EQ(image.width, side);
-    EXPECT_EQ(image.height, side);
-  }
-}
-
 // An icon without alpha gets a transparent background (its black, and the near-black (7,7,7)
 // pixel, counted from the bottom in the file); one with alpha keeps its transparency.
 TEST_F(GetInstalledApps, IconsWithoutAlphaGetATransparentBackgroundOthersKeepTheirs) {
@@ -229,12 +217,6 @@ TEST_F(GetInstalledApps, IconsWithoutAlphaGetATransparentBackgroundOthersKeepThe
   EXPECT_EQ(image.bgra[(16 * 32 + 16) * 4 + 2], 220);  // the red square keeps its colour
 }
 
-}  // namespace
-}  // namespace apps_test
-
-namespace apps_test {
-namespace {
-
 TEST(BuildResult, EntriesWithoutIconAreLeftOutAndCounted) {
   // Other vendors' programs: the ones beside the test programs count as the app's own.
   RemoveTestRoot();
@@ -258,12 +240,6 @@ TEST(BuildResult, EntriesWithoutIconAreLeftOutAndCounted) {
   EXPECT_EQ(apps[0].version_name, "4.5.6");
   EXPECT_EQ(skipped, 1u);
 }
-
-}  // namespace
-}  // namespace apps_test
-
-namespace apps_test {
-namespace {
 
 // Repeat requests reuse what they learnt about unchanged files, folders and keys; whatever
 // changed in between must show: an update that replaces the program, a program added to its
@@ -358,12 +334,6 @@ TEST(SessionUser, PerUserProgramsAndPackagesAreTheSessionUsers) {
   keys.DeleteAll();
   RemoveTestRoot();
 }
-
-}  // namespace
-}  // namespace apps_test
-
-namespace apps_test {
-namespace {
 
 // Both string types are expanded (installers write paths either way); other types and texts
 // longer than the 2048-byte buffer read as empty.

@@ -136,8 +136,8 @@ TEST(ProcessCapture, CollectsOutputAndEndsAChildThatNeverClosesIt) {
   const std::string output = installed_apps::RunHiddenCaptureStdout(
       L"\"" + FixturePath(L"apps_fixture_hang.exe") + L"\"", limits);
   const auto elapsed = std::chrono::steady_clock::now() - start;
-  EXPECT_EQ(output, "started\r\n");  // the child's C runtime writes text mode
-  EXPECT_LT(elapsed, std::chrono::seconds(10));
+  EXPECT_EQ(output, "started\r\n");              // the child's C runtime writes text mode
+  EXPECT_LT(elapsed, std::chrono::seconds(30));  // only a hang: the limit is 1.5 s
 }
 
 }  // namespace

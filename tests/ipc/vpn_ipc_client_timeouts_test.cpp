@@ -9,6 +9,7 @@
 #include "ipc/request_policy.h"
 #include "ipc/vpn_ipc_client.h"
 #include "ipc_service_env.h"
+#include "support/held_mutex.h"
 #include "tunnel_log_watch.h"
 
 namespace zelvora::ipc {
@@ -45,7 +46,7 @@ TEST_F(IpcClientTimeoutTest, StopWaitingBehindALongStartIsBusy) {
   bool start_ok = false;
   std::string start_error;
   std::thread starter([&] { start_ok = VpnIpcClient::Start("{}", false, &start_error); });
-  ::Sleep(300);  // the start holds the client mutex by now
+  ASSERT_TRUE(WaitUntilHeldElsewhere(kIpcClientMutexName));  // the start holds it
 
   const TunnelLogWatch log;
   std::string error;

@@ -96,7 +96,7 @@ class ServiceSessionTest : public PluginTest {
     return host_->InvokeMethods("tidewire", calls, seconds(40), milliseconds(150));
   }
 
-  Status NextStatus(milliseconds timeout = milliseconds(4000)) {
+  Status NextStatus(milliseconds timeout = milliseconds(10000)) {
     const auto event = host_->WaitForEvent(kStatus, timeout);
     if (!event) {
       ADD_FAILURE() << "no status event";
@@ -218,8 +218,8 @@ TEST_F(ServiceSessionTest, TheLastOfOverlappingCallsDecidesTheEndState) {
 // A tunnel that never becomes ready: the app sees CONNECTING without a running clock, and the
 // log gets one line per change of state, not one per poll.
 TEST_F(ServiceSessionTest, ATunnelThatIsNeverReadyStaysConnectingWithoutDuration) {
-  ExpectSuccess(Start(), EncodableValue(false));
   SetBehaviour("status=raw:OK running=1 tunnel=0 up=700 down=900\n");
+  ExpectSuccess(Start(), EncodableValue(false));
   host_->TakeEvents(kStatus);
   for (int i = 0; i < 3; ++i) {
     const Status status = NextStatus();

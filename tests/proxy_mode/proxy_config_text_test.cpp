@@ -192,12 +192,6 @@ TEST(ProxyTextRules, LongTextsAreHandledWithoutDeepRecursion) {
   EXPECT_EQ(ApiAddressInConfig(big), std::nullopt);
 }
 
-}  // namespace
-}  // namespace zelvora
-
-namespace zelvora {
-namespace {
-
 // The backup must give back exactly what the user had, whatever their texts hold, and a file a
 // crash cut short must never be taken for one.
 TEST(ProxySettingsBackup, RoundTripsExactlyAndRefusesDamagedFiles) {

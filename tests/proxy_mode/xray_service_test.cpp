@@ -66,7 +66,7 @@ class ErrorCapture : public std::streambuf {
 };
 
 template <typename Condition>
-bool WaitFor(Condition condition, std::chrono::milliseconds limit = std::chrono::seconds(8)) {
+bool WaitFor(Condition condition, std::chrono::milliseconds limit = std::chrono::seconds(20)) {
   const auto deadline = Clock::now() + limit;
   while (!condition()) {
     if (Clock::now() > deadline) return false;

@@ -8,6 +8,15 @@
 
 #include "common/unique_handle.h"
 
+// Waits (up to `limit_ms`) until another thread or process holds the mutex `name`.
+inline bool WaitUntilHeldElsewhere(const wchar_t* name, DWORD limit_ms = 30000) {
+  for (DWORD waited = 0; waited < limit_ms; waited += 10) {
+    if (!NamedMutexLock(name, 0).owns()) return true;
+    ::Sleep(10);
+  }
+  return false;
+}
+
 class HeldMutex {
  public:
   // Returns once the mutex is held.
