@@ -116,44 +116,37 @@ TEST(Filters, SelfAndJunk) {
   EXPECT_TRUE(IsZelvoraEntry(L"ZelVora VPN", L"C:\\a.exe"));
   EXPECT_TRUE(IsZelvoraEntry(L"VPN", L"C:\\Apps\\Zel_Vora\\zel_vora.exe"));
   EXPECT_FALSE(IsZelvoraEntry(L"Notes", L"C:\\Notes\\notes.exe"));
-
-  EXPECT_TRUE(IsJunkInstalledApp(L"Notes", L"C:\\Notes\\notes.dll"));
-  EXPECT_TRUE(IsJunkInstalledApp(L"Notes", L""));
-  EXPECT_TRUE(IsJunkInstalledApp(L"setup.msi", L"C:\\a.exe"));
-  EXPECT_TRUE(IsJunkInstalledApp(L"Editor", L"C:\\E\\editor_ContextMenu.exe"));
-  EXPECT_TRUE(IsJunkInstalledApp(L"Chrome", L"C:\\C\\crashpad_handler.exe"));
-  EXPECT_TRUE(IsJunkInstalledApp(L"Windows Software Development Kit - 10", L"C:\\s.exe"));
-  EXPECT_TRUE(IsJunkInstalledApp(L"winget", L"C:\\w.exe"));
-  EXPECT_TRUE(IsJunkInstalledApp(L"com.example.tool", L"C:\\t.exe"));
-  EXPECT_TRUE(IsJunkInstalledApp(L"Vendor.App_1-2", L"C:\\t.exe"));
-  EXPECT_FALSE(IsJunkInstalledApp(L"Example Tool 2.0", L"C:\\t.exe"));
-  EXPECT_FALSE(IsJunkInstalledApp(L".hidden", L"C:\\t.exe"));
-  EXPECT_FALSE(IsJunkInstalledApp(L"Notepad++", L"C:\\n\\notepad++.exe"));
-  EXPECT_FALSE(IsJunkInstalledApp(L"caf\u00E9.app", L"C:\\t.exe"));
-}
-
-// Dotted names without blanks: real programs keep a word and a web-like ending; identifiers
-// (reverse-domain names, package names with versions or compound words) go.
-TEST(Filters, DottedNamesOfProgramsStayIdentifiersGo) {
+  // Dotted names without blanks: real programs keep a word and a web-like ending; identifiers
+  // (reverse-domain names, package names with versions or compound words) go.
   const struct {
     const wchar_t* name;
+    const wchar_t* path;
     bool junk;
   } cases[] = {
-      {L"Battle.net", false},
-      {L"paint.net", false},
-      {L"Paint.NET", false},
-      {L"Node.js", false},
-      {L"com.example.tool", true},
-      {L"io.github.viewer", true},
-      {L"net.sourceforge.app", true},
-      {L"Microsoft.WindowsCalculator", true},
-      {L"Vendor.App_1-2", true},
-      {L"Contoso.Notes.net", true},
-      {L"Tool2.js", true},
+      {L"Notes", L"C:\\Notes\\notes.dll", true},
+      {L"Notes", L"", true},
+      {L"setup.msi", L"C:\\a.exe", true},
+      {L"Editor", L"C:\\E\\editor_ContextMenu.exe", true},
+      {L"Chrome", L"C:\\C\\crashpad_handler.exe", true},
+      {L"Windows Software Development Kit - 10", L"C:\\s.exe", true},
+      {L"winget", L"C:\\w.exe", true},
+      {L"Example Tool 2.0", L"C:\\t.exe", false},
+      {L".hidden", L"C:\\t.exe", false},
+      {L"Notepad++", L"C:\\n\\notepad++.exe", false},
+      {L"caf\u00E9.app", L"C:\\t.exe", false},
+      {L"Battle.net", L"C:\\Apps\\app.exe", false},
+      {L"paint.net", L"C:\\Apps\\app.exe", false},
+      {L"Paint.NET", L"C:\\Apps\\app.exe", false},
+      {L"Node.js", L"C:\\Apps\\app.exe", false},
+      {L"com.example.tool", L"C:\\Apps\\app.exe", true},
+      {L"io.github.viewer", L"C:\\Apps\\app.exe", true},
+      {L"net.sourceforge.app", L"C:\\Apps\\app.exe", true},
+      {L"Microsoft.WindowsCalculator", L"C:\\Apps\\app.exe", true},
+      {L"Vendor.App_1-2", L"C:\\Apps\\app.exe", true},
+      {L"Contoso.Notes.net", L"C:\\Apps\\app.exe", true},
+      {L"Tool2.js", L"C:\\Apps\\app.exe", true},
   };
-  for (const auto& c : cases) {
-    EXPECT_EQ(IsJunkInstalledApp(c.name, L"C:\\Apps\\app.exe"), c.junk) << c.name;
-  }
+  for (const auto& c : cases) EXPECT_EQ(IsJunkInstalledApp(c.name, c.path), c.junk) << c.name;
 }
 
 // What ships beside a program without being it, as real installs name them.

@@ -13,6 +13,7 @@
 
 #include "common/text_encoding.h"
 #include "installed_apps/catalogue_workers.h"
+#include "installed_apps/icon_png.h"
 #include "installed_apps/path_text.h"
 #include "windows_test_support.h"
 
@@ -86,6 +87,11 @@ class RealisticMachine : public ::testing::Test {
     BuildWorld();
     installed_apps::CatalogueHooks hooks;
     hooks.session_user_sid = [] { return std::wstring(); };
+    // The shell gives every executable an icon; this one stands for a file it cannot render.
+    hooks.extract_icon = [](const std::wstring& path) {
+      if (installed_apps::Contains(path, L"\\Iconless\\")) return std::vector<uint8_t>();
+      return installed_apps::ExtractFileIconPng(path);
+    };
     hooks.run_store_script = [](const std::wstring&) {
       wchar_t out[MAX_PATH] = {};
       ::GetEnvironmentVariableW(L"ZELVORA_APPX_OUT", out, MAX_PATH);
@@ -131,6 +137,29 @@ class RealisticMachine : public ::testing::Test {
       const wchar_t* key;  // below the Uninstall key, or nullptr: no entry of its own
       RegValues values;
     } installs[] = {
+        // Entries of the tests' own: an icon with alpha and an install date, an icon without
+        // alpha (flattool.exe is copied below), an icon file beside the program, one program
+        // under two keys in two spellings, an icon the shell cannot render, a component hidden
+        // from Programs and Features, and values of the wrong types.
+        {W + L"\\Icon Ver", {L"iconver.exe"}, lm, v64, L"CatalogueTest.IconVer",
+         {{L"DisplayName", L"Icon Version App"},
+         {L"DisplayIcon", L"\"" + W + L"\\Icon Ver\\iconver.exe\",0"}, {L"InstallDate", 20240102u}}},
+        {W + L"\\Flat", {L"flattool_crashreporter.exe", L"unins000.exe"}, lm, v32,
+         L"CatalogueTest.Flat",
+         {{L"DisplayName", L"Flat Tool (32-bit)"}, {L"InstallLocation", W + L"\\Flat"}}},
+        {W + L"\\IcoNamed", {L"iconamed.exe"}, cu, 0, L"CatalogueTest.IcoNamed",
+         {{L"DisplayName", L"Ico Named App"}, {L"DisplayIcon", W + L"\\IcoNamed\\iconamed.ico"}}},
+        {W + L"\\Case", {L"caseapp.exe"}, lm, v64, L"CatalogueTest.Case1",
+         {{L"DisplayName", L"Case App"}, {L"DisplayIcon", W + L"\\Case\\caseapp.exe"}}},
+        {W, {}, cu, 0, L"CatalogueTest.Case2", {{L"DisplayName", L"Case App Deluxe Edition"},
+         {L"DisplayIcon", W + L"\\CASE\\CASEAPP.EXE"}, {L"DisplayVersion", L"7.0"}}},
+        {W + L"\\Iconless", {L"iconless.exe"}, cu, 0, L"CatalogueTest.Iconless",
+         {{L"DisplayName", L"Iconless Thing"}, {L"DisplayIcon", W + L"\\Iconless\\iconless.exe"}}},
+        {W + L"\\Hidden", {L"hidden.exe"}, lm, v64, L"CatalogueTest.Hidden",
+         {{L"DisplayName", L"Hidden Component"}, {L"SystemComponent", 1u},
+         {L"DisplayIcon", W + L"\\Hidden\\hidden.exe"}}},
+        {W, {}, lm, v64, L"CatalogueTest.Strange",
+         {{L"DisplayName", 5u}, {L"DisplayIcon", 7u}, {L"InstallDate", L"yesterday"}}},
         // Firefox: its folder also holds the crash reporter, the updater and a helper.
         {PF + L"\\Mozilla Firefox", {L"firefox.exe", L"crashreporter.exe", L"updater.exe",
          L"default-browser-agent.exe", L"uninstall\\helper.exe"}, lm, v64,
@@ -203,6 +232,7 @@ class RealisticMachine : public ::testing::Test {
                      install.values);
       }
     }
+    CopyFixture(L"apps_fixture_flat.exe", W + L"\\Flat\\flattool.exe");
     for (int i = 0; i < 64; ++i)
       Program(PF86 + L"\\Toolbox\\tool" + std::to_wstring(100 + i) + L".exe");
     auto& k = *keys_;
@@ -210,12 +240,8 @@ class RealisticMachine : public ::testing::Test {
     // Store packages (the listing names them); their folders are unreadable on Windows, so
     // only the manifests exist here.
     Package(L"Microsoft.WindowsCalculator_11.2307.4.0_x64__8wekyb3d8bbwe", "CalculatorApp.exe");
-    Package(L"Microsoft.WindowsTerminal_1.18.3181.0_x64__8wekyb3d8bbwe", "WindowsTerminal.exe");
     Package(L"Microsoft.Windows.Photos_2023.11050.16005.0_x64__8wekyb3d8bbwe",
             "Microsoft.Photos.exe");
-    Package(L"Microsoft.Paint_11.2309.20.0_x64__8wekyb3d8bbwe", "PaintApp\\mspaint.exe");
-    Package(L"Microsoft.ZuneMusic_11.2310.8.0_x64__8wekyb3d8bbwe", "Microsoft.Media.Player.exe");
-    Package(L"Microsoft.WindowsNotepad_11.2310.13.0_x64__8wekyb3d8bbwe", "Notepad\\Notepad.exe");
     Package(L"Microsoft.MicrosoftStickyNotes_4.6.2.0_x64__8wekyb3d8bbwe", "Microsoft.Notes.exe");
     Package(L"5319275A.WhatsAppDesktop_2.2348.3.0_x64__cv1g1gvanyjgm", "WhatsApp.exe");
     Package(L"SpotifyAB.SpotifyMusic_1.225.1020.0_x86__zpdnekdrzrea0", "Spotify.exe");
@@ -241,6 +267,14 @@ class RealisticMachine : public ::testing::Test {
         {L"5319275A.WhatsAppDesktop_2.2348.3.0_x64__cv1g1gvanyjgm", L"WhatsApp"},
         {L"SpotifyAB.SpotifyMusic_1.225.1020.0_x86__zpdnekdrzrea0", L"Spotify Music"},
     };
+    // Frameworks and folders outside WindowsApps are never apps.
+    k.Write(cu, 0, std::wstring(kRepository) + L"Microsoft.VCLibs.140.00_14.0_x64__8wekyb3d8bbwe",
+            {{L"PackageRootFolder", APPS + L"Microsoft.VCLibs.140.00_14.0_x64__8wekyb3d8bbwe"}});
+    Package(L"Microsoft.VCLibs.140.00_14.0_x64__8wekyb3d8bbwe", "VCLibs.exe");
+    k.Write(cu, 0, std::wstring(kRepository) + L"Contoso.Elsewhere_1_x64__a",
+            {{L"PackageRootFolder", W + L"\\Elsewhere"}});
+    WriteFileBytes(W + L"\\Elsewhere\\AppxManifest.xml", "<Application Executable=\"e.exe\"/>");
+    Program(W + L"\\Elsewhere\\e.exe");
     for (const auto& [key, name] : repository) {
       k.Write(cu, 0, std::wstring(kRepository) + key,
               {{L"PackageRootFolder", APPS + key},
@@ -264,6 +298,16 @@ class RealisticMachine : public ::testing::Test {
     return apps;
   }
 
+  static const EncodableMap* App(const std::wstring& below_w) {
+    const auto* list = std::get_if<EncodableList>(&answer_->value);
+    if (!list) return nullptr;
+    for (const EncodableValue& item : *list) {
+      const auto& map = std::get<EncodableMap>(item);
+      if (Utf8ToWide(StringMember(map, "packageName")) == W + below_w) return &map;
+    }
+    return nullptr;
+  }
+
   static inline RegistryKeys* keys_ = new RegistryKeys();
   static inline WorkerAnswer* answer_ = new WorkerAnswer();
   static inline WorkerAnswer* fallback_answer_ = new WorkerAnswer();
@@ -274,14 +318,18 @@ class RealisticMachine : public ::testing::Test {
 TEST_F(RealisticMachine, ListsTheRightProgramsUnderTheirOwnNamesInScanOrder) {
   ASSERT_TRUE(answer_->completed);
   ASSERT_EQ(answer_->successes, 1);
+  EXPECT_EQ(answer_->other_completions, 0);
   const std::wstring apps = L"\\Program Files\\WindowsApps\\";
   const std::vector<std::tuple<std::string, std::wstring, std::string>> expected = {
       // Machine-wide 64-bit programs, in the order the Uninstall key lists them.
+      {"Case App Deluxe Edition", L"\\Case\\caseapp.exe", "7.0"},
+      {"Icon Version App", L"\\Icon Ver\\iconver.exe", "4.5.6"},  // from the resource, trimmed
       {"Mozilla Firefox (x64 en-US)", L"\\Program Files\\Mozilla Firefox\\firefox.exe", "121.0"},
       {"Microsoft 365 - en-us", L"\\Program Files\\Microsoft Office\\root\\Office16\\WINWORD.EXE",
        "16.0.17029.20068"},
       // 32-bit programs; the broken game does not take Steam's name.
       {"Battle.net", L"\\Program Files (x86)\\Battle.net\\Battle.net.exe", "4.5.6"},
+      {"Flat Tool (32-bit)", L"\\Flat\\flattool.exe", ""},  // no version anywhere
       {"Level Tool", L"\\Program Files (x86)\\Level Vendor\\a\\b\\leveltool.exe", "4.5.6"},
       {"Steam", L"\\Program Files (x86)\\Steam\\steam.exe", "2.10.91.91"},
       {"Toolbox Studio", L"\\Program Files (x86)\\Toolbox\\tool100.exe", "4.5.6"},
@@ -289,6 +337,7 @@ TEST_F(RealisticMachine, ListsTheRightProgramsUnderTheirOwnNamesInScanOrder) {
        L"\\Program Files (x86)\\Microsoft Visual Studio\\Installer\\vs_installer.exe",
        "3.8.2112.61926"},
       // The user's own.
+      {"Ico Named App", L"\\IcoNamed\\iconamed.exe", "4.5.6"},
       {"Discord",
        L"\\Users\\J\u00F6rg M\u00FCller\\AppData\\Local\\Discord\\app-1.0.9163\\Discord.exe",
        "1.0.9163"},
@@ -304,21 +353,10 @@ TEST_F(RealisticMachine, ListsTheRightProgramsUnderTheirOwnNamesInScanOrder) {
       {"Windows Calculator",
        apps + L"Microsoft.WindowsCalculator_11.2307.4.0_x64__8wekyb3d8bbwe\\CalculatorApp.exe",
        "11.2307.4.0"},
-      {"Windows Terminal",
-       apps + L"Microsoft.WindowsTerminal_1.18.3181.0_x64__8wekyb3d8bbwe\\WindowsTerminal.exe",
-       "1.18.3181.0"},
       {"Windows Photos",
        apps +
            L"Microsoft.Windows.Photos_2023.11050.16005.0_x64__8wekyb3d8bbwe\\Microsoft.Photos.exe",
        "2023.11050.16005.0"},
-      {"Paint", apps + L"Microsoft.Paint_11.2309.20.0_x64__8wekyb3d8bbwe\\PaintApp\\mspaint.exe",
-       "11.2309.20.0"},
-      {"Zune Music",
-       apps + L"Microsoft.ZuneMusic_11.2310.8.0_x64__8wekyb3d8bbwe\\Microsoft.Media.Player.exe",
-       "11.2310.8.0"},
-      {"Windows Notepad",
-       apps + L"Microsoft.WindowsNotepad_11.2310.13.0_x64__8wekyb3d8bbwe\\Notepad\\Notepad.exe",
-       "11.2310.13.0"},
       {"Microsoft Sticky Notes",
        apps + L"Microsoft.MicrosoftStickyNotes_4.6.2.0_x64__8wekyb3d8bbwe\\Microsoft.Notes.exe",
        "4.6.2.0"},
@@ -338,9 +376,48 @@ TEST_F(RealisticMachine, ListsTheRightProgramsUnderTheirOwnNamesInScanOrder) {
   EXPECT_EQ(text(Listed()), text(expected));
 }
 
+TEST_F(RealisticMachine, MapsCarryTheDateAndTheFixedFields) {
+  const EncodableMap* iconver = App(L"\\Icon Ver\\iconver.exe");
+  ASSERT_NE(iconver, nullptr);
+  EXPECT_EQ(*Member(*iconver, "installedTimestamp"), EncodableValue(int32_t{20240102}));
+  EXPECT_EQ(*Member(*iconver, "versionCode"), EncodableValue(int32_t{0}));
+  EXPECT_EQ(*Member(*iconver, "isSystemApp"), EncodableValue(false));
+  EXPECT_EQ(*Member(*iconver, "isLaunchableApp"), EncodableValue(true));
+  const EncodableMap* flat = App(L"\\Flat\\flattool.exe");
+  ASSERT_NE(flat, nullptr);
+  EXPECT_EQ(*Member(*flat, "installedTimestamp"), EncodableValue(int32_t{0}));
+}
+
+// An icon without alpha gets a transparent background (its black, and the near-black (7,7,7)
+// pixel, counted from the bottom in the file) and keeps its colours; one with alpha keeps its
+// transparency.
+TEST_F(RealisticMachine, IconsWithoutAlphaGetATransparentBackgroundOthersKeepTheirs) {
+  const struct {
+    const wchar_t* path;
+    std::vector<std::pair<std::pair<int, int>, uint8_t>> alpha_at;
+  } cases[] = {
+      {L"\\Flat\\flattool.exe", {{{0, 0}, 0}, {{2, 29}, 0}, {{16, 16}, 255}}},
+      {L"\\Icon Ver\\iconver.exe", {{{0, 0}, 0}, {{4, 16}, 128}, {{16, 16}, 255}}},
+  };
+  for (const auto& c : cases) {
+    const EncodableMap* app = App(c.path);
+    ASSERT_NE(app, nullptr) << WideToUtf8(c.path);
+    const DecodedImage image = DecodePng(std::get<std::vector<uint8_t>>(*Member(*app, "icon")));
+    ASSERT_TRUE(image.ok);
+    ASSERT_EQ(image.width, 32);
+    const auto pixel = [&](int x, int y) {
+      return &image.bgra[(static_cast<size_t>(y) * 32 + x) * 4];
+    };
+    for (const auto& [at, alpha] : c.alpha_at) {
+      EXPECT_EQ(pixel(at.first, at.second)[3], alpha) << WideToUtf8(c.path) << " " << at.first;
+    }
+    if (c.alpha_at[1].second == 0) EXPECT_EQ(pixel(16, 16)[2], 220);  // the red square
+  }
+}
+
 // PowerShell and the package repository describe the same packages: whichever the machine
 // answers with, a package is listed under the same name, and the system's own packages that
-// the script leaves out stay out.
+// the script leaves out (and frameworks, and folders outside WindowsApps) stay out.
 TEST_F(RealisticMachine, TheRepositoryNamesStorePackagesAsTheScriptDoes) {
   ASSERT_TRUE(fallback_answer_->completed);
   const std::wstring apps = L"\\Program Files\\WindowsApps\\";
@@ -349,8 +426,10 @@ TEST_F(RealisticMachine, TheRepositoryNamesStorePackagesAsTheScriptDoes) {
   std::map<std::wstring, std::string> by_repository;
   for (const auto& [name, path, version] : Listed(fallback_answer_)) {
     if (installed_apps::StartsWith(path, apps)) by_repository[path] = name;
+    EXPECT_EQ(path.find(L"Elsewhere"), std::wstring::npos) << "not below WindowsApps";
   }
-  EXPECT_EQ(by_repository.size(), 6u);  // the five listed packages it knows, and Xbox
+  // The five listed packages it knows and Xbox; no framework, no system package.
+  EXPECT_EQ(by_repository.size(), 6u);
   for (const auto& [path, name] : by_repository) {
     if (path.find(L"XboxApp") != std::wstring::npos) continue;
     EXPECT_EQ(name, by_script[path]) << WideToUtf8(path);

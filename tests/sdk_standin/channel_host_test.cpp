@@ -171,14 +171,4 @@ TEST_F(ChannelHostTest, DestroyingTheRegistrarDeletesThePluginAndAnswersWhatIsLe
   FlutterDesktopMessengerRelease(messenger);
 }
 
-TEST(ChannelHostWithoutViewTest, RegistersWithoutAWindow) {
-  ChannelHost host(ChannelHost::ViewMode::kWithoutView);
-  EXPECT_EQ(host.window(), nullptr);
-  EchoPluginRegisterWithRegistrar(host.registrar());
-  EXPECT_EQ(host.InvokeMethod(kMethods, "hasView").result, EncodableValue(false));
-  EXPECT_EQ(host.InvokeMethod(kMethods, "postToUi").result, EncodableValue(false));
-  EXPECT_TRUE(host.HasHandler(kMethods));
-  EXPECT_TRUE(host.HasHandler(kStatus));
-}
-
 }  // namespace
