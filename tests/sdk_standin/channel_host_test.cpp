@@ -142,16 +142,6 @@ TEST_F(ChannelHostTest, CallsWindowDelegatesInIdOrderAndTheFirstValueWins) {
   EXPECT_EQ(host_.DispatchWindowMessage(WM_APP + 99, 0, 0), std::nullopt);
 }
 
-TEST_F(ChannelHostTest, RunsWorkPostedToThePlatformThreadWhileWaiting) {
-  ASSERT_EQ(host_.Listen(kStatus).kind, ReplyKind::kSuccess);
-  ASSERT_TRUE(host_.WaitForEvent(kStatus, 10s).has_value());
-  auto posted = host_.InvokeMethod(kMethods, "postToUi");
-  EXPECT_EQ(posted.result, EncodableValue(true));
-  auto event = host_.WaitForEvent(kStatus, 10s);
-  ASSERT_TRUE(event.has_value());
-  EXPECT_EQ(event->value, EncodableValue("ui"));
-}
-
 TEST_F(ChannelHostTest, DestroyingTheRegistrarDeletesThePluginAndAnswersWhatIsLeft) {
   const int destroyed_before = EchoPluginDestroyedCount();
   ASSERT_EQ(host_.Listen(kStatus).kind, ReplyKind::kSuccess);
