@@ -271,7 +271,7 @@ TEST_F(ServiceSessionTest, AStopKeptFromTheServiceArrivesOnceTheMutexIsFree) {
     letting_go.join();
 
     ipc::StatusPayload status;
-    for (int i = 0; i < 100; ++i) {  // a hang catcher: the stop arrives within a second
+    for (int i = 0; i < 300; ++i) {  // a hang catcher: the stop arrives within a second
       host_->PumpMessages(milliseconds(100));
       status = {};
       ASSERT_TRUE(ipc::VpnIpcClient::QueryStatus(&status, nullptr));
