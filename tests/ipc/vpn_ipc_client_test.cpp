@@ -221,7 +221,7 @@ TEST_F(IpcClientTest, ServiceThatDiesMidRequestIsStartedAgain) {
   EXPECT_TRUE(log.Saw("IPC client status transport failed: 109\r\n")) << log.NewText();
 
   SetBehaviour("");
-  for (int i = 0; i < 100 && VpnIpcClient::IsServiceRunning(); ++i) ::Sleep(20);
+  for (int i = 0; i < 1500 && VpnIpcClient::IsServiceRunning(); ++i) ::Sleep(20);
   ASSERT_FALSE(VpnIpcClient::IsServiceRunning());
   const TunnelLogWatch restart_log;
   EXPECT_TRUE(VpnIpcClient::StartWithEnsure("{}", false, &error)) << error;
@@ -240,7 +240,7 @@ UniqueHandle LaunchImpostor(int connections, DWORD* pid) {
   }
   ::CloseHandle(process.hThread);
   *pid = process.dwProcessId;
-  for (int i = 0; i < 250 && !::WaitNamedPipeW(kTunnelPipeName, 0); ++i) ::Sleep(20);
+  for (int i = 0; i < 1500 && !::WaitNamedPipeW(kTunnelPipeName, 0); ++i) ::Sleep(20);
   return UniqueHandle(process.hProcess);
 }
 
@@ -270,7 +270,7 @@ TEST_F(IpcClientTest, ImpostorPipeIsRefusedBeforeAnyByteIsWritten) {
   EXPECT_EQ(error, kTextIdentityFailed);
   EXPECT_TRUE(log.Saw("IPC trust: service not running (state=1)\r\n"));
 
-  EXPECT_EQ(::WaitForSingleObject(impostor.get(), 10000), WAIT_OBJECT_0);
+  EXPECT_EQ(::WaitForSingleObject(impostor.get(), 30000), WAIT_OBJECT_0);
   EXPECT_EQ(tunnel_fixture::ReadFixtureFile(tunnel_fixture::kImpostorRecordFile),
             "bytes=0\nbytes=0\n");
   ::TerminateProcess(impostor.get(), 1);

@@ -57,8 +57,8 @@ TEST_F(PluginTest, ProxyOnlySessionThroughTheChannel) {
                 EncodableValue(false));
   EXPECT_TRUE(SawState(*host_, "CONNECTED", std::chrono::seconds(20)));
   ProxySettings proxy;
-  for (int i = 0; i < 60 && (!ReadProxySettings(&proxy) ||
-                             proxy.server != "socks=localhost:" + std::to_string(port));
+  for (int i = 0; i < 400 && (!ReadProxySettings(&proxy) ||
+                              proxy.server != "socks=localhost:" + std::to_string(port));
        ++i) {
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
   }

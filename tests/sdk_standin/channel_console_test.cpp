@@ -82,7 +82,7 @@ class ConsoleProcess {
   void CloseInput() { input_.reset(); }
 
   // The next output line, or nullopt after `timeout`.
-  std::optional<std::string> NextLine(std::chrono::milliseconds timeout = 10s) {
+  std::optional<std::string> NextLine(std::chrono::milliseconds timeout = 30s) {
     std::unique_lock<std::mutex> lock(mutex_);
     if (!changed_.wait_for(lock, timeout, [this] { return !lines_.empty() || ended_; }) ||
         lines_.empty()) {
@@ -95,7 +95,7 @@ class ConsoleProcess {
 
   // The next JSON line whose "type" is `type`, skipping others (kept in `skipped`).
   std::optional<Json> Next(const std::string& type, std::vector<std::string>* skipped = nullptr,
-                           std::chrono::milliseconds timeout = 10s) {
+                           std::chrono::milliseconds timeout = 30s) {
     for (;;) {
       auto line = NextLine(timeout);
       if (!line) return std::nullopt;
@@ -110,7 +110,7 @@ class ConsoleProcess {
   }
 
   DWORD WaitForExit() {
-    if (::WaitForSingleObject(process_.get(), 10000) != WAIT_OBJECT_0) return STILL_ACTIVE;
+    if (::WaitForSingleObject(process_.get(), 30000) != WAIT_OBJECT_0) return STILL_ACTIVE;
     DWORD code = 0;
     ::GetExitCodeProcess(process_.get(), &code);
     return code;
