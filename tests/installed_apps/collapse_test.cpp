@@ -56,11 +56,19 @@ TEST(Collapse, SameExecutableNameMergesOnlyCompatibleNames) {
                                        L"C:\\P\\studio.exe", L"C:\\X\\ab.exe", L"C:\\Y\\ab.exe"}));
 }
 
-TEST(Collapse, PreferenceScoreRewardsStoreVersionAndDate) {
+// Between copies of the same program, a Store copy, a known version and a known install date
+// each count in favour.
+TEST(Collapse, PreferenceRewardsStoreVersionAndDate) {
   const Entry plain{L"Notes", L"C:\\N\\notes.exe", L"", 0};
-  const Entry store{L"Notes", L"C:\\Program Files\\WindowsApps\\P\\notes.exe", L"1.0", 7};
-  EXPECT_EQ(PreferenceScore(plain), 40);
-  EXPECT_EQ(PreferenceScore(store), 40 + 25 + 3 + 1);
+  Entry store = plain;
+  store.exe_path = L"C:\\Program Files\\WindowsApps\\P\\notes.exe";
+  Entry versioned = plain;
+  versioned.version = L"1.0";
+  Entry dated = plain;
+  dated.install_date = 7;
+  for (const Entry* better : {&store, &versioned, &dated}) {
+    EXPECT_GT(PreferenceScore(*better), PreferenceScore(plain)) << better->exe_path;
+  }
 }
 
 }  // namespace

@@ -18,15 +18,32 @@ std::wstring Units(std::initializer_list<unsigned> units) {
   return out;
 }
 
-TEST(ExeScore, KnownProgramsAndNameWordsWinOverHelpers) {
-  EXPECT_EQ(ScoreExeCandidate(L"C:\\Mozilla Firefox\\firefox.exe", L"Mozilla Firefox"), 160);
-  EXPECT_EQ(ScoreExeCandidate(L"C:\\Mozilla Firefox\\crashreporter.exe", L"Mozilla Firefox"), -50);
-  // Words shorter than four units and case do not matter; "helper" and "service" cost.
-  EXPECT_EQ(ScoreExeCandidate(L"C:\\X\\NotesPro.exe", L"The Notes Pro"), 40);
-  EXPECT_EQ(ScoreExeCandidate(L"C:\\X\\notes_service_helper.exe", L"Notes"), 40 - 50 - 35);
-  EXPECT_EQ(ScoreExeCandidate(L"C:\\X\\notes.exe", L"Ab"), 0);
-  EXPECT_EQ(ScoreExeCandidate(L"C:\\X\\unins000.exe", L"Notes"), -1000);
-  EXPECT_EQ(ScoreExeCandidate(L"", L"Notes"), -1000);
+// Which file of a folder is the program: for each name, candidates from best to worst.
+TEST(ExeScore, RanksTheMainProgramAboveHelpersAndUninstallers) {
+  const struct {
+    const wchar_t* name;
+    std::vector<const wchar_t*> best_first;
+  } cases[] = {
+      {L"Mozilla Firefox",
+       {L"C:\\F\\firefox.exe", L"C:\\F\\pingsender.exe", L"C:\\F\\crashreporter.exe",
+        L"C:\\F\\unins000.exe"}},
+      // Words of four units or more count, in any case; "helper" and "service" cost.
+      {L"The Notes Pro",
+       {L"C:\\X\\NotesPro.exe", L"C:\\X\\viewer.exe", L"C:\\X\\notes_service_helper.exe",
+        L"C:\\X\\Setup.exe"}},
+  };
+  for (const auto& c : cases) {
+    for (size_t i = 1; i < c.best_first.size(); ++i) {
+      EXPECT_GT(ScoreExeCandidate(c.best_first[i - 1], c.name),
+                ScoreExeCandidate(c.best_first[i], c.name))
+          << c.best_first[i - 1] << " over " << c.best_first[i];
+    }
+  }
+  // Short words say nothing; a missing path is never a candidate.
+  EXPECT_EQ(ScoreExeCandidate(L"C:\\X\\notes.exe", L"Ab"),
+            ScoreExeCandidate(L"C:\\X\\x.exe", L"Ab"));
+  EXPECT_LT(ScoreExeCandidate(L"", L"Notes"),
+            ScoreExeCandidate(L"C:\\X\\notes_crash_helper.exe", L"Notes"));
 }
 
 TEST(PathRules, UninstallersAndFolders) {
@@ -44,15 +61,17 @@ TEST(PathRules, UninstallersAndFolders) {
   EXPECT_EQ(ToLower(L"\u00C9A"), L"\u00C9a");
 }
 
-TEST(DisplayNames, QualityPenalisesGarbageAndReferences) {
-  EXPECT_EQ(DisplayNameQuality(L"Notes"), 5);
-  EXPECT_EQ(DisplayNameQuality(std::wstring(60, L'a')), 48);
-  EXPECT_EQ(DisplayNameQuality(L""), -1000);
-  EXPECT_EQ(DisplayNameQuality(L"Bad\tName"), -1000);
-  EXPECT_EQ(DisplayNameQuality(L"Notes" + Units({0xFFFD})), 6 - 100);
-  EXPECT_EQ(DisplayNameQuality(L"@shell32.dll,-100"), 17 - 200);
-  EXPECT_EQ(DisplayNameQuality(std::wstring(97, L'a')), 48 - 120);
-  EXPECT_EQ(DisplayNameQuality(L"ms-resource:" + std::wstring(90, L'a')), 48 - 320);
+// Clean names rate at zero or above, longer ones (up to 48 units) higher; garbage below zero.
+TEST(DisplayNames, QualityRatesCleanNamesAboveGarbage) {
+  EXPECT_LT(DisplayNameQuality(L"Notes"), DisplayNameQuality(L"Notes Studio"));
+  EXPECT_EQ(DisplayNameQuality(std::wstring(48, L'a')), DisplayNameQuality(std::wstring(96, L'a')));
+  EXPECT_GE(DisplayNameQuality(L"N"), 0);
+  for (const std::wstring& garbage :
+       {std::wstring(), std::wstring(L"Bad\tName"), L"Notes" + Units({0xFFFD}),
+        std::wstring(L"@shell32.dll,-100"), std::wstring(97, L'a'),
+        L"ms-resource:" + std::wstring(90, L'a')}) {
+    EXPECT_LT(DisplayNameQuality(garbage), 0) << garbage.size();
+  }
   EXPECT_TRUE(LooksLikeResourceReference(L"MS-RESOURCE:AppName"));
   EXPECT_TRUE(LooksLikeResourceReference(L"@{Pkg?ms-res}"));
   EXPECT_FALSE(LooksLikeResourceReference(std::wstring(96, L'a') + L"@"));
@@ -97,44 +116,37 @@ TEST(Filters, SelfAndJunk) {
   EXPECT_TRUE(IsZelvoraEntry(L"ZelVora VPN", L"C:\\a.exe"));
   EXPECT_TRUE(IsZelvoraEntry(L"VPN", L"C:\\Apps\\Zel_Vora\\zel_vora.exe"));
   EXPECT_FALSE(IsZelvoraEntry(L"Notes", L"C:\\Notes\\notes.exe"));
-
-  EXPECT_TRUE(IsJunkInstalledApp(L"Notes", L"C:\\Notes\\notes.dll"));
-  EXPECT_TRUE(IsJunkInstalledApp(L"Notes", L""));
-  EXPECT_TRUE(IsJunkInstalledApp(L"setup.msi", L"C:\\a.exe"));
-  EXPECT_TRUE(IsJunkInstalledApp(L"Editor", L"C:\\E\\editor_ContextMenu.exe"));
-  EXPECT_TRUE(IsJunkInstalledApp(L"Chrome", L"C:\\C\\crashpad_handler.exe"));
-  EXPECT_TRUE(IsJunkInstalledApp(L"Windows Software Development Kit - 10", L"C:\\s.exe"));
-  EXPECT_TRUE(IsJunkInstalledApp(L"winget", L"C:\\w.exe"));
-  EXPECT_TRUE(IsJunkInstalledApp(L"com.example.tool", L"C:\\t.exe"));
-  EXPECT_TRUE(IsJunkInstalledApp(L"Vendor.App_1-2", L"C:\\t.exe"));
-  EXPECT_FALSE(IsJunkInstalledApp(L"Example Tool 2.0", L"C:\\t.exe"));
-  EXPECT_FALSE(IsJunkInstalledApp(L".hidden", L"C:\\t.exe"));
-  EXPECT_FALSE(IsJunkInstalledApp(L"Notepad++", L"C:\\n\\notepad++.exe"));
-  EXPECT_FALSE(IsJunkInstalledApp(L"caf\u00E9.app", L"C:\\t.exe"));
-}
-
-// Dotted names without blanks: real programs keep a word and a web-like ending; identifiers
-// (reverse-domain names, package names with versions or compound words) go.
-TEST(Filters, DottedNamesOfProgramsStayIdentifiersGo) {
+  // Dotted names without blanks: real programs keep a word and a web-like ending; identifiers
+  // (reverse-domain names, package names with versions or compound words) go.
   const struct {
     const wchar_t* name;
+    const wchar_t* path;
     bool junk;
   } cases[] = {
-      {L"Battle.net", false},
-      {L"paint.net", false},
-      {L"Paint.NET", false},
-      {L"Node.js", false},
-      {L"com.example.tool", true},
-      {L"io.github.viewer", true},
-      {L"net.sourceforge.app", true},
-      {L"Microsoft.WindowsCalculator", true},
-      {L"Vendor.App_1-2", true},
-      {L"Contoso.Notes.net", true},
-      {L"Tool2.js", true},
+      {L"Notes", L"C:\\Notes\\notes.dll", true},
+      {L"Notes", L"", true},
+      {L"setup.msi", L"C:\\a.exe", true},
+      {L"Editor", L"C:\\E\\editor_ContextMenu.exe", true},
+      {L"Chrome", L"C:\\C\\crashpad_handler.exe", true},
+      {L"Windows Software Development Kit - 10", L"C:\\s.exe", true},
+      {L"winget", L"C:\\w.exe", true},
+      {L"Example Tool 2.0", L"C:\\t.exe", false},
+      {L".hidden", L"C:\\t.exe", false},
+      {L"Notepad++", L"C:\\n\\notepad++.exe", false},
+      {L"caf\u00E9.app", L"C:\\t.exe", false},
+      {L"Battle.net", L"C:\\Apps\\app.exe", false},
+      {L"paint.net", L"C:\\Apps\\app.exe", false},
+      {L"Paint.NET", L"C:\\Apps\\app.exe", false},
+      {L"Node.js", L"C:\\Apps\\app.exe", false},
+      {L"com.example.tool", L"C:\\Apps\\app.exe", true},
+      {L"io.github.viewer", L"C:\\Apps\\app.exe", true},
+      {L"net.sourceforge.app", L"C:\\Apps\\app.exe", true},
+      {L"Microsoft.WindowsCalculator", L"C:\\Apps\\app.exe", true},
+      {L"Vendor.App_1-2", L"C:\\Apps\\app.exe", true},
+      {L"Contoso.Notes.net", L"C:\\Apps\\app.exe", true},
+      {L"Tool2.js", L"C:\\Apps\\app.exe", true},
   };
-  for (const auto& c : cases) {
-    EXPECT_EQ(IsJunkInstalledApp(c.name, L"C:\\Apps\\app.exe"), c.junk) << c.name;
-  }
+  for (const auto& c : cases) EXPECT_EQ(IsJunkInstalledApp(c.name, c.path), c.junk) << c.name;
 }
 
 // What ships beside a program without being it, as real installs name them.

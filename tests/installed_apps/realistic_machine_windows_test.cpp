@@ -1,7 +1,7 @@
 // "getInstalledApps" on a machine that looks like a user's: programs under Program Files and
 // in a profile with non-ASCII letters and blanks, Uninstall entries as the real installers
 // write them (suites whose DisplayIcon is their installer, per-user installs with REG_EXPAND_SZ
-// paths, a broken InstallLocation, names with dots, runtimes and drivers), and Store packages
+// paths, a broken InstallLocation, a name with dots), and Store packages
 // listed by a stand-in that writes the listing the real script prints on such a machine
 // (fixtures/appx_scan_output.txt: package names where manifests use resources, BOM, CR LF).
 #include <gtest/gtest.h>
@@ -13,6 +13,7 @@
 
 #include "common/text_encoding.h"
 #include "installed_apps/catalogue_workers.h"
+#include "installed_apps/file_facts/icon_png.h"
 #include "installed_apps/rules/path_text.h"
 #include "windows_test_support.h"
 
@@ -60,7 +61,7 @@ std::string ReplaceAll(std::string text, const std::string& from, const std::str
 void Program(const std::wstring& path) { CopyFixture(L"apps_fixture_alpha.exe", path); }
 
 void Package(const std::wstring& folder, const char* executable) {
-  WriteTextFile(
+  WriteFileBytes(
       APPS + folder + L"\\AppxManifest.xml",
       std::string("\xEF\xBB\xBF<?xml version=\"1.0\" encoding=\"utf-8\"?>\r\n"
                   "<Package xmlns=\"http://schemas.microsoft.com/appx/manifest/foundation/"
@@ -86,11 +87,16 @@ class RealisticMachine : public ::testing::Test {
     BuildWorld();
     installed_apps::CatalogueHooks hooks;
     hooks.session_user_sid = [] { return std::wstring(); };
+    // The shell gives every executable an icon; this one stands for a file it cannot render.
+    hooks.extract_icon = [](const std::wstring& path) {
+      if (installed_apps::Contains(path, L"\\Iconless\\")) return std::vector<uint8_t>();
+      return installed_apps::ExtractFileIconPng(path);
+    };
     hooks.run_store_script = [](const std::wstring&) {
       wchar_t out[MAX_PATH] = {};
       ::GetEnvironmentVariableW(L"ZELVORA_APPX_OUT", out, MAX_PATH);
-      WriteTextFile(out, ReplaceAll(ReadFixtureText("appx_scan_output.txt"), "C:\\Program Files\\",
-                                    WideToUtf8(PF) + "\\"));
+      WriteFileBytes(out, ReplaceAll(ReadFixtureText("appx_scan_output.txt"), "C:\\Program Files\\",
+                                     WideToUtf8(PF) + "\\"));
       return std::string();
     };
     *answer_ = CallWorker([&](installed_apps::AppsMethodResult result) {
@@ -113,166 +119,129 @@ class RealisticMachine : public ::testing::Test {
   }
 
   static void BuildWorld() {
-    const std::wstring u = kUninstall;
     const HKEY lm = HKEY_LOCAL_MACHINE;
     const HKEY cu = HKEY_CURRENT_USER;
     const REGSAM v64 = KEY_WOW64_64KEY;
     const REGSAM v32 = KEY_WOW64_32KEY;
-    auto& k = *keys_;
-
-    // Firefox: its folder also holds the crash reporter, the updater and a helper.
-    for (const wchar_t* file : {L"firefox.exe", L"crashreporter.exe", L"updater.exe",
-                                L"default-browser-agent.exe", L"uninstall\\helper.exe"}) {
-      Program(PF + L"\\Mozilla Firefox\\" + file);
-    }
-    k.Write(lm, v64, u + L"Mozilla Firefox 121.0 (x64 en-US)",
-            {{L"DisplayName", L"Mozilla Firefox (x64 en-US)"},
-             {L"DisplayVersion", L"121.0"},
-             {L"DisplayIcon", PF + L"\\Mozilla Firefox\\firefox.exe,0"},
-             {L"InstallLocation", PF + L"\\Mozilla Firefox"},
-             {L"NoModify", 1u},
-             {L"NoRepair", 1u}});
-    // Microsoft 365: the DisplayIcon is the Click-to-Run service; the programs live below the
-    // install folder.
-    Program(PF + L"\\Common Files\\Microsoft Shared\\ClickToRun\\OfficeClickToRun.exe");
-    Program(PF + L"\\Common Files\\Microsoft Shared\\ClickToRun\\OfficeC2RClient.exe");
-    Program(PF + L"\\Microsoft Office\\root\\Office16\\WINWORD.EXE");
-    // Click-to-Run's App-V launcher and integration tool sit in folders that list before
-    // the programs' own.
-    Program(PF + L"\\Microsoft Office\\root\\Client\\AppVLP.exe");
-    Program(PF + L"\\Microsoft Office\\root\\Integration\\Integrator.exe");
-    k.Write(lm, v64, u + L"O365HomePremRetail - en-us",
-            {{L"DisplayName", L"Microsoft 365 - en-us"},
-             {L"DisplayVersion", L"16.0.17029.20068"},
-             {L"DisplayIcon",
-              PF + L"\\Common Files\\Microsoft Shared\\ClickToRun\\OfficeClickToRun.exe"},
-             {L"InstallLocation", PF + L"\\Microsoft Office"}});
-    // A driver package: its only program is a service.
-    Program(PF + L"\\Realtek\\Audio\\HDA\\RtkAudUService64.exe");
-    k.Write(lm, v64, u + L"{F132AF7F-7BCA-4EDE-8A7C-958108FE7DBC}",
-            {{L"DisplayName", L"Realtek High Definition Audio Driver"},
-             {L"DisplayVersion", L"6.0.9239.1"},
-             {L"InstallLocation", PF + L"\\Realtek\\Audio\\HDA"}});
-    // A runtime: its DisplayIcon is the bundle in the package cache.
-    Program(PD + L"\\Package Cache\\{57a73df6-4ba9-4c1d-bbbb-517289ff6c13}\\VC_redist.x64.exe");
-    k.Write(
-        lm, v64, u + L"{57a73df6-4ba9-4c1d-bbbb-517289ff6c13}",
-        {{L"DisplayName", L"Microsoft Visual C++ 2015-2022 Redistributable (x64) - 14.38.33130"},
-         {L"DisplayIcon",
-          PD + L"\\Package Cache\\{57a73df6-4ba9-4c1d-bbbb-517289ff6c13}\\VC_redist.x64.exe,0"},
-         {L"NoModify", 1u}});
-    // Names with dots.
-    Program(PF + L"\\paint.net\\paintdotnet.exe");
-    k.Write(lm, v64, u + L"{6B6C2C9B-9E1D-4F6A-A2B0-0D3D0B4B5C21}",
-            {{L"DisplayName", L"paint.net"},
-             {L"DisplayVersion", L"5.0.11"},
-             {L"DisplayIcon", PF + L"\\paint.net\\paintdotnet.exe"}});
-    Program(PF + L"\\nodejs\\node.exe");
-    k.Write(lm, v64, u + L"{8A3F1A1C-3F5B-4E0A-9E5B-1A2B3C4D5E6F}",
-            {{L"DisplayName", L"Node.js"},
-             {L"DisplayVersion", L"20.10.0"},
-             {L"InstallLocation", PF + L"\\nodejs\\"}});
-    // 32-bit programs: Steam, Battle.net, and a game whose InstallLocation is the whole
-    // Program Files (x86) folder.
-    Program(PF86 + L"\\Steam\\steam.exe");
-    Program(PF86 + L"\\Steam\\bin\\steamservice.exe");
-    k.Write(lm, v32, u + L"Steam",
-            {{L"DisplayName", L"Steam"},
-             {L"DisplayVersion", L"2.10.91.91"},
-             {L"DisplayIcon", PF86 + L"\\Steam\\steam.exe"}});
-    Program(PF86 + L"\\Battle.net\\Battle.net.exe");
-    Program(PF86 + L"\\Battle.net\\Battle.net Launcher.exe");
-    k.Write(lm, v32, u + L"Battle.net",
-            {{L"DisplayName", L"Battle.net"}, {L"InstallLocation", PF86 + L"\\Battle.net"}});
-    k.Write(lm, v32, u + L"Broken Game_is1",
-            {{L"DisplayName", L"Broken Game"},
-             {L"DisplayVersion", L"0.9"},
-             {L"InstallLocation", PF86 + L"\\"}});
-    // The walk bounds: a program three levels down is not found, one two levels down is; a
-    // folder with 64 tools ends the walk before its subfolders.
-    Program(PF86 + L"\\Deep Vendor\\a\\b\\c\\deeptool.exe");
-    k.Write(lm, v32, u + L"Deep Tool",
-            {{L"DisplayName", L"Deep Tool"}, {L"InstallLocation", PF86 + L"\\Deep Vendor"}});
-    Program(PF86 + L"\\Level Vendor\\a\\b\\leveltool.exe");
-    k.Write(lm, v32, u + L"Level Tool",
-            {{L"DisplayName", L"Level Tool"}, {L"InstallLocation", PF86 + L"\\Level Vendor"}});
-    for (int i = 0; i < 64; ++i) {
-      Program(PF86 + L"\\Toolbox\\tool" + std::to_wstring(100 + i) + L".exe");
-    }
-    Program(PF86 + L"\\Toolbox\\app\\toolboxstudio.exe");
-    k.Write(lm, v32, u + L"Toolbox Studio",
-            {{L"DisplayName", L"Toolbox Studio"}, {L"InstallLocation", PF86 + L"\\Toolbox"}});
-    // An installer the user runs as a program: its entry names it, and beside it lie the
-    // bootstrapper its icon points at and a command-line locator.
+    const std::wstring ctr = PF + L"\\Common Files\\Microsoft Shared\\ClickToRun";
     const std::wstring vs = PF86 + L"\\Microsoft Visual Studio\\Installer";
-    for (const wchar_t* file :
-         {L"setup.exe", L"vs_installer.exe", L"vs_installershell.exe", L"vswhere.exe"}) {
-      Program(vs + L"\\" + file);
-    }
-    k.Write(lm, v32, u + L"{6F320B93-EE3C-4826-85E0-ADF79F8D4C61}",
-            {{L"DisplayName", L"Microsoft Visual Studio Installer"},
-             {L"DisplayVersion", L"3.8.2112.61926"},
-             {L"DisplayIcon", vs + L"\\setup.exe"},
-             {L"InstallLocation", vs}});
-
-    // Per-user installs.
-    Program(LAD + L"\\Microsoft\\OneDrive\\OneDrive.exe");
-    Program(LAD + L"\\Microsoft\\OneDrive\\OneDriveStandaloneUpdater.exe");
-    Program(LAD + L"\\Microsoft\\OneDrive\\24.201.1006.0005\\OneDriveSetup.exe");
-    Program(LAD + L"\\Microsoft\\OneDrive\\24.201.1006.0005\\FileSyncHelper.exe");
-    k.Write(
-        cu, 0, u + L"OneDriveSetup.exe",
-        {{L"DisplayName", L"Microsoft OneDrive"},
+    const std::wstring onedrive = LAD + L"\\Microsoft\\OneDrive";
+    const std::wstring code = LAD + L"\\Programs\\Microsoft VS Code";
+    // Programs as installers lay them out, and Uninstall entries as they write them.
+    // clang-format off
+    const struct {
+      std::wstring folder;
+      std::vector<const wchar_t*> programs;  // below `folder`
+      HKEY hive;
+      REGSAM view;
+      const wchar_t* key;  // below the Uninstall key, or nullptr: no entry of its own
+      RegValues values;
+    } installs[] = {
+        // Entries of the tests' own: an icon with alpha and an install date, an icon without
+        // alpha (flattool.exe is copied below), an icon file beside the program, one program
+        // under two keys in two spellings, an icon the shell cannot render, a component hidden
+        // from Programs and Features, and values of the wrong types.
+        {W + L"\\Icon Ver", {L"iconver.exe"}, lm, v64, L"CatalogueTest.IconVer",
+         {{L"DisplayName", L"Icon Version App"},
+         {L"DisplayIcon", L"\"" + W + L"\\Icon Ver\\iconver.exe\",0"}, {L"InstallDate", 20240102u}}},
+        {W + L"\\Flat", {L"flattool_crashreporter.exe", L"unins000.exe"}, lm, v32,
+         L"CatalogueTest.Flat",
+         {{L"DisplayName", L"Flat Tool (32-bit)"}, {L"InstallLocation", W + L"\\Flat"}}},
+        {W + L"\\IcoNamed", {L"iconamed.exe"}, cu, 0, L"CatalogueTest.IcoNamed",
+         {{L"DisplayName", L"Ico Named App"}, {L"DisplayIcon", W + L"\\IcoNamed\\iconamed.ico"}}},
+        {W + L"\\Case", {L"caseapp.exe"}, lm, v64, L"CatalogueTest.Case1",
+         {{L"DisplayName", L"Case App"}, {L"DisplayIcon", W + L"\\Case\\caseapp.exe"}}},
+        {W, {}, cu, 0, L"CatalogueTest.Case2", {{L"DisplayName", L"Case App Deluxe Edition"},
+         {L"DisplayIcon", W + L"\\CASE\\CASEAPP.EXE"}, {L"DisplayVersion", L"7.0"}}},
+        {W + L"\\Iconless", {L"iconless.exe"}, cu, 0, L"CatalogueTest.Iconless",
+         {{L"DisplayName", L"Iconless Thing"}, {L"DisplayIcon", W + L"\\Iconless\\iconless.exe"}}},
+        {W + L"\\Hidden", {L"hidden.exe"}, lm, v64, L"CatalogueTest.Hidden",
+         {{L"DisplayName", L"Hidden Component"}, {L"SystemComponent", 1u},
+         {L"DisplayIcon", W + L"\\Hidden\\hidden.exe"}}},
+        {W, {}, lm, v64, L"CatalogueTest.Strange",
+         {{L"DisplayName", 5u}, {L"DisplayIcon", 7u}, {L"InstallDate", L"yesterday"}}},
+        // Firefox: its folder also holds the crash reporter, the updater and a helper.
+        {PF + L"\\Mozilla Firefox", {L"firefox.exe", L"crashreporter.exe", L"updater.exe",
+         L"default-browser-agent.exe", L"uninstall\\helper.exe"}, lm, v64,
+         L"Mozilla Firefox 121.0 (x64 en-US)", {{L"DisplayName", L"Mozilla Firefox (x64 en-US)"},
+         {L"DisplayVersion", L"121.0"}, {L"DisplayIcon", PF + L"\\Mozilla Firefox\\firefox.exe,0"},
+         {L"InstallLocation", PF + L"\\Mozilla Firefox"}, {L"NoModify", 1u}, {L"NoRepair", 1u}}},
+        // Microsoft 365: the DisplayIcon is the Click-to-Run service; the programs live below
+        // the install folder, where the App-V launcher and integration tool list first.
+        {ctr, {L"OfficeClickToRun.exe", L"OfficeC2RClient.exe"}, lm, 0, nullptr, {}},
+        {PF + L"\\Microsoft Office\\root", {L"Office16\\WINWORD.EXE", L"Client\\AppVLP.exe",
+         L"Integration\\Integrator.exe"}, lm, v64, L"O365HomePremRetail - en-us",
+         {{L"DisplayName", L"Microsoft 365 - en-us"}, {L"DisplayVersion", L"16.0.17029.20068"},
+         {L"DisplayIcon", ctr + L"\\OfficeClickToRun.exe"},
+         {L"InstallLocation", PF + L"\\Microsoft Office"}}},
+        // 32-bit programs: Steam, Battle.net, and a game whose InstallLocation is the whole
+        // Program Files (x86) folder.
+        {PF86 + L"\\Steam", {L"steam.exe", L"bin\\steamservice.exe"}, lm, v32, L"Steam",
+         {{L"DisplayName", L"Steam"}, {L"DisplayVersion", L"2.10.91.91"},
+         {L"DisplayIcon", PF86 + L"\\Steam\\steam.exe"}}},
+        {PF86 + L"\\Battle.net", {L"Battle.net.exe", L"Battle.net Launcher.exe"}, lm, v32,
+         L"Battle.net", {{L"DisplayName", L"Battle.net"},
+         {L"InstallLocation", PF86 + L"\\Battle.net"}}},
+        {PF86, {}, lm, v32, L"Broken Game_is1", {{L"DisplayName", L"Broken Game"},
+         {L"DisplayVersion", L"0.9"}, {L"InstallLocation", PF86 + L"\\"}}},
+        // The walk bounds: a program three levels down is not found, one two levels down is;
+        // a folder with 64 tools (added below) ends the walk before its subfolders.
+        {PF86 + L"\\Deep Vendor", {L"a\\b\\c\\deeptool.exe"}, lm, v32, L"Deep Tool",
+         {{L"DisplayName", L"Deep Tool"}, {L"InstallLocation", PF86 + L"\\Deep Vendor"}}},
+        {PF86 + L"\\Level Vendor", {L"a\\b\\leveltool.exe"}, lm, v32, L"Level Tool",
+         {{L"DisplayName", L"Level Tool"}, {L"InstallLocation", PF86 + L"\\Level Vendor"}}},
+        {PF86 + L"\\Toolbox", {L"app\\toolboxstudio.exe"}, lm, v32, L"Toolbox Studio",
+         {{L"DisplayName", L"Toolbox Studio"}, {L"InstallLocation", PF86 + L"\\Toolbox"}}},
+        // An installer the user runs as a program: its entry names it, and beside it lie the
+        // bootstrapper its icon points at and a command-line locator.
+        {vs, {L"setup.exe", L"vs_installer.exe", L"vs_installershell.exe", L"vswhere.exe"}, lm,
+         v32, L"{6F320B93-EE3C-4826-85E0-ADF79F8D4C61}",
+         {{L"DisplayName", L"Microsoft Visual Studio Installer"},
+         {L"DisplayVersion", L"3.8.2112.61926"}, {L"DisplayIcon", vs + L"\\setup.exe"},
+         {L"InstallLocation", vs}}},
+        // Per-user installs.
+        {onedrive, {L"OneDrive.exe", L"OneDriveStandaloneUpdater.exe",
+         L"24.201.1006.0005\\OneDriveSetup.exe", L"24.201.1006.0005\\FileSyncHelper.exe"}, cu, 0,
+         L"OneDriveSetup.exe", {{L"DisplayName", L"Microsoft OneDrive"},
          {L"DisplayVersion", L"24.201.1006.0005"},
-         {L"DisplayIcon", LAD + L"\\Microsoft\\OneDrive\\24.201.1006.0005\\OneDriveSetup.exe,-101"},
-         {L"NoRepair", 1u}});
-    Program(LAD +
-            L"\\Package Cache\\{1b2c9a0e-5f6d-4c3b-8a7e-2d1f0e9c8b7a}\\python-3.12.1-amd64.exe");
-    k.Write(cu, 0, u + L"{1b2c9a0e-5f6d-4c3b-8a7e-2d1f0e9c8b7a}",
-            {{L"DisplayName", L"Python 3.12.1 (64-bit)"},
-             {L"DisplayVersion", L"3.12.1150.0"},
-             {L"DisplayIcon", LAD + L"\\Package Cache\\{1b2c9a0e-5f6d-4c3b-8a7e-2d1f0e9c8b7a}"
-                                    L"\\python-3.12.1-amd64.exe,0"}});
-    Program(LAD + L"\\Discord\\Update.exe");
-    Program(LAD + L"\\Discord\\app-1.0.9163\\Discord.exe");
-    k.Write(cu, 0, u + L"Discord",
-            {{L"DisplayName", L"Discord"},
-             {L"DisplayVersion", L"1.0.9163"},
-             {L"DisplayIcon", LAD + L"\\Discord\\app.ico"},
-             {L"InstallLocation", LAD + L"\\Discord"}});
-    // Installed per user and from the Store: the Store copy wins the merge.
-    Program(RAD + L"\\Spotify\\Spotify.exe");
-    k.Write(cu, 0, u + L"Spotify",
-            {{L"DisplayName", L"Spotify"},
-             {L"DisplayVersion", L"1.2.26.1187.g36b715a1"},
-             {L"DisplayIcon", RAD + L"\\Spotify\\Spotify.exe"},
-             {L"InstallLocation", RAD + L"\\Spotify"}});
-    Program(RAD + L"\\Zoom\\bin\\Zoom.exe");
-    Program(RAD + L"\\Zoom\\bin\\CptHost.exe");
-    k.Write(cu, 0, u + L"ZoomUMX",
-            {{L"DisplayName", L"Zoom"},
-             {L"DisplayVersion", L"5.16.10 (26186)"},
-             {L"DisplayIcon", RegValue::Expandable(L"%APPDATA%\\Zoom\\bin\\Zoom.exe")},
-             {L"InstallLocation", RegValue::Expandable(L"%APPDATA%\\Zoom")}});
-    Program(LAD + L"\\Programs\\Microsoft VS Code\\Code.exe");
-    Program(LAD + L"\\Programs\\Microsoft VS Code\\bin\\code-tunnel.exe");
-    Program(LAD + L"\\Programs\\Microsoft VS Code\\unins000.exe");
-    k.Write(cu, 0, u + L"{771FD6B0-FA20-440A-A002-3B3BAC16DC50}_is1",
-            {{L"DisplayName", L"Microsoft Visual Studio Code (User)"},
-             {L"DisplayVersion", L"1.85.1"},
-             {L"DisplayIcon", LAD + L"\\Programs\\Microsoft VS Code\\Code.exe"},
-             {L"InstallLocation", LAD + L"\\Programs\\Microsoft VS Code\\"},
-             {L"InstallDate", L"20231214"}});
+         {L"DisplayIcon", onedrive + L"\\24.201.1006.0005\\OneDriveSetup.exe,-101"},
+         {L"NoRepair", 1u}}},
+        {LAD + L"\\Discord", {L"Update.exe", L"app-1.0.9163\\Discord.exe"}, cu, 0, L"Discord",
+         {{L"DisplayName", L"Discord"}, {L"DisplayVersion", L"1.0.9163"},
+         {L"DisplayIcon", LAD + L"\\Discord\\app.ico"}, {L"InstallLocation", LAD + L"\\Discord"}}},
+        // Installed per user and from the Store: the Store copy wins the merge.
+        {RAD + L"\\Spotify", {L"Spotify.exe"}, cu, 0, L"Spotify", {{L"DisplayName", L"Spotify"},
+         {L"DisplayVersion", L"1.2.26.1187.g36b715a1"},
+         {L"DisplayIcon", RAD + L"\\Spotify\\Spotify.exe"},
+         {L"InstallLocation", RAD + L"\\Spotify"}}},
+        {RAD + L"\\Zoom\\bin", {L"Zoom.exe", L"CptHost.exe"}, cu, 0, L"ZoomUMX",
+         {{L"DisplayName", L"Zoom"}, {L"DisplayVersion", L"5.16.10 (26186)"},
+         {L"DisplayIcon", RegValue::Expandable(L"%APPDATA%\\Zoom\\bin\\Zoom.exe")},
+         {L"InstallLocation", RegValue::Expandable(L"%APPDATA%\\Zoom")}}},
+        {code, {L"Code.exe", L"bin\\code-tunnel.exe", L"unins000.exe"}, cu, 0,
+         L"{771FD6B0-FA20-440A-A002-3B3BAC16DC50}_is1",
+         {{L"DisplayName", L"Microsoft Visual Studio Code (User)"}, {L"DisplayVersion", L"1.85.1"},
+         {L"DisplayIcon", code + L"\\Code.exe"}, {L"InstallLocation", code + L"\\"},
+         {L"InstallDate", L"20231214"}}},
+    };
+    // clang-format on
+    for (const auto& install : installs) {
+      for (const wchar_t* program : install.programs) Program(install.folder + L"\\" + program);
+      if (install.key) {
+        keys_->Write(install.hive, install.view, std::wstring(kUninstall) + install.key,
+                     install.values);
+      }
+    }
+    CopyFixture(L"apps_fixture_flat.exe", W + L"\\Flat\\flattool.exe");
+    for (int i = 0; i < 64; ++i)
+      Program(PF86 + L"\\Toolbox\\tool" + std::to_wstring(100 + i) + L".exe");
+    auto& k = *keys_;
 
     // Store packages (the listing names them); their folders are unreadable on Windows, so
     // only the manifests exist here.
     Package(L"Microsoft.WindowsCalculator_11.2307.4.0_x64__8wekyb3d8bbwe", "CalculatorApp.exe");
-    Package(L"Microsoft.WindowsTerminal_1.18.3181.0_x64__8wekyb3d8bbwe", "WindowsTerminal.exe");
     Package(L"Microsoft.Windows.Photos_2023.11050.16005.0_x64__8wekyb3d8bbwe",
             "Microsoft.Photos.exe");
-    Package(L"Microsoft.Paint_11.2309.20.0_x64__8wekyb3d8bbwe", "PaintApp\\mspaint.exe");
-    Package(L"Microsoft.ZuneMusic_11.2310.8.0_x64__8wekyb3d8bbwe", "Microsoft.Media.Player.exe");
-    Package(L"Microsoft.WindowsNotepad_11.2310.13.0_x64__8wekyb3d8bbwe", "Notepad\\Notepad.exe");
     Package(L"Microsoft.MicrosoftStickyNotes_4.6.2.0_x64__8wekyb3d8bbwe", "Microsoft.Notes.exe");
     Package(L"5319275A.WhatsAppDesktop_2.2348.3.0_x64__cv1g1gvanyjgm", "WhatsApp.exe");
     Package(L"SpotifyAB.SpotifyMusic_1.225.1020.0_x86__zpdnekdrzrea0", "Spotify.exe");
@@ -298,6 +267,14 @@ class RealisticMachine : public ::testing::Test {
         {L"5319275A.WhatsAppDesktop_2.2348.3.0_x64__cv1g1gvanyjgm", L"WhatsApp"},
         {L"SpotifyAB.SpotifyMusic_1.225.1020.0_x86__zpdnekdrzrea0", L"Spotify Music"},
     };
+    // Frameworks and folders outside WindowsApps are never apps.
+    k.Write(cu, 0, std::wstring(kRepository) + L"Microsoft.VCLibs.140.00_14.0_x64__8wekyb3d8bbwe",
+            {{L"PackageRootFolder", APPS + L"Microsoft.VCLibs.140.00_14.0_x64__8wekyb3d8bbwe"}});
+    Package(L"Microsoft.VCLibs.140.00_14.0_x64__8wekyb3d8bbwe", "VCLibs.exe");
+    k.Write(cu, 0, std::wstring(kRepository) + L"Contoso.Elsewhere_1_x64__a",
+            {{L"PackageRootFolder", W + L"\\Elsewhere"}});
+    WriteFileBytes(W + L"\\Elsewhere\\AppxManifest.xml", "<Application Executable=\"e.exe\"/>");
+    Program(W + L"\\Elsewhere\\e.exe");
     for (const auto& [key, name] : repository) {
       k.Write(cu, 0, std::wstring(kRepository) + key,
               {{L"PackageRootFolder", APPS + key},
@@ -321,6 +298,16 @@ class RealisticMachine : public ::testing::Test {
     return apps;
   }
 
+  static const EncodableMap* App(const std::wstring& below_w) {
+    const auto* list = std::get_if<EncodableList>(&answer_->value);
+    if (!list) return nullptr;
+    for (const EncodableValue& item : *list) {
+      const auto& map = std::get<EncodableMap>(item);
+      if (Utf8ToWide(StringMember(map, "packageName")) == W + below_w) return &map;
+    }
+    return nullptr;
+  }
+
   static inline RegistryKeys* keys_ = new RegistryKeys();
   static inline WorkerAnswer* answer_ = new WorkerAnswer();
   static inline WorkerAnswer* fallback_answer_ = new WorkerAnswer();
@@ -331,16 +318,18 @@ class RealisticMachine : public ::testing::Test {
 TEST_F(RealisticMachine, ListsTheRightProgramsUnderTheirOwnNamesInScanOrder) {
   ASSERT_TRUE(answer_->completed);
   ASSERT_EQ(answer_->successes, 1);
+  EXPECT_EQ(answer_->other_completions, 0);
   const std::wstring apps = L"\\Program Files\\WindowsApps\\";
   const std::vector<std::tuple<std::string, std::wstring, std::string>> expected = {
       // Machine-wide 64-bit programs, in the order the Uninstall key lists them.
+      {"Case App Deluxe Edition", L"\\Case\\caseapp.exe", "7.0"},
+      {"Icon Version App", L"\\Icon Ver\\iconver.exe", "4.5.6"},  // from the resource, trimmed
       {"Mozilla Firefox (x64 en-US)", L"\\Program Files\\Mozilla Firefox\\firefox.exe", "121.0"},
       {"Microsoft 365 - en-us", L"\\Program Files\\Microsoft Office\\root\\Office16\\WINWORD.EXE",
        "16.0.17029.20068"},
-      {"paint.net", L"\\Program Files\\paint.net\\paintdotnet.exe", "5.0.11"},
-      {"Node.js", L"\\Program Files\\nodejs\\node.exe", "20.10.0"},
       // 32-bit programs; the broken game does not take Steam's name.
       {"Battle.net", L"\\Program Files (x86)\\Battle.net\\Battle.net.exe", "4.5.6"},
+      {"Flat Tool (32-bit)", L"\\Flat\\flattool.exe", ""},  // no version anywhere
       {"Level Tool", L"\\Program Files (x86)\\Level Vendor\\a\\b\\leveltool.exe", "4.5.6"},
       {"Steam", L"\\Program Files (x86)\\Steam\\steam.exe", "2.10.91.91"},
       {"Toolbox Studio", L"\\Program Files (x86)\\Toolbox\\tool100.exe", "4.5.6"},
@@ -348,6 +337,7 @@ TEST_F(RealisticMachine, ListsTheRightProgramsUnderTheirOwnNamesInScanOrder) {
        L"\\Program Files (x86)\\Microsoft Visual Studio\\Installer\\vs_installer.exe",
        "3.8.2112.61926"},
       // The user's own.
+      {"Ico Named App", L"\\IcoNamed\\iconamed.exe", "4.5.6"},
       {"Discord",
        L"\\Users\\J\u00F6rg M\u00FCller\\AppData\\Local\\Discord\\app-1.0.9163\\Discord.exe",
        "1.0.9163"},
@@ -363,21 +353,10 @@ TEST_F(RealisticMachine, ListsTheRightProgramsUnderTheirOwnNamesInScanOrder) {
       {"Windows Calculator",
        apps + L"Microsoft.WindowsCalculator_11.2307.4.0_x64__8wekyb3d8bbwe\\CalculatorApp.exe",
        "11.2307.4.0"},
-      {"Windows Terminal",
-       apps + L"Microsoft.WindowsTerminal_1.18.3181.0_x64__8wekyb3d8bbwe\\WindowsTerminal.exe",
-       "1.18.3181.0"},
       {"Windows Photos",
        apps +
            L"Microsoft.Windows.Photos_2023.11050.16005.0_x64__8wekyb3d8bbwe\\Microsoft.Photos.exe",
        "2023.11050.16005.0"},
-      {"Paint", apps + L"Microsoft.Paint_11.2309.20.0_x64__8wekyb3d8bbwe\\PaintApp\\mspaint.exe",
-       "11.2309.20.0"},
-      {"Zune Music",
-       apps + L"Microsoft.ZuneMusic_11.2310.8.0_x64__8wekyb3d8bbwe\\Microsoft.Media.Player.exe",
-       "11.2310.8.0"},
-      {"Windows Notepad",
-       apps + L"Microsoft.WindowsNotepad_11.2310.13.0_x64__8wekyb3d8bbwe\\Notepad\\Notepad.exe",
-       "11.2310.13.0"},
       {"Microsoft Sticky Notes",
        apps + L"Microsoft.MicrosoftStickyNotes_4.6.2.0_x64__8wekyb3d8bbwe\\Microsoft.Notes.exe",
        "4.6.2.0"},
@@ -387,20 +366,58 @@ TEST_F(RealisticMachine, ListsTheRightProgramsUnderTheirOwnNamesInScanOrder) {
        apps + L"SpotifyAB.SpotifyMusic_1.225.1020.0_x86__zpdnekdrzrea0\\Spotify.exe",
        "1.225.1020.0"},
   };
-  const auto listed = Listed();
-  EXPECT_EQ(listed.size(), expected.size());
-  for (size_t i = 0; i < std::max(listed.size(), expected.size()); ++i) {
-    const auto shown = i < listed.size() ? listed[i] : decltype(listed)::value_type{};
-    const auto wanted = i < expected.size() ? expected[i] : decltype(listed)::value_type{};
-    EXPECT_EQ(std::get<0>(shown), std::get<0>(wanted)) << "at " << i;
-    EXPECT_EQ(WideToUtf8(std::get<1>(shown)), WideToUtf8(std::get<1>(wanted))) << "at " << i;
-    EXPECT_EQ(std::get<2>(shown), std::get<2>(wanted)) << "at " << i;
+  const auto text =
+      [](const std::vector<std::tuple<std::string, std::wstring, std::string>>& apps) {
+        std::vector<std::string> lines;
+        for (const auto& [name, path, version] : apps)
+          lines.push_back(name + " | " + WideToUtf8(path) + " | " + version);
+        return lines;
+      };
+  EXPECT_EQ(text(Listed()), text(expected));
+}
+
+TEST_F(RealisticMachine, MapsCarryTheDateAndTheFixedFields) {
+  const EncodableMap* iconver = App(L"\\Icon Ver\\iconver.exe");
+  ASSERT_NE(iconver, nullptr);
+  EXPECT_EQ(*Member(*iconver, "installedTimestamp"), EncodableValue(int32_t{20240102}));
+  EXPECT_EQ(*Member(*iconver, "versionCode"), EncodableValue(int32_t{0}));
+  EXPECT_EQ(*Member(*iconver, "isSystemApp"), EncodableValue(false));
+  EXPECT_EQ(*Member(*iconver, "isLaunchableApp"), EncodableValue(true));
+  const EncodableMap* flat = App(L"\\Flat\\flattool.exe");
+  ASSERT_NE(flat, nullptr);
+  EXPECT_EQ(*Member(*flat, "installedTimestamp"), EncodableValue(int32_t{0}));
+}
+
+// An icon without alpha gets a transparent background (its black, and the near-black (7,7,7)
+// pixel, counted from the bottom in the file) and keeps its colours; one with alpha keeps its
+// transparency.
+TEST_F(RealisticMachine, IconsWithoutAlphaGetATransparentBackgroundOthersKeepTheirs) {
+  const struct {
+    const wchar_t* path;
+    std::vector<std::pair<std::pair<int, int>, uint8_t>> alpha_at;
+  } cases[] = {
+      {L"\\Flat\\flattool.exe", {{{0, 0}, 0}, {{2, 29}, 0}, {{16, 16}, 255}}},
+      {L"\\Icon Ver\\iconver.exe", {{{0, 0}, 0}, {{4, 16}, 128}, {{16, 16}, 255}}},
+  };
+  for (const auto& c : cases) {
+    const EncodableMap* app = App(c.path);
+    ASSERT_NE(app, nullptr) << WideToUtf8(c.path);
+    const DecodedImage image = DecodePng(std::get<std::vector<uint8_t>>(*Member(*app, "icon")));
+    ASSERT_TRUE(image.ok);
+    ASSERT_EQ(image.width, 32);
+    const auto pixel = [&](int x, int y) {
+      return &image.bgra[(static_cast<size_t>(y) * 32 + x) * 4];
+    };
+    for (const auto& [at, alpha] : c.alpha_at) {
+      EXPECT_EQ(pixel(at.first, at.second)[3], alpha) << WideToUtf8(c.path) << " " << at.first;
+    }
+    if (c.alpha_at[1].second == 0) EXPECT_EQ(pixel(16, 16)[2], 220);  // the red square
   }
 }
 
 // PowerShell and the package repository describe the same packages: whichever the machine
 // answers with, a package is listed under the same name, and the system's own packages that
-// the script leaves out stay out.
+// the script leaves out (and frameworks, and folders outside WindowsApps) stay out.
 TEST_F(RealisticMachine, TheRepositoryNamesStorePackagesAsTheScriptDoes) {
   ASSERT_TRUE(fallback_answer_->completed);
   const std::wstring apps = L"\\Program Files\\WindowsApps\\";
@@ -409,8 +426,10 @@ TEST_F(RealisticMachine, TheRepositoryNamesStorePackagesAsTheScriptDoes) {
   std::map<std::wstring, std::string> by_repository;
   for (const auto& [name, path, version] : Listed(fallback_answer_)) {
     if (installed_apps::StartsWith(path, apps)) by_repository[path] = name;
+    EXPECT_EQ(path.find(L"Elsewhere"), std::wstring::npos) << "not below WindowsApps";
   }
-  EXPECT_EQ(by_repository.size(), 6u);  // the five listed packages it knows, and Xbox
+  // The five listed packages it knows and Xbox; no framework, no system package.
+  EXPECT_EQ(by_repository.size(), 6u);
   for (const auto& [path, name] : by_repository) {
     if (path.find(L"XboxApp") != std::wstring::npos) continue;
     EXPECT_EQ(name, by_script[path]) << WideToUtf8(path);

@@ -30,6 +30,13 @@ std::string Utf8Path(const std::wstring& fixture) {
 }
 
 TEST(GetAppInfo, AnswersTheFileNameAndTheIconOnlyWhenAsked) {
+  const WorkerAnswer empty = CallWorker([](installed_apps::AppsMethodResult result) {
+    installed_apps::StartGetAppInfoWorker("", true, std::move(result));
+  });
+  ASSERT_TRUE(empty.completed);
+  EXPECT_EQ(empty.successes, 1);
+  EXPECT_TRUE(empty.value.IsNull()) << "no path, no app";
+
   const std::string path = Utf8Path(L"apps_fixture_alpha.exe");
   for (const bool with_icon : {true, false}) {
     const WorkerAnswer answer = CallWorker([&](installed_apps::AppsMethodResult result) {
@@ -53,15 +60,6 @@ TEST(GetAppInfo, AnswersTheFileNameAndTheIconOnlyWhenAsked) {
       EXPECT_TRUE(icon->IsNull());
     }
   }
-}
-
-TEST(GetAppInfo, EmptyPathAnswersNull) {
-  const WorkerAnswer answer = CallWorker([](installed_apps::AppsMethodResult result) {
-    installed_apps::StartGetAppInfoWorker("", true, std::move(result));
-  });
-  ASSERT_TRUE(answer.completed);
-  EXPECT_EQ(answer.successes, 1);
-  EXPECT_TRUE(answer.value.IsNull());
 }
 
 // The system dialog stands in as a function: a real one under Wine either fails at once or,
@@ -138,9 +136,9 @@ TEST(ProcessCapture, CollectsOutputAndEndsAChildThatNeverClosesIt) {
   ASSERT_TRUE(
       RunCapturedProcess(L"\"" + FixturePath(L"apps_fixture_hang.exe") + L"\"", limits, &output));
   const auto elapsed = std::chrono::steady_clock::now() - start;
-  EXPECT_EQ(output.text, "started\r\n");  // the child's C runtime writes text mode
+  EXPECT_EQ(output.text, "started\r\n");         // the child's C runtime writes text mode
   EXPECT_TRUE(output.timed_out);
-  EXPECT_LT(elapsed, std::chrono::seconds(10));
+  EXPECT_LT(elapsed, std::chrono::seconds(30));  // only a hang: the limit is 1.5 s
 }
 
 }  // namespace

@@ -15,7 +15,6 @@ using std::min;
 #include <condition_variable>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <mutex>
 
 #include "installed_apps/file_facts/icon_png.h"
@@ -68,13 +67,6 @@ void CopyFixture(const std::wstring& fixture, const std::wstring& destination) {
   std::filesystem::create_directories(target.parent_path());
   std::filesystem::copy_file(FixturePath(fixture), target,
                              std::filesystem::copy_options::overwrite_existing);
-}
-
-void WriteTextFile(const std::wstring& path, const std::string& bytes) {
-  const std::filesystem::path target(path);
-  std::filesystem::create_directories(target.parent_path());
-  std::ofstream out(target, std::ios::binary);
-  out << bytes;
 }
 
 void RemoveTestRoot() {

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "installed_apps/catalogue_workers.h"
+#include "support/byte_files.h"
 
 namespace apps_test {
 
@@ -24,7 +25,6 @@ inline const std::wstring kTestRoot = L"C:\\CatalogueTest";
 // Copies the fixture program `fixture` (e.g. L"apps_fixture_alpha.exe", built next to the
 // test) to `destination`, creating folders on the way.
 void CopyFixture(const std::wstring& fixture, const std::wstring& destination);
-void WriteTextFile(const std::wstring& path, const std::string& bytes);
 void RemoveTestRoot();
 std::wstring FixturePath(const std::wstring& fixture);
 

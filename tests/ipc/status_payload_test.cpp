@@ -20,20 +20,17 @@ TEST(IpcStatusPayload, OkBodiesYieldTheirRecord) {
       {"OK\tdown=9\r\n  tunnel=1\vup=8 running=0\n", false, true, 8, 9},
       {"OKrunning=1", true, false, 0, 0},
       // Only "1" is true.
-      {"OK running=true tunnel=", false, false, 0, 0},
-      {"OK running=11 tunnel=1", false, true, 0, 0},
+      {"OK running=true tunnel=11", false, false, 0, 0},
       // Bad tokens are skipped and parsing goes on.
       {"OK up=abc down=7", false, false, 0, 7},
       {"OK junk =5 up==3 speed=9 up=12x down=99999999999999999999 running=1", true, false, 0, 0},
       // Repeated keys overwrite; a bad value keeps the earlier one.
-      {"OK up=5 up=6 running=1 running=0", false, false, 6, 0},
-      {"OK up=5 up=oops", false, false, 5, 0},
+      {"OK up=5 up=6 up=oops running=1 running=0", false, false, 6, 0},
       // Numbers span the signed range but never go negative.
       {"OK up=9223372036854775807", false, false, 9223372036854775807ull, 0},
       {"OK up=9223372036854775808", false, false, 0, 0},
-      {"OK up=+42 down=-0", false, false, 42, 0},
+      {"OK up=+42 down=-0 up=-", false, false, 42, 0},
       {"OK up=10 up=-1 down=-9223372036854775808", false, false, 10, 0},
-      {"OK up=- up=+", false, false, 0, 0},
   };
   for (const Case& c : cases) {
     StatusPayload status;

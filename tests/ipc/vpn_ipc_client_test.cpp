@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
-#include <chrono>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -12,6 +12,7 @@
 #include "common/unique_handle.h"
 #include "ipc/request_policy.h"
 #include "ipc_service_env.h"
+#include "support/held_mutex.h"
 #include "support/log_since.h"
 
 namespace zelvora::ipc {
@@ -142,9 +143,7 @@ TEST_F(IpcClientTest, LargestReplyIsReadWhole) {
   ASSERT_TRUE(tunnel_fixture::StartTunnelService());
   SetBehaviour("ping=big:" + std::to_string(kMaxResponseBodyBytes) + "\n");
   std::string error;
-  const auto start = std::chrono::steady_clock::now();
   EXPECT_TRUE(VpnIpcClient::Ping(&error)) << error;
-  RecordProperty("largest_reply_ms", std::to_string(MillisSince(start)));
 }
 
 // A ping that fails because the client mutex is busy or because the service answers with a
@@ -169,25 +168,16 @@ TEST_F(IpcClientTest, WorkingServiceIsNeverRestartedForABusyOrRefusedPing) {
   };
   for (const Case& c : cases) {
     SetBehaviour(c.behaviour);
-    HANDLE release = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    HANDLE holding = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    std::thread holder;
+    // Another exchange of the session (the service still answering a stop) holds the mutex
+    // a little longer than a ping waits, less than a start waits.
+    std::unique_ptr<HeldMutex> other_exchange;
     if (c.hold_mutex) {
-      // Another exchange of the session (the service still answering a stop) holds the
-      // mutex a little longer than a ping waits, less than a start waits.
-      holder = std::thread([&] {
-        NamedMutexLock lock(kIpcClientMutexName, INFINITE);
-        ::SetEvent(holding);
-        ::WaitForSingleObject(release, LimitsFor(Command::Ping).mutex_ms + 700);
-      });
-      ::WaitForSingleObject(holding, INFINITE);
+      other_exchange =
+          std::make_unique<HeldMutex>(kIpcClientMutexName, LimitsFor(Command::Ping).mutex_ms + 700);
     }
     const TunnelLogWatch log;
     std::string error;
     EXPECT_TRUE(VpnIpcClient::StartWithEnsure("{}", false, &error)) << error;
-    if (holder.joinable()) holder.join();
-    ::CloseHandle(release);
-    ::CloseHandle(holding);
     for (const std::string& line : c.logged) EXPECT_TRUE(log.Saw(line)) << log.NewText();
     EXPECT_EQ(log.NewText().find("restarting"), std::string::npos);
     EXPECT_EQ(tunnel_fixture::TunnelServicePid(), pid);
@@ -231,7 +221,7 @@ TEST_F(IpcClientTest, ServiceThatDiesMidRequestIsStartedAgain) {
   EXPECT_TRUE(log.Saw("IPC client status transport failed: 109\r\n")) << log.NewText();
 
   SetBehaviour("");
-  for (int i = 0; i < 100 && VpnIpcClient::IsServiceRunning(); ++i) ::Sleep(20);
+  for (int i = 0; i < 1500 && VpnIpcClient::IsServiceRunning(); ++i) ::Sleep(20);
   ASSERT_FALSE(VpnIpcClient::IsServiceRunning());
   const TunnelLogWatch restart_log;
   EXPECT_TRUE(VpnIpcClient::StartWithEnsure("{}", false, &error)) << error;
@@ -250,7 +240,7 @@ UniqueHandle LaunchImpostor(int connections, DWORD* pid) {
   }
   ::CloseHandle(process.hThread);
   *pid = process.dwProcessId;
-  for (int i = 0; i < 250 && !::WaitNamedPipeW(kTunnelPipeName, 0); ++i) ::Sleep(20);
+  for (int i = 0; i < 1500 && !::WaitNamedPipeW(kTunnelPipeName, 0); ++i) ::Sleep(20);
   return UniqueHandle(process.hProcess);
 }
 
@@ -280,7 +270,7 @@ TEST_F(IpcClientTest, ImpostorPipeIsRefusedBeforeAnyByteIsWritten) {
   EXPECT_EQ(error, kTextIdentityFailed);
   EXPECT_TRUE(log.Saw("IPC trust: service not running (state=1)\r\n"));
 
-  EXPECT_EQ(::WaitForSingleObject(impostor.get(), 10000), WAIT_OBJECT_0);
+  EXPECT_EQ(::WaitForSingleObject(impostor.get(), 30000), WAIT_OBJECT_0);
   EXPECT_EQ(tunnel_fixture::ReadFixtureFile(tunnel_fixture::kImpostorRecordFile),
             "bytes=0\nbytes=0\n");
   ::TerminateProcess(impostor.get(), 1);

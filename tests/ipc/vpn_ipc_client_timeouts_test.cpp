@@ -9,6 +9,7 @@
 #include "ipc/request_policy.h"
 #include "ipc/vpn_ipc_client.h"
 #include "ipc_service_env.h"
+#include "support/held_mutex.h"
 #include "support/log_since.h"
 
 namespace zelvora::ipc {
@@ -26,18 +27,16 @@ TEST_F(IpcClientTimeoutTest, SilentServiceTimesOutAndLeavesNothingPending) {
   const long long elapsed = MillisSince(start);
   EXPECT_EQ(error, kTextTransportFailed);
   EXPECT_GE(elapsed, 4900);
-  EXPECT_LE(elapsed, 20000);  // a hang catcher: the limit is 5 s
+  EXPECT_LE(elapsed, 30000);  // a hang catcher: the limit is 5 s
   const std::string lines = log.NewText();
   // The limit covers the whole exchange, so what is left of it when the read began is logged.
   EXPECT_NE(lines.find("IPC: ReadExact timed out after "), std::string::npos) << lines;
   EXPECT_NE(lines.find("IPC client status transport failed: 1460\r\n"), std::string::npos);
   EXPECT_EQ(lines.find("did not finish"), std::string::npos);
 
-  // The cancelled read is gone and the pipe closed: the next exchange goes through at once.
+  // The cancelled read is gone and the pipe closed: the next exchange goes through.
   SetBehaviour("");
-  const auto next = std::chrono::steady_clock::now();
   EXPECT_TRUE(VpnIpcClient::Ping(&error)) << error;
-  EXPECT_LT(MillisSince(next), 8000);  // a hang catcher, not a figure
 }
 
 TEST_F(IpcClientTimeoutTest, StopWaitingBehindALongStartIsBusy) {
@@ -47,7 +46,7 @@ TEST_F(IpcClientTimeoutTest, StopWaitingBehindALongStartIsBusy) {
   bool start_ok = false;
   std::string start_error;
   std::thread starter([&] { start_ok = VpnIpcClient::Start("{}", false, &start_error); });
-  ::Sleep(300);  // the start holds the client mutex by now
+  ASSERT_TRUE(WaitUntilHeldElsewhere(kIpcClientMutexName));  // the start holds it
 
   const TunnelLogWatch log;
   std::string error;
@@ -56,10 +55,11 @@ TEST_F(IpcClientTimeoutTest, StopWaitingBehindALongStartIsBusy) {
   const long long waited = MillisSince(stop_began);
   starter.join();
 
+  // It waited its turn up to the mutex's limit, then gave up (waiting for the whole start
+  // would have got the mutex and sent the stop).
   EXPECT_EQ(error, kTextBusy);
   EXPECT_TRUE(log.Saw("IPC client stop not sent: another exchange held the client mutex\r\n"));
   EXPECT_GE(waited, 6900);
-  EXPECT_LT(waited, 14000);  // gave up at the mutex limit, not after the 8 s start
   EXPECT_TRUE(start_ok) << start_error;
   SetBehaviour("");
 }
@@ -68,15 +68,15 @@ TEST_F(IpcClientTimeoutTest, StopWaitingBehindALongStartIsBusy) {
 // exchange, not one per byte.
 TEST_F(IpcClientTimeoutTest, DrippedReplyIsBoundedAsAWhole) {
   ASSERT_TRUE(tunnel_fixture::StartTunnelService());
-  SetBehaviour("status=drip:400\n");  // about 14 s for the whole body
+  SetBehaviour("status=drip:1000\n");  // about 35 s for the whole body
   std::string error;
   const auto start = std::chrono::steady_clock::now();
   EXPECT_FALSE(VpnIpcClient::QueryStatus(nullptr, &error));
   const long long elapsed = MillisSince(start);
   EXPECT_EQ(error, kTextTransportFailed);
   EXPECT_GE(elapsed, static_cast<long long>(LimitsFor(Command::Status).io_ms) - 100);
-  // Below the 14 s a per-byte limit would allow, with room for a busy machine.
-  EXPECT_LT(elapsed, static_cast<long long>(LimitsFor(Command::Status).io_ms) + 6000);
+  // Far below the 35 s a per-byte limit would allow.
+  EXPECT_LT(elapsed, static_cast<long long>(LimitsFor(Command::Status).io_ms) + 20000);
   SetBehaviour("");
 }
 

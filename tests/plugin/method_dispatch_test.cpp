@@ -30,8 +30,6 @@ TEST_F(DispatchTest, ArgumentErrorsAreAnsweredAtOnceWithTheirTexts) {
       {"startVless", Map({{"config", config}}), "Missing remark or config"},
       {"startVless", Map({{"remark", EncodableValue(7)}, {"config", config}}),
        "remark/config must be strings for startVless"},
-      {"startVless", Map({{"remark", EncodableValue("r")}, {"config", EncodableValue(true)}}),
-       "remark/config must be strings for startVless"},
       {"restartVless", EncodableValue(EncodableList{}), "Invalid arguments for restartVless"},
       {"restartVless", Map({{"config", config}}), "Missing remark or config"},
       {"restartVless", Map({{"remark", EncodableValue("r")}, {"config", EncodableValue(1.5)}}),
@@ -45,8 +43,6 @@ TEST_F(DispatchTest, ArgumentErrorsAreAnsweredAtOnceWithTheirTexts) {
        "url must be a string for getConnectedServerDelay"},
       {"getAppInfo", EncodableValue("x"), "getAppInfo requires arguments"},
       {"getAppInfo", Map({{"packageName", EncodableValue("")}}), "packageName is required"},
-      {"getAppInfo", Map({{"packageName", EncodableValue(3)}}), "packageName is required"},
-      {"getAppInfo", Map({}), "packageName is required"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(std::string(c.method) + ": " + c.message);
@@ -88,24 +84,10 @@ TEST_F(DispatchTest, GarbageBytesGetACleanReplyAndThePluginLivesOn) {
   ExpectSuccess(Call("getCoreVersion"), EncodableValue("Unknown"));
 }
 
-// Without the tunnel service, start needs elevation; with it (as Wine usually runs) the
-// in-process services answer, and a non-boolean "proxy_only" means VPN mode.
-TEST_F(DispatchTest, StartWithoutServiceFollowsElevationAndModeChoice) {
-  const auto start = [&](const char* method, EncodableValue proxy_only) {
-    return Call(method, Map({{"remark", EncodableValue(42)},
-                             {"config", EncodableValue("{\"outbounds\":[]}")},
-                             {"proxy_only", proxy_only}}));
-  };
-  if (!IsProcessElevated()) {
-    const char* message =
-        "Administrator permission is required to create the VPN tunnel. Approve the UAC prompt "
-        "when Zelvora asks for elevation.";
-    ExpectError(Call("startVless",
-                     Map({{"remark", EncodableValue("r")}, {"config", EncodableValue("{}")}})),
-                "ELEVATION_REQUIRED", message);
-    ExpectError(start("restartVless", EncodableValue(true)), "ELEVATION_REQUIRED", message);
-    return;
-  }
+// An elevated process without the tunnel service parses the configuration itself (the
+// unelevated refusal is the Unelevated child's).
+TEST_F(DispatchTest, ElevatedStartRefusesAConfigurationThatIsNoJson) {
+  if (!IsProcessElevated()) GTEST_SKIP() << "this Wine prefix runs unelevated";
   ExpectError(Call("startVless", Map({{"remark", EncodableValue("r")},
                                       {"config", EncodableValue(" \r\n\tplain text")}})),
               "START_FAILED", "Invalid VPN configuration. The server config could not be parsed.");

@@ -11,7 +11,7 @@
 #include <string>
 
 #include "channel_host.h"
-#include "ipc/service_handle.h"
+#include "service_admin.h"
 #include "tunnel_log/tunnel_log_paths.h"
 #include "zelvora_vless_windows/tidewire_plugin.h"
 
@@ -44,21 +44,7 @@ inline EncodableList IdleStatus(const char* state) {
 
 // The tests of the app without a tunnel service own that world: a service left installed by
 // an earlier test program that was cut short is stopped and removed first.
-inline void RemoveLeftoverTunnelService() {
-  UniqueServiceHandle scm(::OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
-  if (!scm) return;
-  UniqueServiceHandle service(
-      ::OpenServiceW(scm.get(), L"ZelvoraTunnel", SERVICE_STOP | SERVICE_QUERY_STATUS | DELETE));
-  if (!service) return;
-  SERVICE_STATUS status{};
-  ::ControlService(service.get(), SERVICE_CONTROL_STOP, &status);
-  for (int i = 0; i < 60 && ::QueryServiceStatus(service.get(), &status) &&
-                  status.dwCurrentState != SERVICE_STOPPED;
-       ++i) {
-    ::Sleep(50);
-  }
-  ::DeleteService(service.get());
-}
+inline void RemoveLeftoverTunnelService() { tunnel_fixture::DeleteTunnelService(); }
 
 class PluginTest : public ::testing::Test {
  protected:

@@ -55,10 +55,10 @@ TEST_F(PluginTest, ProxyOnlySessionThroughTheChannel) {
                                         {"config", EncodableValue(Config(port, vpn_server.port()))},
                                         {"proxy_only", EncodableValue(true)}})),
                 EncodableValue(false));
-  EXPECT_TRUE(SawState(*host_, "CONNECTED", std::chrono::seconds(5)));
+  EXPECT_TRUE(SawState(*host_, "CONNECTED", std::chrono::seconds(20)));
   ProxySettings proxy;
-  for (int i = 0; i < 60 && (!ReadProxySettings(&proxy) ||
-                             proxy.server != "socks=localhost:" + std::to_string(port));
+  for (int i = 0; i < 400 && (!ReadProxySettings(&proxy) ||
+                              proxy.server != "socks=localhost:" + std::to_string(port));
        ++i) {
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
   }
@@ -81,7 +81,7 @@ TEST_F(PluginTest, ProxyOnlySessionThroughTheChannel) {
   EXPECT_EQ(vpn_server.relayed(), 2) << "both delays went through the configured server";
 
   ExpectSuccess(Call("stopVless"), EncodableValue(false));
-  EXPECT_TRUE(SawState(*host_, "DISCONNECTED", std::chrono::seconds(5)));
+  EXPECT_TRUE(SawState(*host_, "DISCONNECTED", std::chrono::seconds(20)));
   ASSERT_TRUE(ReadProxySettings(&proxy));
   EXPECT_EQ(proxy.server, before.server) << "the proxy from before";
   EXPECT_EQ(proxy.flags, before.flags);
@@ -107,8 +107,8 @@ TEST_F(PluginTest, ProxyOnlyCoreDeathDisconnectsTheApp) {
                                                  "standin_exit_after_ms:2500"))},
                 {"proxy_only", EncodableValue(true)}})),
       EncodableValue(false));
-  EXPECT_TRUE(SawState(*host_, "CONNECTED", std::chrono::seconds(5)));
-  EXPECT_TRUE(SawState(*host_, "DISCONNECTED", std::chrono::seconds(8)));
+  EXPECT_TRUE(SawState(*host_, "CONNECTED", std::chrono::seconds(20)));
+  EXPECT_TRUE(SawState(*host_, "DISCONNECTED", std::chrono::seconds(20)));
   ProxySettings after;
   ASSERT_TRUE(ReadProxySettings(&after));
   EXPECT_EQ(after.server, before.server);

@@ -6,38 +6,21 @@
 #include <sddl.h>
 
 #include <chrono>
-#include <fstream>
 #include <regex>
-#include <sstream>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "common/unique_handle.h"
+#include "support/byte_files.h"
+#include "support/held_mutex.h"
 #include "tunnel_log/tunnel_log_paths.h"
 
 namespace {
-
-std::string ReadFileBytes(const wchar_t* path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream out;
-  out << in.rdbuf();
-  return out.str();
-}
-
-bool FileExists(const wchar_t* path) {
-  return ::GetFileAttributesW(path) != INVALID_FILE_ATTRIBUTES;
-}
 
 unsigned long long FileSize(const wchar_t* path) {
   WIN32_FILE_ATTRIBUTE_DATA data{};
   if (!::GetFileAttributesExW(path, GetFileExInfoStandard, &data)) return 0;
   return (static_cast<unsigned long long>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
-}
-
-void WriteFileBytes(const wchar_t* path, const std::string& bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out << bytes;
 }
 
 std::vector<std::string> SplitCrLfLines(const std::string& text) {
@@ -64,20 +47,15 @@ class TunnelLogTest : public ::testing::Test {
   }
 };
 
+// A line: local time stamp, the message (a line feed inside becomes CR LF too), CR LF.
 TEST_F(TunnelLogTest, LineHasLocalTimestampMessageAndCrLf) {
-  TunnelLogWrite("hello \xE2\x86\x92 world");
+  TunnelLogWrite("hello \xE2\x86\x92 world\nsecond");
   const std::string text = ReadFileBytes(kTunnelLogPath);
-  EXPECT_TRUE(std::regex_match(
-      text, std::regex("\\d{4}-\\d{2}-\\d{2} \\d{2}:\\d{2}:\\d{2} hello \xE2\x86\x92 world\r\n")))
+  ASSERT_GT(text.size(), 19u) << text;
+  EXPECT_TRUE(
+      std::regex_match(text.substr(0, 19), std::regex("\\d{4}-\\d{2}-\\d{2} \\d{2}:\\d{2}:\\d{2}")))
       << text;
-}
-
-TEST_F(TunnelLogTest, MessageWithLineFeedIsWrittenAsIs) {
-  TunnelLogWrite("first\nsecond");
-  const auto lines = SplitCrLfLines(ReadFileBytes(kTunnelLogPath));
-  ASSERT_EQ(lines.size(), 2u);
-  EXPECT_NE(lines[0].find(" first"), std::string::npos);
-  EXPECT_EQ(lines[1], "second");
+  EXPECT_EQ(text.substr(19), " hello \xE2\x86\x92 world\r\nsecond\r\n");
 }
 
 TEST_F(TunnelLogTest, RotatesOnlyAboveFiveMebibytes) {
@@ -106,7 +84,6 @@ TEST_F(TunnelLogTest, SessionWritesSupportNotesOnceAndABannerEachTime) {
             0u);
   EXPECT_NE(notes.find("In the app: Settings \xE2\x86\x92 Logs (opens the logs folder).\r\n"),
             std::string::npos);
-  EXPECT_EQ(notes.size(), 516u);
 
   WriteFileBytes(kSupportNotesPath, "edited by the user");
   TunnelLogOpenSession("ui_plugin");
@@ -225,29 +202,12 @@ TEST(TunnelLogRules, StandardUserMayAppendButNotRewriteTheLog) {
 // Another process sits on the log mutex: each line costs at most the bounded wait, the lines
 // are lost, and the next line that gets through says how many.
 TEST_F(TunnelLogTest, HeldMutexDropsLinesInsteadOfBlocking) {
-  HANDLE release = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
-  HANDLE holding = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
-  std::thread holder([&] {
-    NamedMutexLock lock(kTunnelLogMutexName, INFINITE);
-    ::SetEvent(holding);
-    ::WaitForSingleObject(release, INFINITE);
-  });
-  ::WaitForSingleObject(holding, INFINITE);
-
+  HeldMutex holder(kTunnelLogMutexName, 60000);
   const auto started = std::chrono::steady_clock::now();
-  TunnelLogWrite("lost one");
-  const auto first = std::chrono::steady_clock::now() - started;
-  for (int i = 0; i < 5; ++i) TunnelLogWrite("lost more");
-  const auto all = std::chrono::steady_clock::now() - started;
-  ::SetEvent(release);
-  holder.join();
-  ::CloseHandle(release);
-  ::CloseHandle(holding);
-
-  // A line that waited for the holder would never return; these bounds only catch that.
-  EXPECT_LT(first, std::chrono::milliseconds(kTunnelLogMutexWaitMs + 5000));
-  EXPECT_LT(all,
-            std::chrono::milliseconds(kTunnelLogMutexWaitMs + 5 * kTunnelLogBusyWaitMs + 10000));
+  for (int i = 0; i < 6; ++i) TunnelLogWrite("lost");
+  // Six bounded waits take about a second; a line that waited for the holder takes a minute.
+  EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(30));
+  holder.Release();
   TunnelLogWrite("got through");
   const auto lines = SplitCrLfLines(ReadFileBytes(kTunnelLogPath));
   ASSERT_EQ(lines.size(), 2u);
@@ -279,10 +239,6 @@ TEST_F(TunnelLogTest, PlantedHardLinksNeverReachTheLinkedFile) {
   ::DeleteFileW(kTunnelLogPath);
   ::DeleteFileW(victim.c_str());
   ::RemoveDirectoryW(victim_dir.c_str());
-}
-
-TEST(OsVersion, ReportsTheRunningWindowsVersion) {
-  EXPECT_TRUE(std::regex_match(GetOsVersionString(), std::regex("Windows \\d+\\.\\d+\\.\\d+")));
 }
 
 }  // namespace
