@@ -93,7 +93,7 @@ inline std::vector<std::string> ExtractDnsServers(const std::string& config) {
   if (servers == std::string::npos || servers - dns > 2000) return {};
   const size_t open = config.find('[', servers);
   if (open == std::string::npos || open - servers > 64) return {};
-  const size_t close = config_text::FindArrayEnd(config, open);
+  const size_t close = config_text::FindMatchingCloser(config, open);
   if (close == std::string::npos) return {};
   const std::string slice = config.substr(open, close - open + 1);
   std::vector<std::string> found;

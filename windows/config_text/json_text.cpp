@@ -94,28 +94,6 @@ size_t WalkToDepthZero(std::string_view text, size_t open, Raise raises, Lower l
 
 }  // namespace
 
-size_t FindArrayEnd(std::string_view text, size_t open) {
-  if (open >= text.size() || text[open] != '[') return kNone;
-  // Only a ']' ends the walk; a '}' that reaches depth zero (malformed text) does not.
-  int depth = 0;
-  for (size_t pos = open; pos < text.size(); ++pos) {
-    const char c = text[pos];
-    if (c == '"') {
-      pos = JsonStringEnd(text, pos);
-      if (pos == kNone) return kNone;
-      --pos;
-      continue;
-    }
-    if (c == '[' || c == '{') {
-      ++depth;
-    } else if (c == ']' || c == '}') {
-      --depth;
-      if (c == ']' && depth == 0) return pos;
-    }
-  }
-  return kNone;
-}
-
 size_t FindMatchingCloser(std::string_view text, size_t open) {
   if (open >= text.size()) return kNone;
   const char opener = text[open];

@@ -33,9 +33,6 @@ size_t SkipPatternSpaces(std::string_view text, size_t pos);
 // never count.
 size_t JsonStringEnd(std::string_view text, size_t open);
 
-// From the '[' at `open`, the position of the ']' that closes it, with '"' strings (and their
-// backslash escapes) skipped and '{' '}' counted as nesting too; kNone when the text ends first.
-size_t FindArrayEnd(std::string_view text, size_t open);
 // From the '[' or '{' at `open`, the position of its closer, counting only that kind of bracket
 // and skipping strings; kNone when the text ends first.
 size_t FindMatchingCloser(std::string_view text, size_t open);

@@ -46,9 +46,19 @@ void ApplyLogAcls() {
   g_acls_applied = true;
 }
 
-// Holds the log mutex for a bounded time and makes sure the folders exist. Writing goes on
-// without the mutex when it cannot be created; when another writer holds it too long the
-// line is dropped.
+// Creates the log's folders when missing and gives them their rule; false when one of them
+// cannot be made or is a link.
+bool PrepareLogFolders() {
+  if (!zelvora::EnsureProtectedFolder(kZelvoraDataDir) ||
+      !zelvora::EnsureProtectedFolder(kTunnelLogDir)) {
+    return false;
+  }
+  if (!g_acls_applied) ApplyLogAcls();
+  return true;
+}
+
+// Holds the log mutex for a bounded time. Writing goes on without the mutex when it cannot be
+// created; when another writer holds it too long the line is dropped.
 class LogWriteScope {
  public:
   LogWriteScope()
@@ -58,9 +68,7 @@ class LogWriteScope {
       return;
     }
     g_log_busy = false;
-    usable_ = zelvora::EnsureProtectedFolder(kZelvoraDataDir) &&
-              zelvora::EnsureProtectedFolder(kTunnelLogDir);
-    if (usable_ && !g_acls_applied) ApplyLogAcls();
+    usable_ = true;
   }
 
   bool usable() const { return usable_; }
@@ -126,7 +134,13 @@ void WriteSupportNotesIfMissing() {
 bool WriteLine(const std::string& message) {
   LogWriteScope scope;
   if (!scope.usable()) return false;
+  // The open checks every folder on the way (no links), so the folders need making only when
+  // it fails: on the machine's first line, or after someone removed them.
   zelvora::ProtectedFile file = OpenLogForAppend();
+  if (!file.is_open()) {
+    if (!PrepareLogFolders()) return false;
+    file = OpenLogForAppend();
+  }
   if (file.is_open() && FileSize(file.handle()) > kTunnelLogRotateBytes) {
     file = zelvora::ProtectedFile();
     RotateLog();
@@ -167,7 +181,7 @@ void TunnelLogOpenSession(const std::string& role) {
   try {
     {
       LogWriteScope scope;
-      if (scope.usable()) WriteSupportNotesIfMissing();
+      if (scope.usable() && PrepareLogFolders()) WriteSupportNotesIfMissing();
     }
     TunnelLogWrite("=== session banner role=" + role + " os=" + GetOsVersionString() +
                    " pid=" + std::to_string(::GetCurrentProcessId()) + " ===");
