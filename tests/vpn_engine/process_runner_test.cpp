@@ -138,7 +138,8 @@ TEST(ChildProcess, CheckingOnOneThreadWhileAnotherKillsIsSafe) {
   }
 }
 
-TEST(CoreChildren, Tun2socksReportsWarningsOnly) {
+// Which lines are kept is process_rules_test's business; here the reader reaches the log.
+TEST(CoreChildren, Tun2socksWarningsReachTheLog) {
   const TunnelLogWatch log;
   StandinCore core;
   ASSERT_TRUE(LaunchTun2socks(core.runner(), core.socks_port()));
@@ -149,11 +150,10 @@ TEST(CoreChildren, Tun2socksReportsWarningsOnly) {
   EXPECT_TRUE(
       log.Saw("[tun2socks stderr] {\"level\":\"warn\",\"msg\":\"stand-in: no adapter, idling\"}"))
       << log.NewText();
-  EXPECT_FALSE(log.Saw("[tun2socks stdout]")) << "info lines are dropped";
-  EXPECT_TRUE(core.runner().tun2socks.Get()->IsRunning());
 }
 
-TEST(CoreChildren, SocksWaitSeesXrayDie) {
+// The wait for the relay gives up when Xray dies or the engine stops, not at its limit.
+TEST(CoreChildren, SocksWaitEndsWhenXrayDiesOrTheEngineStops) {
   // Holding the port without listening makes the stand-in fail to bind and exit.
   SOCKET holder = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
   const uint16_t port = FindFreeLoopbackPort();
@@ -163,20 +163,17 @@ TEST(CoreChildren, SocksWaitSeesXrayDie) {
   address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   ASSERT_EQ(::bind(holder, reinterpret_cast<sockaddr*>(&address), sizeof(address)), 0);
   const TunnelLogWatch log;
-  StandinCore core("", port);
-  EXPECT_FALSE(core.Start(5000));
+  StandinCore dying("", port);
+  EXPECT_FALSE(dying.Start(60000));
   ::closesocket(holder);
   EXPECT_TRUE(log.Saw("ERROR: Xray exited while waiting for SOCKS listen"));
-  EXPECT_TRUE(log.Saw("ERROR: SOCKS not listening on 127.0.0.1:" + std::to_string(port)));
-}
 
-TEST(CoreChildren, SocksWaitEndsWhenTheEngineStops) {
   StandinCore core;
   core.runner().running = false;
   const auto start = Clock::now();
-  EXPECT_FALSE(WaitForSocksListen(core.runner(), core.socks_port(), 5000));
-  EXPECT_FALSE(WaitForSocksListen(core.runner(), 0, 5000));
-  EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(4000));  // not the 5 s limits
+  EXPECT_FALSE(WaitForSocksListen(core.runner(), core.socks_port(), 60000));
+  EXPECT_FALSE(WaitForSocksListen(core.runner(), 0, 60000));
+  EXPECT_LT(Clock::now() - start, std::chrono::seconds(30));  // not the 60 s limits
 }
 
 TEST(XrayCommands, CapturedOutput) {
@@ -226,15 +223,6 @@ TEST(ChildLaunch, ChildrenInheritOnlyTheirOwnHandles) {
       << "a child holds a copy of another launch's pipe";
   EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_BROKEN_PIPE));
   capture.join();
-}
-
-TEST(Components, FoundInTheCurrentFolderTreeWithTheirDataFiles) {
-  const auto xray = FindXrayExecutable();
-  ASSERT_TRUE(xray);
-  EXPECT_EQ(_wcsicmp(xray->c_str(), core_standin::XrayExe().c_str()), 0);
-  CoreComponents found;
-  EXPECT_EQ(CheckComponents(false, &found), "");
-  EXPECT_EQ(_wcsicmp(found.tun2socks_path.c_str(), core_standin::Tun2socksExe().c_str()), 0);
 }
 
 // As an installed app has them: in "xray\" beside the app's executable, the current folder

@@ -3,12 +3,14 @@
 // requests during the waits, and a teardown that leaves the machine as it was.
 #include "vpn_engine/adapter_routes/tunnel_routes.h"
 
+#include <algorithm>
 #include <chrono>
 #include <thread>
 #include <utility>
 
 #include "route_world.h"
 #include "simulated_host/sim_text.h"
+#include "support/host_compare.h"
 #include "vpn_engine/adapter_routes/proxy_sharing_firewall.h"
 
 namespace {
@@ -39,6 +41,16 @@ void LeaveTunnelRouteBehind(HostState& state) {
     if (adapter.if_index == home::kTunnelIndex) adapter.addresses.push_back({"10.0.85.2", 24});
   }
   state.routes.push_back({0, 0, simhost::Ip("10.0.85.1"), home::kTunnelIndex, 1});
+}
+
+// The machine as it was, but for the settings the engine keeps on its adapter for the session.
+void ExpectMachineAsBefore(const HostState& before, HostState after) {
+  for (size_t i = 0; i < after.adapters.size(); ++i) {
+    if (after.adapters[i].if_index != home::kTunnelIndex) continue;
+    EXPECT_TRUE(after.adapters[i].addresses == before.adapters[i].addresses);
+    after.adapters[i] = before.adapters[i];
+  }
+  EXPECT_TRUE(after == before) << host_compare::Difference(before, after);
 }
 
 using HostSetup = void (*)(simhost::SimulatedHost&);
@@ -129,26 +141,9 @@ TEST_F(RouteWorld, TunModePathRunsTheExactCommandsAndTeardownRestoresTheMachine)
   host_routes.push_back(engine_.server_bypass_ip);
   zelvora::RemoveHostRoutes(host_, host_routes);
   zelvora::RemoveLanRoutes(engine_);
-  zelvora::DropTunnelDefaultRoutes(engine_.host);
-  zelvora::ClearTunnelAddress(host_);
   zelvora::CloseProxySharingFirewall(engine_);
 
-  // The machine as it was, but for the adapter's static, metric-1 setting (for the session).
-  HostState after = host_.Snapshot();
-  for (size_t i = 0; i < after.adapters.size(); ++i) {
-    if (after.adapters[i].if_index != home::kTunnelIndex) continue;
-    EXPECT_TRUE(after.adapters[i].addresses == before.adapters[i].addresses);
-    after.adapters[i] = before.adapters[i];
-  }
-  const auto order = [](const simhost::Route& a, const simhost::Route& b) {
-    return std::tie(a.destination, a.mask, a.next_hop, a.if_index) <
-           std::tie(b.destination, b.mask, b.next_hop, b.if_index);
-  };
-  HostState expected_after = before;
-  std::sort(after.routes.begin(), after.routes.end(), order);
-  std::sort(expected_after.routes.begin(), expected_after.routes.end(), order);
-  EXPECT_EQ(after.routes, expected_after.routes);
-  EXPECT_TRUE(after == expected_after);
+  ExpectMachineAsBefore(before, host_.Snapshot());
 }
 
 // Windows may have named the adapter "Zelvora 2" (the plain name was taken by a leftover); every
@@ -171,7 +166,7 @@ TEST_F(RouteWorld, TunnelAdapterRenamedByWindowsIsAddressedByItsName) {
   }
   EXPECT_EQ(zelvora::DropTunnelDefaultRoutes(engine_.host), 1);
   EXPECT_TRUE(zelvora::ClearTunnelAddress(host_));
-  EXPECT_EQ(host_.Snapshot().routes.size(), before.routes.size());
+  ExpectMachineAsBefore(before, host_.Snapshot());
 }
 
 // The tunnel's default route must win on metric (a tie counts) or be the best route; a route
