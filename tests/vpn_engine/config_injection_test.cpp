@@ -154,12 +154,10 @@ TEST(BuildProcessBypassRules, StoreFolderAddsItsOtherExecutablesButNoHelpers) {
   std::string listed;
   const ExeFolderLister lister = [&listed](const std::string& folder) {
     listed = folder;
-    std::vector<std::string> names = {"App.exe", "Helper.exe", "unins000.exe", "setup.exe"};
-    for (const char* name : {"MyUninstaller.exe", "update.exe", "AutoUpdater.exe",
-                             "crashpad_handler.exe", "notification_helper.exe"}) {
-      names.push_back(name);
-    }
-    return names;
+    return std::vector<std::string>{
+        "App.exe",         "Helper.exe",           "unins000.exe",
+        "setup.exe",       "MyUninstaller.exe",    "update.exe",
+        "AutoUpdater.exe", "crashpad_handler.exe", "notification_helper.exe"};
   };
   const auto rule = [](const std::string& name) {
     return "    {\n      \"type\": \"field\",\n      \"process\": [\"" + name +

@@ -150,14 +150,12 @@ TEST(CoreDnsPort53Hosts, EveryFormThatReachesPort53) {
   EXPECT_TRUE(CoreDnsPort53Hosts(R"({"outbounds":[{"protocol":"dns"}]})").empty());
 }
 
-TEST(CoreContract, CommandLinesAndVersion) {
+TEST(CoreContract, CommandLines) {
   EXPECT_EQ(xray_core::RunCommandLine("C:\\x\\xray.exe", "C:\\t\\c.json"),
             "\"C:\\x\\xray.exe\" -config \"C:\\t\\c.json\"");
   EXPECT_EQ(xray_core::ApiCommandLine(
                 "x.exe", xray_core::EngineStatsQueryArguments(xray_core::kEngineApiAddress)),
             "\"x.exe\" api statsquery -server=127.0.0.1:10086");
-  EXPECT_EQ(xray_core::ParseCoreVersion("Xray 1.8.24 (Xray, Penetrates Everything.)"), "1.8.24");
-  EXPECT_EQ(xray_core::ParseCoreVersion("Xray 1.8 beta"), "");
 }
 
 // Every scanner steps over strings this one way: an escaped quote does not close a string, and

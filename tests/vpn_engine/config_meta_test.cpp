@@ -28,7 +28,7 @@ TEST(ExtractConfigMeta, LeavesValidJsonWhenTheMemberIsLast) {
   EXPECT_EQ(meta.panelHost, "");
 }
 
-TEST(RemoveJsonMember, ScalarValueDoesNotSwallowTheNextMember) {
+TEST(RemoveJsonMember, CutsExactlyTheMemberOrNothing) {
   std::string config = R"({"zelvoraMeta": null, "inbounds": [{"port": 1}]})";
   RemoveJsonMember(config, config.find("\"zelvoraMeta\""));
   EXPECT_EQ(config, R"({ "inbounds": [{"port": 1}]})");
@@ -36,9 +36,8 @@ TEST(RemoveJsonMember, ScalarValueDoesNotSwallowTheNextMember) {
   std::string text = R"({"a":1,"k":"x\"}y"})";
   RemoveJsonMember(text, text.find("\"k\""));
   EXPECT_EQ(text, R"({"a":1})");
-}
 
-TEST(RemoveJsonMember, LeavesTextAloneWhenTheMemberCannotBeDelimited) {
+  // A member that cannot be delimited stays.
   for (std::string text :
        {std::string(R"({"k":[1,2)"), std::string(R"({"k" 1})"), std::string(R"({"k":"open)")}) {
     const std::string before = text;
@@ -53,7 +52,7 @@ TEST(RemoveJsonMember, LeavesTextAloneWhenTheMemberCannotBeDelimited) {
 TEST(IsValidHostToken, AcceptsHostCharactersOnly) {
   EXPECT_TRUE(IsValidHostToken("*.Example-1.org:443"));
   EXPECT_TRUE(IsValidHostToken(std::string(253, 'a')));
-  for (const std::string bad :
+  for (const std::string& bad :
        {std::string(254, 'a'), std::string(), std::string("a b"), std::string("a/b")}) {
     EXPECT_FALSE(IsValidHostToken(bad)) << bad;
   }

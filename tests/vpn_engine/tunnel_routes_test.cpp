@@ -1,11 +1,9 @@
 // The engine's route work on the simulated home machine: gateway choice, bypass routes with
-// their exact commands, the tunnel address and default route with their retries, stop
-// requests during the waits, and a teardown that leaves the machine as it was.
+// their exact commands, the tunnel address and default route with their retries, and a teardown
+// that leaves the machine as it was.
 #include "vpn_engine/adapter_routes/tunnel_routes.h"
 
 #include <algorithm>
-#include <chrono>
-#include <thread>
 #include <utility>
 
 #include "route_world.h"
@@ -224,48 +222,6 @@ TEST_F(RouteWorld, TunnelAddressThatAppearsOnlyAfterTheRetry) {
   stubborn.InjectCommandFault("netsh interface ip set address", CommandFault::kNoEffect, 2);
   engine_.host = stubborn.Seams();
   EXPECT_FALSE(zelvora::ConfigureTunnelAddress(engine_));
-}
-
-// A stop ends the step within a few of the waits' 20 ms stop checks, not after the settle time.
-TEST_F(RouteWorld, StopDuringEachWaitEndsTheStepAtOnce) {
-  using Step = bool (*)(zelvora::EngineNetworkState&);
-  const Step configure = zelvora::ConfigureTunnelAddress;
-  const Step default_route = [](zelvora::EngineNetworkState& e) {
-    return zelvora::AddTunnelDefaultRoute(e, "Zelvora", zelvora::kTunnelGateway);
-  };
-  const struct {
-    const char* name;
-    const char* no_effect;  // a command that first has no effect: the retry's wait is reached
-    Step step;
-    int stop_after_ms;  // inside the wait under test
-  } cases[] = {
-      {"address settle (300 ms)", nullptr, configure, 60},
-      {"address retry settle (400 ms)", "netsh interface ip set address", configure, 300 + 60},
-      {"default-route settle (400 ms)", nullptr, default_route, 60},
-      {"default-route retry settle (500 ms)", "netsh interface ip add route", default_route,
-       400 + 60},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
-    simhost::SimulatedHost host(simhost::HomeMachineWithTunnelAdapter());
-    if (c.no_effect) host.InjectCommandFault(c.no_effect, CommandFault::kNoEffect);
-    zelvora::EngineNetworkState engine;
-    engine.host = host.Seams();
-    engine.running = true;
-    std::chrono::steady_clock::time_point stopped_at;
-    std::thread stopper([&] {
-      std::this_thread::sleep_for(std::chrono::milliseconds(c.stop_after_ms));
-      stopped_at = std::chrono::steady_clock::now();
-      engine.running = false;
-    });
-    const bool result = c.step(engine);
-    const auto returned_at = std::chrono::steady_clock::now();
-    stopper.join();
-    EXPECT_FALSE(result);
-    EXPECT_LT(
-        std::chrono::duration_cast<std::chrono::milliseconds>(returned_at - stopped_at).count(),
-        200);
-  }
 }
 
 // LAN entries become masked network routes; a network the machine routes already (the default

@@ -50,9 +50,7 @@ TEST(WintunHolder, WhichDevicesAreOrphans) {
   }
 }
 
-// The home machine after a few crashed runs: the own adapter, a numbered duplicate, a stale
-// Zelvora adapter of another GUID, a non-Wintun "Zelvora 3", a tun2socks adapter, and devices of
-// other products that must stay.
+// The home machine after a few crashed runs (which devices are orphans is the table's business).
 HostState MachineWithLeftovers() {
   HostState state = simhost::HomeMachineWithTunnelAdapter();
   state.devices.insert(
