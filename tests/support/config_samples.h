@@ -160,12 +160,6 @@ inline const std::vector<UserConfig>& UserConfigs() {
 })",
        {"8.8.8.8", "1.1.1.1"},
        "first.example.com"},
-      {"minimal object",
-       R"({
-  "inbounds": [{"tag": "socks", "port": 10808, "listen": "127.0.0.1", "protocol": "socks"}],
-  )" + VlessOutbounds() +
-           R"(
-})"},
   };
   return configs;
 }

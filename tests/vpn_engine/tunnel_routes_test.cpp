@@ -84,11 +84,10 @@ TEST_F(RouteWorld, PhysicalGatewayAndFingerprint) {
 TEST_F(RouteWorld, TunModePathRunsTheExactCommandsAndTeardownRestoresTheMachine) {
   host_.SetHostAddresses("vpn.example.net", {"203.0.113.10", "203.0.113.11"});
   host_.SetHostAddresses("panel.example.net", {"198.51.100.7"});
-  host_.SetHostAddresses("bank.example.de", {"192.0.2.44"});
   host_.SetHostAddresses("mirror.example.org", {"203.0.113.11", "192.0.2.45"});
   engine_.dns_servers = {"1.1.1.1", "8.8.4.4"};
   engine_.panel_host = "panel.example.net";
-  engine_.direct_domains = {"domain:bank.example.de", "full:mirror.example.org"};
+  engine_.direct_domains = {"full:mirror.example.org"};
   engine_.bypass_subnets = {"10.20.0.0/16", "172.16.5.0/24"};
   engine_.share_proxy_ports = {1080, 8080};
   engine_.core_path = "C:\\Program Files\\Zelvora\\xray\\xray.exe";
@@ -115,7 +114,6 @@ TEST_F(RouteWorld, TunModePathRunsTheExactCommandsAndTeardownRestoresTheMachine)
       "route ADD 203.0.113.10" + via,
       "route ADD 203.0.113.11" + via,
       "route ADD 198.51.100.7" + via,
-      "route ADD 192.0.2.44" + via,
       "route ADD 192.0.2.45" + via,
       std::string("route ADD 10.20.0.0 MASK 255.255.0.0 ") + kGw + " METRIC 1",
       std::string("route ADD 172.16.5.0 MASK 255.255.255.0 ") + kGw + " METRIC 1",

@@ -94,9 +94,7 @@ TEST(WintunWindows, RegistryProfilesNamedLikeTheAdapterAreRenamed) {
   };
   const Profile profiles[] = {
       {L"{7E1A0001-0000-4000-8000-00000000ZV01}", L"Zelvora 4", L"Zelvora Network"},
-      {L"{7E1A0001-0000-4000-8000-00000000ZV02}", L"Zelvora Network", L"Zelvora Network"},
       {L"{7E1A0001-0000-4000-8000-00000000ZV03}", L"Heimnetz K\u00fcche", L"Heimnetz K\u00fcche"},
-      {L"{7E1A0001-0000-4000-8000-00000000ZV04}", L"Zelvora", L"Zelvora Network"},
       {L"{7E1A0001-0000-4000-8000-00000000ZV05}", nullptr, nullptr},
   };
   for (const Profile& p : profiles) {
