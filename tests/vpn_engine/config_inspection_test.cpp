@@ -161,11 +161,7 @@ TEST(CoreContract, CommandLines) {
 // Every scanner steps over strings this one way: an escaped quote does not close a string, and
 // an escaped backslash does not escape the quote after it.
 TEST(JsonStringEnd, ClosesAtTheFirstUnescapedQuote) {
-  struct Case {
-    const char* text;
-    size_t end;
-  };
-  const Case cases[] = {
+  const std::pair<const char*, size_t> cases[] = {
       {R"("")", 2},
       {R"("abc", "d")", 5},
       {R"("a\"b")", 6},
@@ -175,7 +171,7 @@ TEST(JsonStringEnd, ClosesAtTheFirstUnescapedQuote) {
       {R"("open)", config_text::kNone},
       {R"("open\")", config_text::kNone},
   };
-  for (const Case& c : cases) EXPECT_EQ(config_text::JsonStringEnd(c.text, 0), c.end) << c.text;
+  for (const auto& [text, end] : cases) EXPECT_EQ(config_text::JsonStringEnd(text, 0), end) << text;
 }
 
 }  // namespace

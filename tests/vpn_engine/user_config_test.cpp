@@ -78,7 +78,7 @@ TEST(UserConfigs, RemapMovesOnlyTheSocksAndApiInboundsOwnPorts) {
 }
 
 TEST(UserConfigs, MetadataListsKeepEveryEntryAfterAnEmptyOne) {
-  std::string config = config_samples::UserConfigs()[7].text;  // lists with empty entries
+  std::string config = config_samples::UserConfigs()[6].text;  // lists with empty entries
   const ConfigMeta meta = ExtractConfigMeta(config);
   EXPECT_EQ(meta.directDomains,
             (std::vector<std::string>{"intranet.example.org", "git.example.org"}));

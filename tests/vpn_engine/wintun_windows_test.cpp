@@ -38,7 +38,7 @@ struct AppFolder {
   }
 };
 
-TEST(WintunWindows, StandInDllIsFoundLoadedAndKeepsOneAdapter) {
+TEST(WintunWindows, StandInDllIsFoundLoadedAndKeepsOneAdapterAndABadOneIsRefused) {
   AppFolder app;
   // A wintun.dll in the current folder is never taken: only the application's own folders
   // count (nothing lies beside the test program).
@@ -71,17 +71,16 @@ TEST(WintunWindows, StandInDllIsFoundLoadedAndKeepsOneAdapter) {
   // Releasing for tun2socks' or Xray's own adapter closes the created one, which removes it.
   holder.ReleaseForTunnelProcess();
   EXPECT_EQ(count(), 0);
-}
 
-TEST(WintunWindows, IncompleteOrMissingDllIsRefused) {
-  zelvora::Win32AdapterDriver driver;
+  // An incomplete or missing DLL is refused.
+  zelvora::Win32AdapterDriver driver3;
   uint32_t error = 0;
-  EXPECT_EQ(driver.LoadWintun(StandIn("wintun_incomplete.dll").wstring(), &error),
+  EXPECT_EQ(driver3.LoadWintun(StandIn("wintun_incomplete.dll").wstring(), &error),
             zelvora::WintunLoadResult::kMissingExports);
-  EXPECT_EQ(driver.LoadWintun((StandIn("") / L"absent \u00e9\\wintun.dll").wstring(), &error),
+  EXPECT_EQ(driver3.LoadWintun((StandIn("") / L"absent \u00e9\\wintun.dll").wstring(), &error),
             zelvora::WintunLoadResult::kLoadFailed);
   EXPECT_NE(error, 0u);
-  EXPECT_EQ(driver.OpenAdapter(L"Zelvora", &error), 0u);  // nothing loaded: no call
+  EXPECT_EQ(driver3.OpenAdapter(L"Zelvora", &error), 0u);  // nothing loaded: no call
 }
 
 TEST(WintunWindows, RegistryProfilesNamedLikeTheAdapterAreRenamed) {
