@@ -58,7 +58,7 @@ class Sleeper {
   UniqueHandle process_;
 };
 
-TEST(RunHiddenCommand, ExitCodesAndTheFailureLine) {
+TEST(RunHiddenCommand, ExitCodesTimeOutAndTheFailureLines) {
   EXPECT_TRUE(RunHiddenCommand("exit /b 0", 10000));
   const TunnelLogWatch log;
   const std::string quiet = "exit /b 1 & rem " + Unique("quiet");
@@ -70,10 +70,8 @@ TEST(RunHiddenCommand, ExitCodesAndTheFailureLine) {
   // netsh runs without the interpreter; upper case goes through it. Wine's netsh exits 0.
   EXPECT_TRUE(RunHiddenCommand("netsh interface show interface", 10000, true));
   EXPECT_TRUE(RunHiddenCommand("NETSH interface show interface", 10000, true));
-}
 
-TEST(RunHiddenCommand, TimeOutEndsTheWholeCommandAndLogsTwoLines) {
-  const TunnelLogWatch log;
+  // A time-out ends the whole command and logs it.
   const std::string command = Quoted(core_standin::XrayExe()) + " standin-sleep 20000";
   const auto start = Clock::now();
   EXPECT_FALSE(RunHiddenCommand(command, 500, true));
@@ -159,10 +157,8 @@ TEST(XrayCommands, CapturedOutput) {
   EXPECT_NE(output.find("Xray 1.8.24"), std::string::npos) << output;
   EXPECT_FALSE(RunXrayCaptured(good.runner(), "standin-sleep 5000", &output))
       << "a command past its 800 ms fails";
-  // Far more than a pipe buffer holds: read while the core writes, or it could never finish.
-  EXPECT_TRUE(RunXrayCaptured(good.runner(), "standin-print 100000", &output));
-  EXPECT_GE(output.size(), 100000u);
-  // Output past the bound is read and dropped: the command still completes.
+  // Far more than a pipe buffer holds, read while the core writes (or it could never finish);
+  // output past the bound is read and dropped.
   CaptureLimits limits;
   limits.read_ms = 20000;
   limits.max_output_bytes = 64 * 1024;
