@@ -55,10 +55,8 @@ TEST(SocksPort, EachReaderTakesTheInboundsOwnPort) {
 
 TEST(ParsePortText, AcceptsOneToFiveDigitsInRange) {
   uint16_t port = 7;
-  EXPECT_TRUE(ParsePortText("65535", &port));
-  EXPECT_EQ(port, 65535);
-  EXPECT_TRUE(ParsePortText("00080", &port));
-  EXPECT_EQ(port, 80);
+  EXPECT_TRUE(ParsePortText("65535", &port) && port == 65535);
+  EXPECT_TRUE(ParsePortText("00080", &port) && port == 80);
   for (const char* bad : {"", "0", "65536", "000080", "12a", "-1", "99999"}) {
     port = 7;
     EXPECT_FALSE(ParsePortText(bad, &port)) << bad;

@@ -156,7 +156,7 @@ TEST(ProbeUrl, SchemePortAndPath) {
   }
 }
 
-TEST(ProbeBytes, SocksConnectByNameAndReplies) {
+TEST(ProbeBytes, SocksAndHttpBytes) {
   EXPECT_EQ(SocksGreeting(), (std::vector<uint8_t>{5, 1, 0}));
   const uint8_t accepted[2] = {5, 0};
   const uint8_t wants_password[2] = {5, 2};
@@ -175,9 +175,8 @@ TEST(ProbeBytes, SocksConnectByNameAndReplies) {
   for (const auto& [reply, length] : replies) {
     EXPECT_EQ(SocksConnectReplyLength(reply.data()), length) << int(reply[3]);
   }
-}
 
-TEST(ProbeBytes, HttpRequestAndStatusLine) {
+  // The HTTP request and the status line that ends the probe.
   ProbeTarget target{false, "h.test", 8080, "/x"};
   EXPECT_EQ(ProbeHttpRequest("GET", target),
             "GET /x HTTP/1.1\r\nHost: h.test:8080\r\nUser-Agent: Zelvora/1.0\r\nAccept: */*\r\n"

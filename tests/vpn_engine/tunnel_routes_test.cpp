@@ -94,7 +94,6 @@ TEST_F(RouteWorld, TunModePathRunsTheExactCommandsAndTeardownRestoresTheMachine)
   host_.SetHostAddresses("vpn.example.net", {"203.0.113.10", "203.0.113.11"});
   host_.SetHostAddresses("panel.example.net", {"198.51.100.7"});
   host_.SetHostAddresses("mirror.example.org", {"203.0.113.11", "192.0.2.45"});
-  engine_.dns_servers = {"1.1.1.1", "8.8.4.4"};
   engine_.panel_host = "panel.example.net";
   engine_.direct_domains = {"full:mirror.example.org"};
   engine_.bypass_subnets = {"10.20.0.0/16", "172.16.5.0/24"};
