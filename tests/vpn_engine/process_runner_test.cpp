@@ -30,33 +30,20 @@ std::string Unique(const char* what) {
 
 std::string Quoted(const std::wstring& path) { return "\"" + WideToUtf8(path) + "\""; }
 
-// A process started directly (no pipes) that sleeps; ended by the destructor.
-class Sleeper {
- public:
-  explicit Sleeper(const std::wstring& exe) {
-    std::wstring line = L"\"" + exe + L"\" standin-sleep 30000";
-    STARTUPINFOW startup{};
-    startup.cb = sizeof(startup);
-    PROCESS_INFORMATION info{};
-    // Detached: a console child ended from outside leaves Wine's console host behind, holding
-    // the test runner's output pipe.
-    if (::CreateProcessW(exe.c_str(), line.data(), nullptr, nullptr, FALSE, DETACHED_PROCESS,
-                         nullptr, nullptr, &startup, &info)) {
-      process_.reset(info.hProcess);
-      ::CloseHandle(info.hThread);
-    }
+// A process started directly (no pipes) that sleeps. Detached: a console child ended from
+// outside leaves Wine's console host behind, holding the test runner's output pipe.
+UniqueHandle StartSleeper(const std::wstring& exe) {
+  std::wstring line = L"\"" + exe + L"\" standin-sleep 30000";
+  STARTUPINFOW startup{};
+  startup.cb = sizeof(startup);
+  PROCESS_INFORMATION info{};
+  if (!::CreateProcessW(exe.c_str(), line.data(), nullptr, nullptr, FALSE, DETACHED_PROCESS,
+                        nullptr, nullptr, &startup, &info)) {
+    return UniqueHandle();
   }
-  ~Sleeper() {
-    if (process_) ::TerminateProcess(process_.get(), 0);
-  }
-  HANDLE handle() const { return process_.get(); }
-  bool Ended(DWORD wait_ms) const {
-    return ::WaitForSingleObject(process_.get(), wait_ms) == WAIT_OBJECT_0;
-  }
-
- private:
-  UniqueHandle process_;
-};
+  ::CloseHandle(info.hThread);
+  return UniqueHandle(info.hProcess);
+}
 
 TEST(RunHiddenCommand, ExitCodesTimeOutAndTheFailureLines) {
   EXPECT_TRUE(RunHiddenCommand("exit /b 0", 10000));
@@ -236,11 +223,13 @@ TEST(OrphanCleanup, EndsOwnLeftoversAndSparesOthers) {
   const std::filesystem::path foreign = elsewhere / L"xray.exe";
   std::filesystem::copy_file(core_standin::XrayExe(), foreign,
                              std::filesystem::copy_options::overwrite_existing);
-  Sleeper own(core_standin::XrayExe());
-  Sleeper other(foreign.wstring());
+  const UniqueHandle own = StartSleeper(core_standin::XrayExe());
+  const UniqueHandle other = StartSleeper(foreign.wstring());
   KillOrphanCoreProcesses();
-  EXPECT_TRUE(own.Ended(10000));
-  EXPECT_EQ(::WaitForSingleObject(other.handle(), 300), static_cast<DWORD>(WAIT_TIMEOUT));
+  EXPECT_EQ(::WaitForSingleObject(own.get(), 10000), static_cast<DWORD>(WAIT_OBJECT_0));
+  EXPECT_EQ(::WaitForSingleObject(other.get(), 300), static_cast<DWORD>(WAIT_TIMEOUT));
+  ::TerminateProcess(own.get(), 0);
+  ::TerminateProcess(other.get(), 0);
 }
 
 }  // namespace
