@@ -44,15 +44,14 @@ TEST(InjectVpnConfig, BareConfigGainsEveryBlockInOrderRightAfterTheBrace) {
   EXPECT_EQ(text.substr(0, expected_head.size()), expected_head);
 }
 
-TEST(InjectVpnConfig, SecondRunAddsOnlyRules) {
+TEST(InjectVpnConfig, BlocksThatExistStayAndASecondRunAddsOnlyRules) {
   const std::string once = Inject(kBareConfig, {});
   const std::string twice = Inject(once, {});
   EXPECT_EQ(twice.find("\"stats\"", twice.find("\"stats\"") + 1), std::string::npos);
   EXPECT_EQ(twice.find("dokodemo-door", twice.find("dokodemo-door") + 1), std::string::npos);
   EXPECT_NE(twice.find("\"inboundTag\"", twice.find("\"inboundTag\"") + 1), std::string::npos);
-}
 
-TEST(InjectVpnConfig, KeepsOwnDnsAndApi) {
+  // The configuration's own DNS servers and API stay; an IPv6 loopback listener moves to IPv4.
   std::vector<std::string> dns;
   const std::string config =
       R"({"api":{"tag":"api"},"inbounds":[{"tag":"api","protocol":"dokodemo-door","port":1}],)"
