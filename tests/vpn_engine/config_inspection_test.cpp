@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include "config_text/json_text.h"
-#include "config_text/xray_core_contract.h"
 #include "vpn_engine/injection/core_dns_hosts.h"
 
 namespace {
@@ -107,13 +106,10 @@ TEST(ExtractServerAddress, ReadsTheProxyOutboundsServer) {
   for (const auto& [config, host] : cases) EXPECT_EQ(ExtractServerAddress(config), host) << config;
 
   // A rejected candidate lets the next be tried.
-  std::vector<std::string> lines;
   EXPECT_EQ(ExtractServerAddress(
                 outbounds(R"({"protocol":"vless","settings":{"vnext":[{"address":"127.0.0.1"},)"
-                          R"({"address":"Edge.Example.net:443"}]}})"),
-                &lines),
+                          R"({"address":"Edge.Example.net:443"}]}})")),
             "Edge.Example.net");
-  EXPECT_EQ(lines.size(), 2u);
 }
 
 TEST(ExtractDnsServers, KeepsFourDistinctQuotedAddressesOfTheTopLevelSection) {
@@ -146,14 +142,6 @@ TEST(CoreDnsPort53Hosts, EveryFormThatReachesPort53) {
             (std::vector<std::string>{"1.1.1.1", "8.8.8.8", "9.9.9.9", "8.8.4.4", "94.140.14.14",
                                       "208.67.222.222"}));
   EXPECT_TRUE(CoreDnsPort53Hosts(R"({"outbounds":[{"protocol":"dns"}]})").empty());
-}
-
-TEST(CoreContract, CommandLines) {
-  EXPECT_EQ(xray_core::RunCommandLine("C:\\x\\xray.exe", "C:\\t\\c.json"),
-            "\"C:\\x\\xray.exe\" -config \"C:\\t\\c.json\"");
-  EXPECT_EQ(xray_core::ApiCommandLine(
-                "x.exe", xray_core::EngineStatsQueryArguments(xray_core::kEngineApiAddress)),
-            "\"x.exe\" api statsquery -server=127.0.0.1:10086");
 }
 
 // Every scanner steps over strings this one way: an escaped quote does not close a string, and

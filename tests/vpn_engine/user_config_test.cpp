@@ -66,8 +66,7 @@ TEST(UserConfigs, RemapMovesOnlyTheSocksAndApiInboundsOwnPorts) {
     const std::string remapped = RemapBusyPorts(injected, ports);
     EXPECT_EQ(FindSocksInboundPort(remapped), 30001);
     const auto api = FindApiInboundPort(remapped);
-    ASSERT_TRUE(api.has_value());
-    EXPECT_EQ(api->digits, "30002");
+    EXPECT_EQ(api ? api->digits : "", "30002");
     // Every other port number of the text is where it was.
     for (const char* other : {R"("port"\s*:\s*443\b)", R"("port"\s*:\s*53\b)",
                               R"("port"\s*:\s*10809\b)", R"("port"\s*:\s*10900\b)"}) {
