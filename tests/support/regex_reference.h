@@ -10,7 +10,6 @@
 #include <regex>
 #include <string>
 #include <utility>
-#include <vector>
 
 #include "config_text/config_inspection.h"
 #include "config_text/config_meta.h"
@@ -23,15 +22,6 @@ namespace regex_reference {
 inline bool IsDottedQuad(const std::string& text) {
   static const std::regex pattern(R"re(^\d{1,3}\.\d{1,3}\.\d{1,3}\.\d{1,3}$)re");
   return std::regex_search(text, pattern);
-}
-
-inline std::vector<std::string> QuotedItems(const std::string& content) {
-  static const std::regex item(R"delim("([^"]+)")delim");
-  std::vector<std::string> items;
-  for (std::sregex_iterator it(content.begin(), content.end(), item), end; it != end; ++it) {
-    items.push_back((*it)[1].str());
-  }
-  return items;
 }
 
 inline std::optional<std::string> IcaseCapture(const std::string& text, const char* re) {
@@ -48,38 +38,15 @@ inline std::optional<std::string> IcaseCapture(const std::string& text, const ch
   return match[1].str();
 }
 
+// The text without either member, and the panel host: what the equivalence compares.
 inline ConfigMeta ExtractConfigMeta(std::string& config) {
   ConfigMeta meta;
   size_t key = config.find("\"__zelvora_blocked_apps\"");
-  if (key != std::string::npos) {
-    if (const auto content =
-            IcaseCapture(config, R"re("__zelvora_blocked_apps"\s*:\s*\[([^\]]*)\])re")) {
-      for (const std::string& item : QuotedItems(*content)) {
-        if (item.size() > 253) continue;
-        const size_t slash = item.find_last_of("\\/");
-        const std::string base = slash == std::string::npos ? item : item.substr(slash + 1);
-        bool ok = !base.empty();
-        for (char c : base) {
-          ok = ok && (c == ' ' || c == '-' || c == '.' || c == '_' || (c >= '0' && c <= '9') ||
-                      (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'));
-        }
-        if (ok) meta.blockedApps.push_back(item);
-      }
-    }
-    RemoveJsonMember(config, key);
-  }
+  if (key != std::string::npos) RemoveJsonMember(config, key);
   key = config.find("\"zelvoraMeta\"");
   if (key != std::string::npos) {
     if (const auto host = IcaseCapture(config, R"delim("panelHost"\s*:\s*"([^"]+)")delim")) {
       if (IsValidHostToken(*host)) meta.panelHost = *host;
-    }
-    if (const auto content = IcaseCapture(config, R"re("bypassSubnets"\s*:\s*\[([^\]]*)\])re")) {
-      meta.bypassSubnets = QuotedItems(*content);
-    }
-    if (const auto content = IcaseCapture(config, R"re("directDomains"\s*:\s*\[([^\]]*)\])re")) {
-      for (const std::string& item : QuotedItems(*content)) {
-        if (IsValidHostToken(item)) meta.directDomains.push_back(item);
-      }
     }
     RemoveJsonMember(config, key);
   }

@@ -8,7 +8,7 @@ using flutter::EncodableList;
 using flutter::EncodableMap;
 using flutter::EncodableValue;
 
-TEST(BlockedAppsArgument, EmbedsOnlyNonEmptyStringsOfTheList) {
+TEST(BlockedAppsArgument, EmbedsOnlyNonEmptyStringsOfAList) {
   const EncodableMap arguments = {
       {EncodableValue("config"), EncodableValue("{}")},
       {EncodableValue("blocked_apps"),
@@ -17,9 +17,8 @@ TEST(BlockedAppsArgument, EmbedsOnlyNonEmptyStringsOfTheList) {
   };
   EXPECT_EQ(EmbedBlockedAppsMeta("{\"log\":{}}", &arguments),
             "{\"__zelvora_blocked_apps\":[\"C:\\\\A\\\\a.exe\"],\"log\":{}}");
-}
 
-TEST(BlockedAppsArgument, MissingOrWrongTypedListLeavesTheConfiguration) {
+  // A missing or wrongly typed list leaves the configuration.
   const EncodableMap not_a_list = {{EncodableValue("blocked_apps"), EncodableValue("a.exe")}};
   const EncodableMap numbers = {
       {EncodableValue("blocked_apps"), EncodableValue(EncodableList{EncodableValue(1)})}};

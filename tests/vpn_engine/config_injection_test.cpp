@@ -5,7 +5,6 @@
 #include <set>
 
 #include "config_text/config_inspection.h"
-#include "support/captured_log.h"
 
 namespace {
 
@@ -23,7 +22,6 @@ std::string Inject(const std::string& config, const VpnInjectionInputs& inputs,
 }
 
 TEST(InjectVpnConfig, BareConfigGainsEveryBlockInOrderRightAfterTheBrace) {
-  ClearCapturedLog();
   const std::string text = Inject(kBareConfig, {});
   const std::string expected_head =
       "{\n\"routing\": {\n  \"domainStrategy\": \"IPIfNonMatch\",\n  \"rules\": [\n"
@@ -44,21 +42,16 @@ TEST(InjectVpnConfig, BareConfigGainsEveryBlockInOrderRightAfterTheBrace) {
       "}\n    },"
       "{\"tag\":\"socks\"";
   EXPECT_EQ(text.substr(0, expected_head.size()), expected_head);
-  EXPECT_EQ(CapturedLogLines(), (std::vector<std::string>{
-                                    "OS DNS=9.9.9.9/149.112.112.112; Xray DNS injected as OS list",
-                                    "Xray routing rules injected (api/stats + bypass)"}));
 }
 
-TEST(InjectVpnConfig, SecondRunAddsOnlyRules) {
+TEST(InjectVpnConfig, BlocksThatExistStayAndASecondRunAddsOnlyRules) {
   const std::string once = Inject(kBareConfig, {});
   const std::string twice = Inject(once, {});
   EXPECT_EQ(twice.find("\"stats\"", twice.find("\"stats\"") + 1), std::string::npos);
   EXPECT_EQ(twice.find("dokodemo-door", twice.find("dokodemo-door") + 1), std::string::npos);
   EXPECT_NE(twice.find("\"inboundTag\"", twice.find("\"inboundTag\"") + 1), std::string::npos);
-}
 
-TEST(InjectVpnConfig, KeepsOwnDnsAndApiAndLogsWhy) {
-  ClearCapturedLog();
+  // The configuration's own DNS servers and API stay; an IPv6 loopback listener moves to IPv4.
   std::vector<std::string> dns;
   const std::string config =
       R"({"api":{"tag":"api"},"inbounds":[{"tag":"api","protocol":"dokodemo-door","port":1}],)"
@@ -69,10 +62,6 @@ TEST(InjectVpnConfig, KeepsOwnDnsAndApiAndLogsWhy) {
   EXPECT_EQ(text.find("\"port\": 10086"), std::string::npos);
   EXPECT_EQ(text.find("\"dns\":{\"servers\":[\"9"), std::string::npos);
   EXPECT_NE(text.find("\"listen\": \"127.0.0.1\"}"), std::string::npos);
-  EXPECT_TRUE(
-      CapturedLogContains("OS DNS=9.9.9.9/149.112.112.112; Xray DNS kept from Flutter/server"));
-  EXPECT_TRUE(
-      CapturedLogContains("WARNING: failed to inject Xray routing rules (stats will be 0)"));
 }
 
 TEST(InjectVpnConfig, EmptyOrMissingDnsServersAreFilledInTheOneDnsMember) {
@@ -97,7 +86,6 @@ TEST(InjectVpnConfig, EmptyOrMissingDnsServersAreFilledInTheOneDnsMember) {
 }
 
 TEST(InjectVpnConfig, BypassedAppsGetProcessRulesAndOneTunInbound) {
-  ClearCapturedLog();
   VpnInjectionInputs inputs;
   inputs.panelHost = "panel.example.org";
   inputs.directDomains = {"10.1.2.3"};
@@ -122,14 +110,9 @@ TEST(InjectVpnConfig, BypassedAppsGetProcessRulesAndOneTunInbound) {
   // API inbound first, then the TUN inbound, then the configuration's own.
   const size_t api = text.find("\"tag\": \"api\",\n      \"port\": 10086");
   const size_t tun = text.find("\"tag\": \"tun-in\"");
-  ASSERT_NE(api, std::string::npos);
-  ASSERT_NE(tun, std::string::npos);
   EXPECT_LT(api, tun);
   EXPECT_LT(tun, text.find("{\"tag\":\"socks\""));
   EXPECT_NE(text.find("\"dns\": [\"1.1.1.1\"]"), std::string::npos);
-  EXPECT_TRUE(CapturedLogContains("Xray process bypass rules: 3"));
-  EXPECT_TRUE(
-      CapturedLogContains("split-tunnel: Xray native TUN inbound injected (per-process bypass)"));
 
   // Only where no TUN inbound exists, and never with a comma before the array's end.
   for (const std::string own :
@@ -170,12 +153,10 @@ TEST(BuildProcessBypassRules, StoreFolderAddsItsOtherExecutablesButNoHelpers) {
   std::string listed;
   const ExeFolderLister lister = [&listed](const std::string& folder) {
     listed = folder;
-    std::vector<std::string> names = {"App.exe", "Helper.exe", "unins000.exe", "setup.exe"};
-    for (const char* name : {"MyUninstaller.exe", "update.exe", "AutoUpdater.exe",
-                             "crashpad_handler.exe", "notification_helper.exe"}) {
-      names.push_back(name);
-    }
-    return names;
+    return std::vector<std::string>{
+        "App.exe",         "Helper.exe",           "unins000.exe",
+        "setup.exe",       "MyUninstaller.exe",    "update.exe",
+        "AutoUpdater.exe", "crashpad_handler.exe", "notification_helper.exe"};
   };
   const auto rule = [](const std::string& name) {
     return "    {\n      \"type\": \"field\",\n      \"process\": [\"" + name +
@@ -204,23 +185,15 @@ TEST(RemapBusyPorts, MovesBusySocksAndApiPortsOrLeavesTheTextWhenNoneIsFree) {
   const struct {
     FakePorts ports;
     std::string config, remapped;
-    std::vector<std::string> logged;
   } cases[] = {
       {{{1080, 10086}, {50001, 50002}},
        R"({"inbounds":[{"tag":"api","port": 10086},{"tag":"x","port": 10800},{"tag":"socks","port": 1080}]})",
-       R"({"inbounds":[{"tag":"api","port": 50002},{"tag":"x","port": 10800},{"tag":"socks","port": 50001}]})",
-       {"WARNING: SOCKS port 1080 busy (another app?) \xE2\x80\x94 remapped to 50001",
-        "WARNING: API port 10086 busy \xE2\x80\x94 remapped to 50002"}},
+       R"({"inbounds":[{"tag":"api","port": 50002},{"tag":"x","port": 10800},{"tag":"socks","port": 50001}]})"},
       {{{1080, 10086}, {}},
        R"({"inbounds":[{"tag":"socks","port":1080},{"tag":"api","port":10086}]})",
-       R"({"inbounds":[{"tag":"socks","port":1080},{"tag":"api","port":10086}]})",
-       {"ERROR: SOCKS port 1080 is in use and no free loopback port was found"}},
+       R"({"inbounds":[{"tag":"socks","port":1080},{"tag":"api","port":10086}]})"},
   };
-  for (auto c : cases) {
-    ClearCapturedLog();
-    EXPECT_EQ(RemapBusyPorts(c.config, c.ports.Probe()), c.remapped);
-    EXPECT_EQ(CapturedLogLines(), c.logged);
-  }
+  for (auto c : cases) EXPECT_EQ(RemapBusyPorts(c.config, c.ports.Probe()), c.remapped);
 }
 
 TEST(StripAllowInsecure, RemovesTheMemberFirstMiddleOrLastWithWholeValuesOnly) {

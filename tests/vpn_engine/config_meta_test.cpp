@@ -19,16 +19,14 @@ TEST(ExtractConfigMeta, ReadsAndCutsBothMembersWhereverTheyStand) {
   EXPECT_EQ(meta.directDomains, (std::vector<std::string>{"a.example.org"}));
   // Each entry whole: digits inside 123456, -5 or 80.5 are not ports.
   EXPECT_EQ(meta.shareProxyPorts, (std::vector<uint32_t>{1080, 8080}));
+
+  // Last: the text stays valid JSON.
+  std::string last = "{\n  \"log\": {},\n  \"zelvoraMeta\": {\"panelHost\": \"bad host\"}\n}";
+  EXPECT_EQ(ExtractConfigMeta(last).panelHost, "");
+  EXPECT_EQ(last, "{\n  \"log\": {}}");
 }
 
-TEST(ExtractConfigMeta, LeavesValidJsonWhenTheMemberIsLast) {
-  std::string config = "{\n  \"log\": {},\n  \"zelvoraMeta\": {\"panelHost\": \"bad host\"}\n}";
-  const ConfigMeta meta = ExtractConfigMeta(config);
-  EXPECT_EQ(config, "{\n  \"log\": {}}");
-  EXPECT_EQ(meta.panelHost, "");
-}
-
-TEST(RemoveJsonMember, ScalarValueDoesNotSwallowTheNextMember) {
+TEST(RemoveJsonMember, CutsExactlyTheMemberOrNothing) {
   std::string config = R"({"zelvoraMeta": null, "inbounds": [{"port": 1}]})";
   RemoveJsonMember(config, config.find("\"zelvoraMeta\""));
   EXPECT_EQ(config, R"({ "inbounds": [{"port": 1}]})");
@@ -36,9 +34,8 @@ TEST(RemoveJsonMember, ScalarValueDoesNotSwallowTheNextMember) {
   std::string text = R"({"a":1,"k":"x\"}y"})";
   RemoveJsonMember(text, text.find("\"k\""));
   EXPECT_EQ(text, R"({"a":1})");
-}
 
-TEST(RemoveJsonMember, LeavesTextAloneWhenTheMemberCannotBeDelimited) {
+  // A member that cannot be delimited stays.
   for (std::string text :
        {std::string(R"({"k":[1,2)"), std::string(R"({"k" 1})"), std::string(R"({"k":"open)")}) {
     const std::string before = text;
@@ -53,7 +50,7 @@ TEST(RemoveJsonMember, LeavesTextAloneWhenTheMemberCannotBeDelimited) {
 TEST(IsValidHostToken, AcceptsHostCharactersOnly) {
   EXPECT_TRUE(IsValidHostToken("*.Example-1.org:443"));
   EXPECT_TRUE(IsValidHostToken(std::string(253, 'a')));
-  for (const std::string bad :
+  for (const std::string& bad :
        {std::string(254, 'a'), std::string(), std::string("a b"), std::string("a/b")}) {
     EXPECT_FALSE(IsValidHostToken(bad)) << bad;
   }

@@ -31,8 +31,7 @@ HCERTSTORE OpenUserRootStore() {
 }
 
 // Puts the test authority in the CurrentUser Root store for its lifetime. The store is closed
-// after each change: Wine writes a system store's changes to the registry, where the chain
-// engine finds them, only then.
+// after each change: only then does Wine write it where the chain engine looks.
 class TrustedTestAuthority {
  public:
   explicit TrustedTestAuthority(const std::string& der_path) {

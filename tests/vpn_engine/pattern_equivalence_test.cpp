@@ -1,5 +1,5 @@
 // The hand-made matchers against std::regex evaluating the very patterns they replace, on
-// corners, every generated shape, and random and mutated texts.
+// corners, every generated shape, and mutated shapes.
 #include <gtest/gtest.h>
 
 #include <random>
@@ -30,10 +30,9 @@ TEST(PatternEquivalence, AgreesOnCornersShapesAndGeneratedTexts) {
   const std::vector<std::string> shapes = config_samples::RealisticConfigs();
   texts.insert(texts.end(), shapes.begin(), shapes.end());
   std::mt19937 rng(20261206);
+  // (Random byte soups are the fuzz target's business.)
   for (int round = 0; round < 600; ++round) {
-    texts.push_back(round % 2 == 0 ? config_samples::RandomTokens(rng, 1 + rng() % 60)
-                                   : config_samples::Mutate(shapes[rng() % shapes.size()], rng,
-                                                            1 + rng() % 12));
+    texts.push_back(config_samples::Mutate(shapes[rng() % shapes.size()], rng, 1 + rng() % 12));
   }
   for (const std::string& text : texts) ASSERT_EQ(FirstDifference(text), "") << "input: " << text;
 }

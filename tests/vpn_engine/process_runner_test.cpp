@@ -1,11 +1,10 @@
 // The process runner under Wine with the core stand-in: hidden commands, long-lived children
-// and their readers, the handover of a child record between threads, Xray's configuration test
-// and API client, the SOCKS wait, component location and the orphan cleanup.
+// and their readers, captured commands, the SOCKS wait, component location and the orphan
+// cleanup.
 #include <gtest/gtest.h>
 #include <windows.h>
 #include <winsock2.h>
 
-#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -31,35 +30,22 @@ std::string Unique(const char* what) {
 
 std::string Quoted(const std::wstring& path) { return "\"" + WideToUtf8(path) + "\""; }
 
-// A process started directly (no pipes) that sleeps; ended by the destructor.
-class Sleeper {
- public:
-  explicit Sleeper(const std::wstring& exe) {
-    std::wstring line = L"\"" + exe + L"\" standin-sleep 30000";
-    STARTUPINFOW startup{};
-    startup.cb = sizeof(startup);
-    PROCESS_INFORMATION info{};
-    // Detached: a console child ended from outside leaves Wine's console host behind, holding
-    // the test runner's output pipe.
-    if (::CreateProcessW(exe.c_str(), line.data(), nullptr, nullptr, FALSE, DETACHED_PROCESS,
-                         nullptr, nullptr, &startup, &info)) {
-      process_.reset(info.hProcess);
-      ::CloseHandle(info.hThread);
-    }
+// A process started directly (no pipes) that sleeps. Detached: a console child ended from
+// outside leaves Wine's console host behind, holding the test runner's output pipe.
+UniqueHandle StartSleeper(const std::wstring& exe) {
+  std::wstring line = L"\"" + exe + L"\" standin-sleep 30000";
+  STARTUPINFOW startup{};
+  startup.cb = sizeof(startup);
+  PROCESS_INFORMATION info{};
+  if (!::CreateProcessW(exe.c_str(), line.data(), nullptr, nullptr, FALSE, DETACHED_PROCESS,
+                        nullptr, nullptr, &startup, &info)) {
+    return UniqueHandle();
   }
-  ~Sleeper() {
-    if (process_) ::TerminateProcess(process_.get(), 0);
-  }
-  bool Ended(DWORD wait_ms) const {
-    return ::WaitForSingleObject(process_.get(), wait_ms) == WAIT_OBJECT_0;
-  }
-  bool started() const { return process_.valid(); }
+  ::CloseHandle(info.hThread);
+  return UniqueHandle(info.hProcess);
+}
 
- private:
-  UniqueHandle process_;
-};
-
-TEST(RunHiddenCommand, ExitCodesAndTheFailureLine) {
+TEST(RunHiddenCommand, ExitCodesTimeOutAndTheFailureLines) {
   EXPECT_TRUE(RunHiddenCommand("exit /b 0", 10000));
   const TunnelLogWatch log;
   const std::string quiet = "exit /b 1 & rem " + Unique("quiet");
@@ -71,10 +57,8 @@ TEST(RunHiddenCommand, ExitCodesAndTheFailureLine) {
   // netsh runs without the interpreter; upper case goes through it. Wine's netsh exits 0.
   EXPECT_TRUE(RunHiddenCommand("netsh interface show interface", 10000, true));
   EXPECT_TRUE(RunHiddenCommand("NETSH interface show interface", 10000, true));
-}
 
-TEST(RunHiddenCommand, TimeOutEndsTheWholeCommandAndLogsTwoLines) {
-  const TunnelLogWatch log;
+  // A time-out ends the whole command and logs it.
   const std::string command = Quoted(core_standin::XrayExe()) + " standin-sleep 20000";
   const auto start = Clock::now();
   EXPECT_FALSE(RunHiddenCommand(command, 500, true));
@@ -115,30 +99,8 @@ TEST(ChildProcess, KillEndsAtOnceAndCloseAfterTheGraceTime) {
   EXPECT_FALSE(empty.IsRunning());
 }
 
-TEST(ChildProcess, CheckingOnOneThreadWhileAnotherKillsIsSafe) {
-  for (int round = 0; round < 3; ++round) {
-    StandinCore core;
-    ASSERT_TRUE(core.Start());
-    std::atomic<bool> stop{false};
-    std::atomic<int> checks{0};
-    std::thread checker([&] {
-      while (!stop) {
-        if (auto xray = core.runner().xray.Get()) xray->IsRunning();
-        ++checks;
-      }
-    });
-    std::this_thread::sleep_for(std::chrono::milliseconds(30));
-    if (auto xray = core.runner().xray.Take()) xray->Kill();
-    // New processes and handles appear meanwhile; the checker must never touch them.
-    std::this_thread::sleep_for(std::chrono::milliseconds(30));
-    stop = true;
-    checker.join();
-    EXPECT_GT(checks.load(), 0);
-    EXPECT_EQ(core.runner().xray.Get(), nullptr);
-  }
-}
-
-TEST(CoreChildren, Tun2socksReportsWarningsOnly) {
+// Which lines are kept is process_rules_test's business; here the reader reaches the log.
+TEST(CoreChildren, Tun2socksWarningsReachTheLog) {
   const TunnelLogWatch log;
   StandinCore core;
   ASSERT_TRUE(LaunchTun2socks(core.runner(), core.socks_port()));
@@ -149,11 +111,10 @@ TEST(CoreChildren, Tun2socksReportsWarningsOnly) {
   EXPECT_TRUE(
       log.Saw("[tun2socks stderr] {\"level\":\"warn\",\"msg\":\"stand-in: no adapter, idling\"}"))
       << log.NewText();
-  EXPECT_FALSE(log.Saw("[tun2socks stdout]")) << "info lines are dropped";
-  EXPECT_TRUE(core.runner().tun2socks.Get()->IsRunning());
 }
 
-TEST(CoreChildren, SocksWaitSeesXrayDie) {
+// The wait for the relay gives up when Xray dies or the engine stops, not at its limit.
+TEST(CoreChildren, SocksWaitEndsWhenXrayDiesOrTheEngineStops) {
   // Holding the port without listening makes the stand-in fail to bind and exit.
   SOCKET holder = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
   const uint16_t port = FindFreeLoopbackPort();
@@ -163,20 +124,17 @@ TEST(CoreChildren, SocksWaitSeesXrayDie) {
   address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   ASSERT_EQ(::bind(holder, reinterpret_cast<sockaddr*>(&address), sizeof(address)), 0);
   const TunnelLogWatch log;
-  StandinCore core("", port);
-  EXPECT_FALSE(core.Start(5000));
+  StandinCore dying("", port);
+  EXPECT_FALSE(dying.Start(60000));
   ::closesocket(holder);
   EXPECT_TRUE(log.Saw("ERROR: Xray exited while waiting for SOCKS listen"));
-  EXPECT_TRUE(log.Saw("ERROR: SOCKS not listening on 127.0.0.1:" + std::to_string(port)));
-}
 
-TEST(CoreChildren, SocksWaitEndsWhenTheEngineStops) {
   StandinCore core;
   core.runner().running = false;
   const auto start = Clock::now();
-  EXPECT_FALSE(WaitForSocksListen(core.runner(), core.socks_port(), 5000));
-  EXPECT_FALSE(WaitForSocksListen(core.runner(), 0, 5000));
-  EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(4000));  // not the 5 s limits
+  EXPECT_FALSE(WaitForSocksListen(core.runner(), core.socks_port(), 60000));
+  EXPECT_FALSE(WaitForSocksListen(core.runner(), 0, 60000));
+  EXPECT_LT(Clock::now() - start, std::chrono::seconds(30));  // not the 60 s limits
 }
 
 TEST(XrayCommands, CapturedOutput) {
@@ -186,10 +144,8 @@ TEST(XrayCommands, CapturedOutput) {
   EXPECT_NE(output.find("Xray 1.8.24"), std::string::npos) << output;
   EXPECT_FALSE(RunXrayCaptured(good.runner(), "standin-sleep 5000", &output))
       << "a command past its 800 ms fails";
-  // Far more than a pipe buffer holds: read while the core writes, or it could never finish.
-  EXPECT_TRUE(RunXrayCaptured(good.runner(), "standin-print 100000", &output));
-  EXPECT_GE(output.size(), 100000u);
-  // Output past the bound is read and dropped: the command still completes.
+  // Far more than a pipe buffer holds, read while the core writes (or it could never finish);
+  // output past the bound is read and dropped.
   CaptureLimits limits;
   limits.read_ms = 20000;
   limits.max_output_bytes = 64 * 1024;
@@ -226,15 +182,6 @@ TEST(ChildLaunch, ChildrenInheritOnlyTheirOwnHandles) {
       << "a child holds a copy of another launch's pipe";
   EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_BROKEN_PIPE));
   capture.join();
-}
-
-TEST(Components, FoundInTheCurrentFolderTreeWithTheirDataFiles) {
-  const auto xray = FindXrayExecutable();
-  ASSERT_TRUE(xray);
-  EXPECT_EQ(_wcsicmp(xray->c_str(), core_standin::XrayExe().c_str()), 0);
-  CoreComponents found;
-  EXPECT_EQ(CheckComponents(false, &found), "");
-  EXPECT_EQ(_wcsicmp(found.tun2socks_path.c_str(), core_standin::Tun2socksExe().c_str()), 0);
 }
 
 // As an installed app has them: in "xray\" beside the app's executable, the current folder
@@ -276,13 +223,13 @@ TEST(OrphanCleanup, EndsOwnLeftoversAndSparesOthers) {
   const std::filesystem::path foreign = elsewhere / L"xray.exe";
   std::filesystem::copy_file(core_standin::XrayExe(), foreign,
                              std::filesystem::copy_options::overwrite_existing);
-  Sleeper own(core_standin::XrayExe());
-  Sleeper other(foreign.wstring());
-  ASSERT_TRUE(own.started());
-  ASSERT_TRUE(other.started());
+  const UniqueHandle own = StartSleeper(core_standin::XrayExe());
+  const UniqueHandle other = StartSleeper(foreign.wstring());
   KillOrphanCoreProcesses();
-  EXPECT_TRUE(own.Ended(10000));
-  EXPECT_FALSE(other.Ended(300));
+  EXPECT_EQ(::WaitForSingleObject(own.get(), 10000), static_cast<DWORD>(WAIT_OBJECT_0));
+  EXPECT_EQ(::WaitForSingleObject(other.get(), 300), static_cast<DWORD>(WAIT_TIMEOUT));
+  ::TerminateProcess(own.get(), 0);
+  ::TerminateProcess(other.get(), 0);
 }
 
 }  // namespace

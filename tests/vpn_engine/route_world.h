@@ -3,13 +3,11 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <string>
 #include <vector>
 
 #include "simulated_host/home_machine.h"
 #include "simulated_host/simulated_host.h"
-#include "support/captured_log.h"
 #include "vpn_engine/host/engine_network_state.h"
 
 class RouteWorld : public ::testing::Test {
@@ -17,7 +15,6 @@ class RouteWorld : public ::testing::Test {
   RouteWorld() : host_(simhost::HomeMachineWithTunnelAdapter()) {
     engine_.host = host_.Seams();
     engine_.running = true;
-    ClearCapturedLog();
   }
 
   // The commands run so far that start with `prefix`.
@@ -25,14 +22,6 @@ class RouteWorld : public ::testing::Test {
     std::vector<std::string> found;
     for (const simhost::CommandRecord& record : host_.Commands()) {
       if (record.command.compare(0, prefix.size(), prefix) == 0) found.push_back(record.command);
-    }
-    return found;
-  }
-
-  static std::vector<std::string> LogLinesWith(const std::string& needle) {
-    std::vector<std::string> found;
-    for (const std::string& line : CapturedLogLines()) {
-      if (line.find(needle) != std::string::npos) found.push_back(line);
     }
     return found;
   }

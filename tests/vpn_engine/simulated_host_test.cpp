@@ -16,14 +16,10 @@ TEST(SimulatedHost, RejectsEveryCommandLineOfNoKnownForm) {
       "netsh interface ipv4 set dns name=\"Lab \"VM\" & Test %PATH%\" static 1.1.1.1 primary "
       "validate=no",
       "netsh interface ipv4 set dns name=\"Ethernet\nroute DELETE 0.0.0.0\" dhcp",
-      "netsh interface ipv4 set dns name=Ethernet static 1.1.1.1 primary validate=no",
       "netsh interface ipv4 set dns name=\"Ethernet\" static 1.1.1.300 primary validate=no",
       "netsh interface ipv4 set dns name=\"\" dhcp",
       "route ADD 203.0.113.10 MASK 255.255.255.255 192.168.178.1  METRIC 1",
-      "route add 203.0.113.10 mask 255.255.255.255 192.168.178.1 metric 1",
       "route ADD 203.0.113.10 MASK 255.255.255.255 192.168.178.1",
-      "netsh interface ip set address name=\"Zelvora\" source=static addr=10.0.85.2 "
-      "mask=255.255.255.0",
       "netsh advfirewall firewall add rule name=\"Zelvora Proxy Sharing\" dir=in action=allow "
       "protocol=TCP localport=1080, profile=private,domain remoteip=LocalSubnet",
       "ipconfig /flushdns ",

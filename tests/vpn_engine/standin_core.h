@@ -4,11 +4,9 @@
 
 #include <windows.h>
 
-#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <string>
-#include <thread>
 
 #include "common/text_encoding.h"
 #include "config_text/vpn_config_file.h"
@@ -48,7 +46,6 @@ class StandinCore {
 
   CoreRunner& runner() { return runner_; }
   uint16_t socks_port() const { return socks_port_; }
-  const std::string& config_path() const { return config_path_; }
 
  private:
   static inline int counter_ = 0;
@@ -56,8 +53,3 @@ class StandinCore {
   uint16_t socks_port_;
   std::string config_path_;
 };
-
-inline std::string ReadLogFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}

@@ -50,9 +50,7 @@ TEST(WintunHolder, WhichDevicesAreOrphans) {
   }
 }
 
-// The home machine after a few crashed runs: the own adapter, a numbered duplicate, a stale
-// Zelvora adapter of another GUID, a non-Wintun "Zelvora 3", a tun2socks adapter, and devices of
-// other products that must stay.
+// The home machine after a few crashed runs (which devices are orphans is the table's business).
 HostState MachineWithLeftovers() {
   HostState state = simhost::HomeMachineWithTunnelAdapter();
   state.devices.insert(
@@ -76,7 +74,6 @@ TEST(WintunHolder, PurgeSparesTheOwnAdapterAndReleaseRemovesIt) {
   const std::vector<std::wstring> all = DeviceIds(host.Snapshot());
   zelvora::WintunHolder holder(
       host, [] { return std::wstring(L"C:\\Zelvora VPN\\xray\\wintun.dll"); }, nullptr);
-  ClearCapturedLog();
 
   EXPECT_EQ(holder.PurgeOrphanAdapters(), 3);
   std::vector<std::wstring> kept = all;
@@ -86,26 +83,19 @@ TEST(WintunHolder, PurgeSparesTheOwnAdapterAndReleaseRemovesIt) {
     kept.erase(std::find(kept.begin(), kept.end(), gone));
   }
   EXPECT_EQ(DeviceIds(host.Snapshot()), kept);
-  EXPECT_TRUE(CapturedLogContains("WintunHolder: purged 3 orphan Wintun adapter(s)"));
-  EXPECT_TRUE(zelvora::IsAdapterPresent(host));
 
   // The adapter exists from an earlier run: it is opened, not created a second time.
   EXPECT_TRUE(holder.EnsureAdapter());
   EXPECT_TRUE(holder.EnsureAdapter());
   EXPECT_EQ(DeviceIds(host.Snapshot()), kept);
   EXPECT_EQ(host.OpenWintunHandles(), 1u);
-  EXPECT_TRUE(CapturedLogContains("WintunHolder: loaded C:\\Zelvora VPN\\xray\\wintun.dll"));
-  EXPECT_TRUE(CapturedLogContains("WintunHolder: persistent Zelvora adapter ready"));
 
   // Xray's own TUN: the handle is closed and the own adapter removed too; others stay.
-  ClearCapturedLog();
   EXPECT_EQ(holder.ReleaseForTunnelProcess(), 1);
   EXPECT_EQ(host.OpenWintunHandles(), 0u);
   kept.erase(std::find(kept.begin(), kept.end(), kOwnId));
   EXPECT_EQ(DeviceIds(host.Snapshot()), kept);
   EXPECT_FALSE(zelvora::IsAdapterPresent(host));
-  EXPECT_TRUE(CapturedLogContains(
-      "WintunHolder: released for the tunnel; purged 1 Zelvora Wintun adapter(s)"));
 
   // The next TUN-mode start creates it again, under its own GUID.
   EXPECT_TRUE(holder.EnsureAdapter());
@@ -113,24 +103,19 @@ TEST(WintunHolder, PurgeSparesTheOwnAdapterAndReleaseRemovesIt) {
   EXPECT_EQ(DeviceIds(host.Snapshot()).back(), kOwnId);
 }
 
-TEST(WintunHolder, FailuresAreLoggedAndRetried) {
+// No DLL, a failed load or a failed create: each try fails, and the next one starts over.
+TEST(WintunHolder, FailuresAreRetried) {
   simhost::SimulatedHost host(simhost::HomeMachine());
   std::wstring dll;
   zelvora::WintunHolder holder(
       host, [&] { return dll; }, nullptr);
   ClearCapturedLog();
   EXPECT_FALSE(holder.EnsureAdapter());
-  EXPECT_TRUE(CapturedLogContains("WintunHolder: wintun.dll not found"));
-
   dll = L"C:\\Users\\J\u00f6rg M\u00fcller\\Zelvora\\xray\\wintun.dll";
   host.InjectFault(simhost::Op::kLoadWintun, 1, zelvora::ReadStatus::kOk, 193);
   EXPECT_FALSE(holder.EnsureAdapter());
-  EXPECT_TRUE(CapturedLogContains("WintunHolder: LoadLibrary failed: 193"));
-
   host.InjectFault(simhost::Op::kCreateAdapter, 1, zelvora::ReadStatus::kOk, 5);
   EXPECT_FALSE(holder.EnsureAdapter());
-  EXPECT_TRUE(CapturedLogContains("WintunHolder: could not create/open Zelvora adapter: 5"));
-
   EXPECT_TRUE(holder.EnsureAdapter());
   EXPECT_TRUE(CapturedLogContains("WintunHolder: loaded C:\\Users\\J\xC3\xB6rg M\xC3\xBCller"));
   EXPECT_EQ(zelvora::FindTunnelAdapterName(host), "Zelvora");
@@ -142,8 +127,7 @@ TEST(WintunHolder, FailuresAreLoggedAndRetried) {
   });
   host.InjectFault(simhost::Op::kRemoveDevice, 1, zelvora::ReadStatus::kOk, 5);
   EXPECT_EQ(holder.PurgeOrphanAdapters(), 1);
-  EXPECT_TRUE(CapturedLogContains("WintunHolder: DIF_REMOVE failed for SWD\\Wintun\\{A} err=5"));
-  EXPECT_TRUE(CapturedLogContains("WintunHolder: removed orphan adapter SWD\\Wintun\\{B}"));
+  EXPECT_EQ(DeviceIds(host.Snapshot()).back(), L"SWD\\Wintun\\{A}");
 }
 
 // The tunnel adapter among numbered duplicates and names that only look like its own.
@@ -188,13 +172,11 @@ TEST(WintunHolder, NetworkListProfilesNamedLikeTheAdapterAreRenamed) {
   simhost::SimulatedHost host(state);
   bool registry_pass_ran = false;
   zelvora::WintunHolder holder(host, nullptr, [&] { registry_pass_ran = true; });
-  ClearCapturedLog();
   holder.RenameNetworkProfile();
   std::vector<std::wstring> names;
   for (const simhost::Network& network : host.Snapshot().networks) names.push_back(network.name);
   EXPECT_EQ(names, (std::vector<std::wstring>{L"Heimnetz", L"FRITZ!Box 7590 XY", L"Zelvora Network",
                                               L"Zelvora Network", L"Zelvora Network"}));
-  EXPECT_EQ(CapturedLogLines().size(), 2u);
   EXPECT_TRUE(registry_pass_ran);
 }
 

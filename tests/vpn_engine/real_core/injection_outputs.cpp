@@ -1,13 +1,10 @@
 // Hands the engine's amended configurations to outside judges (a JSON parser, a real core).
 //
-//   injection_outputs dump DIR
-//     writes the engine's text for every test configuration and every kind of metadata to
-//     DIR/NNNN.json and lists them in DIR/manifest.tsv as: file, "core" or "json-only" (the
-//     text uses something only the app's own core has: the TUN inbound, process rules, Reality
-//     or geo data files), and the configuration's name.
-//   injection_outputs inject IN OUT
-//     runs the engine's steps on the application's text in IN, with free ports checked on this
-//     machine's loopback, and writes the text the core would run to OUT.
+//   dump DIR: the engine's text for every test configuration and kind of metadata, in
+//     DIR/NNNN.json, listed in DIR/manifest.tsv as: file, "core" or "json-only" (uses what only
+//     the app's own core has), and the configuration's name.
+//   inject IN OUT: the text the core would run for the application's text in IN, with free
+//     ports checked on this machine's loopback.
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
