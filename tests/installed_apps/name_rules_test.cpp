@@ -83,9 +83,7 @@ TEST(DisplayNames, SanitizeCleansOrFallsBack) {
   EXPECT_EQ(SanitizeDisplayName(L"To" + Units({0xFFFD}) + L"ol ", L"Fb"), L"Tool");
   // A lone surrogate or a pair stops the name there.
   EXPECT_EQ(SanitizeDisplayName(L"Game " + Units({0xD83C, 0xDFAE}) + L" Pro", L"Fb"), L"Game");
-  EXPECT_EQ(SanitizeDisplayName(Units({0xDC00}) + L"Name",
-                                L"Fall\x02"
-                                L"back"),
+  EXPECT_EQ(SanitizeDisplayName(Units({0xDC00}) + L"Name", std::wstring(L"Fall\x02") + L"b"),
             L"Fall");
   // Resource references and empty names fall back.
   EXPECT_EQ(SanitizeDisplayName(L"ms-resource:AppName", L"Notes"), L"Notes");
@@ -157,11 +155,8 @@ TEST(PathRules, AuxiliaryExecutables) {
   } cases[] = {
       {L"C:\\Program Files\\Common Files\\Microsoft Shared\\ClickToRun\\OfficeClickToRun.exe",
        true},
-      {L"C:\\Users\\J\u00F6rg\\AppData\\Local\\Microsoft\\OneDrive\\24.201.1006."
-       L"0005\\OneDriveSetup.exe",
-       true},
-      {L"C:\\Users\\J\u00F6rg\\AppData\\Local\\Package Cache\\{1b2c}\\python-3.12.1-amd64.exe",
-       true},
+      {L"C:\\Users\\J\\AppData\\Local\\Microsoft\\OneDrive\\24.201.1006\\OneDriveSetup.exe", true},
+      {L"C:\\Users\\J\\AppData\\Local\\Package Cache\\{1b2c}\\python-3.12.1-amd64.exe", true},
       {L"C:\\ProgramData\\Package Cache\\{57a7}\\VC_redist.x64.exe", true},
       {L"C:\\Windows\\Installer\\{90160000-0011}\\_853F67D554F05449430E7E.exe", true},
       {L"C:\\Program Files\\Realtek\\Audio\\HDA\\RtkAudUService64.exe", true},

@@ -8,7 +8,6 @@
 
 #include <filesystem>
 #include <fstream>
-#include <map>
 #include <sstream>
 
 #include "common/text_encoding.h"
@@ -32,9 +31,6 @@ const std::wstring HOME = W + L"\\Users\\J\u00F6rg M\u00FCller";
 const std::wstring LAD = HOME + L"\\AppData\\Local";
 const std::wstring RAD = HOME + L"\\AppData\\Roaming";
 const std::wstring APPS = PF + L"\\WindowsApps\\";
-const wchar_t kRepository[] =
-    L"SOFTWARE\\Classes\\Local Settings\\Software\\Microsoft\\Windows\\CurrentVersion\\AppModel\\"
-    L"Repository\\Packages\\";
 
 // The folders this machine keeps its programs in, as its environment names them.
 const std::pair<const wchar_t*, std::wstring> kFolders[] = {
@@ -100,11 +96,6 @@ class RealisticMachine : public ::testing::Test {
       return std::string();
     };
     *answer_ = CallWorker([&](installed_apps::AppsMethodResult result) {
-      installed_apps::StartGetInstalledAppsWorker(std::move(result), hooks);
-    });
-    // The same machine where PowerShell lists nothing: the package repository is read.
-    hooks.run_store_script = [](const std::wstring&) { return std::string(); };
-    *fallback_answer_ = CallWorker([&](installed_apps::AppsMethodResult result) {
       installed_apps::StartGetInstalledAppsWorker(std::move(result), hooks);
     });
   }
@@ -235,8 +226,6 @@ class RealisticMachine : public ::testing::Test {
     CopyFixture(L"apps_fixture_flat.exe", W + L"\\Flat\\flattool.exe");
     for (int i = 0; i < 64; ++i)
       Program(PF86 + L"\\Toolbox\\tool" + std::to_wstring(100 + i) + L".exe");
-    auto& k = *keys_;
-
     // Store packages (the listing names them); their folders are unreadable on Windows, so
     // only the manifests exist here.
     Package(L"Microsoft.WindowsCalculator_11.2307.4.0_x64__8wekyb3d8bbwe", "CalculatorApp.exe");
@@ -246,54 +235,19 @@ class RealisticMachine : public ::testing::Test {
     Package(L"5319275A.WhatsAppDesktop_2.2348.3.0_x64__cv1g1gvanyjgm", "WhatsApp.exe");
     Package(L"SpotifyAB.SpotifyMusic_1.225.1020.0_x86__zpdnekdrzrea0", "Spotify.exe");
     Package(L"Microsoft.Windows.Cortana_1.0.0.0_neutral__cw5n1h2txyewy", "Cortana.exe");
-    // Only in the package repository: PowerShell listed packages, so it is not read.
-    Package(L"Microsoft.XboxApp_48.104.4001.0_x64__8wekyb3d8bbwe", "XboxApp.exe");
-    k.Write(cu, 0,
-            std::wstring(kRepository) + L"Microsoft.XboxApp_48.104.4001.0_x64__8wekyb3d8bbwe",
-            {{L"PackageRootFolder", APPS + L"Microsoft.XboxApp_48.104.4001.0_x64__8wekyb3d8bbwe"},
-             {L"DisplayName", L"Xbox Console Companion"}});
-    // The repository knows the listed packages too, mostly by resource references, and
-    // also the system's own packages that the script leaves out (Windows Security).
-    Package(L"Microsoft.SecHealthUI_1000.26100.1.0_x64__8wekyb3d8bbwe", "SecHealthUI.exe");
-    const auto by_reference = [](const std::wstring& key, const wchar_t* resource) {
-      return L"@{" + key + L"?ms-resource://" + key.substr(0, key.find(L'_')) + L"/Resources/" +
-             resource + L"}";
-    };
-    const std::pair<const wchar_t*, std::wstring> repository[] = {
-        {L"Microsoft.WindowsCalculator_11.2307.4.0_x64__8wekyb3d8bbwe", L""},
-        {L"Microsoft.Windows.Photos_2023.11050.16005.0_x64__8wekyb3d8bbwe", L""},
-        {L"Microsoft.MicrosoftStickyNotes_4.6.2.0_x64__8wekyb3d8bbwe", L""},
-        {L"Microsoft.SecHealthUI_1000.26100.1.0_x64__8wekyb3d8bbwe", L""},
-        {L"5319275A.WhatsAppDesktop_2.2348.3.0_x64__cv1g1gvanyjgm", L"WhatsApp"},
-        {L"SpotifyAB.SpotifyMusic_1.225.1020.0_x86__zpdnekdrzrea0", L"Spotify Music"},
-    };
-    // Frameworks and folders outside WindowsApps are never apps.
-    k.Write(cu, 0, std::wstring(kRepository) + L"Microsoft.VCLibs.140.00_14.0_x64__8wekyb3d8bbwe",
-            {{L"PackageRootFolder", APPS + L"Microsoft.VCLibs.140.00_14.0_x64__8wekyb3d8bbwe"}});
-    Package(L"Microsoft.VCLibs.140.00_14.0_x64__8wekyb3d8bbwe", "VCLibs.exe");
-    k.Write(cu, 0, std::wstring(kRepository) + L"Contoso.Elsewhere_1_x64__a",
-            {{L"PackageRootFolder", W + L"\\Elsewhere"}});
-    WriteFileBytes(W + L"\\Elsewhere\\AppxManifest.xml", "<Application Executable=\"e.exe\"/>");
-    Program(W + L"\\Elsewhere\\e.exe");
-    for (const auto& [key, name] : repository) {
-      k.Write(cu, 0, std::wstring(kRepository) + key,
-              {{L"PackageRootFolder", APPS + key},
-               {L"DisplayName", name.empty() ? by_reference(key, L"AppStoreName") : name}});
-    }
   }
 
-  // name, path (below W), version of our apps, in the order of the answer.
-  static std::vector<std::tuple<std::string, std::wstring, std::string>> Listed(
-      const WorkerAnswer* answer = answer_) {
-    std::vector<std::tuple<std::string, std::wstring, std::string>> apps;
-    const auto* list = std::get_if<EncodableList>(&answer->value);
+  // "name | path below W | version" of our apps, in the order of the answer.
+  static std::vector<std::string> Listed() {
+    std::vector<std::string> apps;
+    const auto* list = std::get_if<EncodableList>(&answer_->value);
     if (!list) return apps;
     for (const EncodableValue& item : *list) {
       const auto& map = std::get<EncodableMap>(item);
       const std::wstring path = Utf8ToWide(StringMember(map, "packageName"));
       if (!installed_apps::StartsWith(path, W + L"\\")) continue;
-      apps.emplace_back(StringMember(map, "name"), path.substr(W.size()),
-                        StringMember(map, "versionName"));
+      apps.push_back(StringMember(map, "name") + " | " + WideToUtf8(path.substr(W.size())) + " | " +
+                     StringMember(map, "versionName"));
     }
     return apps;
   }
@@ -310,7 +264,6 @@ class RealisticMachine : public ::testing::Test {
 
   static inline RegistryKeys* keys_ = new RegistryKeys();
   static inline WorkerAnswer* answer_ = new WorkerAnswer();
-  static inline WorkerAnswer* fallback_answer_ = new WorkerAnswer();
   static inline std::vector<std::pair<std::wstring, std::wstring>>* saved_env_ =
       new std::vector<std::pair<std::wstring, std::wstring>>();
 };
@@ -366,14 +319,10 @@ TEST_F(RealisticMachine, ListsTheRightProgramsUnderTheirOwnNamesInScanOrder) {
        apps + L"SpotifyAB.SpotifyMusic_1.225.1020.0_x86__zpdnekdrzrea0\\Spotify.exe",
        "1.225.1020.0"},
   };
-  const auto text =
-      [](const std::vector<std::tuple<std::string, std::wstring, std::string>>& apps) {
-        std::vector<std::string> lines;
-        for (const auto& [name, path, version] : apps)
-          lines.push_back(name + " | " + WideToUtf8(path) + " | " + version);
-        return lines;
-      };
-  EXPECT_EQ(text(Listed()), text(expected));
+  std::vector<std::string> lines;
+  for (const auto& [name, path, version] : expected)
+    lines.push_back(name + " | " + WideToUtf8(path) + " | " + version);
+  EXPECT_EQ(Listed(), lines);
 }
 
 TEST_F(RealisticMachine, MapsCarryTheDateAndTheFixedFields) {
@@ -412,27 +361,6 @@ TEST_F(RealisticMachine, IconsWithoutAlphaGetATransparentBackgroundOthersKeepThe
       EXPECT_EQ(pixel(at.first, at.second)[3], alpha) << WideToUtf8(c.path) << " " << at.first;
     }
     if (c.alpha_at[1].second == 0) EXPECT_EQ(pixel(16, 16)[2], 220);  // the red square
-  }
-}
-
-// PowerShell and the package repository describe the same packages: whichever the machine
-// answers with, a package is listed under the same name, and the system's own packages that
-// the script leaves out (and frameworks, and folders outside WindowsApps) stay out.
-TEST_F(RealisticMachine, TheRepositoryNamesStorePackagesAsTheScriptDoes) {
-  ASSERT_TRUE(fallback_answer_->completed);
-  const std::wstring apps = L"\\Program Files\\WindowsApps\\";
-  std::map<std::wstring, std::string> by_script;
-  for (const auto& [name, path, version] : Listed()) by_script[path] = name;
-  std::map<std::wstring, std::string> by_repository;
-  for (const auto& [name, path, version] : Listed(fallback_answer_)) {
-    if (installed_apps::StartsWith(path, apps)) by_repository[path] = name;
-    EXPECT_EQ(path.find(L"Elsewhere"), std::wstring::npos) << "not below WindowsApps";
-  }
-  // The five listed packages it knows and Xbox; no framework, no system package.
-  EXPECT_EQ(by_repository.size(), 6u);
-  for (const auto& [path, name] : by_repository) {
-    if (path.find(L"XboxApp") != std::wstring::npos) continue;
-    EXPECT_EQ(name, by_script[path]) << WideToUtf8(path);
   }
 }
 

@@ -53,14 +53,9 @@ TEST_F(DispatchTest, ArgumentErrorsAreAnsweredAtOnceWithTheirTexts) {
 TEST_F(DispatchTest, ShortQueriesAnswerOnThePlatformThread) {
   ExpectSuccess(Call("initializeVless", Map({{"anything", EncodableValue(1)}})),
                 EncodableValue(false));
-  EXPECT_TRUE(LogHas("[plugin] initializeVless called"));
   ExpectSuccess(Call("isProcessElevated"), EncodableValue(IsProcessElevated()));
   ExpectSuccess(Call("requestPermission"), EncodableValue(IsProcessElevated()));
   ExpectSuccess(Call("getCoreVersion"), EncodableValue("Unknown"));
-  EXPECT_TRUE(LogHas("[plugin] getCoreVersion: Unknown"));
-  ExpectSuccess(Call("getVpnTunnelState"), Map({{"running", EncodableValue(false)},
-                                                {"tunnelReady", EncodableValue(false)},
-                                                {"adapterPresent", EncodableValue(false)}}));
 }
 
 TEST_F(DispatchTest, ElevatedProcessAnswersElevationRestartWithoutRelaunching) {
@@ -97,7 +92,6 @@ TEST_F(DispatchTest, StopAlwaysSucceedsAndAnnouncesDisconnected) {
   ASSERT_EQ(host_->Listen("tidewire/status").kind, ReplyKind::kSuccess);
   host_->TakeEvents("tidewire/status");
   ExpectSuccess(Call("stopVless"), EncodableValue(false));
-  EXPECT_TRUE(LogHas("[plugin] stopVless called"));
   const auto event = host_->WaitForEvent("tidewire/status");
   ASSERT_TRUE(event.has_value());
   EXPECT_EQ(event->value, EncodableValue(IdleStatus("DISCONNECTED")));
