@@ -55,9 +55,7 @@ class ServiceSessionTest : public PluginTest {
     SetBehaviour("");
     ASSERT_TRUE(tunnel_fixture::StopTunnelService());
     ASSERT_EQ(host_->Listen(kStatus).kind, ReplyKind::kSuccess);
-    const auto initial = host_->WaitForEvent(kStatus);
-    ASSERT_TRUE(initial.has_value());
-    EXPECT_EQ(initial->value, EncodableValue(IdleStatus("DISCONNECTED")));
+    EXPECT_EQ(NextStatus().state, "DISCONNECTED");
   }
   void TearDown() override {
     Call("stopVless");
@@ -70,19 +68,16 @@ class ServiceSessionTest : public PluginTest {
 
   size_t off_thread_at_start_ = 0;
 
-  MethodReply Start(const char* method = "startVless") {
-    return Call(method, Map({{"remark", EncodableValue("Reality NL")},
-                             {"config", EncodableValue(kConfig)}}));
+  static EncodableValue Args() {
+    return Map({{"remark", EncodableValue("Reality NL")}, {"config", EncodableValue(kConfig)}});
   }
+  MethodReply Start(const char* method = "startVless") { return Call(method, Args()); }
 
   // Sends `methods` 150 ms apart without waiting for answers (each from its own thread, as
   // Dart's futures would) while this thread pumps its messages; the replies in call order.
   std::vector<MethodReply> CallOverlapping(const std::vector<const char*>& methods) {
     std::vector<std::pair<std::string, EncodableValue>> calls;
-    for (const char* method : methods) {
-      calls.emplace_back(method, Map({{"remark", EncodableValue("Reality NL")},
-                                      {"config", EncodableValue(kConfig)}}));
-    }
+    for (const char* method : methods) calls.emplace_back(method, Args());
     return host_->InvokeMethods("tidewire", calls, seconds(40), milliseconds(150));
   }
 
