@@ -43,11 +43,6 @@ bool WaitFor(Condition condition, std::chrono::milliseconds limit = std::chrono:
   return true;
 }
 
-std::string ProxyServer() {
-  ProxySettings settings;
-  return ReadProxySettings(&settings) ? settings.server : "<unreadable>";
-}
-
 // A realistic configuration whose server is `server_port`, on ports free right now.
 core_standin::RealisticConfig Realistic(uint16_t server_port, const std::string& markers = "") {
   core_standin::RealisticConfig realistic;
@@ -95,29 +90,6 @@ void PrintTo(const ProxySettings& settings, std::ostream* out) {
 
 namespace {
 
-bool HasNonAsciiLetter(const std::wstring& text) {
-  return std::any_of(text.begin(), text.end(), [](wchar_t c) { return c > 0x7F; });
-}
-
-// Holds 127.0.0.1:`port` as another program would.
-class PortHolder {
- public:
-  explicit PortHolder(uint16_t port) : socket_(::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP)) {
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    held_ = ::bind(socket_, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0 &&
-            ::listen(socket_, 1) == 0;
-  }
-  ~PortHolder() { ::closesocket(socket_); }
-  bool held() const { return held_; }
-
- private:
-  SOCKET socket_;
-  bool held_ = false;
-};
-
 // A session as a user has it: their own proxy configured, a realistic configuration whose SOCKS
 // port another program holds, the server reached through the configured outbound. Everything
 // the app asks for works, and the end gives the user's settings back.
@@ -127,21 +99,21 @@ TEST(XrayService, RealisticSessionThroughTheServerGivesTheUsersProxyBack) {
   LocalHttpServer site;
   const std::string url = "http://127.0.0.1:" + std::to_string(site.port()) + "/generate_204";
   OutboundServerStandin server;
-  const core_standin::RealisticConfig realistic = Realistic(server.port());
+  core_standin::RealisticConfig realistic = Realistic(server.port());
+  realistic.socks_port = site.port();  // another program holds it
   const std::string config = core_standin::ProxyConfigText(realistic);
-  PortHolder busy(realistic.socks_port);
-  ASSERT_TRUE(busy.held());
 
   XrayService service;
   ASSERT_FALSE(service.XrayPath().empty());
   ASSERT_TRUE(service.Start(config));
   const uint16_t served = service.SessionSocksPort();
   EXPECT_NE(served, realistic.socks_port) << "the busy port was moved";
-  EXPECT_EQ(ProxyServer(), "socks=localhost:" + std::to_string(served));
-  EXPECT_TRUE(HasNonAsciiLetter(service.ConfigPath()))
+  EXPECT_EQ(CurrentProxy().server, "socks=localhost:" + std::to_string(served));
+  const std::wstring file = service.ConfigPath();
+  EXPECT_TRUE(std::any_of(file.begin(), file.end(), [](wchar_t c) { return c > 0x7F; }))
       << "the test prefix's temp folder must have a non-ASCII name";
 
-  const std::string written = ReadFileBytes(service.ConfigPath());
+  const std::string written = ReadFileBytes(file);
   EXPECT_NE(written.find("\"port\": " + std::to_string(server.port())), std::string::npos)
       << "the server's port is never moved, although its port is busy on loopback\n"
       << written;
@@ -164,9 +136,8 @@ TEST(XrayService, RealisticSessionThroughTheServerGivesTheUsersProxyBack) {
   // The delay test's own instance reaches the same server on its unchanged port.
   EXPECT_GE(service.MeasureServerDelay(config, url), 1);
   EXPECT_EQ(server.relayed(), 2);
-  EXPECT_EQ(ProxyServer(), "socks=localhost:" + std::to_string(served));
+  EXPECT_EQ(CurrentProxy().server, "socks=localhost:" + std::to_string(served));
 
-  const std::wstring file = service.ConfigPath();
   service.Stop();
   EXPECT_FALSE(std::filesystem::exists(file));
   EXPECT_FALSE(std::filesystem::exists(ProxyBackupPath()));
@@ -263,7 +234,7 @@ TEST(XrayService, CrashedHostLeavesNothingBehind) {
   ASSERT_TRUE(started);
   UniqueHandle host(info.hProcess);
   UniqueHandle host_thread(info.hThread);
-  const bool up = WaitFor([] { return ProxyServer().rfind("socks=localhost:", 0) == 0; },
+  const bool up = WaitFor([] { return CurrentProxy().server.rfind("socks=localhost:", 0) == 0; },
                           std::chrono::seconds(60));
   ::TerminateProcess(host.get(), 1);
   ::WaitForSingleObject(host.get(), 5000);
