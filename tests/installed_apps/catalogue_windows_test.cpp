@@ -30,9 +30,7 @@ TEST(RepeatRequests, SeeWhatChangedSinceTheLastOne) {
   auto ours = [&] {
     std::vector<installed_apps::AppInfo> apps;
     for (installed_apps::AppInfo& app : installed_apps::RunCatalogue(hooks).apps) {
-      if (app.package_name.rfind("C:\\CatalogueTest\\", 0) == 0) {
-        apps.push_back(std::move(app));
-      }
+      if (app.package_name.rfind("C:\\CatalogueTest\\", 0) == 0) apps.push_back(std::move(app));
     }
     return apps;
   };

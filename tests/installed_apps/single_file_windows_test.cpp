@@ -52,14 +52,12 @@ TEST(PickExecutable, OwnedDialogAnswersTheChoiceOrNullAndOnlyOneOpensAtATime) {
   const HWND owner = reinterpret_cast<HWND>(static_cast<uintptr_t>(0x1234));
   const std::wstring chosen =
       L"C:\\Users\\J\u00F6rg M\u00FCller\\Apps\\Caf\u00E9 Player\\player.exe";
+  const std::string chosen_utf8 =
+      "C:\\Users\\J\xC3\xB6rg M\xC3\xBCller\\Apps\\Caf\xC3\xA9 Player\\player.exe";
   struct Case {
     bool user_picks;
     EncodableValue expected;
-  } cases[] = {
-      {true, EncodableValue(std::string("C:\\Users\\J\xC3\xB6rg M\xC3\xBCller\\Apps\\Caf\xC3\xA9 "
-                                        "Player\\player.exe"))},
-      {false, EncodableValue()},
-  };
+  } cases[] = {{true, EncodableValue(chosen_utf8)}, {false, EncodableValue()}};
   for (const Case& c : cases) {
     std::atomic<bool> release{false};
     std::atomic<bool> shown{false};

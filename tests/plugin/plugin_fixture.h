@@ -42,16 +42,14 @@ inline EncodableList IdleStatus(const char* state) {
                        EncodableValue("0"), EncodableValue("0"), EncodableValue(state)};
 }
 
-// The tests of the app without a tunnel service own that world: a service left installed by
-// an earlier test program that was cut short is stopped and removed first.
-inline void RemoveLeftoverTunnelService() { tunnel_fixture::DeleteTunnelService(); }
-
 class PluginTest : public ::testing::Test {
  protected:
+  // The tests of the app without a tunnel service own that world: a service left installed by
+  // an earlier test program that was cut short is stopped and removed first.
   explicit PluginTest(ChannelHost::ViewMode mode = ChannelHost::ViewMode::kWithView,
                       bool without_service = true)
-      : log_offset_(
-            ((without_service ? RemoveLeftoverTunnelService() : void()), ReadTunnelLog().size())),
+      : log_offset_(((void)(without_service && tunnel_fixture::DeleteTunnelService()),
+                     ReadTunnelLog().size())),
         host_(std::make_unique<ChannelHost>(mode)) {
     TidewirePluginRegisterWithRegistrar(host_->registrar());
   }
