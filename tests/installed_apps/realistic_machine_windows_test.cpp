@@ -7,8 +7,6 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 
 #include "common/text_encoding.h"
 #include "installed_apps/catalogue_workers.h"
@@ -39,13 +37,6 @@ const std::pair<const wchar_t*, std::wstring> kFolders[] = {
     {L"ProgramData", PD},         {L"USERPROFILE", HOME},
     {L"LOCALAPPDATA", LAD},       {L"APPDATA", RAD},
 };
-
-std::string ReadFixtureText(const char* name) {
-  std::ifstream in(std::string(APPS_FIXTURES_DIR) + "/" + name, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
 
 std::string ReplaceAll(std::string text, const std::string& from, const std::string& to) {
   for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size())) {
@@ -91,8 +82,8 @@ class RealisticMachine : public ::testing::Test {
     hooks.run_store_script = [](const std::wstring&) {
       wchar_t out[MAX_PATH] = {};
       ::GetEnvironmentVariableW(L"ZELVORA_APPX_OUT", out, MAX_PATH);
-      WriteFileBytes(out, ReplaceAll(ReadFixtureText("appx_scan_output.txt"), "C:\\Program Files\\",
-                                     WideToUtf8(PF) + "\\"));
+      WriteFileBytes(out, ReplaceAll(ReadFileBytes(APPS_FIXTURES_DIR "/appx_scan_output.txt"),
+                                     "C:\\Program Files\\", WideToUtf8(PF) + "\\"));
       return std::string();
     };
     *answer_ = CallWorker([&](installed_apps::AppsMethodResult result) {

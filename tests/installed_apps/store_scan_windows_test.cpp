@@ -24,8 +24,6 @@ const wchar_t kRepository[] =
     L"SOFTWARE\\Classes\\Local Settings\\Software\\Microsoft\\Windows\\CurrentVersion\\AppModel\\"
     L"Repository\\Packages\\";
 
-std::string Narrow(const std::wstring& text) { return WideToUtf8(text); }
-
 std::wstring GetEnv(const wchar_t* name) {
   wchar_t buffer[1024] = {};
   const DWORD length = ::GetEnvironmentVariableW(name, buffer, 1024);
@@ -64,10 +62,10 @@ class StoreScan : public ::testing::Test {
 
 TEST_F(StoreScan, PowerShellLinesBecomeEntriesAndTheFilesGoAway) {
   const std::string lines =
-      "\xEF\xBB\xBF" + Narrow(L"Contoso.NotesStudio|" + kNotes + L"|1.2.3.0") + "\r\n" +
-      Narrow(L"Shell|C:\\Windows\\SystemApps\\WindowsApps\\Shell_1_neutral__x|1.0") + "\r\n" +
-      Narrow(L"VCLibs|" + kApps + L"Microsoft.VCLibs.140.00_14.0_x64__8we|14.0") + "\r\n" +
-      Narrow(L"Cortana|" + kApps + L"Microsoft.Windows.Cortana_1.0_neutral__cw|1.0") + "\r\n" +
+      "\xEF\xBB\xBF" + WideToUtf8(L"Contoso.NotesStudio|" + kNotes + L"|1.2.3.0") + "\r\n" +
+      WideToUtf8(L"Shell|C:\\Windows\\SystemApps\\WindowsApps\\Shell_1_neutral__x|1.0") + "\r\n" +
+      WideToUtf8(L"VCLibs|" + kApps + L"Microsoft.VCLibs.140.00_14.0_x64__8we|14.0") + "\r\n" +
+      WideToUtf8(L"Cortana|" + kApps + L"Microsoft.Windows.Cortana_1.0_neutral__cw|1.0") + "\r\n" +
       "no separators here\r\n";
   EntryTable table;
   installed_apps::ScanMicrosoftStorePackages(table, FakePowerShell(lines));
@@ -117,8 +115,9 @@ TEST_F(StoreScan, ConcurrentScansKeepTheirOwnListings) {
       const std::wstring key = installed_apps::PackageFolderKey(folder);
       ::Sleep(150);  // PowerShell starts up; the other scan would set the variable now
       const std::wstring out = GetEnv(L"ZELVORA_APPX_OUT");
-      WriteFileBytes(out, "\xEF\xBB\xBF" + Narrow(key.substr(0, key.find(L'_')) + L"|" + folder) +
-                              "|" + version + "\r\n");
+      WriteFileBytes(out, "\xEF\xBB\xBF" +
+                              WideToUtf8(key.substr(0, key.find(L'_')) + L"|" + folder) + "|" +
+                              version + "\r\n");
       return std::string();
     };
   };

@@ -68,17 +68,6 @@ TEST_F(DispatchTest, UnknownAndCaseMismatchedMethodsAreNotImplemented) {
   EXPECT_EQ(Call("StartVless", Map({})).kind, ReplyKind::kNotImplemented);
 }
 
-TEST_F(DispatchTest, GarbageBytesGetACleanReplyAndThePluginLivesOn) {
-  const std::vector<std::vector<uint8_t>> garbage = {
-      {}, {0xFF}, {7, 200, 'a'}, {7, 3, 'a', 'b', 'c', 13, 255, 255, 255, 255, 127}};
-  for (const auto& bytes : garbage) {
-    const MethodReply reply = host_->SendRaw("tidewire", bytes);
-    EXPECT_NE(reply.kind, ReplyKind::kTimedOut);
-    EXPECT_NE(reply.kind, ReplyKind::kSuccess);
-  }
-  ExpectSuccess(Call("getCoreVersion"), EncodableValue("Unknown"));
-}
-
 // An elevated process without the tunnel service parses the configuration itself (the
 // unelevated refusal is the Unelevated child's).
 TEST_F(DispatchTest, ElevatedStartRefusesAConfigurationThatIsNoJson) {

@@ -5,13 +5,12 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
-#include <fstream>
 #include <memory>
-#include <sstream>
 #include <string>
 
 #include "channel_host.h"
 #include "service_admin.h"
+#include "support/byte_files.h"
 #include "tunnel_log/tunnel_log_paths.h"
 #include "zelvora_vless_windows/tidewire_plugin.h"
 
@@ -24,12 +23,7 @@ using flutter_standin::ChannelHost;
 using flutter_standin::MethodReply;
 using flutter_standin::ReplyKind;
 
-inline std::string ReadTunnelLog() {
-  std::ifstream in(kTunnelLogPath, std::ios::binary);
-  std::ostringstream out;
-  out << in.rdbuf();
-  return out.str();
-}
+inline std::string ReadTunnelLog() { return ReadFileBytes(kTunnelLogPath); }
 
 inline EncodableValue Map(std::initializer_list<std::pair<const char*, EncodableValue>> items) {
   EncodableMap map;

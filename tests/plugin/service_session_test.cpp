@@ -143,9 +143,7 @@ TEST_F(ServiceSessionTest, ALostServiceEndsTheSession) {
       SetBehaviour("status=err:busy");
     }
     host_->TakeEvents(kStatus);
-    const auto event = host_->WaitForEvent(kStatus, milliseconds(15000));
-    ASSERT_TRUE(event.has_value());
-    EXPECT_EQ(event->value, EncodableValue(IdleStatus("DISCONNECTED")));
+    EXPECT_EQ(NextStatus(milliseconds(15000)).state, "DISCONNECTED");
     host_->PumpMessages(milliseconds(1500));
     EXPECT_EQ(host_->PendingEventCount(kStatus), 0u);
     if (!service_stops) EXPECT_NE(tunnel_fixture::TunnelServicePid(), 0u);
@@ -267,9 +265,6 @@ TEST_F(ServiceSessionTest, ReopenedAppFollowsTheSessionTheServiceKept) {
   Status last = NextStatus();
   if (last.state != "DISCONNECTED") last = NextStatus();
   EXPECT_EQ(last.state, "DISCONNECTED");
-  ExpectSuccess(Call("getVpnTunnelState"), Map({{"running", EncodableValue(false)},
-                                                {"tunnelReady", EncodableValue(false)},
-                                                {"adapterPresent", EncodableValue(false)}}));
 }
 
 // The plug-in goes away while a start is under way: waiting for the client mutex (another
