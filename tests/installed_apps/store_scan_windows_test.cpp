@@ -2,7 +2,6 @@
 // package repository fallback, and manifests in folders below "\WindowsApps\".
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <thread>
 
 #include "common/text_encoding.h"

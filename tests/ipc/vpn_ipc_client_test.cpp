@@ -6,8 +6,6 @@
 
 #include <memory>
 #include <string>
-#include <thread>
-#include <vector>
 
 #include "common/unique_handle.h"
 #include "ipc/request_policy.h"

@@ -2,7 +2,6 @@
 // the order of events, the session timer across restart, failure tolerance and cancellation.
 #include <flutter_standin_host.h>
 
-#include <atomic>
 #include <thread>
 #include <vector>
 

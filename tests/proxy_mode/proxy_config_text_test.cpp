@@ -41,7 +41,6 @@ TEST(ProxySocksPort, TriesTheTagThenTheProtocolThenTheInbounds) {
             10808);
   EXPECT_EQ(ProxySocksPort(R"({"inbounds": [{"port": 2080, "tag": "in_proxy"}, {"port": 3080}]})"),
             2080);
-  EXPECT_EQ(ProxySocksPort(R"({"outbounds": []})"), kProxyDefaultSocksPort);
   EXPECT_EQ(ProxySocksPort(""), kProxyDefaultSocksPort);
   // A number that is not a port falls back to the default rather than wrapping around.
   EXPECT_EQ(ProxySocksPort(R"({"inbounds": [{"tag": "in_proxy", "port": 70000}]})"),
