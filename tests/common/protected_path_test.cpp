@@ -10,33 +10,29 @@ namespace {
 using zelvora::FoldersToCheck;
 
 struct ChainCase {
-  const wchar_t* path;
+  std::wstring path;
   const wchar_t* root;
   std::vector<std::wstring> folders;
 };
 
 TEST(FoldersToCheckTest, ChecksEveryFolderAUserCouldHaveReplaced) {
+  const std::wstring user = L"D:\\Users\\Zo\u00eb M\u00fcller";
+  // clang-format off
   const ChainCase cases[] = {
       // Our own files: ProgramData itself is trusted, everything below it is not.
-      {L"C:\\ProgramData\\Zelvora\\logs\\tunnel.log",
-       L"C:\\ProgramData",
+      {L"C:\\ProgramData\\Zelvora\\logs\\tunnel.log", L"C:\\ProgramData",
        {L"C:\\ProgramData\\Zelvora", L"C:\\ProgramData\\Zelvora\\logs"}},
-      {L"c:/programdata/Zelvora/dns_restore.v1",
-       L"C:\\ProgramData\\",
-       {L"c:\\programdata\\Zelvora"}},
+      {L"c:/programdata/Zelvora/dns_restore.v1", L"C:\\ProgramData\\", {L"c:\\programdata\\Zelvora"}},
       {L"C:\\ProgramData\\smhnr_session_owned.flag", L"C:\\ProgramData", {}},
       // A sibling whose name merely starts like the root is not inside it.
-      {L"C:\\ProgramData Backup\\Zelvora\\x.v1",
-       L"C:\\ProgramData",
+      {L"C:\\ProgramData Backup\\Zelvora\\x.v1", L"C:\\ProgramData",
        {L"C:\\ProgramData Backup", L"C:\\ProgramData Backup\\Zelvora"}},
       // Outside the root (another drive, or no root known): every folder below the drive.
-      {L"D:\\Users\\Zo\u00eb M\u00fcller\\AppData\\Temp dir\\\u0444\u0430\u0439\u043b.v1",
-       L"C:\\ProgramData",
-       {L"D:\\Users", L"D:\\Users\\Zo\u00eb M\u00fcller",
-        L"D:\\Users\\Zo\u00eb M\u00fcller\\AppData",
-        L"D:\\Users\\Zo\u00eb M\u00fcller\\AppData\\Temp dir"}},
+      {user + L"\\AppData\\Temp dir\\\u0444\u0430\u0439\u043b.v1", L"C:\\ProgramData",
+       {L"D:\\Users", user, user + L"\\AppData", user + L"\\AppData\\Temp dir"}},
       {L"C:\\ProgramData\\Zelvora\\a.txt", L"", {L"C:\\ProgramData", L"C:\\ProgramData\\Zelvora"}},
   };
+  // clang-format on
   for (const ChainCase& c : cases) {
     std::vector<std::wstring> folders;
     EXPECT_TRUE(FoldersToCheck(c.path, c.root, &folders)) << c.path;

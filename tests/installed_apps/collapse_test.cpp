@@ -13,8 +13,6 @@ std::vector<std::wstring> Paths(const EntryTable& table) {
   return paths;
 }
 
-void Add(EntryTable& table, Entry e) { UpsertEntry(table, std::move(e)); }
-
 TEST(Collapse, NormalizedNames) {
   EXPECT_EQ(NormalizeNameForCollapse(L"Example Tool 1.2.3 (64-bit)"), L"example tool");
   EXPECT_EQ(NormalizeNameForCollapse(L"  Foo (32-bit) "), L"foo");
@@ -27,29 +25,29 @@ TEST(Collapse, NormalizedNames) {
 
 TEST(Collapse, SameNameKeepsTheBetterEntry) {
   EntryTable table;
-  Add(table, {L"Foo (64-bit)", L"C:\\A\\foo_helper.exe", L"", 0});
-  Add(table, {L"Other", L"C:\\O\\other.exe", L"", 0});
-  Add(table, {L"Foo", L"C:\\B\\foo.exe", L"", 0});
+  UpsertEntry(table, {L"Foo (64-bit)", L"C:\\A\\foo_helper.exe", L"", 0});
+  UpsertEntry(table, {L"Other", L"C:\\O\\other.exe", L"", 0});
+  UpsertEntry(table, {L"Foo", L"C:\\B\\foo.exe", L"", 0});
   CollapseByDisplayName(table);
   EXPECT_EQ(Paths(table), (std::vector<std::wstring>{L"C:\\O\\other.exe", L"C:\\B\\foo.exe"}));
 
   // Equal scores: the better display name wins; the first one seen wins a full tie.
   EntryTable tie;
-  Add(tie, {L"Tool 1.0", L"C:\\A\\a.exe", L"", 0});
-  Add(tie, {L"Tool 1.0.1", L"C:\\B\\b.exe", L"", 0});
-  Add(tie, {L"Tool 1.0.2", L"C:\\C\\c.exe", L"", 0});
+  UpsertEntry(tie, {L"Tool 1.0", L"C:\\A\\a.exe", L"", 0});
+  UpsertEntry(tie, {L"Tool 1.0.1", L"C:\\B\\b.exe", L"", 0});
+  UpsertEntry(tie, {L"Tool 1.0.2", L"C:\\C\\c.exe", L"", 0});
   CollapseByDisplayName(tie);
   EXPECT_EQ(Paths(tie), (std::vector<std::wstring>{L"C:\\B\\b.exe"}));
 }
 
 TEST(Collapse, SameExecutableNameMergesOnlyCompatibleNames) {
   EntryTable table;
-  Add(table, {L"Example", L"C:\\A\\example.exe", L"", 0});
-  Add(table, {L"Example Link", L"C:\\B\\example.exe", L"", 0});
-  Add(table, {L"Studio Editor", L"C:\\S\\studio.exe", L"", 0});
-  Add(table, {L"Paint Studio", L"C:\\P\\studio.exe", L"", 0});
-  Add(table, {L"Ab", L"C:\\X\\ab.exe", L"", 0});
-  Add(table, {L"Abc", L"C:\\Y\\ab.exe", L"", 0});  // too short for a prefix match
+  UpsertEntry(table, {L"Example", L"C:\\A\\example.exe", L"", 0});
+  UpsertEntry(table, {L"Example Link", L"C:\\B\\example.exe", L"", 0});
+  UpsertEntry(table, {L"Studio Editor", L"C:\\S\\studio.exe", L"", 0});
+  UpsertEntry(table, {L"Paint Studio", L"C:\\P\\studio.exe", L"", 0});
+  UpsertEntry(table, {L"Ab", L"C:\\X\\ab.exe", L"", 0});
+  UpsertEntry(table, {L"Abc", L"C:\\Y\\ab.exe", L"", 0});  // too short for a prefix match
   CollapseByExeBasename(table);
   EXPECT_EQ(Paths(table),
             (std::vector<std::wstring>{L"C:\\B\\example.exe", L"C:\\S\\studio.exe",

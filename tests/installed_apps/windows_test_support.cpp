@@ -109,26 +109,20 @@ WorkerAnswer CallWorker(const std::function<void(installed_apps::AppsMethodResul
     WorkerAnswer answer;
   };
   auto shared = std::make_shared<Shared>();
+  const auto complete = [shared](const flutter::EncodableValue* success) {
+    std::lock_guard<std::mutex> lock(shared->mutex);
+    ++(success ? shared->answer.successes : shared->answer.other_completions);
+    shared->answer.completed = true;
+    if (success) shared->answer.value = *success;
+    shared->done.notify_all();
+  };
+  static const flutter::EncodableValue kNull;
   auto result = std::make_unique<flutter::MethodResultFunctions<flutter::EncodableValue>>(
-      [shared](const flutter::EncodableValue* value) {
-        std::lock_guard<std::mutex> lock(shared->mutex);
-        ++shared->answer.successes;
-        shared->answer.completed = true;
-        if (value) shared->answer.value = *value;
-        shared->done.notify_all();
+      [complete](const flutter::EncodableValue* value) { complete(value ? value : &kNull); },
+      [complete](const std::string&, const std::string&, const flutter::EncodableValue*) {
+        complete(nullptr);
       },
-      [shared](const std::string&, const std::string&, const flutter::EncodableValue*) {
-        std::lock_guard<std::mutex> lock(shared->mutex);
-        ++shared->answer.other_completions;
-        shared->answer.completed = true;
-        shared->done.notify_all();
-      },
-      [shared]() {
-        std::lock_guard<std::mutex> lock(shared->mutex);
-        ++shared->answer.other_completions;
-        shared->answer.completed = true;
-        shared->done.notify_all();
-      });
+      [complete]() { complete(nullptr); });
   start(std::move(result));
   std::unique_lock<std::mutex> lock(shared->mutex);
   shared->done.wait_for(lock, std::chrono::milliseconds(timeout_ms),

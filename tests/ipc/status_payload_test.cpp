@@ -46,18 +46,15 @@ TEST(IpcStatusPayload, OkBodiesYieldTheirRecord) {
 }
 
 TEST(IpcStatusPayload, BodiesNotStartingWithOkFailWithTheWholeBodyAsText) {
-  StatusPayload status;
-  status.up = 77;
-  std::string error;
-  EXPECT_FALSE(ParseStatusResponse("NO", &status, &error));
-  EXPECT_EQ(error, "NO");
-  EXPECT_EQ(status.up, 77u);
-
-  EXPECT_FALSE(ParseStatusResponse("O", &status, &error));
-  EXPECT_EQ(error, "O");
-  EXPECT_FALSE(ParseStatusResponse("", &status, &error));
-  EXPECT_EQ(error, "");
-  EXPECT_FALSE(ParseStatusResponse(" OK running=1", nullptr, nullptr));
+  for (const std::string body : {"NO", "O", "", " OK running=1"}) {
+    StatusPayload status;
+    status.up = 77;
+    std::string error = "earlier";
+    EXPECT_FALSE(ParseStatusResponse(body, &status, &error));
+    EXPECT_EQ(error, body);
+    EXPECT_EQ(status.up, 77u) << body;
+  }
+  EXPECT_FALSE(ParseStatusResponse("NO", nullptr, nullptr));
 }
 
 }  // namespace

@@ -10,7 +10,6 @@
 #include "ipc/vpn_ipc_client.h"
 #include "ipc_service_env.h"
 #include "support/held_mutex.h"
-#include "support/log_since.h"
 
 namespace zelvora::ipc {
 namespace {
@@ -20,7 +19,6 @@ using IpcClientTimeoutTest = TunnelServiceTest;
 TEST_F(IpcClientTimeoutTest, SilentServiceTimesOutAndLeavesNothingPending) {
   ASSERT_TRUE(tunnel_fixture::StartTunnelService());
   SetBehaviour("status=silent\n");
-  const TunnelLogWatch log;
   std::string error;
   const auto start = std::chrono::steady_clock::now();
   EXPECT_FALSE(VpnIpcClient::QueryStatus(nullptr, &error));
@@ -28,11 +26,6 @@ TEST_F(IpcClientTimeoutTest, SilentServiceTimesOutAndLeavesNothingPending) {
   EXPECT_EQ(error, kTextTransportFailed);
   EXPECT_GE(elapsed, 4900);
   EXPECT_LE(elapsed, 30000);  // a hang catcher: the limit is 5 s
-  const std::string lines = log.NewText();
-  // The limit covers the whole exchange, so what is left of it when the read began is logged.
-  EXPECT_NE(lines.find("IPC: ReadExact timed out after "), std::string::npos) << lines;
-  EXPECT_NE(lines.find("IPC client status transport failed: 1460\r\n"), std::string::npos);
-  EXPECT_EQ(lines.find("did not finish"), std::string::npos);
 
   // The cancelled read is gone and the pipe closed: the next exchange goes through.
   SetBehaviour("");
@@ -48,7 +41,6 @@ TEST_F(IpcClientTimeoutTest, StopWaitingBehindALongStartIsBusy) {
   std::thread starter([&] { start_ok = VpnIpcClient::Start("{}", false, &start_error); });
   ASSERT_TRUE(WaitUntilHeldElsewhere(kIpcClientMutexName));  // the start holds it
 
-  const TunnelLogWatch log;
   std::string error;
   const auto stop_began = std::chrono::steady_clock::now();
   EXPECT_FALSE(VpnIpcClient::Stop(&error));
@@ -58,7 +50,6 @@ TEST_F(IpcClientTimeoutTest, StopWaitingBehindALongStartIsBusy) {
   // It waited its turn up to the mutex's limit, then gave up (waiting for the whole start
   // would have got the mutex and sent the stop).
   EXPECT_EQ(error, kTextBusy);
-  EXPECT_TRUE(log.Saw("IPC client stop not sent: another exchange held the client mutex\r\n"));
   EXPECT_GE(waited, 6900);
   EXPECT_TRUE(start_ok) << start_error;
   SetBehaviour("");

@@ -53,14 +53,9 @@ TEST_F(DispatchTest, ArgumentErrorsAreAnsweredAtOnceWithTheirTexts) {
 TEST_F(DispatchTest, ShortQueriesAnswerOnThePlatformThread) {
   ExpectSuccess(Call("initializeVless", Map({{"anything", EncodableValue(1)}})),
                 EncodableValue(false));
-  EXPECT_TRUE(LogHas("[plugin] initializeVless called"));
   ExpectSuccess(Call("isProcessElevated"), EncodableValue(IsProcessElevated()));
   ExpectSuccess(Call("requestPermission"), EncodableValue(IsProcessElevated()));
   ExpectSuccess(Call("getCoreVersion"), EncodableValue("Unknown"));
-  EXPECT_TRUE(LogHas("[plugin] getCoreVersion: Unknown"));
-  ExpectSuccess(Call("getVpnTunnelState"), Map({{"running", EncodableValue(false)},
-                                                {"tunnelReady", EncodableValue(false)},
-                                                {"adapterPresent", EncodableValue(false)}}));
 }
 
 TEST_F(DispatchTest, ElevatedProcessAnswersElevationRestartWithoutRelaunching) {
@@ -71,17 +66,6 @@ TEST_F(DispatchTest, ElevatedProcessAnswersElevationRestartWithoutRelaunching) {
 TEST_F(DispatchTest, UnknownAndCaseMismatchedMethodsAreNotImplemented) {
   EXPECT_EQ(Call("noSuchMethod").kind, ReplyKind::kNotImplemented);
   EXPECT_EQ(Call("StartVless", Map({})).kind, ReplyKind::kNotImplemented);
-}
-
-TEST_F(DispatchTest, GarbageBytesGetACleanReplyAndThePluginLivesOn) {
-  const std::vector<std::vector<uint8_t>> garbage = {
-      {}, {0xFF}, {7, 200, 'a'}, {7, 3, 'a', 'b', 'c', 13, 255, 255, 255, 255, 127}};
-  for (const auto& bytes : garbage) {
-    const MethodReply reply = host_->SendRaw("tidewire", bytes);
-    EXPECT_NE(reply.kind, ReplyKind::kTimedOut);
-    EXPECT_NE(reply.kind, ReplyKind::kSuccess);
-  }
-  ExpectSuccess(Call("getCoreVersion"), EncodableValue("Unknown"));
 }
 
 // An elevated process without the tunnel service parses the configuration itself (the
@@ -97,7 +81,6 @@ TEST_F(DispatchTest, StopAlwaysSucceedsAndAnnouncesDisconnected) {
   ASSERT_EQ(host_->Listen("tidewire/status").kind, ReplyKind::kSuccess);
   host_->TakeEvents("tidewire/status");
   ExpectSuccess(Call("stopVless"), EncodableValue(false));
-  EXPECT_TRUE(LogHas("[plugin] stopVless called"));
   const auto event = host_->WaitForEvent("tidewire/status");
   ASSERT_TRUE(event.has_value());
   EXPECT_EQ(event->value, EncodableValue(IdleStatus("DISCONNECTED")));

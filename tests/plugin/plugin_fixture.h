@@ -5,13 +5,12 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
-#include <fstream>
 #include <memory>
-#include <sstream>
 #include <string>
 
 #include "channel_host.h"
 #include "service_admin.h"
+#include "support/byte_files.h"
 #include "tunnel_log/tunnel_log_paths.h"
 #include "zelvora_vless_windows/tidewire_plugin.h"
 
@@ -24,12 +23,7 @@ using flutter_standin::ChannelHost;
 using flutter_standin::MethodReply;
 using flutter_standin::ReplyKind;
 
-inline std::string ReadTunnelLog() {
-  std::ifstream in(kTunnelLogPath, std::ios::binary);
-  std::ostringstream out;
-  out << in.rdbuf();
-  return out.str();
-}
+inline std::string ReadTunnelLog() { return ReadFileBytes(kTunnelLogPath); }
 
 inline EncodableValue Map(std::initializer_list<std::pair<const char*, EncodableValue>> items) {
   EncodableMap map;
@@ -42,16 +36,14 @@ inline EncodableList IdleStatus(const char* state) {
                        EncodableValue("0"), EncodableValue("0"), EncodableValue(state)};
 }
 
-// The tests of the app without a tunnel service own that world: a service left installed by
-// an earlier test program that was cut short is stopped and removed first.
-inline void RemoveLeftoverTunnelService() { tunnel_fixture::DeleteTunnelService(); }
-
 class PluginTest : public ::testing::Test {
  protected:
+  // The tests of the app without a tunnel service own that world: a service left installed by
+  // an earlier test program that was cut short is stopped and removed first.
   explicit PluginTest(ChannelHost::ViewMode mode = ChannelHost::ViewMode::kWithView,
                       bool without_service = true)
-      : log_offset_(
-            ((without_service ? RemoveLeftoverTunnelService() : void()), ReadTunnelLog().size())),
+      : log_offset_(((void)(without_service && tunnel_fixture::DeleteTunnelService()),
+                     ReadTunnelLog().size())),
         host_(std::make_unique<ChannelHost>(mode)) {
     TidewirePluginRegisterWithRegistrar(host_->registrar());
   }

