@@ -206,9 +206,14 @@ TEST(Components, FoundBesideTheApplicationFromAnyCurrentFolder) {
   const fs::path assets = FindXrayAssets(engine_xray.value_or(L""));
 
   ::SetCurrentDirectoryW(core_standin::Root().c_str());
+  // Every later engine test would find copies left here before its own stand-ins; a file
+  // still mapped by a child that is ending cannot go yet, so removal is retried.
   std::error_code ignored;
-  fs::remove_all(beside, ignored);
+  for (int attempt = 0; attempt < 100 && fs::exists(beside); ++attempt) {
+    if (fs::remove_all(beside, ignored) == static_cast<std::uintmax_t>(-1)) ::Sleep(100);
+  }
   fs::remove_all(elsewhere, ignored);
+  ASSERT_FALSE(fs::exists(beside)) << "left beside the test programs";
 
   ASSERT_TRUE(engine_xray);
   EXPECT_EQ(fs::path(*engine_xray), beside / L"xray.exe");
