@@ -94,16 +94,17 @@ std::string VpnConfig() {
 // created (the persistent adapter is not brought back at the plug-in's end: it would go with
 // the process a moment later).
 simhost::HostState AfterExit(simhost::HostState state) {
-  state.adapters.erase(
-      std::remove_if(state.adapters.begin(), state.adapters.end(),
-                     [](const simhost::Adapter& a) { return a.owner == simhost::kAppProcess; }),
-      state.adapters.end());
-  state.devices.erase(std::remove_if(state.devices.begin(), state.devices.end(),
-                                     [](const simhost::Device& d) {
-                                       return d.instance_id.find(simhost::home::kOwnGuid) !=
-                                              std::wstring::npos;
-                                     }),
-                      state.devices.end());
+  auto& adapters = state.adapters;
+  adapters.erase(std::remove_if(adapters.begin(), adapters.end(),
+                                [](const auto& a) { return a.owner == simhost::kAppProcess; }),
+                 adapters.end());
+  auto& devices = state.devices;
+  devices.erase(std::remove_if(devices.begin(), devices.end(),
+                               [](const auto& d) {
+                                 return d.instance_id.find(simhost::home::kOwnGuid) !=
+                                        std::wstring::npos;
+                               }),
+                devices.end());
   return host_compare::Comparable(state);
 }
 
@@ -111,8 +112,8 @@ simhost::HostState AfterExit(simhost::HostState state) {
 std::vector<EncodableList> EventsUntil(ChannelHost& host, const std::string& state,
                                        std::chrono::seconds limit) {
   std::vector<EncodableList> seen;
-  const auto deadline = std::chrono::steady_clock::now() + limit;
-  while (std::chrono::steady_clock::now() < deadline) {
+  for (const auto end = std::chrono::steady_clock::now() + limit;
+       std::chrono::steady_clock::now() < end;) {
     const auto event = host.WaitForEvent("tidewire/status", std::chrono::milliseconds(500));
     if (!event || !std::holds_alternative<EncodableList>(event->value)) continue;
     seen.push_back(std::get<EncodableList>(event->value));
@@ -147,7 +148,6 @@ TEST_F(VpnPluginTest, ConnectsInProcessWithLiveStatusAndDisconnectsCleanly) {
   EXPECT_TRUE(std::any_of(connecting.begin(), connecting.end() - 1, [](const EncodableList& e) {
     return e[5] == EncodableValue("CONNECTING");
   })) << "CONNECTED came without CONNECTING first";
-  EXPECT_TRUE(LogHas("Zelvora tunnel ready (SOCKS + TUN path + DNS guard)"));
 
   // Live counters from the core's statistics; the delay through the tunnel's SOCKS port.
   const std::string url = "http://127.0.0.1:" + std::to_string(World().target.port()) + "/d";
@@ -163,7 +163,6 @@ TEST_F(VpnPluginTest, ConnectsInProcessWithLiveStatusAndDisconnectsCleanly) {
 
   ExpectSuccess(Call("stopVless"), EncodableValue(false));
   EXPECT_FALSE(EventsUntil(*host_, "DISCONNECTED", 10s).empty());
-  EXPECT_TRUE(LogHas("Stop completed in"));
   EXPECT_EQ(process_census::TunnelChildren(), 0);
   EXPECT_SAME_HOST(before_, World().host.Snapshot());
 }
