@@ -158,7 +158,6 @@ TEST_F(DnsGuardTest, AnyFailedCallLeavesNoFilterAndSaysWhy) {
     EXPECT_TRUE(CapturedLogContains(c.line));
     EXPECT_FALSE(guard.installed());
     ExpectNothingInstalled();
-    EXPECT_TRUE(Allowed(kBrowser, false, "8.8.8.8", 53, kEthernetLuid));
     wfp_.SetFailures({});
     // The same guard installs cleanly afterwards.
     ASSERT_TRUE(guard.Install(kTunnelLuid, kXrayPath, servers));
@@ -197,24 +196,16 @@ TEST_F(DnsGuardTest, OwnsWhatItAddsAndRemovesNothingElse) {
   ExpectNothingInstalled();
 }
 
-TEST_F(DnsGuardTest, ReinstallReplacesAndProcessDeathOrRemoveClearsQuietly) {
-  DnsGuard guard(wfp_);
-  guard.Remove();
-  EXPECT_TRUE(CapturedLogLines().empty());  // never installed: nothing written
-
-  ASSERT_TRUE(guard.Install(kTunnelLuid, kXrayPath, {"1.1.1.1"}));
-  ASSERT_TRUE(guard.Install(kTunnelLuid, kXrayPath, {"9.9.9.9", "149.112.112.112"}));
-  EXPECT_FALSE(Allowed(kXrayPath, false, "1.1.1.1", 53, kEthernetLuid));
-  EXPECT_TRUE(Allowed(kXrayPath, false, "9.9.9.9", 53, kEthernetLuid));
-  EXPECT_EQ(wfp_.OpenSessionCount(), 1);
-
-  // The process dies: the dynamic session takes every object with it.
-  wfp_.DropAllSessions();
-  ExpectNothingInstalled();
+// A second install replaces the first in the same session; the guard's end takes it away.
+TEST_F(DnsGuardTest, ReinstallReplacesAndTheGuardsEndClearsIt) {
   {
-    DnsGuard in_scope(wfp_);
-    ASSERT_TRUE(in_scope.Install(kTunnelLuid, kXrayPath, {"1.1.1.1"}));
-  }  // its end (the process-exit removal) takes the filters away
+    DnsGuard guard(wfp_);
+    ASSERT_TRUE(guard.Install(kTunnelLuid, kXrayPath, {"1.1.1.1"}));
+    ASSERT_TRUE(guard.Install(kTunnelLuid, kXrayPath, {"9.9.9.9", "149.112.112.112"}));
+    EXPECT_FALSE(Allowed(kXrayPath, false, "1.1.1.1", 53, kEthernetLuid));
+    EXPECT_TRUE(Allowed(kXrayPath, false, "9.9.9.9", 53, kEthernetLuid));
+    EXPECT_EQ(wfp_.OpenSessionCount(), 1);
+  }
   ExpectNothingInstalled();
   EXPECT_EQ(wfp_.OpenSessionCount(), 0);
 }

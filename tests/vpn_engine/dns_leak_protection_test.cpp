@@ -47,29 +47,21 @@ using machine::SetPolicy;
 std::wstring BackupPath() { return machine::ZelvoraFile(L"dns_restore.v1"); }
 std::wstring AsidePath() { return machine::ZelvoraFile(L"dns_restore.v1.unrestored"); }
 
-void WriteBytes(const std::wstring& path, const std::string& bytes) {
-  ASSERT_TRUE(machine::WriteBytes(path, bytes));
-}
-
-// Forwards to the simulated host and lets a test act just before a command runs.
-class WatchedRunner : public zelvora::CommandRunner {
+// The simulated machine, letting a test act just before a command runs.
+class WatchedHost : public SimulatedHost {
  public:
-  explicit WatchedRunner(SimulatedHost& host) : host_(host) {}
+  using SimulatedHost::SimulatedHost;
   std::function<void(const std::string&)> before;
   bool Run(const std::string& command, uint32_t timeout_ms, bool log_failure) override {
     if (before) before(command);
-    return host_.Run(command, timeout_ms, log_failure);
+    return SimulatedHost::Run(command, timeout_ms, log_failure);
   }
-
- private:
-  SimulatedHost& host_;
 };
 
 // What the engine holds for one connection (one process's worth of memory).
 struct Connection {
-  Connection(SimulatedHost& host, zelvora::CommandRunner& runner,
-             std::vector<std::string> servers = {})
-      : dnsServers(std::move(servers)), guard(host.Filtering()), context{host,       runner,
+  explicit Connection(WatchedHost& host, std::vector<std::string> servers = {})
+      : dnsServers(std::move(servers)), guard(host.Filtering()), context{host,       host,
                                                                          guard,      running,
                                                                          backups,    blockedApps,
                                                                          dnsServers, xrayPath} {}
@@ -88,9 +80,8 @@ class DnsLeakProtectionTest : public ::testing::Test {
     // No record of an earlier case's backup may vouch for a file this case writes.
     RegDeleteKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Zelvora\\TrustedState", KEY_WOW64_64KEY, 0);
     TearDown();
-    host_ = std::make_unique<SimulatedHost>(simhost::HomeMachineWithTunnelAdapter());
+    host_ = std::make_unique<WatchedHost>(simhost::HomeMachineWithTunnelAdapter());
     host_->Filtering().AddProgram(kXrayWide);
-    runner_ = std::make_unique<WatchedRunner>(*host_);
   }
   void TearDown() override {
     // The prefix is shared with the other tests and the demo: leave no backup (or the folder
@@ -109,25 +100,18 @@ class DnsLeakProtectionTest : public ::testing::Test {
   }
 
   const simhost::Adapter& Adapter(const HostState& state, const std::wstring& name) const {
-    for (const auto& a : state.adapters) {
+    for (const auto& a : state.adapters)
       if (a.name == name) return a;
-    }
     ADD_FAILURE() << "no adapter";
     return state.adapters.front();
   }
 
-  std::vector<std::string> Commands() const {
-    std::vector<std::string> lines;
-    for (const auto& c : host_->Commands()) lines.push_back(c.command);
-    return lines;
-  }
-
   // The first command that holds `needle`, or past the end.
   size_t IndexOf(const std::string& needle) const {
-    const auto lines = Commands();
-    return std::find_if(lines.begin(), lines.end(),
-                        [&](const std::string& l) { return l.find(needle) != std::string::npos; }) -
-           lines.begin();
+    const auto& lines = host_->Commands();
+    size_t i = 0;
+    while (i < lines.size() && lines[i].command.find(needle) == std::string::npos) ++i;
+    return i;
   }
 
   // True when the engine ran a command holding `text`.
@@ -147,8 +131,7 @@ class DnsLeakProtectionTest : public ::testing::Test {
     WaitForDnsRestore(30000);  // catches a hang only
   }
 
-  std::unique_ptr<SimulatedHost> host_;
-  std::unique_ptr<WatchedRunner> runner_;
+  std::unique_ptr<WatchedHost> host_;
   planted::OwnerStandIn owners_;  // files the engine wrote are the administrators'
 };
 
@@ -169,7 +152,7 @@ TEST_F(DnsLeakProtectionTest, ConnectLeaksNothingAndDisconnectGivesEverythingBac
     SCOPED_TRACE(c.configured.size());
     const HostState before = Fresh(c.smart, c.parallel);
     // Each physical adapter is in the file on disk before its first command.
-    runner_->before = [](const std::string& command) {
+    host_->before = [](const std::string& command) {
       for (const std::string& name : {std::string("Ethernet"), kWifi}) {
         if (command.find("name=\"" + name + "\"") == std::string::npos) continue;
         const auto file = ReadBytes(BackupPath());
@@ -177,11 +160,11 @@ TEST_F(DnsLeakProtectionTest, ConnectLeaksNothingAndDisconnectGivesEverythingBac
             << "touched before it was saved: " << command;
       }
     };
-    Connection connection(*host_, *runner_, c.configured);
+    Connection connection(*host_, c.configured);
     connection.context.coreDnsHosts = &c.coreHosts;
 
     ASSERT_TRUE(ApplyDnsLeakProtection(connection.context, "Zelvora"));
-    runner_->before = nullptr;
+    host_->before = nullptr;
 
     const HostState on = host_->Snapshot();
     for (const std::wstring& name : {std::wstring(L"Ethernet"), kWifiWide}) {
@@ -255,14 +238,14 @@ TEST_F(DnsLeakProtectionTest, NextConnectAfterACrashRestoresEverythingFirst) {
     owners_.SetPolicy(renamed ? planted::OwnerPolicy::kObjectCreator
                               : planted::OwnerPolicy::kAdministratorsGroup);
     {
-      auto crashed = std::make_unique<Connection>(*host_, *runner_);
+      auto crashed = std::make_unique<Connection>(*host_);
       if (stop_between_adapters) {
-        runner_->before = [&crashed](const std::string& command) {
+        host_->before = [&crashed](const std::string& command) {
           if (command.find("static 127.0.0.1") != std::string::npos) crashed->running = false;
         };
       }
       EXPECT_EQ(ApplyDnsLeakProtection(crashed->context, "Zelvora"), !stop_between_adapters);
-      runner_->before = nullptr;
+      host_->before = nullptr;
       // The process dies here: no restore runs, its memory and its WFP session are gone.
       ForgetNameResolutionPolicyMemory();
       host_->Filtering().DropAllSessions();
@@ -277,7 +260,7 @@ TEST_F(DnsLeakProtectionTest, NextConnectAfterACrashRestoresEverythingFirst) {
       edit(expected);
     }
     host_->ClearCommands();
-    Connection next(*host_, *runner_);
+    Connection next(*host_);
     ASSERT_TRUE(ApplyDnsLeakProtection(next.context, "Zelvora"));
     const size_t first_neutralise = IndexOf("static 127.0.0.1");
     EXPECT_LT(IndexOf("netsh interface ipv6 set dns name=\"Ethernet\" dhcp"), first_neutralise);
@@ -297,7 +280,7 @@ TEST_F(DnsLeakProtectionTest, NextConnectAfterACrashRestoresEverythingFirst) {
 
 TEST_F(DnsLeakProtectionTest, AQuickReconnectWaitsForThePreviousRestore) {
   const HostState before = host_->Snapshot();
-  Connection first(*host_, *runner_);
+  Connection first(*host_);
   ASSERT_TRUE(ApplyDnsLeakProtection(first.context, "Zelvora"));
   const std::vector<DnsBackupRecord> users_settings = first.backups;
   // The background restore is slow on its last adapter; the user connects again meanwhile.
@@ -306,7 +289,7 @@ TEST_F(DnsLeakProtectionTest, AQuickReconnectWaitsForThePreviousRestore) {
   first.running = false;
   RestoreDnsAsync(first.context);
   EXPECT_TRUE(first.backups.empty());
-  Connection second(*host_, *runner_);
+  Connection second(*host_);
   ASSERT_TRUE(ApplyDnsLeakProtection(second.context, "Zelvora"));
   EXPECT_EQ(PendingDnsRestores(), 0);
   // Had it not waited, it would have saved the neutralised 127.0.0.1 as the user's settings.
@@ -349,7 +332,7 @@ TEST_F(DnsLeakProtectionTest, ARestoreThatFailsKeepsItsRecordsUntilTheNextStart)
       SetUp();
       HostState expected = host_->Snapshot();
       if (c.expected) c.expected(expected);
-      Connection connection(*host_, *runner_);
+      Connection connection(*host_);
       ASSERT_TRUE(ApplyDnsLeakProtection(connection.context, "Zelvora"));
       const HostState connected = host_->Snapshot();
       c.fault(*host_);
@@ -361,9 +344,9 @@ TEST_F(DnsLeakProtectionTest, ARestoreThatFailsKeepsItsRecordsUntilTheNextStart)
         });
       }
       if (repair) {
-        EXPECT_TRUE(RestoreDnsFromBackupFile(*host_, *runner_));
+        EXPECT_TRUE(RestoreDnsFromBackupFile(*host_, *host_));
       } else {
-        Connection next(*host_, *runner_);
+        Connection next(*host_);
         ASSERT_TRUE(ApplyDnsLeakProtection(next.context, "Zelvora"));
         Disconnect(next);
       }
@@ -378,7 +361,7 @@ TEST_F(DnsLeakProtectionTest, ARestoreThatFailsKeepsItsRecordsUntilTheNextStart)
 // (from a backup lost some other way) gets Windows' defaults back, never 127.0.0.1.
 TEST_F(DnsLeakProtectionTest, TheTunnelsOwnValuesAreNeverSavedAsTheUsers) {
   const std::string unreadable = "v1\r\n1\nEthernet\n12\n1\n1\n25\n1\n0\n";
-  WriteBytes(BackupPath(), unreadable);
+  ASSERT_TRUE(machine::WriteBytes(BackupPath(), unreadable));
   const auto stub = [](bool on) {
     return [on](HostState& s) {
       for (auto& a : s.adapters) {
@@ -392,7 +375,7 @@ TEST_F(DnsLeakProtectionTest, TheTunnelsOwnValuesAreNeverSavedAsTheUsers) {
   HostState expected = host_->Snapshot();
   stub(false)(expected);
   host_->Edit(stub(true));
-  Connection connection(*host_, *runner_);
+  Connection connection(*host_);
   ASSERT_TRUE(ApplyDnsLeakProtection(connection.context, "Zelvora"));
   Disconnect(connection);
   EXPECT_SAME_HOST(host_->Snapshot(), expected);
@@ -410,8 +393,8 @@ TEST_F(DnsLeakProtectionTest, PlantedOrDamagedBackupNeverRunsUnsafeText) {
   for (int i = 1; i <= 9; ++i) planted += "10.0.0." + std::to_string(i) + "\n";
   planted += "Ethernet\n12\n1\n1\n25\n1\n0\n";
   for (const std::string& file : {unreadable, planted}) {
-    WriteBytes(BackupPath(), file);
-    Connection connection(*host_, *runner_);
+    ASSERT_TRUE(machine::WriteBytes(BackupPath(), file));
+    Connection connection(*host_);
     RevertDnsLeakProtection(connection.context);
     EXPECT_EQ(ReadBytes(BackupPath()).has_value(), file == unreadable);
   }
@@ -435,7 +418,7 @@ TEST_F(DnsLeakProtectionTest, BackupsPlantedByAStandardUserRestoreNothing) {
     Fresh(1u, std::nullopt);
     const auto write = by_standard_user ? planted::PlantAsStandardUser : machine::WriteBytes;
     ASSERT_TRUE(write(BackupPath(), dns_file) && write(policy_path, policy_file));
-    Connection connection(*host_, *runner_);
+    Connection connection(*host_);
     RevertDnsLeakProtection(connection.context);
     EXPECT_EQ(Ran("203.0.113."), !by_standard_user);
     EXPECT_EQ(ReadPolicy(kSmart), by_standard_user ? std::optional<DWORD>(1u) : std::nullopt);
@@ -449,7 +432,7 @@ TEST_F(DnsLeakProtectionTest, BackupsPlantedByAStandardUserRestoreNothing) {
   const HostState before = Fresh(1u, std::nullopt);
   ASSERT_TRUE(planted::PlantAsStandardUser(BackupPath(), dns_file) &&
               planted::PlantAsStandardUser(policy_path, policy_file));
-  Connection connection(*host_, *runner_);
+  Connection connection(*host_);
   ASSERT_TRUE(ApplyDnsLeakProtection(connection.context, "Zelvora"));
   Disconnect(connection);
   EXPECT_FALSE(Ran("203.0.113."));
@@ -494,7 +477,7 @@ TEST_F(DnsLeakProtectionTest, FailedApplyIsRefusedLoudlyAndTheCleanupUndoesIt) {
     c.arrange(*host_);
     const HostState before = host_->Snapshot();
     TunnelLogWatch log;
-    Connection connection(*host_, *runner_);
+    Connection connection(*host_);
     EXPECT_FALSE(ApplyDnsLeakProtection(connection.context, c.tunnel));
     EXPECT_TRUE(log.Saw(c.line));
     EXPECT_TRUE(Out(kFirefox, "8.8.8.8", 53, L"Ethernet")) << "a guard was left behind";

@@ -66,28 +66,20 @@ SimulatedWorld& World() {
 const bool kWorldReady = (World(), true);
 
 std::string VpnConfig() {
-  return R"({
-  "log": {"loglevel": "warning"},
-  "dns": {"servers": ["1.1.1.1", "8.8.8.8"]},
+  const auto port = [](uint16_t p) { return std::to_string(p); };
+  // clang-format off
+  return R"({"log": {"loglevel": "warning"}, "dns": {"servers": ["1.1.1.1", "8.8.8.8"]},
   "inbounds": [
-    {"tag": "socks", "port": )" +
-         std::to_string(FindFreeLoopbackPort()) +
-         R"(, "listen": "127.0.0.1", "protocol": "socks", "settings": {"auth": "noauth", "udp": true}},
-    {"tag": "http", "port": )" +
-         std::to_string(FindFreeLoopbackPort()) +
-         R"(, "listen": "127.0.0.1", "protocol": "http", "settings": {}}
-  ],
+    {"tag": "socks", "port": )" + port(FindFreeLoopbackPort()) + R"(, "listen": "127.0.0.1", "protocol": "socks", "settings": {"auth": "noauth", "udp": true}},
+    {"tag": "http", "port": )" + port(FindFreeLoopbackPort()) + R"(, "listen": "127.0.0.1", "protocol": "http", "settings": {}}],
   "outbounds": [
-    {"tag": "proxy", "protocol": "vless",
-     "settings": {"vnext": [{"address": "127.0.0.2", "port": )" +
-         std::to_string(World().server.port()) +
-         R"(, "users": [{"id": "6f1c2a7e-3b4d-4e5f-8a9b-0c1d2e3f4a5b", "encryption": "none"}]}]},
+    {"tag": "proxy", "protocol": "vless", "settings": {"vnext": [{"address": "127.0.0.2", "port": )" + port(World().server.port()) + R"(,
+       "users": [{"id": "6f1c2a7e-3b4d-4e5f-8a9b-0c1d2e3f4a5b", "encryption": "none"}]}]},
      "streamSettings": {"network": "ws", "security": "tls", "tlsSettings": {"serverName": "edge.zelvora-demo.net"}}},
-    {"tag": "direct", "protocol": "freedom", "settings": {}}
-  ],
+    {"tag": "direct", "protocol": "freedom", "settings": {}}],
   "routing": {"rules": [{"type": "field", "ip": ["geoip:private"], "outboundTag": "direct"}]},
-  "zelvoraMeta": {"panelHost": "panel.zelvora-demo.net"}
-})";
+  "zelvoraMeta": {"panelHost": "panel.zelvora-demo.net"}})";
+  // clang-format on
 }
 
 // The machine as it is once the process has ended: without the adapters the engine's process
