@@ -17,14 +17,11 @@
 
 namespace {
 
-bool UnderWine() {
-  HMODULE ntdll = ::GetModuleHandleW(L"ntdll.dll");
-  return ntdll != nullptr && ::GetProcAddress(ntdll, "wine_get_version") != nullptr;
-}
-
 bool WritesAllowed() {
+  const HMODULE ntdll = ::GetModuleHandleW(L"ntdll.dll");
+  const bool wine = ntdll != nullptr && ::GetProcAddress(ntdll, "wine_get_version") != nullptr;
   const char* flag = std::getenv("ZELVORA_CONTRACT_WRITES");
-  return !UnderWine() && flag != nullptr && std::string(flag) == "1";
+  return !wine && flag != nullptr && std::string(flag) == "1";
 }
 
 #define SKIP_UNLESS_WRITES(what)                                                          \
