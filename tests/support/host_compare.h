@@ -38,16 +38,13 @@ inline std::string Joined(const std::vector<std::string>& list) {
 // What differs, readable in a failure message.
 inline std::string Difference(const simhost::HostState& a, const simhost::HostState& b) {
   std::string out;
-  for (const auto& r : a.routes) {
-    if (std::find(b.routes.begin(), b.routes.end(), r) == b.routes.end()) {
-      out += "route gone: " + std::to_string(r.destination) + "/" + std::to_string(r.mask) +
-             " if " + std::to_string(r.if_index) + "\n";
-    }
-  }
-  for (const auto& r : b.routes) {
-    if (std::find(a.routes.begin(), a.routes.end(), r) == a.routes.end()) {
-      out += "route added: " + std::to_string(r.destination) + "/" + std::to_string(r.mask) +
-             " if " + std::to_string(r.if_index) + "\n";
+  for (const auto* pair : {&a, &b}) {
+    const auto& other = pair == &a ? b : a;
+    for (const auto& r : pair->routes) {
+      if (std::find(other.routes.begin(), other.routes.end(), r) != other.routes.end()) continue;
+      out += std::string(pair == &a ? "route gone: " : "route added: ") +
+             std::to_string(r.destination) + "/" + std::to_string(r.mask) + " if " +
+             std::to_string(r.if_index) + "\n";
     }
   }
   for (const auto& x : a.adapters) {
@@ -58,10 +55,8 @@ inline std::string Difference(const simhost::HostState& a, const simhost::HostSt
     } else if (!(*y == x)) {
       out += "adapter " + WideToUtf8(x.name) + ": dns [" + Joined(x.static_dns_v4) + "/" +
              Joined(x.static_dns_v6) + "] -> [" + Joined(y->static_dns_v4) + "/" +
-             Joined(y->static_dns_v6) + "], metric " + std::to_string(x.interface_metric) +
-             (x.automatic_metric ? "a" : "") + " -> " + std::to_string(y->interface_metric) +
-             (y->automatic_metric ? "a" : "") + ", index " + std::to_string(x.if_index) + " -> " +
-             std::to_string(y->if_index) + "\n";
+             Joined(y->static_dns_v6) + "], metric " + std::to_string(x.interface_metric) + " -> " +
+             std::to_string(y->interface_metric) + "\n";
     }
   }
   if (a.adapters.size() != b.adapters.size()) out += "adapter count differs\n";

@@ -16,20 +16,11 @@ namespace {
 // hand-set IPv6 servers and a name in the user's language, an adapter whose metric could not be
 // read.
 std::vector<DnsBackupRecord> HomeMachineRecords() {
-  DnsBackupRecord ethernet{"Ethernet", 12, true, {"192.168.178.1", "84.200.69.80"}, true, 25,
-                           true,       0,  {}};
+  // clang-format off
+  DnsBackupRecord ethernet{"Ethernet", 12, true, {"192.168.178.1", "84.200.69.80"}, true, 25, true, 0, {}};
+  DnsBackupRecord wifi{u8"WLAN-Verbindung \u00fcber Fritz!Box", 7, false, {"1.1.1.1", "9.9.9.9", "208.67.222.222"}, true, 35, false, 0, {}};
+  // clang-format on
   ethernet.luid = 0x0006000001000000ull;
-  DnsBackupRecord wifi{
-      "WLAN-Verbindung \xC3\xBC"
-      "ber Fritz!Box",
-      7,
-      false,
-      {"1.1.1.1", "9.9.9.9", "208.67.222.222"},
-      true,
-      35,
-      false,
-      0,
-      {}};
   wifi.luid = 0x0047000001000000ull;
   wifi.serversV6 = {"2606:4700:4700::1111", "2620:fe::fe"};
   DnsBackupRecord usb{"USB-Tethering", 23, true, {}, false, 0, false, 0, {}};
@@ -40,8 +31,7 @@ std::vector<DnsBackupRecord> HomeMachineRecords() {
 constexpr char kFirstLayout[] =
     "v1\n3\n"
     "Ethernet\n12\n1\n1\n25\n1\n2\n192.168.178.1\n84.200.69.80\n"
-    "WLAN-Verbindung \xC3\xBC"
-    "ber Fritz!Box\n7\n0\n1\n35\n0\n3\n1.1.1.1\n9.9.9.9\n208.67.222.222\n"
+    u8"WLAN-Verbindung \u00fcber Fritz!Box\n7\n0\n1\n35\n0\n3\n1.1.1.1\n9.9.9.9\n208.67.222.222\n"
     "USB-Tethering\n23\n1\n0\n0\n0\n0\n";
 
 TEST(DnsBackupFileTest, WritesTheExactBytesAndReadsThemBack) {
@@ -77,43 +67,22 @@ TEST(DnsBackupFileTest, DamagedOrPlantedFilesNeverYieldUnsafeOrInventedRecords) 
   for (int i = 1; i <= 9; ++i) nine_servers += "10.0.0." + std::to_string(i) + "\n";
   nine_servers += "WLAN\n7\n1\n0\n0\n0\n0\n";
   const std::string huge = "v1\n4000000000\n" + std::string(2 << 20, 'A');
+  // clang-format off
   const std::vector<DamagedFile> cases = {
-      {"version line ends in CR",
-       "v1\r\n1\nEthernet\n12\n1\n1\n25\n1\n0\n",
-       {},
-       "dns-leak: unknown DNS backup version"},
+      {"version line ends in CR", "v1\r\n1\nEthernet\n12\n1\n1\n25\n1\n0\n", {}, "dns-leak: unknown DNS backup version"},
       {"empty file", "", {}, "dns-leak: unknown DNS backup version"},
-      {"byte-order mark",
-       "\xEF\xBB\xBFv1\n1\nEthernet\n12\n1\n1\n25\n1\n0\n",
-       {},
-       "dns-leak: unknown DNS backup version"},
-      {"unsafe names dropped, safe one kept",
-       "v1\n3\nLAN & calc\n5\n1\n0\n0\n0\n0\nWLAN \"x\"\n6\n1\n0\n0\n0\n0\nEthernet\n12\n1\n0\n0\n"
-       "0\n0\n",
-       {"Ethernet"},
-       "dns-leak: rejected unsafe adapter name from DNS backup"},
-      {"name with CR from a Windows editor",
-       "v1\n1\nEthernet\r\n12\n1\n0\n0\n0\n0\n",
-       {},
-       "dns-leak: rejected unsafe adapter name from DNS backup"},
-      {"empty name dropped silently",
-       "v1\n2\n\n3\n1\n0\n0\n0\n0\nWLAN\n7\n1\n0\n0\n0\n0\n",
-       {"WLAN"},
-       nullptr},
-      {"more than eight servers, next record still read",
-       nine_servers,
-       {"Ethernet", "WLAN"},
-       nullptr},
-      {"truncated inside the servers",
-       "v1\n2\nEthernet\n12\n1\n1\n25\n1\n0\nWLAN\n7\n0\n1\n35\n0\n"
-       "3\n1.1.1.1\n9.9",
-       {"Ethernet"},
-       nullptr},
+      {"byte-order mark", "\xEF\xBB\xBFv1\n1\nEthernet\n12\n1\n1\n25\n1\n0\n", {}, "dns-leak: unknown DNS backup version"},
+      {"unsafe names dropped, safe one kept", "v1\n3\nLAN & calc\n5\n1\n0\n0\n0\n0\nWLAN \"x\"\n6\n1\n0\n0\n0\n0\nEthernet\n12\n1\n0\n0\n0\n0\n", {"Ethernet"}, "dns-leak: rejected unsafe adapter name from DNS backup"},
+      {"name with CR from a Windows editor", "v1\n1\nEthernet\r\n12\n1\n0\n0\n0\n0\n", {}, "dns-leak: rejected unsafe adapter name from DNS backup"},
+      {"empty name dropped silently", "v1\n2\n\n3\n1\n0\n0\n0\n0\nWLAN\n7\n1\n0\n0\n0\n0\n", {"WLAN"}, nullptr},
+      {"more than eight servers, next record still read", nine_servers, {"Ethernet", "WLAN"}, nullptr},
+      {"truncated inside the servers", "v1\n2\nEthernet\n12\n1\n1\n25\n1\n0\nWLAN\n7\n0\n1\n35\n0\n3\n1.1.1.1\n9.9", {"Ethernet"}, nullptr},
       {"truncated inside the numbers", "v1\n1\nEthernet\n12\n1\n1\n", {}, nullptr},
       {"number out of range", "v1\n1\nEthernet\n99999999999\n1\n1\n25\n1\n0\n", {}, nullptr},
       {"negative number", "v1\n1\nEthernet\n-1\n1\n1\n25\n1\n0\n", {}, nullptr},
       {"huge count, no records", huge, {}, nullptr},
   };
+  // clang-format on
   for (const DamagedFile& c : cases) {
     SCOPED_TRACE(c.what);
     ClearCapturedLog();
@@ -146,18 +115,11 @@ TEST(NetshTextRulesTest, SafeNamesAndServerAddresses) {
     std::string name;
     bool safe;
   } names[] = {
-      {"Ethernet", true},
-      {"WLAN-Verbindung \xC3\xBC"
-       "ber Fritz!Box",
-       true},
-      {"\xD0\x91\xD0\xB5\xD1\x81\xD0\xBF\xD1\x80\xD0\xBE\xD0\xB2\xD0\xBE\xD0\xB4\xD0\xBD\xD0\xB0"
-       "\xD1"
-       "\x8F \xD1\x81\xD0\xB5\xD1\x82\xD1\x8C",
-       true},
-      {"Zelvora 2", true},
-      {std::string(256, 'x'), true},
-      {std::string(257, 'x'), false},
-      {"", false},
+      // clang-format off
+      {"Ethernet", true}, {u8"WLAN-Verbindung \u00fcber Fritz!Box", true}, {"Zelvora 2", true},
+      {u8"\u0411\u0435\u0441\u043f\u0440\u043e\u0432\u043e\u0434\u043d\u0430\u044f \u0441\u0435\u0442\u044c", true},
+      {std::string(256, 'x'), true}, {std::string(257, 'x'), false}, {"", false},
+      // clang-format on
   };
   for (const auto& n : names) EXPECT_EQ(IsSafeNetshName(n.name), n.safe) << n.name;
   for (const char bad : {'\n', '\r', '"', '%', '&', '<', '>', '^', '`', '|'}) {

@@ -4,7 +4,8 @@
 
 #include <windows.h>
 
-#include <cstdio>
+#include <fstream>
+#include <iterator>
 #include <optional>
 #include <string>
 
@@ -17,14 +18,9 @@ inline std::wstring ZelvoraFile(const wchar_t* name) {
 }
 
 inline std::optional<std::string> ReadBytes(const std::wstring& path) {
-  FILE* file = _wfopen(path.c_str(), L"rb");
-  if (!file) return std::nullopt;
-  std::string bytes;
-  char chunk[4096];
-  size_t got;
-  while ((got = fread(chunk, 1, sizeof(chunk), file)) > 0) bytes.append(chunk, got);
-  fclose(file);
-  return bytes;
+  std::ifstream in(path.c_str(), std::ios::binary);
+  if (!in) return std::nullopt;
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
 // The engine's restore files of an earlier session gone: other suites plant damaged ones (even a
@@ -40,11 +36,10 @@ inline void ClearSessionBackups() {
 // False when the file could not be created.
 inline bool WriteBytes(const std::wstring& path, const std::string& bytes) {
   CreateDirectoryW(path.substr(0, path.rfind(L'\\')).c_str(), nullptr);
-  FILE* file = _wfopen(path.c_str(), L"wb");
-  if (!file) return false;
-  fwrite(bytes.data(), 1, bytes.size(), file);
-  fclose(file);
-  return true;
+  std::ofstream out(path.c_str(), std::ios::binary);
+  out.write(bytes.data(), bytes.size());
+  out.close();
+  return !out.fail();
 }
 
 struct PolicyValue {

@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
-#include <cstdio>
 #include <optional>
 #include <string>
 
@@ -46,8 +45,6 @@ TEST(NameResolutionPolicyTest, SavesExactlyAndPutsBackWhatWasThere) {
     EXPECT_EQ(ReadPolicy(kParallel), c.parallel);
     EXPECT_FALSE(ReadBytes(machine::ZelvoraFile(L"smhnr_restore.v1")));
     EXPECT_FALSE(ReadBytes(machine::ZelvoraFile(L"smhnr_session_owned.flag")));
-    RestoreNameResolutionPolicy();  // nothing left to do: nothing changes
-    EXPECT_EQ(ReadPolicy(kParallel), c.parallel);
   }
 }
 
@@ -108,27 +105,19 @@ TEST(WindowsFilteringEngineContractTest, OpensATransactionAndAbortsCleanly) {
   GetModuleFileNameW(nullptr, self, MAX_PATH);
   std::vector<uint8_t> app_id;
   EXPECT_EQ(engine.AppIdFromFileName(self, &app_id), 0u);
-  EXPECT_FALSE(app_id.empty());
   ASSERT_EQ(engine.BeginTransaction(session), 0u);
   const WfpKey sublayer = {
       0x5A656C76, 0x5445, 0x5354, {0x43, 0x4F, 0x4E, 0x54, 0x52, 0x41, 0x43, 0x54}};
-  WfpSublayerSpec sublayer_spec;
-  sublayer_spec.key = sublayer;
-  sublayer_spec.displayName = "contract test";
-  sublayer_spec.weight = 1;
-  EXPECT_EQ(engine.AddSublayer(session, sublayer_spec), 0u);
-  WfpFilterSpec filter;
-  filter.displayName = "contract test";
-  filter.subLayerKey = sublayer;
-  filter.action = WfpAction::kPermit;
-  filter.weight = 1;
-  WfpCondition app;
-  app.field = WfpField::kAppId;
-  app.appId = app_id;
-  WfpCondition address;
-  address.field = WfpField::kRemoteAddressV4;
-  address.value = 0xC0000201;  // 192.0.2.1
-  filter.conditions = {app, address};
+  EXPECT_EQ(engine.AddSublayer(session, {sublayer, std::nullopt, "contract test", 1}), 0u);
+  const WfpFilterSpec filter{
+      "contract test",
+      std::nullopt,
+      WfpLayer::kAleAuthConnectV4,
+      sublayer,
+      {{WfpField::kAppId, WfpMatch::kEqual, 0, app_id},
+       {WfpField::kRemoteAddressV4, WfpMatch::kEqual, 0xC0000201, {}}},  // 192.0.2.1
+      WfpAction::kPermit,
+      1};
   uint64_t id = 0;
   EXPECT_EQ(engine.AddFilter(session, filter, &id), 0u);
   EXPECT_NE(id, 0u);
