@@ -24,7 +24,7 @@
 #include "session_world.h"
 #include "simulated_host/home_machine.h"
 #include "simulated_host/simulated_host.h"
-#include "support/standin_adapters.h"
+#include "simulated_host/standin_adapters.h"
 #include "vpn_engine/session/vpn_service.h"
 
 namespace {

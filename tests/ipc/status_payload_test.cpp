@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 
 namespace zelvora::ipc {
 namespace {
@@ -37,10 +38,9 @@ TEST(IpcStatusPayload, OkBodiesYieldTheirRecord) {
     std::string error = "earlier";
     ASSERT_TRUE(ParseStatusResponse(c.body, &status, &error)) << c.body;
     EXPECT_EQ(error, "earlier") << c.body;  // success leaves the text alone
-    EXPECT_EQ(status.running, c.running) << c.body;
-    EXPECT_EQ(status.tunnel, c.tunnel) << c.body;
-    EXPECT_EQ(status.up, c.up) << c.body;
-    EXPECT_EQ(status.down, c.down) << c.body;
+    EXPECT_EQ(std::tie(status.running, status.tunnel, status.up, status.down),
+              std::tie(c.running, c.tunnel, c.up, c.down))
+        << c.body;
   }
   EXPECT_TRUE(ParseStatusResponse("OK up=1", nullptr, nullptr));
 }

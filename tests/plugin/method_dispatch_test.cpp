@@ -50,28 +50,19 @@ TEST_F(DispatchTest, ArgumentErrorsAreAnsweredAtOnceWithTheirTexts) {
   }
 }
 
-TEST_F(DispatchTest, ShortQueriesAnswerOnThePlatformThread) {
+// Answered on the platform thread, at once. An elevated process without the tunnel service
+// answers the restart request without relaunching and parses the configuration itself (the
+// unelevated answers are the Unelevated child's).
+TEST_F(DispatchTest, ShortQueriesAndUnknownMethodsAreAnsweredAtOnce) {
   ExpectSuccess(Call("initializeVless", Map({{"anything", EncodableValue(1)}})),
                 EncodableValue(false));
   ExpectSuccess(Call("isProcessElevated"), EncodableValue(IsProcessElevated()));
   ExpectSuccess(Call("requestPermission"), EncodableValue(IsProcessElevated()));
   ExpectSuccess(Call("getCoreVersion"), EncodableValue("Unknown"));
-}
-
-TEST_F(DispatchTest, ElevatedProcessAnswersElevationRestartWithoutRelaunching) {
-  if (!IsProcessElevated()) GTEST_SKIP() << "this Wine prefix runs unelevated";
-  ExpectSuccess(Call("requestElevationRestart"), EncodableValue(true));
-}
-
-TEST_F(DispatchTest, UnknownAndCaseMismatchedMethodsAreNotImplemented) {
   EXPECT_EQ(Call("noSuchMethod").kind, ReplyKind::kNotImplemented);
   EXPECT_EQ(Call("StartVless", Map({})).kind, ReplyKind::kNotImplemented);
-}
-
-// An elevated process without the tunnel service parses the configuration itself (the
-// unelevated refusal is the Unelevated child's).
-TEST_F(DispatchTest, ElevatedStartRefusesAConfigurationThatIsNoJson) {
-  if (!IsProcessElevated()) GTEST_SKIP() << "this Wine prefix runs unelevated";
+  if (!IsProcessElevated()) return;
+  ExpectSuccess(Call("requestElevationRestart"), EncodableValue(true));
   ExpectError(Call("startVless", Map({{"remark", EncodableValue("r")},
                                       {"config", EncodableValue(" \r\n\tplain text")}})),
               "START_FAILED", "Invalid VPN configuration. The server config could not be parsed.");

@@ -23,7 +23,7 @@
 #include "support/host_compare.h"
 #include "support/local_http_server.h"
 #include "support/process_census.h"
-#include "support/standin_adapters.h"
+#include "simulated_host/standin_adapters.h"
 #include "vpn_engine/adapter_routes/wintun_holder.h"
 #include "vpn_engine/session/vpn_service_environment.h"
 

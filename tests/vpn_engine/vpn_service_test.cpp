@@ -28,12 +28,12 @@
 #include "simulated_host/home_machine.h"
 #include "simulated_host/name_query.h"
 #include "simulated_host/simulated_host.h"
+#include "simulated_host/standin_adapters.h"
 #include "support/host_compare.h"
 #include "support/local_http_server.h"
 #include "support/log_since.h"
 #include "support/planted_files.h"
 #include "support/process_census.h"
-#include "support/standin_adapters.h"
 #include "vpn_engine/adapter_routes/wintun_holder.h"
 #include "vpn_engine/dns_protection/dns_guard.h"
 #include "vpn_engine/dns_protection/dns_leak_protection.h"
@@ -317,8 +317,6 @@ class VpnServiceTest : public ::testing::Test {
   const std::thread::id test_thread_ = std::this_thread::get_id();
 };
 
-// ---- whole sessions -------------------------------------------------------------------------
-
 // A whole session, the server given by name. While connected no name query leaves a physical
 // adapter: an app's query (sent by Windows' DNS client) and DNS over HTTPS to the tunnel's DNS
 // address travel through the proxy, and the core reaches its server without a lookup through
@@ -388,8 +386,6 @@ TEST_F(VpnServiceTest, WholeTun2socksSessionConnectsLeaksNoQueryCountsAndGivesTh
   EXPECT_FALSE(guard_.installed());
   EXPECT_SAME_HOST(before_, host_.Snapshot());
 }
-
-// ---- the fault matrix -----------------------------------------------------------------------
 
 struct FaultCase {
   const char* name;
@@ -523,8 +519,6 @@ INSTANTIATE_TEST_SUITE_P(Steps, FaultMatrix, ::testing::ValuesIn(FaultCases()),
                            for (char& ch : name) ch = std::isalnum(ch & 0xFF) ? ch : '_';
                            return name;
                          });
-
-// ---- around the sequence --------------------------------------------------------------------
 
 TEST_F(VpnServiceTest, StartOverARunningSessionStopsItFirst) {
   TunnelLogWatch log;
