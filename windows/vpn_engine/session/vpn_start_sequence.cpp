@@ -26,7 +26,9 @@ constexpr uint32_t kXrayStartWaitMs = 200;
 constexpr uint32_t kSocksListenTimeoutMs = 8000;
 constexpr uint32_t kAdapterTimeoutTunMs = 20000;
 constexpr uint32_t kAdapterTimeoutXrayTunMs = 25000;
-constexpr uint32_t kAdapterPollMs = 200;
+// One look is one adapter listing; looking often keeps the time between the adapter coming up
+// and the connect going on short.
+constexpr uint32_t kAdapterPollMs = 50;
 constexpr uint32_t kAfterEnableTunMs = 400;
 constexpr uint32_t kAfterEnableXrayTunMs = 600;
 constexpr int kSocksProbeAttempts = 4;
