@@ -65,6 +65,10 @@ class VpnService {
   bool SocksProbeAttempts(uint16_t port, Mode mode);
   // 1: success, 0: no success, -1: a stop was seen (abort without an error line).
   int TunPathProbeAttempts(Mode mode);
+  // The TUN path probe; when it succeeds, the connect diagnostics and the network profile's
+  // name, and true. Otherwise the connect is already ended (torn down after a stop, failed with
+  // diagnostics else) and false.
+  bool ConfirmTunPath(Mode mode);
   void RunConnectionMonitor(Mode mode);
   void RunStatsLoop();
   void StartStatsThread();

@@ -101,6 +101,23 @@ bool VpnService::SocksProbeAttempts(uint16_t port, Mode mode) {
   return false;
 }
 
+bool VpnService::ConfirmTunPath(Mode mode) {
+  const int tun_probe = TunPathProbeAttempts(mode);
+  if (tun_probe < 0) {
+    TeardownConnection();
+    return false;
+  }
+  if (tun_probe == 0) {
+    TunnelLogWrite("ERROR: TUN data path not healthy \xE2\x80\x94 aborting connect");
+    FailWithDiagnostics();
+    return false;
+  }
+  LogConnectDiagnostics(*env_.host.network, net_.physical_gateway, first_server_address_,
+                        net_.tunnel_luid);
+  env_.holder->RenameNetworkProfile();
+  return true;
+}
+
 int VpnService::TunPathProbeAttempts(Mode mode) {
   const ChildSlot& watched = mode == Mode::kTun2socks ? core_.tun2socks : core_.xray;
   for (int attempt = 1; attempt <= kTunProbeAttempts; ++attempt) {
@@ -255,15 +272,7 @@ void VpnService::RunStartSequence() {
     return FailWithDiagnostics();
   }
   if (!AddTunnelDefaultRoute(net_, adapter_name, kTunnelGateway)) return Fail();
-  const int tun_probe = TunPathProbeAttempts(Mode::kTun2socks);
-  if (tun_probe < 0) return TeardownConnection();
-  if (tun_probe == 0) {
-    TunnelLogWrite("ERROR: TUN data path not healthy \xE2\x80\x94 aborting connect");
-    return FailWithDiagnostics();
-  }
-  LogConnectDiagnostics(*env_.host.network, net_.physical_gateway, first_server_address_,
-                        net_.tunnel_luid);
-  env_.holder->RenameNetworkProfile();
+  if (!ConfirmTunPath(Mode::kTun2socks)) return;
   if (!WaitWhileRunning(kBeforeDnsGuardMs) || !net_.running) return TeardownConnection();
 
   DnsProtectionContext dns = DnsContext();
@@ -326,15 +335,7 @@ void VpnService::RunXrayTunSequence(uint16_t port) {
     if (!net_.running) return TeardownConnection();
     return Fail();
   }
-  const int tun_probe = TunPathProbeAttempts(Mode::kXrayTun);
-  if (tun_probe < 0) return TeardownConnection();
-  if (tun_probe == 0) {
-    TunnelLogWrite("ERROR: TUN data path not healthy \xE2\x80\x94 aborting connect");
-    return FailWithDiagnostics();
-  }
-  LogConnectDiagnostics(*env_.host.network, net_.physical_gateway, first_server_address_,
-                        net_.tunnel_luid);
-  env_.holder->RenameNetworkProfile();
+  if (!ConfirmTunPath(Mode::kXrayTun)) return;
   DnsProtectionContext dns = DnsContext();
   if (!ApplyDnsLeakProtection(dns, adapter_name)) {
     TunnelLogWrite("ERROR: DNS leak protection failed \xE2\x80\x94 aborting connect");
