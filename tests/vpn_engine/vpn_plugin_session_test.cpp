@@ -6,7 +6,12 @@
 #include <winsock2.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
+#include <functional>
+#include <iostream>
+#include <mutex>
+#include <streambuf>
 #include <string>
 #include <thread>
 
@@ -15,15 +20,16 @@
 #include "core_standin/standin_paths.h"
 #include "machine_files.h"
 #include "plugin/tunnel_service_choice.h"
+#include "plugin/vpn_service_manager.h"
 #include "plugin_fixture.h"
 #include "probes/data_path_probe.h"
 #include "probes/loopback_ports.h"
 #include "simulated_host/home_machine.h"
 #include "simulated_host/simulated_host.h"
+#include "simulated_host/standin_adapters.h"
 #include "support/host_compare.h"
 #include "support/local_http_server.h"
 #include "support/process_census.h"
-#include "simulated_host/standin_adapters.h"
 #include "vpn_engine/adapter_routes/wintun_holder.h"
 #include "vpn_engine/session/vpn_service_environment.h"
 
@@ -116,6 +122,38 @@ std::vector<EncodableList> EventsUntil(ChannelHost& host, const std::string& sta
 
 uint64_t Number(const EncodableValue& value) { return std::stoull(std::get<std::string>(value)); }
 
+// Standard output that holds the first write containing `text` until `hold` returns; every
+// other write passes straight through. The plug-in logs "Xray started successfully" (to standard
+// output, among others) after a start returned and before the status thread takes over.
+class HoldingOutput : public std::streambuf {
+ public:
+  HoldingOutput(std::string text, std::function<void()> hold)
+      : text_(std::move(text)), hold_(std::move(hold)), next_(std::cout.rdbuf(this)) {}
+  ~HoldingOutput() override { std::cout.rdbuf(next_); }
+  bool Held() const { return held_; }
+
+ protected:
+  int overflow(int c) override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return next_->sputc(static_cast<char>(c));
+  }
+  std::streamsize xsputn(const char* s, std::streamsize n) override {
+    if (!held_ && std::string(s, static_cast<size_t>(n)).find(text_) != std::string::npos) {
+      held_ = true;
+      hold_();
+    }
+    std::lock_guard<std::mutex> lock(mutex_);
+    return next_->sputn(s, n);
+  }
+
+ private:
+  std::string text_;
+  std::function<void()> hold_;
+  std::atomic<bool> held_{false};
+  std::mutex mutex_;
+  std::streambuf* next_;
+};
+
 class VpnPluginTest : public PluginTest {
  protected:
   void SetUp() override {
@@ -176,6 +214,35 @@ TEST_F(VpnPluginTest, DestroyingThePluginStopsTheEngineAndRestoresTheMachine) {
     TidewirePluginRegisterWithRegistrar(host_->registrar());
     ASSERT_EQ(host_->Listen("tidewire/status").kind, ReplyKind::kSuccess);
   }
+}
+
+// The core refuses the configuration, so the session ends on its own just after the start
+// returned, before the status thread has taken over: the app still hears DISCONNECTED, and the
+// answer to the start stays a success (the engine's start had begun).
+TEST_F(VpnPluginTest, ASessionThatEndsBeforeTheHandOverEndsInDisconnected) {
+  std::string config = VpnConfig();
+  config.insert(config.rfind('}'), ", \"standinFault\": \"standin_invalid\"");
+  {
+    HoldingOutput output("Xray started successfully", [] {
+      const auto end = std::chrono::steady_clock::now() + 30s;
+      while (VpnServiceManager::Instance().IsSessionAlive() &&
+             std::chrono::steady_clock::now() < end) {
+        std::this_thread::sleep_for(10ms);
+      }
+      // The engine's end callback runs right after its flag drops; let it finish first.
+      std::this_thread::sleep_for(300ms);
+    });
+    ExpectSuccess(Call("startVless", Map({{"remark", EncodableValue("Frankfurt")},
+                                          {"config", EncodableValue(config)}})),
+                  EncodableValue(false));
+    ASSERT_TRUE(output.Held()) << NewLog();
+  }
+  ASSERT_FALSE(EventsUntil(*host_, "CONNECTING", 10s).empty()) << NewLog();
+  EXPECT_FALSE(EventsUntil(*host_, "DISCONNECTED", 10s).empty()) << NewLog();
+  EXPECT_EQ(process_census::TunnelChildren(), 0);
+  // The engine's own adapter is brought back by the next start or stop, not by a failed start.
+  EXPECT_TRUE(AfterExit(World().host.Snapshot()) == AfterExit(before_))
+      << host_compare::Difference(AfterExit(before_), AfterExit(World().host.Snapshot()));
 }
 
 }  // namespace

@@ -74,7 +74,8 @@ class ConnectionWorkerSteps {
 
   // The connect went through and was not overtaken: the status thread takes over. A restart
   // keeps the session time (the running stretch is folded in); a start begins at zero.
-  static void HandOverToStatusTimer(ConnectionState* state, bool keep_session_time) {
+  static void HandOverToStatusTimer(ConnectionState* state, bool use_service,
+                                    bool keep_session_time) {
     state->connected_ = true;
     state->status_failures_ = 0;
     state->PublishCachedTunnelState(true, false, true);
@@ -87,6 +88,14 @@ class ConnectionWorkerSteps {
       }
     }
     state->StopStatusTimer();
+    // An in-process session can end on its own right after the start returns, and its end
+    // callback then found connected_ still false and said nothing. connected_ is set before this
+    // look and exchanged by both, so exactly one of the two reports the end.
+    if (!use_service && !VpnServiceManager::Instance().IsSessionAlive()) {
+      LogMessage("VPN session ended before the hand-over");
+      state->OnVpnUnexpectedExit();
+      return;
+    }
     state->StartStatusTimer();
   }
 
@@ -129,7 +138,7 @@ void StartWorker(std::shared_ptr<ConnectionState> shared_state, uint64_t ticket,
   std::lock_guard<std::mutex> connect_lock(state->connect_mutex_);
   if (ok && state->connect_generation_ == generation) {
     LogMessage("Xray started successfully");
-    Steps::HandOverToStatusTimer(state, /*keep_session_time=*/false);
+    Steps::HandOverToStatusTimer(state, use_service, /*keep_session_time=*/false);
     CompleteWithSuccess(state, result);
   } else if (ok || state->connect_generation_ != generation) {
     // Overtaken: undo what this connect brought up, or it gave up waiting on the service.
@@ -183,7 +192,7 @@ void RestartWorker(std::shared_ptr<ConnectionState> shared_state, uint64_t ticke
 
   std::lock_guard<std::mutex> connect_lock(state->connect_mutex_);
   if (ok && state->connect_generation_ == generation) {
-    Steps::HandOverToStatusTimer(state, /*keep_session_time=*/true);
+    Steps::HandOverToStatusTimer(state, use_service, /*keep_session_time=*/true);
     CompleteWithSuccess(state, result);
   } else if (ok || state->connect_generation_ != generation) {
     LogMessage("Restart aborted: disconnect requested during restart");

@@ -122,6 +122,14 @@ bool VpnServiceManager::IsTunnelReady() {
   return vpn_service_ && vpn_service_->IsTunnelReady();
 }
 
+bool VpnServiceManager::IsSessionAlive() {
+  // The services' own flags decide: the manager's flag is set after Start returns, which may be
+  // after a worker that failed at once has already ended.
+  if (!running_) return false;
+  if (proxy_mode_) return xray_service_ && xray_service_->IsRunning();
+  return vpn_service_ && vpn_service_->IsRunning();
+}
+
 bool VpnServiceManager::IsAdapterPresent() {
   // Proxy mode has no adapter; otherwise the persistent tunnel adapter is looked up by name.
   if (proxy_mode_ || !vpn_service_) return false;

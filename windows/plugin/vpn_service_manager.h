@@ -26,6 +26,9 @@ class VpnServiceManager {
   void StopAtExit();
 
   bool IsTunnelReady();
+  // The in-process session the last successful Start began is still running (its worker or core
+  // has not ended). False after a stop and after the session ended by itself.
+  bool IsSessionAlive();
   bool IsAdapterPresent();
   void GetTrafficTotals(uint64_t* uplink, uint64_t* downlink);
   std::string GetCoreVersion();
