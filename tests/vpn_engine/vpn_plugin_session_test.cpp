@@ -14,6 +14,7 @@
 #include <streambuf>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "common/elevation.h"
 #include "core_standin/outbound_server.h"
@@ -40,9 +41,57 @@ using namespace std::chrono_literals;
 
 const core_standin::UseAsCurrentFolder kUseStandin;
 
+// The simulated machine, noting the threads that reach the adapter driver: loading Wintun,
+// listing and removing devices, creating and closing adapters can wait for seconds on a real
+// machine, so none of it may run on the app's platform thread.
+class WatchedHost : public standin_adapters::StandinHost {
+ public:
+  WatchedHost() : StandinHost(simhost::HomeMachine()) {}
+  bool DriverReachedFrom(DWORD thread) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return std::find(threads_.begin(), threads_.end(), thread) != threads_.end();
+  }
+  void ForgetThreads() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    threads_.clear();
+  }
+  zelvora::WintunLoadResult LoadWintun(const std::wstring& path, uint32_t* error) override {
+    Note();
+    return StandinHost::LoadWintun(path, error);
+  }
+  void UnloadWintun() override {
+    Note();
+    StandinHost::UnloadWintun();
+  }
+  zelvora::WintunAdapter CreateAdapter(const std::wstring& name, const std::wstring& type,
+                                       const std::wstring& guid, uint32_t* error) override {
+    Note();
+    return StandinHost::CreateAdapter(name, type, guid, error);
+  }
+  void CloseAdapter(zelvora::WintunAdapter adapter) override {
+    Note();
+    StandinHost::CloseAdapter(adapter);
+  }
+  bool ListNetDevices(std::vector<zelvora::NetDevice>* devices, uint32_t* error) override {
+    Note();
+    return StandinHost::ListNetDevices(devices, error);
+  }
+
+ private:
+  void Note() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    const DWORD thread = ::GetCurrentThreadId();
+    if (std::find(threads_.begin(), threads_.end(), thread) == threads_.end()) {
+      threads_.push_back(thread);
+    }
+  }
+  std::mutex mutex_;
+  std::vector<DWORD> threads_;
+};
+
 // The machine, the probe target and the VPN server, made before the plug-in and its engine.
 struct SimulatedWorld {
-  standin_adapters::StandinHost host{simhost::HomeMachine()};
+  WatchedHost host;
   LocalHttpServer target{204};
   OutboundServerStandin server{(127u << 24) | 2u};
   // The plug-in's own holder always drives the real wintun.dll; the engine here gets one over
@@ -163,6 +212,14 @@ class VpnPluginTest : public PluginTest {
     machine::ClearSessionBackups();
     ASSERT_EQ(host_->Listen("tidewire/status").kind, ReplyKind::kSuccess);
     before_ = World().host.Snapshot();
+    World().host.ForgetThreads();
+  }
+  void TearDown() override {
+    // The plug-in and its channels live on this thread, as on the app's platform thread, and
+    // the plug-in's end runs here too.
+    host_.reset();
+    EXPECT_FALSE(World().host.DriverReachedFrom(::GetCurrentThreadId()))
+        << "adapter driver work ran on the platform thread";
   }
   MethodReply Start() {
     return Call("startVless", Map({{"remark", EncodableValue("Frankfurt \u2014 VLESS")},

@@ -303,12 +303,14 @@ void VpnService::Stop(bool recreate_adapter) {
   const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(
       std::chrono::steady_clock::now() - started);
   TunnelLogWrite("Stop completed in " + std::to_string(elapsed.count()) + "ms");
-  if (env_.holder) {
+  // Device work (listing, removing, creating adapters) can take seconds on a real machine. It
+  // is done for a stop the user asked for; a stop before a new start leaves it to that start,
+  // which removes every adapter of ours before tun2socks runs, and the plug-in's end (on the
+  // app's platform thread) leaves it to the next run.
+  if (env_.holder && recreate_adapter) {
     env_.holder->PurgeOrphanAdapters();
-    if (recreate_adapter) {
-      env_.holder->EnsureAdapter();
-      env_.holder->RenameNetworkProfile();
-    }
+    env_.holder->EnsureAdapter();
+    env_.holder->RenameNetworkProfile();
   }
   stop_requested_ = false;
 }

@@ -36,8 +36,9 @@ class VpnService {
   // Stops any session, then checks the components. Empty: accepted, the connection proceeds
   // on the worker. Otherwise the text the user must see; nothing was started.
   std::string Start(const std::string& config);
-  // Returns when everything is undone and the worker has ended. `recreate_adapter` brings the
-  // persistent adapter back (a user's disconnect, process exit).
+  // Returns when everything is undone and the worker has ended. `recreate_adapter` (a user's
+  // disconnect) also purges orphan adapters and brings the persistent adapter back; without it
+  // (a stop before a start, the plug-in's end) no adapter device is touched.
   void Stop(bool recreate_adapter);
   // Run on the worker thread whenever it ends (also after a stop); must not wait for anything
   // the caller of Stop holds. An empty function clears it.
