@@ -169,7 +169,8 @@ bool NeutraliseAdapter(DnsProtectionContext& engine, const zelvora::AdapterInfo&
       engine.network.SetInterfaceMetric(adapter.if_index, {kNeutralMetric, false})) {
     TunnelLogWrite("dns-leak: raised metric on " + name);
   }
-  // IPv4 queries go to the stub; IPv6 ones to no hand-set server (the guard blocks the rest).
+  // IPv4 queries go to the stub and hand-set IPv6 servers go; the guard blocks DNS to any
+  // other server outside the tunnel.
   const DnsAdapter target{adapter.luid, name};
   WriteAdapterDns(engine.network, engine.commands, target, false, {kNeutralServer},
                   kPhysicalCommandMs);
