@@ -115,6 +115,21 @@ class StampedCommands : public zelvora::CommandRunner {
   Timeline* timeline_;
 };
 
+// The simulated machine with each write of an adapter's DNS servers stamped: a system call, no
+// process start, but where DNS protection begins.
+class StampedHost : public standin_adapters::StandinHost {
+ public:
+  using StandinHost::StandinHost;
+  Timeline* timeline = nullptr;
+  zelvora::SystemCallResult SetAdapterDnsServers(uint64_t luid, bool ipv6,
+                                                 const std::vector<std::string>& servers) override {
+    const double at = timeline->Now();
+    const auto result = StandinHost::SetAdapterDnsServers(luid, ipv6, servers);
+    timeline->Add(at, timeline->Now() - at, "CALL SetInterfaceDnsSettings");
+    return result;
+  }
+};
+
 // The steps of a TUN-mode start, each ending where the engine reports the next one begins: the
 // first event whose text starts with `until`. Fixed waits inside a step are named so they can
 // be taken out.
@@ -133,8 +148,7 @@ const Step kSteps[] = {
     {"enable adapter + fixed wait", "CMD netsh interface ip set address", 400},
     {"tunnel address (+ settle)", "CMD route ADD", 300},
     {"bypass routes, firewall, SOCKS probe", "CMD netsh interface ipv4 set interface", 0},
-    {"default route (+ settle), TUN probe, diagnostics", "CMD netsh interface ipv4 set dns",
-     400 + 200},
+    {"default route (+ settle), TUN probe, diagnostics", "CALL SetInterfaceDnsSettings", 400 + 200},
     {"DNS protection, ready", "", 0},
 };
 constexpr size_t kStepCount = sizeof(kSteps) / sizeof(kSteps[0]);
@@ -187,10 +201,11 @@ int main(int argc, char** argv) {
   const bool show_timeline = argc > 1 && std::string(argv[1]) == "--timeline";
 
   ::SetCurrentDirectoryW(core_standin::Root().c_str());
-  standin_adapters::StandinHost host(simhost::HomeMachine());
+  StampedHost host(simhost::HomeMachine());
   session_world::World world(host);
 
   Timeline timeline;
+  host.timeline = &timeline;
   StampedLines stamped_lines(&timeline);
   std::streambuf* const console = std::cerr.rdbuf(&stamped_lines);
   StampedCommands stamped_commands(host.Seams().commands, &timeline);

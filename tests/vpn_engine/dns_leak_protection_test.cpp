@@ -16,6 +16,7 @@
 #include <thread>
 #include <vector>
 
+#include "common/text_encoding.h"
 #include "machine_files.h"
 #include "simulated_host/home_machine.h"
 #include "simulated_host/simulated_host.h"
@@ -47,16 +48,37 @@ using machine::SetPolicy;
 std::wstring BackupPath() { return machine::ZelvoraFile(L"dns_restore.v1"); }
 std::wstring AsidePath() { return machine::ZelvoraFile(L"dns_restore.v1.unrestored"); }
 
-// The simulated machine, letting a test act just before a command runs.
+// One write of an adapter's DNS servers, as the engine asks for it.
+struct DnsWrite {
+  std::wstring adapter;
+  bool ipv6 = false;
+  std::vector<std::string> servers;
+};
+
+// The simulated machine, letting a test act just before an adapter's DNS servers are written.
 class WatchedHost : public SimulatedHost {
  public:
   using SimulatedHost::SimulatedHost;
-  std::function<void(const std::string&)> before;
-  bool Run(const std::string& command, uint32_t timeout_ms, bool log_failure) override {
-    if (before) before(command);
-    return SimulatedHost::Run(command, timeout_ms, log_failure);
+  std::function<void(const DnsWrite&)> before;
+  zelvora::SystemCallResult SetAdapterDnsServers(uint64_t luid, bool ipv6,
+                                                 const std::vector<std::string>& servers) override {
+    if (before) {
+      DnsWrite write{L"", ipv6, servers};
+      for (const simhost::Adapter& adapter : Snapshot().adapters) {
+        if (adapter.luid == luid) write.adapter = adapter.name;
+      }
+      before(write);
+    }
+    return SimulatedHost::SetAdapterDnsServers(luid, ipv6, servers);
   }
 };
+
+// A Windows without the calls (Windows 10 before build 19041 has no SetInterfaceDnsSettings;
+// DnsFlushResolverCache is undocumented): the engine runs netsh and ipconfig instead.
+void WithoutDnsCalls(SimulatedHost& host) {
+  host.RemoveSystemCall(simhost::Op::kSetDnsServers);
+  host.RemoveSystemCall(simhost::Op::kFlushResolver);
+}
 
 // What the engine holds for one connection (one process's worth of memory).
 struct Connection {
@@ -106,16 +128,13 @@ class DnsLeakProtectionTest : public ::testing::Test {
     return state.adapters.front();
   }
 
-  // The first command that holds `needle`, or past the end.
-  size_t IndexOf(const std::string& needle) const {
-    const auto& lines = host_->Commands();
-    size_t i = 0;
-    while (i < lines.size() && lines[i].command.find(needle) == std::string::npos) ++i;
-    return i;
-  }
-
   // True when the engine ran a command holding `text`.
-  bool Ran(const std::string& text) const { return IndexOf(text) < host_->Commands().size(); }
+  bool Ran(const std::string& text) const {
+    const auto lines = host_->Commands();
+    return std::any_of(lines.begin(), lines.end(), [&](const simhost::CommandRecord& line) {
+      return line.command.find(text) != std::string::npos;
+    });
+  }
 
   // A fresh machine with these policy values.
   HostState Fresh(std::optional<DWORD> smart, std::optional<DWORD> parallel) {
@@ -142,29 +161,33 @@ TEST_F(DnsLeakProtectionTest, ConnectLeaksNothingAndDisconnectGivesEverythingBac
     std::optional<DWORD> smart, parallel;  // the policy values before
     // The core's own servers in other forms ("udp://1.1.1.1", "tcp://8.8.8.8:53").
     std::vector<std::string> coreHosts = {};
+    bool old_windows = false;  // without SetInterfaceDnsSettings
   } cases[] = {
       {{"1.1.1.1"}, {"1.1.1.1"}, std::nullopt, std::nullopt},
       {{}, {"9.9.9.9", "149.112.112.112"}, 0u, std::nullopt, {"1.1.1.1", "8.8.8.8"}},
       {{"8.8.8.8", "8.8.4.4", "1.1.1.1"}, {"8.8.8.8", "8.8.4.4", "1.1.1.1"}, 0u, 1u},
       {{"8.8.8.8", "8.8.4.4", "1.1.1.1", "9.9.9.9"}, {"8.8.8.8", "8.8.4.4", "1.1.1.1"}, {}, 0u},
+      {{"8.8.8.8", "8.8.4.4"}, {"8.8.8.8", "8.8.4.4"}, 0u, 1u, {}, true},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.configured.size());
     const HostState before = Fresh(c.smart, c.parallel);
-    // Each physical adapter is in the file on disk before its first command.
-    host_->before = [](const std::string& command) {
-      for (const std::string& name : {std::string("Ethernet"), kWifi}) {
-        if (command.find("name=\"" + name + "\"") == std::string::npos) continue;
-        const auto file = ReadBytes(BackupPath());
-        EXPECT_TRUE(file && file->find("\n" + name + "\n") != std::string::npos)
-            << "touched before it was saved: " << command;
-      }
+    if (c.old_windows) WithoutDnsCalls(*host_);
+    // Each physical adapter is in the file on disk before its DNS servers are first written.
+    host_->before = [](const DnsWrite& write) {
+      if (write.adapter == L"Zelvora") return;
+      const auto file = ReadBytes(BackupPath());
+      EXPECT_TRUE(file && file->find("\n" + WideToUtf8(write.adapter) + "\n") != std::string::npos)
+          << "touched before it was saved: " << WideToUtf8(write.adapter);
     };
     Connection connection(*host_, c.configured);
     connection.context.coreDnsHosts = &c.coreHosts;
 
+    const int flushes = host_->FlushCount();
     ASSERT_TRUE(ApplyDnsLeakProtection(connection.context, "Zelvora"));
     host_->before = nullptr;
+    // The resolver forgets what it learnt from the user's servers before the tunnel is used.
+    EXPECT_GT(host_->FlushCount(), flushes);
 
     const HostState on = host_->Snapshot();
     for (const std::wstring& name : {std::wstring(L"Ethernet"), kWifiWide}) {
@@ -196,6 +219,8 @@ TEST_F(DnsLeakProtectionTest, ConnectLeaksNothingAndDisconnectGivesEverythingBac
     EXPECT_EQ(ReadPolicy(kParallel), c.parallel);
     EXPECT_TRUE(Out(kFirefox, "8.8.8.8", 53, L"Ethernet"));
     EXPECT_FALSE(ReadBytes(BackupPath()));
+    // Where Windows has the calls, the whole session starts no program.
+    EXPECT_EQ(host_->ProcessStarts() > 0, c.old_windows);
   }
 }
 
@@ -240,8 +265,8 @@ TEST_F(DnsLeakProtectionTest, NextConnectAfterACrashRestoresEverythingFirst) {
     {
       auto crashed = std::make_unique<Connection>(*host_);
       if (stop_between_adapters) {
-        host_->before = [&crashed](const std::string& command) {
-          if (command.find("static 127.0.0.1") != std::string::npos) crashed->running = false;
+        host_->before = [&crashed](const DnsWrite& write) {
+          if (write.servers == std::vector<std::string>{"127.0.0.1"}) crashed->running = false;
         };
       }
       EXPECT_EQ(ApplyDnsLeakProtection(crashed->context, "Zelvora"), !stop_between_adapters);
@@ -259,17 +284,10 @@ TEST_F(DnsLeakProtectionTest, NextConnectAfterACrashRestoresEverythingFirst) {
       host_->Edit(edit);
       edit(expected);
     }
-    host_->ClearCommands();
+    // The leftovers are put back before anything is recorded: had the Wi-Fi's stub been saved
+    // as the user's, its hand-set servers would not come back below.
     Connection next(*host_);
     ASSERT_TRUE(ApplyDnsLeakProtection(next.context, "Zelvora"));
-    const size_t first_neutralise = IndexOf("static 127.0.0.1");
-    EXPECT_LT(IndexOf("netsh interface ipv6 set dns name=\"Ethernet\" dhcp"), first_neutralise);
-    if (!stop_between_adapters) {
-      const std::string wifi = renamed ? "WLAN Wohnzimmer \xC3\xA9" : kWifi;
-      EXPECT_LT(IndexOf("netsh interface ipv6 set dns name=\"" + wifi +
-                        "\" static 2606:4700:4700::1111 primary validate=no"),
-                first_neutralise);
-    }
     Disconnect(next);
     EXPECT_SAME_HOST(host_->Snapshot(), expected);
     EXPECT_EQ(ReadPolicy(kSmart), std::nullopt);
@@ -284,14 +302,19 @@ TEST_F(DnsLeakProtectionTest, AQuickReconnectWaitsForThePreviousRestore) {
   ASSERT_TRUE(ApplyDnsLeakProtection(first.context, "Zelvora"));
   const std::vector<DnsBackupRecord> users_settings = first.backups;
   // The background restore is slow on its last adapter; the user connects again meanwhile.
-  host_->InjectCommandFault("netsh interface ipv6 set dns name=\"" + kWifi + "\"",
-                            simhost::CommandFault::kSlow, 1, std::chrono::milliseconds(400));
+  std::atomic<bool> slowed{false};
+  host_->before = [&slowed](const DnsWrite& write) {
+    if (write.adapter == kWifiWide && write.ipv6 && !slowed.exchange(true)) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(400));
+    }
+  };
   first.running = false;
   RestoreDnsAsync(first.context);
   EXPECT_TRUE(first.backups.empty());
   Connection second(*host_);
   ASSERT_TRUE(ApplyDnsLeakProtection(second.context, "Zelvora"));
   EXPECT_EQ(PendingDnsRestores(), 0);
+  host_->before = nullptr;
   // Had it not waited, it would have saved the neutralised 127.0.0.1 as the user's settings.
   EXPECT_EQ(second.backups, users_settings);
   // And nothing of the old restore comes after it to undo the new protection.
@@ -308,19 +331,26 @@ TEST_F(DnsLeakProtectionTest, AQuickReconnectWaitsForThePreviousRestore) {
 // first connect. Each fault hits between connect and disconnect.
 TEST_F(DnsLeakProtectionTest, ARestoreThatFailsKeepsItsRecordsUntilTheNextStart) {
   const std::string wifi_v4 = "netsh interface ipv4 set dns name=\"" + kWifi + "\" static";
-  const std::string wifi_v6 = "netsh interface ipv6 set dns name=\"" + kWifi + "\"";
-  const auto netsh = [](std::string prefix, simhost::CommandFault fault) {
-    return [=](SimulatedHost& h) { h.InjectCommandFault(prefix, fault); };
-  };
   const struct {
     const char* what;
     std::function<void(SimulatedHost&)> fault;  // between connect and disconnect
     std::function<void(HostState&)> expected;   // what the user changed on purpose
     bool kept;                                  // a record is still on disk after disconnect
+    bool old_windows = false;                   // without SetInterfaceDnsSettings
   } cases[] = {
-      {"netsh killed at its time limit", netsh(wifi_v4, simhost::CommandFault::kHang), {}, true},
-      {"netsh fails", netsh(wifi_v6, simhost::CommandFault::kFail), {}, true},
-      {"netsh without effect", netsh(wifi_v4, simhost::CommandFault::kNoEffect), {}, true},
+      {"netsh killed at its time limit",
+       [&](SimulatedHost& h) { h.InjectCommandFault(wifi_v4, simhost::CommandFault::kHang); },
+       {},
+       true,
+       true},
+      {"write fails",
+       [](SimulatedHost& h) { h.InjectFault(simhost::Op::kSetDnsServers); },
+       {},
+       true},
+      {"write without effect",
+       [](SimulatedHost& h) { h.InjectNoEffect(simhost::Op::kSetDnsServers); },
+       {},
+       true},
       {"adapter renamed", [](SimulatedHost& h) { h.Edit(RenameWifi); }, RenameWifi, false},
       {"adapters renumbered", [](SimulatedHost& h) { h.Edit(SwapEthernetIndexes); },
        SwapEthernetIndexes, false},
@@ -330,6 +360,7 @@ TEST_F(DnsLeakProtectionTest, ARestoreThatFailsKeepsItsRecordsUntilTheNextStart)
     for (const bool repair : {false, true}) {
       SCOPED_TRACE(std::string(c.what) + (repair ? ", start-up repair" : ", next connect"));
       SetUp();
+      if (c.old_windows) WithoutDnsCalls(*host_);
       HostState expected = host_->Snapshot();
       if (c.expected) c.expected(expected);
       Connection connection(*host_);
@@ -385,8 +416,14 @@ TEST_F(DnsLeakProtectionTest, TheTunnelsOwnValuesAreNeverSavedAsTheUsers) {
 
 // What the reader makes of damaged files is its own test's matter; here, what the restore does
 // with them: an unreadable file stays for later; of a planted one, an unsafe name never reaches
-// a command line, the rest is put back (of nine servers the first eight) and the file is done.
+// a command line (on a Windows where netsh writes the servers), the rest is put back (of nine
+// servers the first eight) and the file is done.
 TEST_F(DnsLeakProtectionTest, PlantedOrDamagedBackupNeverRunsUnsafeText) {
+  WithoutDnsCalls(*host_);
+  host_->Edit([](HostState& s) {
+    for (auto& a : s.adapters)
+      if (a.name == L"Ethernet") a.static_dns_v4 = {"10.9.9.9"};
+  });
   const std::string unreadable = "v1\r\n1\nEthernet\n12\n1\n1\n25\n1\n0\n";
   std::string planted =
       "v1\n3\nEthernet\" & calc & \"\n12\n1\n1\n25\n1\n0\n" + kWifi + "\n7\n0\n1\n35\n1\n9\n";
@@ -399,7 +436,7 @@ TEST_F(DnsLeakProtectionTest, PlantedOrDamagedBackupNeverRunsUnsafeText) {
     EXPECT_EQ(ReadBytes(BackupPath()).has_value(), file == unreadable);
   }
   EXPECT_FALSE(Ran("calc"));
-  EXPECT_TRUE(Ran("netsh interface ipv4 set dns name=\"Ethernet\" dhcp"));
+  EXPECT_TRUE(Adapter(host_->Snapshot(), L"Ethernet").static_dns_v4.empty());
   EXPECT_EQ(Adapter(host_->Snapshot(), kWifiWide).static_dns_v4,
             (std::vector<std::string>{"10.0.0.1", "10.0.0.2", "10.0.0.3", "10.0.0.4", "10.0.0.5",
                                       "10.0.0.6", "10.0.0.7", "10.0.0.8"}));
@@ -420,7 +457,9 @@ TEST_F(DnsLeakProtectionTest, BackupsPlantedByAStandardUserRestoreNothing) {
     ASSERT_TRUE(write(BackupPath(), dns_file) && write(policy_path, policy_file));
     Connection connection(*host_);
     RevertDnsLeakProtection(connection.context);
-    EXPECT_EQ(Ran("203.0.113."), !by_standard_user);
+    const std::vector<std::string> planted_servers = {"203.0.113.53", "203.0.113.54"};
+    EXPECT_EQ(Adapter(host_->Snapshot(), L"Ethernet").static_dns_v4 == planted_servers,
+              !by_standard_user);
     EXPECT_EQ(ReadPolicy(kSmart), by_standard_user ? std::optional<DWORD>(1u) : std::nullopt);
     EXPECT_EQ(ReadPolicy(kParallel), by_standard_user ? std::nullopt : std::optional<DWORD>(0u));
     // Planted files stay for an administrator to find; restored ones are done with.
@@ -435,7 +474,6 @@ TEST_F(DnsLeakProtectionTest, BackupsPlantedByAStandardUserRestoreNothing) {
   Connection connection(*host_);
   ASSERT_TRUE(ApplyDnsLeakProtection(connection.context, "Zelvora"));
   Disconnect(connection);
-  EXPECT_FALSE(Ran("203.0.113."));
   EXPECT_SAME_HOST(host_->Snapshot(), before);
   EXPECT_EQ(ReadPolicy(kSmart), 1u);
   EXPECT_EQ(ReadPolicy(kParallel), std::nullopt);

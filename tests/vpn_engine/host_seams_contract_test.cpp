@@ -75,6 +75,7 @@ TEST(HostSeamsContract, RouteTableIsReadSortedAndGivesTheUplink) {
   std::vector<zelvora::NetworkProfile> networks;
   driver.ListNetDevices(&devices, &error);
   driver.ListNetworks(&networks);
+  network.FlushResolverCache();
 }
 
 TEST(HostSeamsContract, HostRouteAddedByRouteIsReadAndDeleted) {
@@ -120,6 +121,42 @@ TEST(HostSeamsContract, InterfaceMetricIsWrittenAndPutBack) {
   EXPECT_EQ(changed.metric, original.metric + 7);
   EXPECT_FALSE(changed.automatic);
   EXPECT_TRUE(network.SetInterfaceMetric(if_index, original));
+}
+
+TEST(HostSeamsContract, AdapterDnsServersAreWrittenAndPutBack) {
+  SKIP_UNLESS_WRITES(
+      "SetAdapterDnsServers on the uplink's adapter lists IPv6 servers 2001:db8::53 and "
+      "2001:db8::54 in that order as hand-set ones, and an empty list returns IPv6 to automatic "
+      "servers (not hand-set); skipped where the uplink has hand-set IPv6 servers");
+  zelvora::Win32HostNetwork network;
+  const std::string fingerprint = zelvora::GetPhysicalUplinkFingerprint(network);
+  ASSERT_FALSE(fingerprint.empty());
+  const uint32_t if_index = std::stoul(fingerprint.substr(fingerprint.find('|') + 1));
+  const auto uplink = [&]() {
+    std::vector<zelvora::AdapterInfo> adapters;
+    EXPECT_EQ(network.ListAdapters(zelvora::AdapterListing::kAllFamilies, &adapters),
+              zelvora::ReadStatus::kOk);
+    for (const zelvora::AdapterInfo& adapter : adapters) {
+      if (adapter.if_index == if_index) return adapter;
+    }
+    ADD_FAILURE() << "no uplink adapter";
+    return zelvora::AdapterInfo();
+  };
+  const zelvora::AdapterInfo before = uplink();
+  if (before.dns_v6_static) GTEST_SKIP() << "the uplink has hand-set IPv6 servers";
+  const std::vector<std::string> servers = {"2001:db8::53", "2001:db8::54"};
+  const zelvora::SystemCallResult set = network.SetAdapterDnsServers(before.luid, true, servers);
+  if (set == zelvora::SystemCallResult::kMissing) GTEST_SKIP() << "Windows before build 19041";
+  ASSERT_EQ(set, zelvora::SystemCallResult::kDone);
+  const zelvora::AdapterInfo changed = uplink();
+  std::vector<std::string> listed;
+  for (const zelvora::DnsServerEntry& entry : changed.dns_servers) {
+    if (!entry.ipv4) listed.push_back(entry.text);
+  }
+  EXPECT_TRUE(changed.dns_v6_static);
+  EXPECT_EQ(listed, servers);
+  EXPECT_EQ(network.SetAdapterDnsServers(before.luid, true, {}), zelvora::SystemCallResult::kDone);
+  EXPECT_FALSE(uplink().dns_v6_static);
 }
 
 TEST(HostSeamsContract, FirewallRuleOfTheSameNameIsAddedTwiceAndDeletedAtOnce) {

@@ -57,7 +57,7 @@ const wchar_t kXrayTunInstance[] = L"SWD\\Wintun\\{C0FFEE00-1234-4321-ABCD-01234
 constexpr uint32_t kPublicAddress = (8u << 24) | (8u << 16) | (4u << 8) | 4u;  // 8.8.4.4
 
 enum class Mode { kTun2socks, kXrayTun };
-enum class Point { kNone, kCommand, kAdapterList, kSocksProbe, kDirectProbe, kReady };
+enum class Point { kNone, kCommand, kAdapterList, kDnsWrite, kSocksProbe, kDirectProbe, kReady };
 enum class Action { kNone, kStop, kKillXray, kKillTun2socks };
 struct Trigger {
   Point point = Point::kNone;
@@ -95,6 +95,11 @@ class ScenarioHost : public simhost::SimulatedHost {
   bool Run(const std::string& command, uint32_t timeout_ms, bool log_failure) override {
     if (hook) hook(Point::kCommand, command);
     return SimulatedHost::Run(command, timeout_ms, log_failure);
+  }
+  zelvora::SystemCallResult SetAdapterDnsServers(uint64_t luid, bool ipv6,
+                                                 const std::vector<std::string>& servers) override {
+    if (hook) hook(Point::kDnsWrite, "");
+    return SimulatedHost::SetAdapterDnsServers(luid, ipv6, servers);
   }
   zelvora::ReadStatus ListAdapters(zelvora::AdapterListing listing,
                                    std::vector<zelvora::AdapterInfo>* adapters) override {
@@ -452,13 +457,13 @@ std::vector<FaultCase> FaultCases() {
     {"tun2socks dies before the TUN path probe",         T, nullptr, {Point::kCommand, "netsh interface ip add route 0.0.0.0/0", 1, Action::kKillTun2socks}, {"ERROR: tun2socks exited before TUN path probe", tun_unhealthy, diagnostics}},
     {"stop during the TUN path probe",                   T, nullptr, {Point::kDirectProbe, "", 1, Action::kStop}, {"Stop completed in"}},
     {"DNS guard cannot be installed",                    T, wfp_commit_fails, {Point::kNone, "", 1, Action::kNone}, {dns_failed}},
-    {"stop while DNS is being protected",                T, nullptr, {Point::kCommand, "netsh interface ipv4 set dns", 1, Action::kStop}, {"dns-leak: aborted mid-apply (stop requested)", dns_failed, "Stop completed in"}},
+    {"stop while DNS is being protected",                T, nullptr, {Point::kDnsWrite, "", 1, Action::kStop}, {"dns-leak: aborted mid-apply", dns_failed, "Stop completed in"}},
     {"tun2socks dies while connected",                   T, nullptr, {Point::kReady, "", 1, Action::kKillTun2socks}, {"Tun2Socks process exited unexpectedly"}},
     {"xray dies while connected",                        T, nullptr, {Point::kReady, "", 1, Action::kKillXray}, {"Xray process exited unexpectedly"}},
     {"xray dies while its adapter is awaited",           X, nullptr, {Point::kAdapterList, "", 1, Action::kKillXray}, {"ERROR: Zelvora adapter did not appear within 25s (Xray TUN)"}},
     {"SOCKS relay refuses every connection (Xray TUN)",  X, marker("standin_refuse_connect"), {Point::kNone, "", 1, Action::kNone}, {"pre-ready SOCKS probe FAILED url=", socks_unhealthy + "\r\n"}},
     {"xray dies before the TUN path probe (Xray TUN)",   X, nullptr, {Point::kDirectProbe, "", 1, Action::kKillXray}, {"ERROR: Xray exited before TUN path probe", tun_unhealthy, diagnostics}},
-    {"stop while DNS is being protected (Xray TUN)",     X, nullptr, {Point::kCommand, "netsh interface ipv4 set dns", 1, Action::kStop}, {"dns-leak: aborted mid-apply (stop requested)", dns_failed, "Stop completed in"}},
+    {"stop while DNS is being protected (Xray TUN)",     X, nullptr, {Point::kDnsWrite, "", 1, Action::kStop}, {"dns-leak: aborted mid-apply", dns_failed, "Stop completed in"}},
     {"xray dies while connected (Xray TUN)",             X, nullptr, {Point::kReady, "", 1, Action::kKillXray}, {"Xray process exited unexpectedly"}},
   };
   // clang-format on

@@ -76,14 +76,7 @@ bool MatchWord(const std::string& pattern, const Word& word, std::vector<std::st
     uint32_t value = 0;
     if (!ParseDotted(rest, &value)) return false;
   } else if (kind == "{ip6}") {
-    // An IPv6 address as inet_ntop writes it (hex groups, "::" at most once, no zone).
-    if (rest.find(':') == std::string::npos || rest.find(":::") != std::string::npos ||
-        rest.find("::") != rest.rfind("::")) {
-      return false;
-    }
-    for (const char c : rest) {
-      if (!std::isxdigit(static_cast<unsigned char>(c)) && c != ':' && c != '.') return false;
-    }
+    if (!LooksLikeIpv6(rest)) return false;
   } else if (kind == "{n}") {
     if (!std::all_of(rest.begin(), rest.end(), [](char c) { return c >= '0' && c <= '9'; })) {
       return false;

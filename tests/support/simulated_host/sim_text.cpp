@@ -1,5 +1,6 @@
 #include "simulated_host/sim_text.h"
 
+#include <cctype>
 #include <cstdlib>
 
 namespace simhost {
@@ -68,6 +69,17 @@ std::string Utf8(const std::wstring& text) {
     }
   }
   return out;
+}
+
+bool LooksLikeIpv6(const std::string& text) {
+  if (text.find(':') == std::string::npos || text.find(":::") != std::string::npos ||
+      text.find("::") != text.rfind("::")) {
+    return false;
+  }
+  for (const char c : text) {
+    if (!std::isxdigit(static_cast<unsigned char>(c)) && c != ':' && c != '.') return false;
+  }
+  return true;
 }
 
 }  // namespace simhost

@@ -290,6 +290,62 @@ std::vector<std::string> SimulatedHost::ResolveIpv4(const std::string& name) {
   return parts == 4 ? std::vector<std::string>{name} : std::vector<std::string>();
 }
 
+// ---- Adapter DNS servers and the resolver cache ----
+
+void SimulatedHost::InjectNoEffect(Op op, int times) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  no_effect_[op] = times;
+}
+
+void SimulatedHost::RemoveSystemCall(Op op) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  missing_calls_.push_back(op);
+}
+
+zelvora::SystemCallResult SimulatedHost::TakeCallOutcome(Op op, bool* no_effect) {
+  *no_effect = false;
+  if (std::find(missing_calls_.begin(), missing_calls_.end(), op) != missing_calls_.end()) {
+    return zelvora::SystemCallResult::kMissing;
+  }
+  Fault fault;
+  if (TakeFault(op, &fault)) return zelvora::SystemCallResult::kFailed;
+  auto found = no_effect_.find(op);
+  if (found != no_effect_.end() && found->second > 0) {
+    --found->second;
+    *no_effect = true;
+  }
+  return zelvora::SystemCallResult::kDone;
+}
+
+zelvora::SystemCallResult SimulatedHost::SetAdapterDnsServers(
+    uint64_t luid, bool ipv6, const std::vector<std::string>& servers) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  bool no_effect = false;
+  const zelvora::SystemCallResult outcome = TakeCallOutcome(Op::kSetDnsServers, &no_effect);
+  if (outcome != zelvora::SystemCallResult::kDone) return outcome;
+  // The interface is named by the GUID of its LUID: an adapter that is gone has none.
+  const auto adapter = std::find_if(state_.adapters.begin(), state_.adapters.end(),
+                                    [luid](const Adapter& a) { return a.luid == luid; });
+  if (adapter == state_.adapters.end()) return zelvora::SystemCallResult::kFailed;
+  // Every server must be an address of the family the flags name.
+  for (const std::string& server : servers) {
+    uint32_t value = 0;
+    if (ipv6 ? !LooksLikeIpv6(server) : !ParseDotted(server, &value)) {
+      return zelvora::SystemCallResult::kFailed;
+    }
+  }
+  if (!no_effect) (ipv6 ? adapter->static_dns_v6 : adapter->static_dns_v4) = servers;
+  return zelvora::SystemCallResult::kDone;
+}
+
+zelvora::SystemCallResult SimulatedHost::FlushResolverCache() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  bool no_effect = false;
+  const zelvora::SystemCallResult outcome = TakeCallOutcome(Op::kFlushResolver, &no_effect);
+  if (outcome == zelvora::SystemCallResult::kDone && !no_effect) ++flush_count_;
+  return outcome;
+}
+
 // ---- Adapter driver ----
 
 zelvora::WintunLoadResult SimulatedHost::LoadWintun(const std::wstring&, uint32_t* error) {

@@ -42,6 +42,9 @@ enum class Op {
   kRemoveDevice,
   kListNetworks,
   kRenameNetwork,
+  // Adapter DNS servers and the resolver cache (SetInterfaceDnsSettings, DnsFlushResolverCache).
+  kSetDnsServers,
+  kFlushResolver,
 };
 
 // What an injected fault does to a command.
@@ -121,11 +124,20 @@ class SimulatedHost : public zelvora::HostNetwork,
   // The next `times` commands that start with `prefix` get `fault`.
   void InjectCommandFault(const std::string& prefix, CommandFault fault, int times = 1,
                           std::chrono::milliseconds delay = std::chrono::milliseconds(0));
+  // ---- Adapter DNS servers and the resolver cache ----
+  // The next `times` calls of `op` report success and change nothing (Windows applied it late or
+  // not at all). For kSetDnsServers and kFlushResolver.
+  void InjectNoEffect(Op op, int times = 1);
+  // This Windows does not have the call behind `op` (SetInterfaceDnsSettings before Windows 10
+  // build 19041): it answers kMissing, and the engine falls back to its commands.
+  void RemoveSystemCall(Op op);
+
   // Answers GetBestRoute with this interface index and next hop instead of computing it.
   void OverrideBestRoute(uint32_t if_index, uint32_t next_hop);
 
   std::vector<CommandRecord> Commands() const;
   void ClearCommands();
+  // Resolver-cache flushes, by the call or by ipconfig.
   int FlushCount() const;
   // Sum of the time-outs of commands that hung (the time a real run would have spent).
   uint32_t HungMilliseconds() const;
@@ -144,6 +156,9 @@ class SimulatedHost : public zelvora::HostNetwork,
   bool GetInterfaceMetric(uint32_t if_index, zelvora::InterfaceMetric* row) override;
   bool SetInterfaceMetric(uint32_t if_index, const zelvora::InterfaceMetric& row) override;
   std::vector<std::string> ResolveIpv4(const std::string& name) override;
+  zelvora::SystemCallResult SetAdapterDnsServers(uint64_t luid, bool ipv6,
+                                                 const std::vector<std::string>& servers) override;
+  zelvora::SystemCallResult FlushResolverCache() override;
 
   // CommandRunner
   bool Run(const std::string& command, uint32_t timeout_ms, bool log_failure) override;
@@ -183,6 +198,8 @@ class SimulatedHost : public zelvora::HostNetwork,
   void PayProcessStart();
 
   bool TakeFault(Op op, Fault* fault);  // requires mutex_
+  // Whether the call behind `op` exists, fails or has no effect this time. Requires mutex_.
+  zelvora::SystemCallResult TakeCallOutcome(Op op, bool* no_effect);
   // Interprets one command line against state_; false when it fails as Windows would.
   // A command of no known form fails the running test. Requires mutex_.
   bool Interpret(const std::string& command);
@@ -193,6 +210,8 @@ class SimulatedHost : public zelvora::HostNetwork,
   HostState state_;
   std::map<std::string, std::vector<std::string>> resolver_;
   std::map<Op, Fault> faults_;
+  std::map<Op, int> no_effect_;
+  std::vector<Op> missing_calls_;
   std::vector<PendingCommandFault> command_faults_;
   bool best_route_override_ = false;
   uint32_t best_if_index_ = 0;

@@ -1,7 +1,5 @@
 #include "vpn_engine/dns_protection/dns_leak_protection.h"
 
-#include <windows.h>
-
 #include <algorithm>
 #include <chrono>
 #include <memory>
@@ -15,6 +13,7 @@
 #include "config_text/config_inspection.h"
 #include "tunnel_log/tunnel_log.h"
 #include "vpn_engine/adapter_routes/wintun_holder.h"
+#include "vpn_engine/dns_protection/adapter_dns_settings.h"
 #include "vpn_engine/dns_protection/dns_backup_file.h"
 #include "vpn_engine/dns_protection/name_resolution_policy.h"
 #include "vpn_engine/dns_protection/netsh_text_rules.h"
@@ -47,8 +46,6 @@ std::vector<std::string> TunnelServers(const std::vector<std::string>& configure
                 servers.end());
   return servers.empty() ? GetTunnelDnsServers({}) : servers;
 }
-
-std::string Quoted(const std::string& name) { return "name=\"" + name + "\""; }
 
 std::vector<std::string> ServersOf(const zelvora::AdapterInfo& adapter, bool ipv4) {
   std::vector<std::string> servers;
@@ -132,17 +129,14 @@ void KeepOnDisk(const std::vector<DnsBackupRecord>& remaining) {
 }
 
 // Restores the records in memory, or else those in the file; returns what could not be
-// restored (also left in the file).
+// restored (also left in the file). The resolver cache is the caller's to flush.
 std::vector<DnsBackupRecord> RevertLocked(DnsProtectionContext& engine) {
   engine.guard.Remove();
   RestoreNameResolutionPolicy();
   std::vector<DnsBackupRecord> records = std::move(engine.dnsBackups);
   engine.dnsBackups.clear();
-  if (records.empty() && !LoadDnsBackups(&records)) {
-    // An unreadable file stays where it is for someone to look at; only the cache is flushed.
-    FlushDnsCache(engine.commands);
-    return {};
-  }
+  // An unreadable file stays where it is for someone to look at.
+  if (records.empty() && !LoadDnsBackups(&records)) return {};
   std::vector<DnsBackupRecord> remaining =
       RestoreAdapters(engine.network, engine.commands, records);
   KeepOnDisk(remaining);
@@ -175,17 +169,16 @@ bool NeutraliseAdapter(DnsProtectionContext& engine, const zelvora::AdapterInfo&
       engine.network.SetInterfaceMetric(adapter.if_index, {kNeutralMetric, false})) {
     TunnelLogWrite("dns-leak: raised metric on " + name);
   }
-  engine.commands.Run("netsh interface ipv4 delete dns " + Quoted(name) + " all",
-                      kPhysicalCommandMs, false);
+  // IPv4 queries go to the stub and hand-set IPv6 servers go; the guard blocks DNS to any
+  // other server outside the tunnel.
+  const DnsAdapter target{adapter.luid, name};
+  WriteAdapterDns(engine.network, engine.commands, target, false, {kNeutralServer},
+                  kPhysicalCommandMs);
   if (!engine.running) {
     TunnelLogWrite("dns-leak: aborted mid-apply after neutralize start");
     return false;
   }
-  engine.commands.Run("netsh interface ipv6 delete dns " + Quoted(name) + " all",
-                      kPhysicalCommandMs, false);
-  engine.commands.Run("netsh interface ipv4 set dns " + Quoted(name) + " static " + kNeutralServer +
-                          " primary validate=no",
-                      kPhysicalCommandMs, true);
+  WriteAdapterDns(engine.network, engine.commands, target, true, {}, kPhysicalCommandMs);
   TunnelLogWrite("dns-leak: neutralized DNS on " + name + " (" +
                  std::to_string(record.servers.size()) + " v4 server(s) saved)");
   return true;
@@ -239,20 +232,18 @@ bool ApplyLocked(DnsProtectionContext& engine, const std::string& tunnel_name) {
   }
   SaveDnsBackups(engine.dnsBackups);
   const std::vector<std::string> servers = TunnelServers(engine.dnsServers);
-  engine.commands.Run("netsh interface ipv4 set dns " + Quoted(tunnel_name) + " static " +
-                          servers[0] + " primary validate=no",
-                      kTunnelCommandMs, true);
-  for (size_t i = 1; i < std::min(servers.size(), kTunnelServersSet); ++i) {
+  if (tunnel_found) {
+    const DnsAdapter tunnel{tunnel_luid, tunnel_name};
+    const size_t count = std::min(servers.size(), kTunnelServersSet);
+    WriteAdapterDns(engine.network, engine.commands, tunnel, false,
+                    std::vector<std::string>(servers.begin(), servers.begin() + count),
+                    kTunnelCommandMs);
     if (!engine.running) {
       TunnelLogWrite("dns-leak: aborted while setting Zelvora DNS");
       return false;
     }
-    engine.commands.Run("netsh interface ipv4 add dns " + Quoted(tunnel_name) + " " + servers[i] +
-                            " index=" + std::to_string(i + 1) + " validate=no",
-                        kTunnelCommandMs, true);
+    WriteAdapterDns(engine.network, engine.commands, tunnel, true, {}, kPhysicalCommandMs);
   }
-  engine.commands.Run("netsh interface ipv6 delete dns " + Quoted(tunnel_name) + " all",
-                      kPhysicalCommandMs, false);
   ApplyNameResolutionPolicy();
   if (!tunnel_found || tunnel_luid == 0) {
     TunnelLogWrite(
@@ -272,50 +263,34 @@ bool ApplyLocked(DnsProtectionContext& engine, const std::string& tunnel_name) {
         "dns-leak: split/bypass apps active — physical DNS still stubbed + DNS guard ON (no ISP "
         "DNS leak)");
   }
-  FlushDnsCache(engine.commands);
+  // The connect's one flush: whatever the cache learnt before the adapters changed goes.
+  FlushDnsCache(engine.network, engine.commands);
   std::string line = "dns-leak: Zelvora OS DNS set to " + servers[0];
   if (servers.size() >= 2) line += " / " + servers[1];
   TunnelLogWrite(line);
   return true;
 }
 
-// Runs the commands that put one record's DNS back on its adapter, named as it is now. False
-// when the record can never be restored (its first server is not an address).
-bool RunRestoreCommands(zelvora::CommandRunner& commands, const DnsBackupRecord& record,
-                        const std::string& current_name) {
-  const std::string name = Quoted(current_name);
+// Puts one record's DNS servers back on its adapter (found now by LUID, or by name for old
+// records). False when the record can never be restored (its first server is not an address).
+bool WriteRecord(zelvora::HostNetwork& network, zelvora::CommandRunner& commands,
+                 const DnsBackupRecord& record, const DnsAdapter& adapter) {
+  std::vector<std::string> v4;
   if (!record.dhcp && !record.servers.empty()) {
     if (!IsDottedIpv4Server(record.servers[0])) {
       TunnelLogWrite("dns-leak: skip static DNS — unsafe address");
       return false;
     }
-    commands.Run("netsh interface ipv4 set dns " + name + " static " + record.servers[0] +
-                     " primary validate=no",
-                 kPhysicalCommandMs, true);
-    for (size_t i = 1; i < record.servers.size(); ++i) {
-      if (!IsDottedIpv4Server(record.servers[i])) continue;
-      commands.Run("netsh interface ipv4 add dns " + name + " " + record.servers[i] +
-                       " index=" + std::to_string(i + 1) + " validate=no",
-                   kPhysicalCommandMs, true);
+    for (const std::string& server : record.servers) {
+      if (IsDottedIpv4Server(server)) v4.push_back(server);
     }
-  } else {
-    commands.Run("netsh interface ipv4 set dns " + name + " dhcp", kPhysicalCommandMs, true);
   }
   std::vector<std::string> v6;
   for (const std::string& server : record.serversV6) {
     if (IsIpv6ServerText(server)) v6.push_back(server);
   }
-  if (v6.empty()) {
-    commands.Run("netsh interface ipv6 set dns " + name + " dhcp", kIpv6ResetMs, true);
-    return true;
-  }
-  commands.Run("netsh interface ipv6 set dns " + name + " static " + v6[0] + " primary validate=no",
-               kIpv6ResetMs, true);
-  for (size_t i = 1; i < v6.size(); ++i) {
-    commands.Run("netsh interface ipv6 add dns " + name + " " + v6[i] +
-                     " index=" + std::to_string(i + 1) + " validate=no",
-                 kIpv6ResetMs, true);
-  }
+  WriteAdapterDns(network, commands, adapter, false, v4, kPhysicalCommandMs);
+  WriteAdapterDns(network, commands, adapter, true, v6, kIpv6ResetMs);
   return true;
 }
 
@@ -363,6 +338,7 @@ bool ApplyDnsLeakProtection(DnsProtectionContext& engine, const std::string& tun
 void RevertDnsLeakProtection(DnsProtectionContext& engine) {
   std::lock_guard<std::mutex> lock(DnsMutex());
   RevertLocked(engine);
+  FlushDnsCache(engine.network, engine.commands);
 }
 
 void RestoreDnsAsync(DnsProtectionContext& engine) {
@@ -381,6 +357,7 @@ void RestoreDnsAsync(DnsProtectionContext& engine) {
     std::lock_guard<std::mutex> lock(DnsMutex());
     try {
       KeepOnDisk(RestoreAdapters(*network, *commands, *records));
+      FlushDnsCache(*network, *commands);
     } catch (...) {
       // The file stays; the next connect restores from it.
     }
@@ -399,6 +376,7 @@ bool RestoreDnsFromBackupFile(zelvora::HostNetwork& network, zelvora::CommandRun
   if (!LoadDnsBackups(&records)) return !DnsBackupFileExists();
   const std::vector<DnsBackupRecord> remaining = RestoreAdapters(network, commands, records);
   KeepOnDisk(remaining);
+  FlushDnsCache(network, commands);
   return remaining.empty();
 }
 
@@ -414,10 +392,7 @@ void WaitForDnsRestore(uint32_t timeout_ms) {
 std::vector<DnsBackupRecord> RestoreAdapters(zelvora::HostNetwork& network,
                                              zelvora::CommandRunner& commands,
                                              const std::vector<DnsBackupRecord>& records) {
-  if (records.empty()) {
-    FlushDnsCache(commands);
-    return {};
-  }
+  if (records.empty()) return {};
   std::vector<DnsBackupRecord> remaining;
   std::vector<zelvora::AdapterInfo> adapters;
   if (network.ListAdapters(zelvora::AdapterListing::kAllFamilies, &adapters) !=
@@ -436,20 +411,16 @@ std::vector<DnsBackupRecord> RestoreAdapters(zelvora::HostNetwork& network,
       continue;
     }
     const std::string name = WideToUtf8(adapter->friendly_name);
-    if (!IsSafeNetshName(name)) {
-      TunnelLogWrite("dns-leak: skip restore — unsafe adapter name");
-      remaining.push_back(record);
-      continue;
-    }
     if (record.metricValid && adapter->if_index != 0) {
       zelvora::InterfaceMetric row;
       if (network.GetInterfaceMetric(adapter->if_index, &row)) {
         network.SetInterfaceMetric(adapter->if_index, {record.metric, record.autoMetric});
       }
     }
-    if (RunRestoreCommands(commands, record, name)) attempted.push_back(&record);
+    if (WriteRecord(network, commands, record, {adapter->luid, name})) {
+      attempted.push_back(&record);
+    }
   }
-  FlushDnsCache(commands);
   if (attempted.empty()) return remaining;
   // A record is done only when its adapter, read back, shows what it holds.
   std::vector<zelvora::AdapterInfo> now;
@@ -466,17 +437,6 @@ std::vector<DnsBackupRecord> RestoreAdapters(zelvora::HostNetwork& network,
     }
   }
   return remaining;
-}
-
-void FlushDnsCache(zelvora::CommandRunner& commands) {
-  if (HMODULE dnsapi = ::LoadLibraryW(L"dnsapi.dll")) {
-    using FlushFunction = BOOL(WINAPI*)();
-    const auto flush =
-        reinterpret_cast<FlushFunction>(::GetProcAddress(dnsapi, "DnsFlushResolverCache"));
-    if (flush) flush();
-    ::FreeLibrary(dnsapi);
-  }
-  commands.Run("ipconfig /flushdns", kPhysicalCommandMs, false);
 }
 
 int PendingDnsRestores() { return PendingRestoreCounter(); }

@@ -2,7 +2,8 @@
 // metric settings are recorded (in memory and in dns_restore.v1) before anything is touched,
 // then each is pointed at 127.0.0.1 with its metric raised, the tunnel adapter gets the
 // tunnel's DNS servers, the name-resolution policy and the WFP DNS guard go on, and the
-// resolver cache is flushed. At disconnect, or at the next connect after a crash, every
+// resolver cache is flushed (once: a connect's own restore of what an earlier session left
+// needs no flush of its own). At disconnect, or at the next connect after a crash, every
 // adapter is put back from the memory copy or from the file.
 //
 // One process-wide lock (the DNS lock) makes applies and restores strictly one at a time.
@@ -54,10 +55,10 @@ void RestoreDnsAsync(DnsProtectionContext& engine);
 void WaitForDnsRestore(uint32_t timeout_ms);
 
 // Puts each record's adapter back (metric, IPv4 and IPv6 DNS, static or from DHCP), found by
-// its LUID under whatever name it has now, then flushes the resolver cache. Returns the records
-// not restored: adapters that are not present, and those that, read back, do not show the
-// record's settings (a netsh that failed, hung or was killed). Unsafe names and addresses never
-// reach a command line.
+// its LUID under whatever name it has now; the resolver cache is the caller's to flush. Returns
+// the records not restored: adapters that are not present, and those that, read back, do not
+// show the record's settings (a write that failed or had no effect, a netsh that hung or was
+// killed). Unsafe names and addresses never reach a command line.
 std::vector<DnsBackupRecord> RestoreAdapters(zelvora::HostNetwork& network,
                                              zelvora::CommandRunner& commands,
                                              const std::vector<DnsBackupRecord>& records);
@@ -66,9 +67,6 @@ std::vector<DnsBackupRecord> RestoreAdapters(zelvora::HostNetwork& network,
 // under the DNS lock; what cannot be restored yet stays in the file. True when nothing is left
 // to restore. For the start-up repair after a crash, and any start that finds a backup.
 bool RestoreDnsFromBackupFile(zelvora::HostNetwork& network, zelvora::CommandRunner& commands);
-
-// DnsFlushResolverCache when the system offers it, then "ipconfig /flushdns".
-void FlushDnsCache(zelvora::CommandRunner& commands);
 
 // Background restores started and not finished.
 int PendingDnsRestores();

@@ -1,4 +1,5 @@
 list(APPEND ZELVORA_PORTABLE_SOURCES
+  ${CMAKE_CURRENT_LIST_DIR}/adapter_dns_settings.cpp
   ${CMAKE_CURRENT_LIST_DIR}/dns_backup_format.cpp
   ${CMAKE_CURRENT_LIST_DIR}/dns_guard.cpp
   ${CMAKE_CURRENT_LIST_DIR}/dns_guard_filters.cpp

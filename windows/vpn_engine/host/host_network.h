@@ -79,6 +79,13 @@ struct InterfaceMetric {
   bool automatic = false;
 };
 
+// Outcome of a system call that older Windows versions do not have.
+enum class SystemCallResult {
+  kDone,
+  kFailed,
+  kMissing,  // this Windows does not offer the call: the caller falls back to a command
+};
+
 class HostNetwork {
  public:
   virtual ~HostNetwork() = default;
@@ -100,6 +107,15 @@ class HostNetwork {
 
   // IPv4 addresses of a host name, in resolver order without repeats; empty on failure.
   virtual std::vector<std::string> ResolveIpv4(const std::string& name) = 0;
+
+  // ---- Adapter DNS servers and the resolver cache ----
+  // Makes `servers` (dotted IPv4, or IPv6 text when `ipv6`) the adapter's hand-set DNS servers
+  // of that family, in that order; an empty list returns the family to automatic servers (DHCP,
+  // router advertisements). Kept across restarts, as netsh's "set dns" keeps them.
+  virtual SystemCallResult SetAdapterDnsServers(uint64_t luid, bool ipv6,
+                                                const std::vector<std::string>& servers) = 0;
+  // Empties the system resolver's cache.
+  virtual SystemCallResult FlushResolverCache() = 0;
 };
 
 }  // namespace zelvora

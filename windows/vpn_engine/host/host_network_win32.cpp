@@ -13,6 +13,7 @@
 #include <memory>
 #include <string>
 
+#include "common/text_encoding.h"
 #include "config_text/config_inspection.h"
 
 namespace zelvora {
@@ -68,6 +69,37 @@ ULONG ListingFlags(AdapterListing listing) {
       return GAA_FLAG_SKIP_MULTICAST | GAA_FLAG_SKIP_DNS_SERVER | GAA_FLAG_INCLUDE_ALL_INTERFACES;
   }
   return 0;
+}
+
+// ---- Adapter DNS servers and the resolver cache ----
+
+// DNS_INTERFACE_SETTINGS as Microsoft Learn documents it (netioapi.h, Windows 10 build 19041
+// and later); MinGW's headers do not have it yet.
+struct DnsInterfaceSettingsV1 {
+  ULONG Version;
+  ULONG64 Flags;
+  PWSTR Domain;
+  PWSTR NameServer;
+  PWSTR SearchList;
+  ULONG RegistrationEnabled;
+  ULONG RegisterAdapterName;
+  ULONG EnableLLMNR;
+  ULONG QueryAdapterName;
+  PWSTR ProfileNameServer;
+};
+constexpr ULONG kDnsInterfaceSettingsVersion1 = 1;
+constexpr ULONG64 kDnsSettingIpv6 = 0x0001;
+constexpr ULONG64 kDnsSettingNameServer = 0x0002;
+
+using SetInterfaceDnsSettingsFunction = DWORD(WINAPI*)(GUID, const DnsInterfaceSettingsV1*);
+using DnsFlushResolverCacheFunction = BOOL(WINAPI*)();
+
+// Both DLLs stay loaded for the life of the process (iphlpapi.dll is linked anyway), so the
+// addresses are looked up once.
+template <typename Function>
+Function SystemFunction(const wchar_t* dll, const char* name) {
+  HMODULE module = ::LoadLibraryExW(dll, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+  return module == nullptr ? nullptr : reinterpret_cast<Function>(::GetProcAddress(module, name));
 }
 
 }  // namespace
@@ -210,6 +242,35 @@ bool Win32HostNetwork::SetInterfaceMetric(uint32_t if_index, const InterfaceMetr
 
 std::vector<std::string> Win32HostNetwork::ResolveIpv4(const std::string& name) {
   return ResolveServerIPv4(name);
+}
+
+SystemCallResult Win32HostNetwork::SetAdapterDnsServers(uint64_t luid, bool ipv6,
+                                                        const std::vector<std::string>& servers) {
+  static const auto set_dns =
+      SystemFunction<SetInterfaceDnsSettingsFunction>(L"iphlpapi.dll", "SetInterfaceDnsSettings");
+  if (set_dns == nullptr) return SystemCallResult::kMissing;
+  NET_LUID net_luid;
+  net_luid.Value = luid;
+  GUID guid;
+  if (::ConvertInterfaceLuidToGuid(&net_luid, &guid) != NO_ERROR) return SystemCallResult::kFailed;
+  // NameServer is a comma- or blank-separated list; an empty one leaves the family to DHCP.
+  std::string list;
+  for (const std::string& server : servers) list += (list.empty() ? "" : ",") + server;
+  std::wstring name_server = Utf8ToWide(list);
+  DnsInterfaceSettingsV1 settings{};
+  settings.Version = kDnsInterfaceSettingsVersion1;
+  settings.Flags = kDnsSettingNameServer | (ipv6 ? kDnsSettingIpv6 : 0);
+  settings.NameServer = &name_server[0];
+  return set_dns(guid, &settings) == NO_ERROR ? SystemCallResult::kDone : SystemCallResult::kFailed;
+}
+
+SystemCallResult Win32HostNetwork::FlushResolverCache() {
+  // Exported by dnsapi.dll since Windows 2000, but not documented: if it is ever missing,
+  // the caller runs "ipconfig /flushdns" instead.
+  static const auto flush =
+      SystemFunction<DnsFlushResolverCacheFunction>(L"dnsapi.dll", "DnsFlushResolverCache");
+  if (flush == nullptr) return SystemCallResult::kMissing;
+  return flush() ? SystemCallResult::kDone : SystemCallResult::kFailed;
 }
 
 }  // namespace zelvora

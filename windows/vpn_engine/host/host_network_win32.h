@@ -16,6 +16,11 @@ class Win32HostNetwork : public HostNetwork {
   bool GetInterfaceMetric(uint32_t if_index, InterfaceMetric* metric) override;
   bool SetInterfaceMetric(uint32_t if_index, const InterfaceMetric& metric) override;
   std::vector<std::string> ResolveIpv4(const std::string& name) override;
+
+  // Adapter DNS servers and the resolver cache.
+  SystemCallResult SetAdapterDnsServers(uint64_t luid, bool ipv6,
+                                        const std::vector<std::string>& servers) override;
+  SystemCallResult FlushResolverCache() override;
 };
 
 }  // namespace zelvora
