@@ -227,8 +227,12 @@ int main() {
               *std::min_element(retired_ms.begin(), retired_ms.end()));
   std::printf("  versions read from one mapping (now)          %7.1f ms %7.1f ms\n", current_first,
               *std::min_element(current_ms.begin(), current_ms.end()));
-  std::printf("  now / before: %.2fx (median of the turns' ratios)\n",
+  std::printf("  now / before: %.2fx (median of the turns' ratios); turns, before/now ms:\n   ",
               MedianRatio(current_ms, retired_ms));
+  for (int turn = 0; turn < kTurns; ++turn) {
+    std::printf(" %.0f/%.0f", retired_ms[turn], current_ms[turn]);
+  }
+  std::printf("\n");
   std::printf("repeat call (best of 3) %.1f ms\n", repeat_call_ms);
 
   // The first call's phases one by one, on the same programs; versions and icons on the
