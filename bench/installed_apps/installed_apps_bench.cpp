@@ -1,19 +1,23 @@
-// Times the installed-apps catalogue on 300 synthetic programs, phase by phase.
-// Run under Wine: scripts/wine-run.sh PREFIX "build/windows/bin/Zelvora App é Ж
-// 中/installed_apps_bench.exe" It writes Uninstall keys and C:\CatalogueBench and removes both when
-// done.
+// Times the installed-apps catalogue on 300 synthetic programs: the first call against the way
+// it read versions before (retired_version_read.h) in the same run, then the first call's
+// phases one by one. Run under Wine:
+//   scripts/wine-run.sh PREFIX "build/windows/bin/Zelvora App é Ж 中/installed_apps_bench.exe"
+// It writes Uninstall keys and C:\CatalogueBench and removes both when done.
 #include <windows.h>
 // Needs windows.h first.
 #include <shellapi.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "common/com_apartment.h"
 #include "common/unique_handle.h"
 #include "installed_apps/catalogue.h"
 #include "installed_apps/file_facts/exe_version.h"
@@ -21,8 +25,10 @@
 #include "installed_apps/file_facts/icon_png.h"
 #include "installed_apps/rules/collapse.h"
 #include "installed_apps/scan/exe_locator.h"
+#include "installed_apps/scan/session_user.h"
 #include "installed_apps/scan/store_scan.h"
 #include "installed_apps/scan/uninstall_scan.h"
+#include "retired_version_read.h"
 
 namespace {
 
@@ -99,6 +105,55 @@ void CleanUp() {
   fs::remove_all(kRoot, ignored);
 }
 
+// Moves every program's modification time on, so the catalogue's cache takes each for a
+// changed file and reads it again: every call after this is a first call for the files.
+void TouchAll(const std::vector<std::wstring>& paths, int round) {
+  SYSTEMTIME base{2026, 1, 0, 1, 0, 0, 0, 0};
+  FILETIME time{};
+  ::SystemTimeToFileTime(&base, &time);
+  ULARGE_INTEGER ticks{};
+  ticks.LowPart = time.dwLowDateTime;
+  ticks.HighPart = time.dwHighDateTime;
+  ticks.QuadPart += static_cast<ULONGLONG>(round + 1) * 10'000'000;  // one second per round
+  time.dwLowDateTime = ticks.LowPart;
+  time.dwHighDateTime = ticks.HighPart;
+  for (const std::wstring& path : paths) {
+    UniqueHandle file(::CreateFileW(path.c_str(), FILE_WRITE_ATTRIBUTES,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
+                                    nullptr));
+    if (file) ::SetFileTime(file.get(), nullptr, nullptr, &time);
+  }
+}
+
+// Runs `work(i)` for every i below `count` on as many threads as the catalogue gathers facts
+// with, each inside one COM apartment as there.
+void OnCatalogueThreads(size_t count, const std::function<void(size_t)>& work) {
+  const unsigned hardware = std::max(1u, std::thread::hardware_concurrency());
+  const size_t threads = std::min<size_t>({4, hardware, 1 + count / 16});
+  std::atomic<size_t> next{0};
+  const auto run = [&] {
+    zelvora::ScopedComApartment com(zelvora::ScopedComApartment::Threading::kSingle);
+    for (size_t i = next++; i < count; i = next++) work(i);
+  };
+  std::vector<std::thread> helpers;
+  for (size_t i = 1; i < threads; ++i) helpers.emplace_back(run);
+  run();
+  for (std::thread& helper : helpers) helper.join();
+}
+
+double Median(std::vector<double> values) {
+  std::sort(values.begin(), values.end());
+  return values[values.size() / 2];
+}
+
+// Each turn's ratio of `now` to `before` (taken one right after the other), middle one: what
+// another worker on the machine does weighs on both halves of a turn alike.
+double MedianRatio(const std::vector<double>& now, const std::vector<double>& before) {
+  std::vector<double> ratios;
+  for (size_t i = 0; i < now.size() && i < before.size(); ++i) ratios.push_back(now[i] / before[i]);
+  return Median(ratios);
+}
+
 }  // namespace
 
 int main() {
@@ -114,45 +169,80 @@ int main() {
     return 1;
   }
 
-  // The two figures the user feels: the first opening of the list in a session, and every
-  // later one. PowerShell is left out (it is not our work, and Wine runs no scripts).
+  // PowerShell is left out (it is not our work, and Wine runs no scripts).
   CatalogueHooks no_store;
   no_store.run_store_script = [](const std::wstring&) { return std::string(); };
+  CatalogueHooks retired_reads = no_store;
+  retired_reads.read_version = retired::ReadExeFileVersion;
   // What any program pays once for the shell and GDI+ in a fresh process (Wine loads and
   // starts them on first use), measured apart so the first call shows the catalogue's own work.
   const double startup_ms = Millis([&] {
     EnsureGdiplusStarted();
     ExtractFileIconPng(program.wstring());
     ReadExeFileVersion(program.wstring());
+    retired::ReadExeFileVersion(program.wstring());
   });
   std::printf("one-time shell and GDI+ start-up %.1f ms\n", startup_ms);
-  // The yardstick for the figures below, taken in the same run: one pass of the shell's
-  // cheapest file read (each program's first icon) over all programs.
-  const double yardstick_ms = Millis([&] {
-    for (int i = 0; i < kApps; ++i) {
-      HICON icon = nullptr;
-      const std::wstring exe = Folder(i) + L"\\benchapp" + std::to_wstring(i) + L".exe";
-      ::ExtractIconExW(exe.c_str(), 0, &icon, nullptr, 1);
-      if (icon) ::DestroyIcon(icon);
-    }
-  });
-  std::printf("yardstick (one ExtractIconExW per program) %.1f ms\n", yardstick_ms);
+
+  // The programs the catalogue reads, as it picks them.
+  std::vector<std::wstring> paths;
+  {
+    EntryTable table;
+    ScanUninstallHives(table);
+    CollapseByDisplayName(table);
+    CollapseByExeBasename(table);
+    for (const auto& node : table) paths.push_back(node.second.exe_path);
+  }
+  size_t without_version = 0;
+  {
+    EntryTable table;
+    ScanUninstallHives(table);
+    for (const auto& node : table) without_version += node.second.version.empty() ? 1 : 0;
+  }
+
+  // The first call of the process, nothing read before; then first calls again (every program
+  // changed since), the way versions were read before and the way they are read now in turns.
   size_t first_listed = 0;
   const double first_call_ms = Millis([&] { first_listed = RunCatalogue(no_store).apps.size(); });
+  constexpr int kTurns = 11;
+  std::vector<double> retired_ms, current_ms;
+  for (int turn = 0; turn < kTurns; ++turn) {
+    for (int order = 0; order < 2; ++order) {
+      const bool retired_turn = (order == 0) == (turn % 2 == 0);
+      TouchAll(paths, turn * 2 + order);
+      const double ms = Millis([&] { RunCatalogue(retired_turn ? retired_reads : no_store); });
+      (retired_turn ? retired_ms : current_ms).push_back(ms);
+    }
+  }
   double repeat_call_ms = 1e300;
   for (int run = 0; run < 3; ++run) {
     repeat_call_ms = std::min(repeat_call_ms, Millis([&] { RunCatalogue(no_store); }));
   }
-  std::printf("first call %.1f ms, repeat call (best of 3) %.1f ms, listed=%zu\n", first_call_ms,
-              repeat_call_ms, first_listed);
-  std::printf("first call / yardstick %.2fx, repeat call / yardstick %.2fx\n",
-              first_call_ms / yardstick_ms, repeat_call_ms / yardstick_ms);
+  const double retired_first = Median(retired_ms);
+  const double current_first = Median(current_ms);
+  std::printf("\nfirst call of the process %.1f ms, listed=%zu (goal < 1000)\n", first_call_ms,
+              first_listed);
+  std::printf("first call again, %d turns (every program changed since): median, best\n", kTurns);
+  std::printf("  versions read as before (GetFileVersionInfo)  %7.1f ms %7.1f ms\n", retired_first,
+              *std::min_element(retired_ms.begin(), retired_ms.end()));
+  std::printf("  versions read from one mapping (now)          %7.1f ms %7.1f ms\n", current_first,
+              *std::min_element(current_ms.begin(), current_ms.end()));
+  std::printf("  now / before: %.2fx (median of the turns' ratios); turns, before/now ms:\n   ",
+              MedianRatio(current_ms, retired_ms));
+  for (int turn = 0; turn < kTurns; ++turn) {
+    std::printf(" %.0f/%.0f", retired_ms[turn], current_ms[turn]);
+  }
+  std::printf("\n");
+  std::printf("repeat call (best of 3) %.1f ms\n", repeat_call_ms);
 
+  // The first call's phases one by one, on the same programs; versions and icons on the
+  // catalogue's threads, as it reads them.
+  const size_t n = paths.size();
+  UserHive user;
+  const double hive_ms = Millis([&] { user = HiveOfUser(OtherSessionUserSid()); });
   EntryTable table;
-  const double hive_ms = Millis([&] { ScanUninstallHives(table); });
+  const double scan_ms = Millis([&] { ScanUninstallHives(table, user); });
   const size_t classic = table.size();
-
-  // The executable choice alone, again for every program.
   const double choice_ms = Millis([&] {
     for (int i = 0; i < kApps; ++i) {
       const std::wstring icon =
@@ -160,69 +250,65 @@ int main() {
       PickBestExe(icon, Folder(i), L"Bench App " + std::to_wstring(i));
     }
   });
-
-  const double store_ms = Millis([&] { ScanMicrosoftStorePackages(table); });
-  const size_t before_collapse = table.size();
+  const double store_ms =
+      Millis([&] { ScanMicrosoftStorePackages(table, no_store.run_store_script, user); });
   const double collapse_ms = Millis([&] {
     CollapseByDisplayName(table);
     CollapseByExeBasename(table);
   });
-
-  std::vector<std::wstring> paths;
-  for (const auto& node : table) paths.push_back(node.second.exe_path);
-  const double version_ms = Millis([&] {
-    for (const std::wstring& path : paths) ReadExeFileVersion(path);
-  });
-  // The way versions were read before: a size query, then the read, each loading the file.
-  const double sized_version_ms = Millis([&] {
+  const double stamp_ms = Millis([&] {
     for (const std::wstring& path : paths) {
-      DWORD ignored = 0;
-      const DWORD size = ::GetFileVersionInfoSizeW(path.c_str(), &ignored);
-      std::vector<BYTE> block(size);
-      if (size) ::GetFileVersionInfoW(path.c_str(), 0, size, block.data());
+      WIN32_FILE_ATTRIBUTE_DATA data{};
+      ::GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data);
     }
   });
-  std::vector<IconPixels> icons(paths.size());
-  const double icon_ms = Millis([&] {
-    for (size_t i = 0; i < paths.size(); ++i) LoadShellIconPixels(paths[i], icons[i]);
-  });
-  size_t png_bytes = 0;
+  // The two version readers in turns, so a busy machine weighs on both alike.
+  std::vector<double> retired_version_runs, version_runs;
+  for (int turn = 0; turn < kTurns; ++turn) {
+    for (int order = 0; order < 2; ++order) {
+      const bool retired_turn = (order == 0) == (turn % 2 == 0);
+      const double ms = Millis([&] {
+        OnCatalogueThreads(n, [&](size_t i) {
+          retired_turn ? retired::ReadExeFileVersion(paths[i]) : ReadExeFileVersion(paths[i]);
+        });
+      });
+      (retired_turn ? retired_version_runs : version_runs).push_back(ms);
+    }
+  }
+  const double retired_version_ms = Median(retired_version_runs);
+  const double version_ms = Median(version_runs);
+  std::vector<IconPixels> icons(n);
+  const double icon_ms = Millis(
+      [&] { OnCatalogueThreads(n, [&](size_t i) { LoadShellIconPixels(paths[i], icons[i]); }); });
+  std::vector<size_t> png_bytes(n);
   const double png_ms = Millis([&] {
-    for (IconPixels& pixels : icons) {
-      RepairIconAlpha(pixels.bgra);
-      png_bytes += EncodePixelsAsPng(pixels).size();
-    }
+    OnCatalogueThreads(n, [&](size_t i) {
+      RepairIconAlpha(icons[i].bgra);
+      png_bytes[i] = EncodePixelsAsPng(icons[i]).size();
+    });
   });
+  size_t png_total = 0;
+  for (size_t bytes : png_bytes) png_total += bytes;
 
-  EntryTable fresh;
-  ScanUninstallHives(fresh);
-  CollapseByDisplayName(fresh);
-  CollapseByExeBasename(fresh);
-  const double build_ms = Millis([&] { BuildResult(fresh); });
-
-  CatalogueResult whole;
-  const double total_ms = Millis([&] { whole = RunCatalogue(); });
-  const double total_no_ps_ms = Millis([&] { RunCatalogue(no_store); });
-
-  const double n = static_cast<double>(paths.size());
-  std::printf("entries: classic=%zu after store=%zu after collapse=%zu listed=%zu\n", classic,
-              before_collapse, paths.size(), whole.apps.size());
-  std::printf("%-34s %9s %12s\n", "phase", "ms", "ms per app");
+  std::printf("\nentries: classic=%zu listed=%zu (%zu without a version of their own)\n", classic,
+              n, without_version);
+  std::printf("first call by phase (versions, icons and PNGs for every program):\n");
+  std::printf("  %-44s %9s %12s\n", "phase", "ms", "ms per app");
   auto row = [&](const char* name, double ms) {
-    std::printf("%-34s %9.1f %12.3f\n", name, ms, ms / n);
+    std::printf("  %-44s %9.1f %12.3f\n", name, ms, ms / n);
   };
-  row("hive scan (incl. exe choice)", hive_ms);
-  row("  exe choice alone", choice_ms);
-  row("store scan (powershell+fallback)", store_ms);
+  row("session user's hive", hive_ms);
+  row("uninstall keys (incl. executable choice)", scan_ms);
+  row("  executable choice alone", choice_ms);
+  row("Store listing (script stubbed)", store_ms);
   row("collapse (both)", collapse_ms);
-  row("versions (resource reads)", version_ms);
-  row("  size query first (before)", sized_version_ms);
-  row("icons (shell + pixels)", icon_ms);
-  row("png encoding (+alpha repair)", png_ms);
-  row("BuildResult (versions+icons+png)", build_ms);
-  row("whole catalogue", total_ms);
-  row("whole catalogue, store stubbed", total_no_ps_ms);
-  std::printf("png bytes total=%zu (%.0f per icon)\n", png_bytes, png_bytes / n);
+  row("file stamps (cache keys)", stamp_ms);
+  row("versions as before (GetFileVersionInfo), median", retired_version_ms);
+  row("versions, one mapping (now), median", version_ms);
+  row("icons (own icon, pixels)", icon_ms);
+  row("PNG encoding (+ alpha repair)", png_ms);
+  std::printf("versions now / before %.2fx (median of the turns' ratios); png bytes total=%zu\n",
+              MedianRatio(version_runs, retired_version_runs), png_total);
   CleanUp();
   if (added_association) ::RegDeleteKeyW(HKEY_LOCAL_MACHINE, L"Software\\Classes\\.exe");
   return 0;
