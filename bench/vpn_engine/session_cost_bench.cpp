@@ -91,6 +91,17 @@ std::string ConfigWithLan(uint16_t server_port, int lan_entries) {
   return text;
 }
 
+std::vector<std::string> CommandLines(const simhost::SimulatedHost& host) {
+  std::vector<std::string> lines;
+  for (const simhost::CommandRecord& record : host.Commands()) lines.push_back(record.command);
+  return lines;
+}
+
+void PrintCommands(const char* what, const std::vector<std::string>& lines) {
+  std::printf("commands of the last %s (%zu):\n", what, lines.size());
+  for (const std::string& line : lines) std::printf("  %s\n", line.c_str());
+}
+
 }  // namespace
 
 int main() {
@@ -128,6 +139,7 @@ int main() {
   long fast_sum = 0, stop_sum = 0, stop_wall_sum = 0;
   size_t commands = 0;
   int connect_starts = 0, disconnect_starts = 0;
+  std::vector<std::string> connect_commands, disconnect_commands;  // of the last round
   for (int round = 0; round < rounds; ++round) {
     engine.Stop(false);
     host.ClearCommands();
@@ -147,13 +159,16 @@ int main() {
     const double own = total - kFixedWaitsMs - probe_ns / 1e6 - host.AdapterWaitMs();
     commands = host.Commands().size();
     connect_starts = host.ProcessStarts() - starts_before;
+    connect_commands = CommandLines(host);
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     const size_t log_from = LogText().size();
+    host.ClearCommands();
     const int stop_starts_before = host.ProcessStarts();
     const auto stop_start = Clock::now();
     engine.Stop(true);
     const long stop_wall = static_cast<long>(Ms(Clock::now() - stop_start));
     disconnect_starts = host.ProcessStarts() - stop_starts_before;
+    disconnect_commands = CommandLines(host);
     const std::string log = LogText();
     const long fast = LastFigure(log, log_from, "DNS guard removed in ");
     const long stop = LastFigure(log, log_from, "Stop completed in ");
@@ -179,6 +194,8 @@ int main() {
       "process starts: connect %d commands + 2 programs (xray, tun2socks), "
       "disconnect %d\n",
       connect_starts, disconnect_starts);
+  PrintCommands("connect", connect_commands);
+  PrintCommands("disconnect", disconnect_commands);
 
   // A stop while a 10,000-entry LAN list is being routed.
   engine.Stop(false);

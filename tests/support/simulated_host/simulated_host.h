@@ -42,6 +42,9 @@ enum class Op {
   kRemoveDevice,
   kListNetworks,
   kRenameNetwork,
+  // Route and address changes.
+  kAddRoute,
+  kAddAddress,
 };
 
 // What an injected fault does to a command.
@@ -144,6 +147,10 @@ class SimulatedHost : public zelvora::HostNetwork,
   bool GetInterfaceMetric(uint32_t if_index, zelvora::InterfaceMetric* row) override;
   bool SetInterfaceMetric(uint32_t if_index, const zelvora::InterfaceMetric& row) override;
   std::vector<std::string> ResolveIpv4(const std::string& name) override;
+  // Route and address changes.
+  uint32_t AddIpv4Route(const zelvora::Ipv4RouteToAdd& route) override;
+  uint32_t AddUnicastAddress(uint64_t luid, uint32_t if_index, zelvora::Ipv4Address address,
+                             uint8_t prefix_length) override;
 
   // CommandRunner
   bool Run(const std::string& command, uint32_t timeout_ms, bool log_failure) override;
@@ -183,6 +190,8 @@ class SimulatedHost : public zelvora::HostNetwork,
   void PayProcessStart();
 
   bool TakeFault(Op op, Fault* fault);  // requires mutex_
+  // The adapter IP Helper means: by LUID, or by index when the LUID is 0. Requires mutex_.
+  Adapter* InterfaceFor(uint64_t luid, uint32_t if_index);
   // Interprets one command line against state_; false when it fails as Windows would.
   // A command of no known form fails the running test. Requires mutex_.
   bool Interpret(const std::string& command);
