@@ -28,6 +28,7 @@
 #include "probes/data_path_probe.h"
 #include "session_world.h"
 #include "simulated_host/home_machine.h"
+#include "simulated_host/sim_text.h"
 #include "simulated_host/simulated_host.h"
 #include "simulated_host/standin_adapters.h"
 #include "tunnel_log/tunnel_log.h"
@@ -115,8 +116,34 @@ class StampedCommands : public zelvora::CommandRunner {
   Timeline* timeline_;
 };
 
+// The simulated host with its route and address changes stamped (IP Helper calls, no process
+// start).
+class StampedHost : public standin_adapters::StandinHost {
+ public:
+  explicit StampedHost(Timeline* timeline)
+      : StandinHost(simhost::HomeMachine()), timeline_(timeline) {}
+  uint32_t AddIpv4Route(const zelvora::Ipv4RouteToAdd& route) override {
+    const double at = timeline_->Now();
+    const uint32_t error = StandinHost::AddIpv4Route(route);
+    timeline_->Add(at, timeline_->Now() - at,
+                   "IPH route " + simhost::Dotted(route.destination) + "/" +
+                       std::to_string(route.prefix_length));
+    return error;
+  }
+  uint32_t AddUnicastAddress(uint64_t luid, uint32_t if_index, zelvora::Ipv4Address address,
+                             uint8_t prefix_length) override {
+    const double at = timeline_->Now();
+    const uint32_t error = StandinHost::AddUnicastAddress(luid, if_index, address, prefix_length);
+    timeline_->Add(at, timeline_->Now() - at, "IPH address " + simhost::Dotted(address));
+    return error;
+  }
+
+ private:
+  Timeline* timeline_;
+};
+
 // The steps of a TUN-mode start, each ending where the engine reports the next one begins: the
-// first event whose text starts with `until`. Fixed waits inside a step are named so they can
+// first event (after the previous step's) whose text starts with `until`. Fixed waits inside a step are named so they can
 // be taken out.
 struct Step {
   const char* name;
@@ -129,12 +156,10 @@ const Step kSteps[] = {
     {"fixed wait after xray", "VPN Service: Analyzing config", 200},
     {"SOCKS listen wait", "VPN Service: Starting Tun2Socks", 0},
     {"launch tun2socks", "VPN Service: Waiting for Zelvora adapter", 0},
-    {"adapter wait", "CMD netsh interface set interface", 0},
-    {"enable adapter + fixed wait", "CMD netsh interface ip set address", 400},
-    {"tunnel address (+ settle)", "CMD route ADD", 300},
-    {"bypass routes, firewall, SOCKS probe", "CMD netsh interface ipv4 set interface", 0},
-    {"default route (+ settle), TUN probe, diagnostics", "CMD netsh interface ipv4 set dns",
-     400 + 200},
+    {"adapter wait + fixed wait", "IPH address", 400},
+    {"tunnel address (+ settle)", "IPH route", 300},
+    {"bypass routes, SOCKS probe", "VPN Service: Adding default route", 0},
+    {"default route (+ settle), TUN probe, diagnostics", "CMD ", 400 + 200},
     {"DNS protection, ready", "", 0},
 };
 constexpr size_t kStepCount = sizeof(kSteps) / sizeof(kSteps[0]);
@@ -187,10 +212,10 @@ int main(int argc, char** argv) {
   const bool show_timeline = argc > 1 && std::string(argv[1]) == "--timeline";
 
   ::SetCurrentDirectoryW(core_standin::Root().c_str());
-  standin_adapters::StandinHost host(simhost::HomeMachine());
+  Timeline timeline;
+  StampedHost host(&timeline);
   session_world::World world(host);
 
-  Timeline timeline;
   StampedLines stamped_lines(&timeline);
   std::streambuf* const console = std::cerr.rdbuf(&stamped_lines);
   StampedCommands stamped_commands(host.Seams().commands, &timeline);

@@ -23,6 +23,7 @@
 #include "processes/hidden_command.h"
 #include "session_world.h"
 #include "simulated_host/home_machine.h"
+#include "simulated_host/sim_text.h"
 #include "simulated_host/simulated_host.h"
 #include "simulated_host/standin_adapters.h"
 #include "vpn_engine/session/vpn_service.h"
@@ -203,11 +204,10 @@ int main() {
   if (!engine.Start(ConfigWithLan(world.server.port(), 10000)).empty()) return 1;
   const auto lan_deadline = Clock::now() + std::chrono::seconds(60);
   for (;;) {
-    bool routing = false;
-    for (const simhost::CommandRecord& record : host.Commands()) {
-      routing |= record.command.rfind("route ADD 10.100.5.", 0) == 0;
-    }
-    if (routing) break;
+    // Routing has reached the list's sixth entry when the host sends 10.100.5.9 around the
+    // tunnel by a /24 route.
+    simhost::RouteChoice choice;
+    if (host.LookupRoute(simhost::Ip("10.100.5.9"), &choice) && choice.mask == 0xFFFFFF00u) break;
     if (!engine.IsRunning() || Clock::now() > lan_deadline) {
       std::printf("the LAN list was never reached\n");
       return 1;

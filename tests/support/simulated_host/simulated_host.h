@@ -1,9 +1,10 @@
-// A simulated Windows host behind the engine's seams: one HostState that the IP Helper reads
-// see, the command interpreter changes and the adapter driver creates and removes devices in.
+// A simulated Windows host behind the engine's seams: one HostState that the IP Helper calls
+// read and change, the command interpreter changes and the adapter driver creates and removes
+// devices in.
 //
-// The interpreter accepts exactly the route, netsh and ipconfig forms the engine is meant to
-// emit (quoting included) and fails the running test on any other command line, so a typo or
-// an unsafely quoted name is a red test. Faults can be injected per operation.
+// The interpreter accepts exactly the netsh and ipconfig forms the engine is meant to emit
+// (quoting included) and fails the running test on any other command line, so a typo or an
+// unsafely quoted name is a red test. Faults can be injected per operation.
 // Which Windows behaviours the simulation assumes is written down in ASSUMPTIONS.md.
 #pragma once
 

@@ -303,15 +303,10 @@ void RemoveLanRoutes(EngineNetworkState& engine) {
 
 bool AddTunnelDefaultRoute(EngineNetworkState& engine, Ipv4Address next_hop) {
   HostNetwork& network = *engine.host.network;
-  // Interface metric 1 and route metric 1: the tunnel's default route wins over the physical
-  // ones. Both through IP Helper; the route lasts for the session only.
   const auto add = [&engine, &network, next_hop] {
     uint64_t luid = 0;
     uint32_t if_index = 0;
     if (!TunnelInterface(engine, &luid, &if_index)) return;
-    if (!network.SetInterfaceMetric(if_index, InterfaceMetric{1, false})) {
-      TunnelLogWrite("tunnel interface metric 1 not set");
-    }
     Ipv4RouteToAdd route;
     route.next_hop = next_hop;
     route.luid = luid;
@@ -330,12 +325,32 @@ bool AddTunnelDefaultRoute(EngineNetworkState& engine, Ipv4Address next_hop) {
   if (IsTunnelDefaultRouteWinning(network, luid) || BestRouteUsesTunnel(network, luid)) return true;
 
   TunnelLogWrite("WARNING: default route missing/losing after the first add \xE2\x80\x94 retrying");
+  // Interface metric 1: the tunnel's automatic metric can be no lower than a fast physical
+  // link's; with the route's own 1, only a physical route pinned lower still wins. Only now, as
+  // the interface keeps the metric with its device.
+  uint64_t ignored = 0;
+  uint32_t if_index = 0;
+  InterfaceMetric before;
+  if (TunnelInterface(engine, &ignored, &if_index) && network.GetInterfaceMetric(if_index, &before)) {
+    engine.tunnel_metric_index = if_index;
+    engine.tunnel_metric_before = before;
+    engine.tunnel_metric_changed = true;
+    if (!network.SetInterfaceMetric(if_index, InterfaceMetric{1, false})) {
+      TunnelLogWrite("tunnel interface metric 1 not set");
+    }
+  }
   add();
   if (!WaitWhileRunning(engine.running, kDefaultRouteRetrySettleMs)) return false;
   if (IsTunnelDefaultRouteWinning(network, luid) || BestRouteUsesTunnel(network, luid)) return true;
   TunnelLogWrite("ERROR: IPv4 default via Zelvora not winning \xE2\x80\x94 aborting connect");
   LogConnectDiagnostics(network, engine.physical_gateway, engine.server_bypass_ip, luid);
+  RestoreTunnelMetric(engine);
   return false;
+}
+
+void RestoreTunnelMetric(EngineNetworkState& engine) {
+  if (!engine.tunnel_metric_changed.exchange(false)) return;
+  engine.host.network->SetInterfaceMetric(engine.tunnel_metric_index, engine.tunnel_metric_before);
 }
 
 void RemoveHostRoutes(HostNetwork& network, const std::vector<std::string>& addresses) {

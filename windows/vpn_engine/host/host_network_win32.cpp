@@ -224,7 +224,7 @@ uint32_t Win32HostNetwork::AddIpv4Route(const Ipv4RouteToAdd& route) {
   row.NextHop.Ipv4.sin_addr.s_addr = htonl(route.next_hop);
   row.Metric = route.metric;
   // A route set by hand, as route.exe and netsh mark theirs.
-  row.Protocol = MIB_IPPROTO_NETMGMT;
+  row.Protocol = RouteProtocolNetMgmt;  // MIB_IPPROTO_NETMGMT
   return ::CreateIpForwardEntry2(&row);
 }
 

@@ -221,6 +221,7 @@ DnsProtectionContext VpnService::DnsContext() {
 
 void VpnService::TeardownConnection() {
   tunnel_ready_ = false;
+  RestoreTunnelMetric(net_);  // while the tunnel's adapter is still there
   KillChildren();
   if (!stop_requested_) {
     KillOrphanCoreProcesses();
@@ -275,6 +276,7 @@ void VpnService::Stop(bool recreate_adapter) {
   WaitPrepared();
   stop_requested_ = true;
   const auto started = std::chrono::steady_clock::now();
+  RestoreTunnelMetric(net_);  // while the tunnel's adapter is still there
   KillChildren();
   KillOrphanCoreProcesses();
   SetRunning(false);
