@@ -143,8 +143,8 @@ class StampedHost : public standin_adapters::StandinHost {
 };
 
 // The steps of a TUN-mode start, each ending where the engine reports the next one begins: the
-// first event (after the previous step's) whose text starts with `until`. Fixed waits inside a step are named so they can
-// be taken out.
+// first event (after the previous step's) whose text starts with `until`. Fixed waits inside a step
+// are named so they can be taken out.
 struct Step {
   const char* name;
   const char* until;

@@ -22,9 +22,9 @@ TEST_F(RouteWorld, ProxySharingRuleIsUniqueAndCarriesExactlyThePorts) {
     simhost::SimulatedHost host(simhost::HomeMachineWithTunnelAdapter());
     const simhost::HostState before = host.Snapshot();
     // A crashed session left its rule, and netsh's first start is slow.
-    const simhost::FirewallRule stale{"Zelvora Proxy Sharing", "in",          "allow",  "TCP",
-                                      "1080",                  "private,domain", "LocalSubnet",
-                                      kCorePath};
+    const simhost::FirewallRule stale{
+        "Zelvora Proxy Sharing", "in",          "allow",  "TCP", "1080",
+        "private,domain",        "LocalSubnet", kCorePath};
     host.Edit([&](simhost::HostState& state) { state.firewall_rules.push_back(stale); });
     host.InjectCommandFault("netsh advfirewall firewall delete", simhost::CommandFault::kSlow, 1,
                             std::chrono::milliseconds(1500));

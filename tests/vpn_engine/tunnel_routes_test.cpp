@@ -208,9 +208,9 @@ TEST_F(RouteWorld, LanSubnetsBecomeRoutesWithTheirMasks) {
   const HostState before = host_.Snapshot();
   zelvora::AddLanBypassRoutes(engine_);
   const std::vector<simhost::Route> expected = {
-      ViaEthernet("192.168.0.0", "255.255.0.0"),   ViaEthernet("10.1.2.3", "255.255.255.255"),
-      ViaEthernet("10.8.0.0", "255.255.255.255"),  ViaEthernet("192.168.7.0", "255.255.255.0"),
-      ViaEthernet("10.6.0.0", "255.255.0.0"),      ViaEthernet("192.168.44.0", "255.255.255.0")};
+      ViaEthernet("192.168.0.0", "255.255.0.0"),  ViaEthernet("10.1.2.3", "255.255.255.255"),
+      ViaEthernet("10.8.0.0", "255.255.255.255"), ViaEthernet("192.168.7.0", "255.255.255.0"),
+      ViaEthernet("10.6.0.0", "255.255.0.0"),     ViaEthernet("192.168.44.0", "255.255.255.0")};
   EXPECT_EQ(AddedRoutes(before, host_.Snapshot()), expected);
   // Meanwhile the user's own software routes one of those networks through the Wi-Fi: the
   // disconnect removes only what it added.

@@ -194,9 +194,9 @@ struct SessionConfig {
   uint16_t server_port = 443;
   bool blocked_apps = false;  // per-application bypass: Xray TUN mode
   bool lan_subnet = false;
-  int lan_entries = 0;  // a long LAN list: 10.100.0.0/24, 10.100.1.0/24, ...
+  int lan_entries = 0;       // a long LAN list: 10.100.0.0/24, 10.100.1.0/24, ...
   bool share_ports = false;  // the local proxy shared with the LAN
-  std::string markers;  // core stand-in switches
+  std::string markers;       // core stand-in switches
 };
 
 // A configuration as the app sends it: VLESS over WebSocket/TLS, SOCKS and HTTP inbounds,

@@ -11,7 +11,7 @@
 namespace zelvora {
 namespace {
 
-constexpr Ipv4Address kBestRouteProbe = 0x01000001;      // 1.0.0.1
+constexpr Ipv4Address kBestRouteProbe = 0x01000001;  // 1.0.0.1
 
 bool IsDefaultRoute(const Ipv4Route& route) { return route.destination == 0 && route.mask == 0; }
 

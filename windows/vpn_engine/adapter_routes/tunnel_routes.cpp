@@ -22,8 +22,8 @@ constexpr int kDefaultRouteRetrySettleMs = 500;
 constexpr Ipv4Address kHostMask = 0xFFFFFFFFu;
 constexpr Ipv4Address kTunnelAddressValue = 0x0A005502;  // 10.0.85.2
 constexpr uint8_t kTunnelPrefixLength = 24;
-// Bypass, LAN and tunnel routes all carry route metric 1: with the tunnel's interface metric 1
-// its default route wins over any physical one, and the bypass routes are more specific anyway.
+// Bypass, LAN and tunnel routes all carry route metric 1 (as route.exe and netsh added them);
+// the bypass routes win by being more specific than any default route.
 constexpr uint32_t kRouteMetric = 1;
 
 bool IsIpv4(const std::string& text) {
@@ -91,8 +91,6 @@ bool ReadPrefixLength(const std::string& text, long long* value) {
   return true;
 }
 
-}  // namespace
-
 // The tunnel adapter's LUID and interface index now (the index may change while the LUID
 // stays); with no LUID known, the tunnel-named adapter's index. False when it is gone.
 bool TunnelInterface(EngineNetworkState& engine, uint64_t* luid, uint32_t* if_index) {
@@ -100,6 +98,8 @@ bool TunnelInterface(EngineNetworkState& engine, uint64_t* luid, uint32_t* if_in
   *if_index = FindTunnelInterfaceIndex(*engine.host.network, *luid);
   return *if_index != 0;
 }
+
+}  // namespace
 
 // The tunnel adapter's name now (a rename may have come since it was picked); empty when gone.
 std::string TunnelName(EngineNetworkState& engine) {
@@ -331,7 +331,8 @@ bool AddTunnelDefaultRoute(EngineNetworkState& engine, Ipv4Address next_hop) {
   uint64_t ignored = 0;
   uint32_t if_index = 0;
   InterfaceMetric before;
-  if (TunnelInterface(engine, &ignored, &if_index) && network.GetInterfaceMetric(if_index, &before)) {
+  if (TunnelInterface(engine, &ignored, &if_index) &&
+      network.GetInterfaceMetric(if_index, &before)) {
     engine.tunnel_metric_index = if_index;
     engine.tunnel_metric_before = before;
     engine.tunnel_metric_changed = true;

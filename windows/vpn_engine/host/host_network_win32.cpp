@@ -228,8 +228,8 @@ uint32_t Win32HostNetwork::AddIpv4Route(const Ipv4RouteToAdd& route) {
   return ::CreateIpForwardEntry2(&row);
 }
 
-uint32_t Win32HostNetwork::AddUnicastAddress(uint64_t luid, uint32_t if_index,
-                                             Ipv4Address address, uint8_t prefix_length) {
+uint32_t Win32HostNetwork::AddUnicastAddress(uint64_t luid, uint32_t if_index, Ipv4Address address,
+                                             uint8_t prefix_length) {
   MIB_UNICASTIPADDRESS_ROW row;
   ::InitializeUnicastIpAddressEntry(&row);
   row.InterfaceLuid.Value = luid;

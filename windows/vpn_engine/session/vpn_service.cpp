@@ -102,7 +102,7 @@ void VpnService::RepairUnfinishedSession() {
   if (env_.recover_system_proxy) env_.recover_system_proxy();
   DropTunnelDefaultRoutes(*env_.host.network);
   ClearTunnelAddress(*env_.host.network);
-  CloseProxySharingFirewall(net_);
+  CloseProxySharingFirewall(net_);  // a LAN-sharing rule the session left open
   TunnelLogWrite("start-up repair: done");
 }
 
