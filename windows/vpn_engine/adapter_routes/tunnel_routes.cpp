@@ -345,7 +345,6 @@ bool AddTunnelDefaultRoute(EngineNetworkState& engine, Ipv4Address next_hop) {
   if (IsTunnelDefaultRouteWinning(network, luid) || BestRouteUsesTunnel(network, luid)) return true;
   TunnelLogWrite("ERROR: IPv4 default via Zelvora not winning \xE2\x80\x94 aborting connect");
   LogConnectDiagnostics(network, engine.physical_gateway, engine.server_bypass_ip, luid);
-  RestoreTunnelMetric(engine);
   return false;
 }
 

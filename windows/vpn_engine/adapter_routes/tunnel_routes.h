@@ -51,8 +51,8 @@ void AddLanBypassRoutes(EngineNetworkState& engine);
 // Removes the LAN routes this session added.
 void RemoveLanRoutes(EngineNetworkState& engine);
 // The default route through the tunnel via `next_hop` (kOnLink: on the link), with one retry;
-// the retry also gives the tunnel interface metric 1. False: it neither wins on metric nor is
-// the best route (the metric is put back then), or a stop came.
+// the retry also gives the tunnel interface metric 1 (RestoreTunnelMetric puts it back). False:
+// it neither wins on metric nor is the best route, or a stop came.
 bool AddTunnelDefaultRoute(EngineNetworkState& engine, Ipv4Address next_hop);
 // Puts back the tunnel interface's metric when the route step changed it. Called before the
 // tunnel's process ends: the metric would outlive the adapter in the interface's settings.

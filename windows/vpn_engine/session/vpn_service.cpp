@@ -221,7 +221,7 @@ DnsProtectionContext VpnService::DnsContext() {
 
 void VpnService::TeardownConnection() {
   tunnel_ready_ = false;
-  RestoreTunnelMetric(net_);  // while the tunnel's adapter is still there
+  RestoreTunnelMetric(net_);  // before the children end: their adapter goes with them
   KillChildren();
   if (!stop_requested_) {
     KillOrphanCoreProcesses();
