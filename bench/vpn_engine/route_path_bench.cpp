@@ -50,13 +50,13 @@ void RoutesAndTeardown(simhost::SimulatedHost& host, zelvora::EngineNetworkState
   }
   zelvora::AddLanBypassRoutes(engine);
   zelvora::OpenProxySharingFirewall(engine);
-  zelvora::DropTunnelDefaultRoutes(engine.host);
+  zelvora::DropTunnelDefaultRoutes(host);
   zelvora::ClearTunnelAddress(host);
   std::vector<std::string> routed = engine.bypass_host_routes;
   routed.push_back(engine.server_bypass_ip);
   routed.insert(routed.end(), engine.dns_servers.begin(), engine.dns_servers.end());
   zelvora::RemoveHostRoutes(host, routed);
-  zelvora::DropTunnelDefaultRoutes(engine.host);
+  zelvora::DropTunnelDefaultRoutes(host);
   zelvora::ClearTunnelAddress(host);
   zelvora::CloseProxySharingFirewall(engine);
 }
@@ -73,7 +73,6 @@ int main() {
     zelvora::EngineNetworkState engine;
     Prepare(host, engine);
     const auto start = Clock::now();
-    zelvora::EnableTunnelInterface(engine);
     std::this_thread::sleep_for(std::chrono::milliseconds(400));  // the engine's wait
     zelvora::ConfigureTunnelAddress(engine);
     zelvora::AddServerBypassRoutes(engine, "vpn.example.net", host.ResolveIpv4("vpn.example.net"),
@@ -84,7 +83,7 @@ int main() {
     }
     zelvora::AddLanBypassRoutes(engine);
     zelvora::OpenProxySharingFirewall(engine);
-    zelvora::AddTunnelDefaultRoute(engine, engine.tunnel_adapter_name, zelvora::kTunnelGateway);
+    zelvora::AddTunnelDefaultRoute(engine, zelvora::kTunnelGateway);
     const double total = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
     own_ms.push_back(total - kFixedWaitsMs);
     connect_commands = host.Commands().size();
@@ -92,7 +91,7 @@ int main() {
     for (const simhost::CommandRecord& record : host.Commands())
       timeout_sum_ms += record.timeout_ms;
     host.ClearCommands();
-    zelvora::DropTunnelDefaultRoutes(engine.host);
+    zelvora::DropTunnelDefaultRoutes(host);
     zelvora::ClearTunnelAddress(host);
     zelvora::CloseProxySharingFirewall(engine);
     teardown_commands = host.Commands().size();

@@ -31,6 +31,7 @@
 #include "probes/data_path_probe.h"
 #include "session_world.h"
 #include "simulated_host/home_machine.h"
+#include "simulated_host/sim_text.h"
 #include "simulated_host/simulated_host.h"
 #include "simulated_host/standin_adapters.h"
 #include "tunnel_log/tunnel_log.h"
@@ -127,34 +128,54 @@ class StampedCommands : public zelvora::CommandRunner {
   Timeline* timeline_;
 };
 
-// The simulated machine with each adapter listing (the engine looks for the tunnel's adapter by
-// listing them) and each write of an adapter's DNS servers stamped: a system call, no process
-// start, but where DNS protection begins.
+// The simulated machine with the engine's system calls stamped (no process start): each
+// adapter listing (the engine looks for the tunnel's adapter by listing them), each route and
+// address it adds through IP Helper, and each write of an adapter's DNS servers (where DNS
+// protection begins).
 class StampedHost : public standin_adapters::StandinHost {
  public:
-  using StandinHost::StandinHost;
-  Timeline* timeline = nullptr;
+  explicit StampedHost(Timeline* timeline)
+      : StandinHost(simhost::HomeMachine()), timeline_(timeline) {}
   zelvora::ReadStatus ListAdapters(zelvora::AdapterListing listing,
                                    std::vector<zelvora::AdapterInfo>* adapters) override {
-    const double at = timeline ? timeline->Now() : 0;
+    const double at = timeline_->Now();
     const zelvora::ReadStatus status = StandinHost::ListAdapters(listing, adapters);
-    if (timeline) timeline->Add(at, timeline->Now() - at, kListing);
+    timeline_->Add(at, timeline_->Now() - at, kListing);
     return status;
+  }
+  uint32_t AddIpv4Route(const zelvora::Ipv4RouteToAdd& route) override {
+    const double at = timeline_->Now();
+    const uint32_t error = StandinHost::AddIpv4Route(route);
+    timeline_->Add(at, timeline_->Now() - at,
+                   "IPH route " + simhost::Dotted(route.destination) + "/" +
+                       std::to_string(route.prefix_length));
+    return error;
+  }
+  uint32_t AddUnicastAddress(uint64_t luid, uint32_t if_index, zelvora::Ipv4Address address,
+                             uint8_t prefix_length) override {
+    const double at = timeline_->Now();
+    const uint32_t error = StandinHost::AddUnicastAddress(luid, if_index, address, prefix_length);
+    timeline_->Add(at, timeline_->Now() - at, "IPH address " + simhost::Dotted(address));
+    return error;
   }
   zelvora::SystemCallResult SetAdapterDnsServers(uint64_t luid, bool ipv6,
                                                  const std::vector<std::string>& servers) override {
-    const double at = timeline ? timeline->Now() : 0;
+    const double at = timeline_->Now();
     const auto result = StandinHost::SetAdapterDnsServers(luid, ipv6, servers);
-    if (timeline) timeline->Add(at, timeline->Now() - at, "CALL SetInterfaceDnsSettings");
+    timeline_->Add(at, timeline_->Now() - at, "CALL SetInterfaceDnsSettings");
     return result;
   }
 
   static constexpr char kListing[] = "LIST adapters";
+
+ private:
+  Timeline* timeline_;
 };
 
 // The steps of a TUN-mode start, each ending where the engine reports the next one begins: the
-// first event whose text starts with `until`. Fixed waits inside a step are named so they can
-// be taken out; a step that is another program's time is shown but not counted as ours.
+// first event (after the previous step's) whose text starts with `until`. Fixed waits inside a
+// step are named so they can be taken out; a step that is another program's time is shown but
+// not counted as ours.
 struct Step {
   const char* name;
   const char* until;
@@ -171,10 +192,9 @@ const Step kSteps[] = {
     {"SOCKS listen wait", "VPN Service: Starting Tun2Socks", 0},
     {"launch tun2socks", "VPN Service: Waiting for Zelvora adapter", 0},
     {"tun2socks creating its adapter (not ours)", kTun2socksAdapter, 0, false},
-    {"engine noticing the adapter", "CMD netsh interface set interface", 0},
-    {"enable adapter + fixed wait", "CMD netsh interface ip set address", 400},
-    {"tunnel address (+ settle)", "CMD route ADD", 300},
-    {"bypass routes, firewall, SOCKS probe", "CMD netsh interface ipv4 set interface", 0},
+    {"engine noticing the adapter + fixed wait", "IPH address", 400},
+    {"tunnel address (+ settle)", "IPH route", 300},
+    {"bypass routes, SOCKS probe", "VPN Service: Adding default route", 0},
     {"default route (+ settle), TUN probe, diagnostics", "CALL SetInterfaceDnsSettings", 400 + 200},
     {"DNS protection, ready", "", 0},
 };
@@ -267,11 +287,10 @@ int main(int argc, char** argv) {
   const bool show_timeline = argc > 1 && std::string(argv[1]) == "--timeline";
 
   ::SetCurrentDirectoryW(core_standin::Root().c_str());
-  StampedHost host(simhost::HomeMachine());
+  Timeline timeline;
+  StampedHost host(&timeline);
   session_world::World world(host);
 
-  Timeline timeline;
-  host.timeline = &timeline;
   StampedLines stamped_lines(&timeline);
   std::streambuf* const console = std::cerr.rdbuf(&stamped_lines);
   StampedCommands stamped_commands(host.Seams().commands, &timeline);

@@ -23,6 +23,7 @@
 #include "processes/hidden_command.h"
 #include "session_world.h"
 #include "simulated_host/home_machine.h"
+#include "simulated_host/sim_text.h"
 #include "simulated_host/simulated_host.h"
 #include "simulated_host/standin_adapters.h"
 #include "vpn_engine/session/vpn_service.h"
@@ -91,6 +92,17 @@ std::string ConfigWithLan(uint16_t server_port, int lan_entries) {
   return text;
 }
 
+std::vector<std::string> CommandLines(const simhost::SimulatedHost& host) {
+  std::vector<std::string> lines;
+  for (const simhost::CommandRecord& record : host.Commands()) lines.push_back(record.command);
+  return lines;
+}
+
+void PrintCommands(const char* what, const std::vector<std::string>& lines) {
+  std::printf("commands of the last %s (%zu):\n", what, lines.size());
+  for (const std::string& line : lines) std::printf("  %s\n", line.c_str());
+}
+
 }  // namespace
 
 int main() {
@@ -128,6 +140,7 @@ int main() {
   long fast_sum = 0, stop_sum = 0, stop_wall_sum = 0;
   size_t commands = 0;
   int connect_starts = 0, disconnect_starts = 0;
+  std::vector<std::string> connect_commands, disconnect_commands;  // of the last round
   for (int round = 0; round < rounds; ++round) {
     engine.Stop(false);
     host.ClearCommands();
@@ -147,13 +160,16 @@ int main() {
     const double own = total - kFixedWaitsMs - probe_ns / 1e6 - host.AdapterWaitMs();
     commands = host.Commands().size();
     connect_starts = host.ProcessStarts() - starts_before;
+    connect_commands = CommandLines(host);
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     const size_t log_from = LogText().size();
+    host.ClearCommands();
     const int stop_starts_before = host.ProcessStarts();
     const auto stop_start = Clock::now();
     engine.Stop(true);
     const long stop_wall = static_cast<long>(Ms(Clock::now() - stop_start));
     disconnect_starts = host.ProcessStarts() - stop_starts_before;
+    disconnect_commands = CommandLines(host);
     const std::string log = LogText();
     const long fast = LastFigure(log, log_from, "DNS guard removed in ");
     const long stop = LastFigure(log, log_from, "Stop completed in ");
@@ -179,6 +195,8 @@ int main() {
       "process starts: connect %d commands + 2 programs (xray, tun2socks), "
       "disconnect %d\n",
       connect_starts, disconnect_starts);
+  PrintCommands("connect", connect_commands);
+  PrintCommands("disconnect", disconnect_commands);
 
   // A stop while a 10,000-entry LAN list is being routed.
   engine.Stop(false);
@@ -186,11 +204,10 @@ int main() {
   if (!engine.Start(ConfigWithLan(world.server.port(), 10000)).empty()) return 1;
   const auto lan_deadline = Clock::now() + std::chrono::seconds(60);
   for (;;) {
-    bool routing = false;
-    for (const simhost::CommandRecord& record : host.Commands()) {
-      routing |= record.command.rfind("route ADD 10.100.5.", 0) == 0;
-    }
-    if (routing) break;
+    // Routing has reached the list's sixth entry when the host sends 10.100.5.9 around the
+    // tunnel by a /24 route.
+    simhost::RouteChoice choice;
+    if (host.LookupRoute(simhost::Ip("10.100.5.9"), &choice) && choice.mask == 0xFFFFFF00u) break;
     if (!engine.IsRunning() || Clock::now() > lan_deadline) {
       std::printf("the LAN list was never reached\n");
       return 1;

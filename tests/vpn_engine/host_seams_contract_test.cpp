@@ -78,31 +78,36 @@ TEST(HostSeamsContract, RouteTableIsReadSortedAndGivesTheUplink) {
   network.FlushResolverCache();
 }
 
-TEST(HostSeamsContract, HostRouteAddedByRouteIsReadAndDeleted) {
+TEST(HostSeamsContract, HostRouteAddedThroughIpHelperIsReadAndDeleted) {
   SKIP_UNLESS_WRITES(
-      "'route ADD 192.0.2.77 MASK 255.255.255.255 <gateway> METRIC 1' appears in the table "
-      "with metric 1 + interface metric, on the gateway's interface; DeleteIpv4Route removes "
-      "it; 'route DELETE 192.0.2.77' then fails");
+      "AddIpv4Route 192.0.2.77/32 via the uplink's gateway on its interface, metric 1, appears "
+      "in the table with metric 1 + interface metric; adding it again answers 'already exists'; "
+      "on an interface that is not there 'not found'; DeleteIpv4Route removes it");
   zelvora::Win32HostNetwork network;
-  zelvora::Win32CommandRunner commands;
-  const std::string fingerprint = zelvora::GetPhysicalUplinkFingerprint(network);
-  ASSERT_FALSE(fingerprint.empty());  // "<gateway>|<interface index>"
-  const std::string gateway = fingerprint.substr(0, fingerprint.find('|'));
-  const uint32_t if_index = std::stoul(fingerprint.substr(gateway.size() + 1));
-  ASSERT_TRUE(commands.Run("route ADD 192.0.2.77 MASK 255.255.255.255 " + gateway + " METRIC 1",
-                           15000, true));
+  zelvora::Ipv4Route uplink;
+  ASSERT_TRUE(zelvora::FindPhysicalUplink(network, &uplink));
+  zelvora::Ipv4RouteToAdd route;
+  route.destination = 0xC000024Du;  // 192.0.2.77
+  route.prefix_length = 32;
+  route.next_hop = uplink.next_hop;
+  route.if_index = uplink.if_index;
+  route.metric = 1;
+  ASSERT_EQ(network.AddIpv4Route(route), 0u);
+  EXPECT_EQ(network.AddIpv4Route(route), zelvora::kErrorObjectAlreadyExists);
+  zelvora::Ipv4RouteToAdd nowhere = route;
+  nowhere.if_index = 0x7FFFFFF0u;
+  EXPECT_EQ(network.AddIpv4Route(nowhere), 1168u);  // ERROR_NOT_FOUND
   std::vector<zelvora::Ipv4Route> routes;
   ASSERT_EQ(network.ReadIpv4Routes(&routes), zelvora::ReadStatus::kOk);
   zelvora::InterfaceMetric metric;
-  ASSERT_TRUE(network.GetInterfaceMetric(if_index, &metric));
+  ASSERT_TRUE(network.GetInterfaceMetric(uplink.if_index, &metric));
   auto added = std::find_if(routes.begin(), routes.end(), [](const zelvora::Ipv4Route& r) {
     return r.destination == 0xC000024Du && r.mask == 0xFFFFFFFFu;
   });
   ASSERT_NE(added, routes.end());
-  EXPECT_EQ(added->if_index, if_index);
+  EXPECT_EQ(added->if_index, uplink.if_index);
   EXPECT_EQ(added->metric, 1 + metric.metric);
   EXPECT_TRUE(network.DeleteIpv4Route(*added));
-  EXPECT_FALSE(commands.Run("route DELETE 192.0.2.77", 15000, false));
 }
 
 TEST(HostSeamsContract, InterfaceMetricIsWrittenAndPutBack) {

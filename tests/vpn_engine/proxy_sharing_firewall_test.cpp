@@ -1,6 +1,7 @@
 // The proxy-sharing rule on the simulated host: one rule however often it is opened (a stale
 // rule of a crashed session included, even when netsh starts cold), none after close, exactly
-// the valid ports asked for, and only for the core's own program.
+// the valid ports asked for, and only for the core's own program. Without sharing asked no
+// netsh starts (a stale rule is the start-up repair's).
 #include "vpn_engine/adapter_routes/proxy_sharing_firewall.h"
 
 #include <utility>
@@ -21,10 +22,10 @@ TEST_F(RouteWorld, ProxySharingRuleIsUniqueAndCarriesExactlyThePorts) {
     simhost::SimulatedHost host(simhost::HomeMachineWithTunnelAdapter());
     const simhost::HostState before = host.Snapshot();
     // A crashed session left its rule, and netsh's first start is slow.
-    host.Edit([](simhost::HostState& state) {
-      state.firewall_rules.push_back({"Zelvora Proxy Sharing", "in", "allow", "TCP", "1080",
-                                      "private,domain", "LocalSubnet", kCorePath});
-    });
+    const simhost::FirewallRule stale{
+        "Zelvora Proxy Sharing", "in",          "allow",  "TCP", "1080",
+        "private,domain",        "LocalSubnet", kCorePath};
+    host.Edit([&](simhost::HostState& state) { state.firewall_rules.push_back(stale); });
     host.InjectCommandFault("netsh advfirewall firewall delete", simhost::CommandFault::kSlow, 1,
                             std::chrono::milliseconds(1500));
     zelvora::EngineNetworkState engine;
@@ -36,7 +37,10 @@ TEST_F(RouteWorld, ProxySharingRuleIsUniqueAndCarriesExactlyThePorts) {
     zelvora::OpenProxySharingFirewall(engine);
     zelvora::OpenProxySharingFirewall(engine);
     std::vector<simhost::FirewallRule> expected;
-    if (!text.empty()) {
+    if (ports.empty()) {
+      EXPECT_TRUE(host.Commands().empty());
+      expected.push_back(stale);
+    } else if (!text.empty()) {
       expected.push_back({"Zelvora Proxy Sharing", "in", "allow", "TCP", text, "private,domain",
                           "LocalSubnet", kCorePath});
     }

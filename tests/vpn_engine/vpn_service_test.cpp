@@ -27,6 +27,7 @@
 #include "probes/loopback_ports.h"
 #include "simulated_host/home_machine.h"
 #include "simulated_host/name_query.h"
+#include "simulated_host/sim_text.h"
 #include "simulated_host/simulated_host.h"
 #include "simulated_host/standin_adapters.h"
 #include "support/host_compare.h"
@@ -57,11 +58,21 @@ const wchar_t kXrayTunInstance[] = L"SWD\\Wintun\\{C0FFEE00-1234-4321-ABCD-01234
 constexpr uint32_t kPublicAddress = (8u << 24) | (8u << 16) | (4u << 8) | 4u;  // 8.8.4.4
 
 enum class Mode { kTun2socks, kXrayTun };
-enum class Point { kNone, kCommand, kAdapterList, kDnsWrite, kSocksProbe, kDirectProbe, kReady };
+enum class Point {
+  kNone,
+  kCommand,     // an outside program starts (detail: its command line)
+  kRouteAdd,    // a route is added (detail: "destination/prefix")
+  kAddressAdd,  // an address is added
+  kAdapterList,
+  kDnsWrite,  // an adapter's DNS servers are written
+  kSocksProbe,
+  kDirectProbe,
+  kReady
+};
 enum class Action { kNone, kStop, kKillXray, kKillTun2socks };
 struct Trigger {
   Point point = Point::kNone;
-  std::string prefix;  // of the command it strikes at
+  std::string prefix;  // of the command or route it strikes at
   int nth = 1;         // strikes at the nth time the point is reached
   Action action = Action::kNone;
 };
@@ -100,6 +111,18 @@ class ScenarioHost : public simhost::SimulatedHost {
                                                  const std::vector<std::string>& servers) override {
     if (hook) hook(Point::kDnsWrite, "");
     return SimulatedHost::SetAdapterDnsServers(luid, ipv6, servers);
+  }
+  uint32_t AddIpv4Route(const zelvora::Ipv4RouteToAdd& route) override {
+    if (hook) {
+      hook(Point::kRouteAdd,
+           simhost::Dotted(route.destination) + "/" + std::to_string(route.prefix_length));
+    }
+    return SimulatedHost::AddIpv4Route(route);
+  }
+  uint32_t AddUnicastAddress(uint64_t luid, uint32_t if_index, zelvora::Ipv4Address address,
+                             uint8_t prefix_length) override {
+    if (hook) hook(Point::kAddressAdd, simhost::Dotted(address));
+    return SimulatedHost::AddUnicastAddress(luid, if_index, address, prefix_length);
   }
   zelvora::ReadStatus ListAdapters(zelvora::AdapterListing listing,
                                    std::vector<zelvora::AdapterInfo>* adapters) override {
@@ -177,8 +200,9 @@ struct SessionConfig {
   uint16_t server_port = 443;
   bool blocked_apps = false;  // per-application bypass: Xray TUN mode
   bool lan_subnet = false;
-  int lan_entries = 0;  // a long LAN list: 10.100.0.0/24, 10.100.1.0/24, ...
-  std::string markers;  // core stand-in switches
+  int lan_entries = 0;       // a long LAN list: 10.100.0.0/24, 10.100.1.0/24, ...
+  bool share_ports = false;  // the local proxy shared with the LAN
+  std::string markers;       // core stand-in switches
 };
 
 // A configuration as the app sends it: VLESS over WebSocket/TLS, SOCKS and HTTP inbounds,
@@ -207,7 +231,7 @@ std::string ConfigText(const SessionConfig& c) {
     {"type": "field", "ip": ["geoip:private"], "outboundTag": "direct"},
     {"type": "field", "domain": ["domain:bank.example.de"], "outboundTag": "direct"}
   ]},
-  "zelvoraMeta": {"panelHost": "panel.zelvora-demo.net", "directDomains": ["bank.example.de"]$LAN}
+  "zelvoraMeta": {"panelHost": "panel.zelvora-demo.net", "directDomains": ["bank.example.de"]$LAN$SHARE}
 }
 )";
   const std::string apps = R"(
@@ -218,7 +242,8 @@ std::string ConfigText(const SessionConfig& c) {
   const std::pair<std::string, std::string> values[] = {
       {"$APPS", c.blocked_apps ? apps : ""}, {"$MARKERS", c.markers}, {"$SERVER", c.server},
       {"$SOCKS", std::to_string(c.socks_port)}, {"$HTTP", std::to_string(c.http_port)}, {"$PORT", std::to_string(c.server_port)},
-      {"$LAN", c.lan_subnet || c.lan_entries > 0 ? lan + "]" : ""}};
+      {"$LAN", c.lan_subnet || c.lan_entries > 0 ? lan + "]" : ""},
+      {"$SHARE", c.share_ports ? ", \"shareProxyPorts\": [" + std::to_string(c.http_port) + "]" : ""}};
   // clang-format on
   for (const auto& [key, value] : values) text.replace(text.find(key), key.size(), value);
   return text;
@@ -273,7 +298,7 @@ class VpnServiceTest : public ::testing::Test {
     // Only the engine's worker counts: the stop that Start runs first on the caller's thread
     // is not part of the sequence under test.
     if (point != Point::kReady && std::this_thread::get_id() == test_thread_) return;
-    if (point == Point::kCommand && detail.rfind(trigger_.prefix, 0) != 0) return;
+    if (!trigger_.prefix.empty() && detail.rfind(trigger_.prefix, 0) != 0) return;
     if (++seen_ < trigger_.nth) return;
     struck_ = true;
     if (trigger_.action == Action::kStop) {
@@ -415,10 +440,16 @@ std::vector<FaultCase> FaultCases() {
   const auto marker = [](const char* words) {
     return [words](ScenarioHost&, SessionConfig& c) { c.markers = words; };
   };
-  const auto command_fault = [](const char* prefix) {
-    return [prefix](ScenarioHost& h, SessionConfig&) {
-      h.InjectCommandFault(prefix, simhost::CommandFault::kNoEffect, 2);
-    };
+  const auto address_refused = [](ScenarioHost& h, SessionConfig&) {
+    h.InjectFault(simhost::Op::kAddAddress, 2);
+  };
+  // The user pinned Ethernet's metric to 1: its default route beats the tunnel's.
+  const auto ethernet_pinned = [](ScenarioHost& h, SessionConfig&) {
+    h.Edit([](HostState& state) {
+      for (simhost::Adapter& a : state.adapters) {
+        if (a.if_index == simhost::home::kEthernetIndex) a.interface_metric = 1;
+      }
+    });
   };
   const auto wfp_commit_fails = [](ScenarioHost& h, SessionConfig&) {
     h.Filtering().SetFailures({0, 0, 0, 0, 0x80320001u});  // the commit
@@ -426,12 +457,8 @@ std::vector<FaultCase> FaultCases() {
   const auto unknown_server = [](ScenarioHost&, SessionConfig& c) {
     c.server = "edge.gone.zelvora-demo.net";
   };
-  // 10,000 LAN entries, each a process start of a few milliseconds: a stop must not wait for
-  // the rest of the list.
-  const auto long_lan_list = [](ScenarioHost& h, SessionConfig& c) {
-    c.lan_entries = 10000;
-    h.SetProcessStartCost(std::chrono::milliseconds(5));
-  };
+  // 10,000 LAN entries: a stop must not wait for the rest of the list.
+  const auto long_lan_list = [](ScenarioHost&, SessionConfig& c) { c.lan_entries = 10000; };
   const Mode T = Mode::kTun2socks, X = Mode::kXrayTun;
   const std::string aborting = " \xE2\x80\x94 aborting connect";  // an em dash
   const std::string socks_unhealthy = "ERROR: SOCKS data path not healthy" + aborting;
@@ -440,21 +467,21 @@ std::vector<FaultCase> FaultCases() {
   const std::string diagnostics = "=== connect diagnostics begin ===";
   // clang-format off
   return {
-    // name                                              mode fault                 where                 command prefix                          nth action
+    // name                                              mode fault                 where                 command or route prefix                 nth action
     {"core rejects the configuration",                   T, marker("standin_invalid"), {Point::kNone, "", 1, Action::kNone}, {"Injected Xray config failed validation"}, "pre-ready"},
     {"xray dies before its SOCKS port listens",          T, marker("standin_exit_after_ms:0"), {Point::kNone, "", 1, Action::kNone}, {"ERROR: Xray SOCKS not ready on 127.0.0.1:"}},
     {"tun2socks dies while the adapter is awaited",      T, NoAdapter, {Point::kAdapterList, "", 2, Action::kKillTun2socks}, {"Zelvora adapter did not appear within 20s"}},
     {"stop while the adapter is awaited",                T, NoAdapter, {Point::kAdapterList, "", 2, Action::kStop}, {"Zelvora adapter did not appear within 20s", "Stop completed in"}},
-    {"tunnel address never appears",                     T, command_fault("netsh interface ip set address"), {Point::kNone, "", 1, Action::kNone}, {"ERROR: Zelvora adapter missing 10.0.85.2 after set address"}},
-    {"stop while the tunnel address is set",             T, nullptr, {Point::kCommand, "netsh interface ip set address", 1, Action::kStop}, {"Stop completed in"}},
+    {"tunnel address never appears",                     T, address_refused, {Point::kNone, "", 1, Action::kNone}, {"ERROR: Zelvora adapter missing 10.0.85.2 after set address"}},
+    {"stop while the tunnel address is set",             T, nullptr, {Point::kAddressAdd, "10.0.85.2", 1, Action::kStop}, {"Stop completed in"}},
     {"server name resolves to nothing",                  T, unknown_server, {Point::kNone, "", 1, Action::kNone}, {"ERROR: server bypass incomplete" + aborting, diagnostics}},
-    {"stop while bypass routes are added",               T, nullptr, {Point::kCommand, "route ADD 198.51.100.20", 1, Action::kStop}, {"Stop completed in"}},
-    {"stop during a 10000-entry LAN list",               T, long_lan_list, {Point::kCommand, "route ADD 10.100.3.0", 1, Action::kStop}, {"Stop completed in"}},
+    {"stop while bypass routes are added",               T, nullptr, {Point::kRouteAdd, "198.51.100.20/32", 1, Action::kStop}, {"Stop completed in"}},
+    {"stop during a 10000-entry LAN list",               T, long_lan_list, {Point::kRouteAdd, "10.100.3.0/24", 1, Action::kStop}, {"Stop completed in"}},
     {"SOCKS relay refuses every connection",             T, marker("standin_refuse_connect"), {Point::kNone, "", 1, Action::kNone}, {"pre-ready SOCKS probe FAILED socks=", "attempt=4", socks_unhealthy + " (another tunnel or network conflict may be interfering; retry)", diagnostics}},
     {"stop during the SOCKS probe",                      T, nullptr, {Point::kSocksProbe, "", 1, Action::kStop}, {socks_unhealthy, diagnostics}},
     {"xray dies during the SOCKS probe",                 T, nullptr, {Point::kSocksProbe, "", 1, Action::kKillXray}, {socks_unhealthy, diagnostics}},
-    {"tunnel default route never wins",                  T, command_fault("netsh interface ip add route 0.0.0.0/0"), {Point::kNone, "", 1, Action::kNone}, {"ERROR: IPv4 default via Zelvora not winning" + aborting}, "pre-ready TUN path probe"},
-    {"tun2socks dies before the TUN path probe",         T, nullptr, {Point::kCommand, "netsh interface ip add route 0.0.0.0/0", 1, Action::kKillTun2socks}, {"ERROR: tun2socks exited before TUN path probe", tun_unhealthy, diagnostics}},
+    {"tunnel default route never wins",                  T, ethernet_pinned, {Point::kNone, "", 1, Action::kNone}, {"ERROR: IPv4 default via Zelvora not winning" + aborting}, "pre-ready TUN path probe"},
+    {"tun2socks dies before the TUN path probe",         T, nullptr, {Point::kRouteAdd, "0.0.0.0/0", 1, Action::kKillTun2socks}, {"ERROR: tun2socks exited before TUN path probe", tun_unhealthy, diagnostics}},
     {"stop during the TUN path probe",                   T, nullptr, {Point::kDirectProbe, "", 1, Action::kStop}, {"Stop completed in"}},
     {"DNS guard cannot be installed",                    T, wfp_commit_fails, {Point::kNone, "", 1, Action::kNone}, {dns_failed}},
     {"stop while DNS is being protected",                T, nullptr, {Point::kDnsWrite, "", 1, Action::kStop}, {"dns-leak: aborted mid-apply", dns_failed, "Stop completed in"}},
@@ -579,7 +606,8 @@ TEST_F(VpnServiceTest, MissingProgramsRefuseTheStartOrChooseXrayTun) {
 
 // The app dies while connected and the machine is restarted: only the persistent store is left
 // (no route or address of the session), and the next start of the elevated app repairs DNS,
-// metrics and policy from the backups before anything else, without a connect.
+// metrics, policy and the LAN-sharing rule from the backups before anything else, without a
+// connect.
 TEST_F(VpnServiceTest, CrashWhileConnectedIsRepairedAtTheNextStartEvenAfterARestart) {
   using machine::kParallel;
   using machine::kSmart;
@@ -588,12 +616,15 @@ TEST_F(VpnServiceTest, CrashWhileConnectedIsRepairedAtTheNextStartEvenAfterARest
   };
   const auto policy_before = policy();
   TunnelLogWatch log;
-  StartReady(Config(Mode::kTun2socks), log);
+  SessionConfig config = Config(Mode::kTun2socks);
+  config.share_ports = true;
+  StartReady(config, log);
 
   // The process dies while connected: the machine keeps its changes and the backup files stay,
   // the children go with the process's job, the dynamic WFP session closes. Here the first
   // engine is stopped against the old machine and the files are put back as the crash left them.
   const HostState crashed = host_.Snapshot();
+  ASSERT_EQ(crashed.firewall_rules.size(), 1u) << "the shared proxy has no firewall rule";
   std::vector<std::pair<std::wstring, std::optional<std::string>>> files;
   for (const wchar_t* name :
        {L"dns_restore.v1", L"smhnr_restore.v1", L"smhnr_session_owned.flag"}) {

@@ -1,12 +1,12 @@
-// The simulated host's command runner: a strict interpreter for the route, netsh and ipconfig
-// command lines the engine emits, with the effect Windows gives each of them.
+// The simulated host's command runner: a strict interpreter for the netsh and ipconfig command
+// lines the engine emits (DNS and the firewall; routes and addresses go through IP Helper),
+// with the effect Windows gives each of them.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cctype>
 #include <thread>
 
-#include "simulated_host/host_edits.h"
 #include "simulated_host/sim_text.h"
 #include "simulated_host/simulated_host.h"
 #include "tunnel_log/tunnel_log.h"
@@ -115,20 +115,6 @@ bool Match(const std::vector<Word>& words, const std::vector<std::string>& patte
   return true;
 }
 
-uint32_t IpOf(const std::string& text) {
-  uint32_t value = 0;
-  ParseDotted(text, &value);
-  return value;
-}
-
-uint8_t PrefixLength(uint32_t mask) {
-  uint8_t length = 0;
-  while (length < 32 && (mask & (0x80000000u >> length)) != 0) ++length;
-  return length;
-}
-
-uint32_t MaskOf(uint8_t length) { return MaskOfLength(length); }
-
 // netsh finds interfaces by name without regard to ASCII case.
 bool SameInterfaceName(const std::wstring& name, const std::string& wanted) {
   const std::string utf8 = Utf8(name);
@@ -147,37 +133,6 @@ Adapter* FindByName(HostState& state, const std::string& name) {
     if (SameInterfaceName(adapter.name, name)) return &adapter;
   }
   return nullptr;
-}
-
-// The interface whose subnet holds `gateway`, as route.exe picks it.
-const Adapter* InterfaceForGateway(const HostState& state, uint32_t gateway) {
-  for (const Adapter& adapter : state.adapters) {
-    if (!adapter.oper_up || !adapter.admin_enabled) continue;
-    for (const Address& address : adapter.addresses) {
-      const uint32_t mask = MaskOf(address.prefix_length);
-      if ((IpOf(address.text) & mask) == (gateway & mask)) return &adapter;
-    }
-  }
-  return nullptr;
-}
-
-bool SameRoute(const Route& r, uint32_t destination, uint32_t mask, uint32_t next_hop) {
-  return r.destination == destination && r.mask == mask && r.next_hop == next_hop;
-}
-
-// route.exe's DELETE also deletes the matching persistent routes.
-template <typename Matches>
-void ForgetStoredRoutes(HostState& state, Matches matches) {
-  for (StoredInterface& stored : state.stored_interfaces) {
-    stored.routes.erase(std::remove_if(stored.routes.begin(), stored.routes.end(), matches),
-                        stored.routes.end());
-  }
-  state.stored_interfaces.erase(
-      std::remove_if(state.stored_interfaces.begin(), state.stored_interfaces.end(),
-                     [](const StoredInterface& s) {
-                       return s.addresses.empty() && s.routes.empty() && !s.has_metric;
-                     }),
-      state.stored_interfaces.end());
 }
 
 }  // namespace
@@ -238,96 +193,6 @@ bool SimulatedHost::Interpret(const std::string& command) {
     return false;
   }
   HostState& st = state_;
-
-  // ---- route ----
-  if (Match(words, {"route", "DELETE", "0.0.0.0", "MASK", "0.0.0.0", "{ip}"}, &s)) {
-    ForgetStoredRoutes(st, [&](const Route& r) { return SameRoute(r, 0, 0, IpOf(s[0])); });
-    const size_t before = st.routes.size();
-    st.routes.erase(std::remove_if(st.routes.begin(), st.routes.end(),
-                                   [&](const Route& r) { return SameRoute(r, 0, 0, IpOf(s[0])); }),
-                    st.routes.end());
-    return st.routes.size() != before;
-  }
-  if (Match(words, {"route", "DELETE", "{ip}"}, &s)) {
-    const uint32_t destination = IpOf(s[0]);
-    ForgetStoredRoutes(st, [&](const Route& r) { return r.destination == destination; });
-    const size_t before = st.routes.size();
-    st.routes.erase(std::remove_if(st.routes.begin(), st.routes.end(),
-                                   [&](const Route& r) { return r.destination == destination; }),
-                    st.routes.end());
-    return st.routes.size() != before;  // "Element not found" when nothing matched
-  }
-  if (Match(words, {"route", "ADD", "{ip}", "MASK", "{ip}", "{ip}", "METRIC", "{n}"}, &s)) {
-    const uint32_t destination = IpOf(s[0]), mask = IpOf(s[1]), gateway = IpOf(s[2]);
-    if ((destination & mask) != destination) return false;  // route.exe rejects host bits
-    const Adapter* adapter = InterfaceForGateway(st, gateway);
-    if (adapter == nullptr) return false;
-    for (const Route& r : st.routes) {
-      if (SameRoute(r, destination, mask, gateway)) return false;  // "already exists"
-    }
-    // route.exe without -p adds to the active store only.
-    st.routes.push_back({destination, mask, gateway, adapter->if_index,
-                         static_cast<uint32_t>(std::stoul(s[3])), Store::kActive});
-    return true;
-  }
-
-  // ---- netsh interface ----
-  if (Match(words, {"netsh", "interface", "set", "interface", "name={q}", "admin=ENABLED"}, &s)) {
-    Adapter* adapter = FindByName(st, s[0]);
-    if (adapter == nullptr) return false;
-    adapter->admin_enabled = true;
-    return true;
-  }
-  // netsh writes to the persistent store unless store=active is given (then the change lasts
-  // until the restart).
-  const bool active_store = !words.empty() && words.back().raw == "store=active";
-  if (active_store) words.pop_back();
-  if (Match(words,
-            {"netsh", "interface", "ip", "set", "address", "name={q}", "source=static", "addr={ip}",
-             "mask={ip}", "gateway=none"},
-            &s)) {
-    Adapter* adapter = FindByName(st, s[0]);
-    if (adapter == nullptr || adapter->if_index == 0) return false;
-    RemoveAddresses(st, *adapter);
-    adapter->dhcpv4 = false;
-    AddAddress(st, *adapter, s[1], PrefixLength(IpOf(s[2])), active_store);
-    return true;
-  }
-  if (Match(words,
-            {"netsh", "interface", "ipv4", "set", "interface", "interface={q}", "metric={n}"},
-            &s)) {
-    Adapter* adapter = FindByName(st, s[0]);
-    if (adapter == nullptr || adapter->if_index == 0) return false;
-    if (active_store && !adapter->metric_active_only) {
-      adapter->metric_active_only = true;
-      adapter->boot_metric = adapter->interface_metric;
-      adapter->boot_automatic = adapter->automatic_metric;
-    } else if (!active_store) {
-      adapter->metric_active_only = false;
-      adapter->boot_metric = 0;
-      adapter->boot_automatic = true;
-    }
-    adapter->interface_metric = static_cast<uint32_t>(std::stoul(s[1]));
-    adapter->automatic_metric = false;
-    return true;
-  }
-  if (Match(words,
-            {"netsh", "interface", "ip", "add", "route", "0.0.0.0/0", "{q}", "{ip}", "metric={n}"},
-            &s)) {
-    Adapter* adapter = FindByName(st, s[0]);
-    if (adapter == nullptr || adapter->if_index == 0) return false;
-    const uint32_t next_hop = IpOf(s[1]);
-    for (const Route& r : st.routes) {
-      if (SameRoute(r, 0, 0, next_hop) && r.if_index == adapter->if_index) return false;
-    }
-    st.routes.push_back({0, 0, next_hop, adapter->if_index, static_cast<uint32_t>(std::stoul(s[2])),
-                         active_store ? Store::kActive : Store::kPersistent});
-    return true;
-  }
-  if (active_store) {
-    ADD_FAILURE() << "simulated host: store=active on a command that has no store: " << command;
-    return false;
-  }
 
   // ---- netsh DNS ----
   if (Match(words, {"netsh", "interface", "ipv4", "delete", "dns", "name={q}", "all"}, &s)) {

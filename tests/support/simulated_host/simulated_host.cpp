@@ -15,6 +15,7 @@ namespace simhost {
 namespace {
 
 constexpr uint32_t kErrorFileNotFound = 2;
+constexpr uint32_t kErrorInvalidParameter = 87;
 constexpr uint32_t kErrorNotFound = 1168;
 
 }  // namespace
@@ -344,6 +345,54 @@ zelvora::SystemCallResult SimulatedHost::FlushResolverCache() {
   const zelvora::SystemCallResult outcome = TakeCallOutcome(Op::kFlushResolver, &no_effect);
   if (outcome == zelvora::SystemCallResult::kDone && !no_effect) ++flush_count_;
   return outcome;
+}
+
+// ---- Route and address changes ----
+
+Adapter* SimulatedHost::InterfaceFor(uint64_t luid, uint32_t if_index) {
+  for (Adapter& adapter : state_.adapters) {
+    if (luid != 0 ? adapter.luid == luid : adapter.if_index == if_index) return &adapter;
+  }
+  return nullptr;
+}
+
+uint32_t SimulatedHost::AddIpv4Route(const zelvora::Ipv4RouteToAdd& route) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  Fault fault;
+  if (TakeFault(Op::kAddRoute, &fault)) return fault.error;
+  if (route.luid == 0 && route.if_index == 0) return kErrorInvalidParameter;
+  if (route.prefix_length > 32) return kErrorInvalidParameter;
+  const uint32_t mask = MaskOfLength(route.prefix_length);
+  if ((route.destination & mask) != route.destination) return kErrorInvalidParameter;
+  const Adapter* adapter = InterfaceFor(route.luid, route.if_index);
+  if (adapter == nullptr || adapter->if_index == 0) return kErrorNotFound;
+  for (const Route& r : state_.routes) {
+    if (r.destination == route.destination && r.mask == mask && r.next_hop == route.next_hop &&
+        r.if_index == adapter->if_index) {
+      return zelvora::kErrorObjectAlreadyExists;
+    }
+  }
+  // Not written to the persistent store: gone at the restart.
+  state_.routes.push_back(
+      {route.destination, mask, route.next_hop, adapter->if_index, route.metric, Store::kActive});
+  return 0;
+}
+
+uint32_t SimulatedHost::AddUnicastAddress(uint64_t luid, uint32_t if_index,
+                                          zelvora::Ipv4Address address, uint8_t prefix_length) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  Fault fault;
+  if (TakeFault(Op::kAddAddress, &fault)) return fault.error;
+  if ((luid == 0 && if_index == 0) || prefix_length > 32) return kErrorInvalidParameter;
+  Adapter* adapter = InterfaceFor(luid, if_index);
+  if (adapter == nullptr || adapter->if_index == 0) return kErrorNotFound;
+  const std::string text = Dotted(address);
+  for (const Address& existing : adapter->addresses) {
+    if (existing.text == text) return zelvora::kErrorObjectAlreadyExists;
+  }
+  // Beside the addresses the interface has, with its on-link routes; gone at the restart.
+  AddAddress(state_, *adapter, text, prefix_length, /*active_only=*/true);
+  return 0;
 }
 
 // ---- Adapter driver ----

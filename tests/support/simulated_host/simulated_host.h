@@ -1,9 +1,10 @@
-// A simulated Windows host behind the engine's seams: one HostState that the IP Helper reads
-// see, the command interpreter changes and the adapter driver creates and removes devices in.
+// A simulated Windows host behind the engine's seams: one HostState that the IP Helper calls
+// read and change, the command interpreter changes and the adapter driver creates and removes
+// devices in.
 //
-// The interpreter accepts exactly the route, netsh and ipconfig forms the engine is meant to
-// emit (quoting included) and fails the running test on any other command line, so a typo or
-// an unsafely quoted name is a red test. Faults can be injected per operation.
+// The interpreter accepts exactly the netsh and ipconfig forms the engine is meant to emit
+// (quoting included) and fails the running test on any other command line, so a typo or an
+// unsafely quoted name is a red test. Faults can be injected per operation.
 // Which Windows behaviours the simulation assumes is written down in ASSUMPTIONS.md.
 #pragma once
 
@@ -45,6 +46,9 @@ enum class Op {
   // Adapter DNS servers and the resolver cache (SetInterfaceDnsSettings, DnsFlushResolverCache).
   kSetDnsServers,
   kFlushResolver,
+  // Route and address changes.
+  kAddRoute,
+  kAddAddress,
 };
 
 // What an injected fault does to a command.
@@ -159,6 +163,10 @@ class SimulatedHost : public zelvora::HostNetwork,
   zelvora::SystemCallResult SetAdapterDnsServers(uint64_t luid, bool ipv6,
                                                  const std::vector<std::string>& servers) override;
   zelvora::SystemCallResult FlushResolverCache() override;
+  // Route and address changes.
+  uint32_t AddIpv4Route(const zelvora::Ipv4RouteToAdd& route) override;
+  uint32_t AddUnicastAddress(uint64_t luid, uint32_t if_index, zelvora::Ipv4Address address,
+                             uint8_t prefix_length) override;
 
   // CommandRunner
   bool Run(const std::string& command, uint32_t timeout_ms, bool log_failure) override;
@@ -200,6 +208,8 @@ class SimulatedHost : public zelvora::HostNetwork,
   bool TakeFault(Op op, Fault* fault);  // requires mutex_
   // Whether the call behind `op` exists, fails or has no effect this time. Requires mutex_.
   zelvora::SystemCallResult TakeCallOutcome(Op op, bool* no_effect);
+  // The adapter IP Helper means: by LUID, or by index when the LUID is 0. Requires mutex_.
+  Adapter* InterfaceFor(uint64_t luid, uint32_t if_index);
   // Interprets one command line against state_; false when it fails as Windows would.
   // A command of no known form fails the running test. Requires mutex_.
   bool Interpret(const std::string& command);

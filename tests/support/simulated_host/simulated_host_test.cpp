@@ -18,8 +18,9 @@ TEST(SimulatedHost, RejectsEveryCommandLineOfNoKnownForm) {
       "netsh interface ipv4 set dns name=\"Ethernet\nroute DELETE 0.0.0.0\" dhcp",
       "netsh interface ipv4 set dns name=\"Ethernet\" static 1.1.1.300 primary validate=no",
       "netsh interface ipv4 set dns name=\"\" dhcp",
-      "route ADD 203.0.113.10 MASK 255.255.255.255 192.168.178.1  METRIC 1",
-      "route ADD 203.0.113.10 MASK 255.255.255.255 192.168.178.1",
+      // Routes, addresses and metrics go through IP Helper: no process start for them.
+      "route ADD 203.0.113.10 MASK 255.255.255.255 192.168.178.1 METRIC 1",
+      "netsh interface ipv4 set interface interface=\"Ethernet\" metric=1 store=active",
       "netsh advfirewall firewall add rule name=\"Zelvora Proxy Sharing\" dir=in action=allow "
       "protocol=TCP localport=1080, profile=private,domain remoteip=LocalSubnet",
       "ipconfig /flushdns ",

@@ -29,8 +29,10 @@ std::string ProxySharingPortsText(const std::vector<int32_t>& ports) {
 }
 
 void OpenProxySharingFirewall(EngineNetworkState& engine) {
-  CloseProxySharingFirewall(engine);
+  // No sharing asked, no netsh start. A rule a dead session left is the start-up repair's.
   if (engine.share_proxy_ports.empty()) return;
+  // Windows keeps rules of one name side by side: the earlier one goes first.
+  CloseProxySharingFirewall(engine);
   const std::string ports = ProxySharingPortsText(engine.share_proxy_ports);
   if (ports.empty()) {
     TunnelLogWrite("proxy-share: no valid port to share; firewall left closed");

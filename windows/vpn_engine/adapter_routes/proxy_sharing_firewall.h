@@ -17,8 +17,8 @@ inline constexpr char kProxySharingRuleName[] = "Zelvora Proxy Sharing";
 // 65535 are left out.
 std::string ProxySharingPortsText(const std::vector<int32_t>& ports);
 
-// Removes any earlier rule, then adds one for engine.share_proxy_ports, scoped to the program
-// engine.core_path, when there are any.
+// When engine.share_proxy_ports has any: removes any earlier rule, then adds one for them,
+// scoped to the program engine.core_path. Without ports it does nothing.
 void OpenProxySharingFirewall(EngineNetworkState& engine);
 // Removes the rule; a missing rule is no error.
 void CloseProxySharingFirewall(EngineNetworkState& engine);

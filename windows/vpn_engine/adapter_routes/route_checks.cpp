@@ -11,18 +11,20 @@
 namespace zelvora {
 namespace {
 
-constexpr Ipv4Address kTunnelGatewayValue = 0x0A005501;  // 10.0.85.1
-constexpr Ipv4Address kBestRouteProbe = 0x01000001;      // 1.0.0.1
+constexpr Ipv4Address kBestRouteProbe = 0x01000001;  // 1.0.0.1
 
 bool IsDefaultRoute(const Ipv4Route& route) { return route.destination == 0 && route.mask == 0; }
 
 bool IsPhysicalDefaultRoute(const Ipv4Route& route, uint32_t tunnel_index) {
-  return IsDefaultRoute(route) && route.next_hop != 0 && route.next_hop != kTunnelGatewayValue &&
+  return IsDefaultRoute(route) && route.next_hop != 0 && route.next_hop != kTunnelGateway &&
          (tunnel_index == 0 || route.if_index != tunnel_index);
 }
 
-// The physical default route with the smallest metric; the first in table order on a tie.
-bool ChoosePhysicalRoute(HostNetwork& network, Ipv4Route* chosen) {
+const char* Flag(bool value) { return value ? "yes" : "no"; }
+
+}  // namespace
+
+bool FindPhysicalUplink(HostNetwork& network, Ipv4Route* chosen) {
   std::vector<Ipv4Route> routes;
   if (network.ReadIpv4Routes(&routes) != ReadStatus::kOk) return false;
   const uint32_t tunnel_index = FindTunnelInterfaceIndex(network);
@@ -37,12 +39,8 @@ bool ChoosePhysicalRoute(HostNetwork& network, Ipv4Route* chosen) {
   return found;
 }
 
-const char* Flag(bool value) { return value ? "yes" : "no"; }
-
-}  // namespace
-
 bool IsTunnelDefaultRoute(const Ipv4Route& route, uint32_t tunnel_index) {
-  return IsDefaultRoute(route) && (route.next_hop == kTunnelGatewayValue ||
+  return IsDefaultRoute(route) && (route.next_hop == kTunnelGateway ||
                                    (tunnel_index != 0 && route.if_index == tunnel_index));
 }
 
@@ -71,16 +69,9 @@ uint32_t FindTunnelInterfaceIndex(HostNetwork& network, uint64_t tunnel_luid) {
   return exact != 0 ? exact : numbered;
 }
 
-std::string DetectPhysicalGateway(const HostSeams& host) {
-  // From IP Helper's table alone: ipconfig prints the same table, in the user's language.
-  Ipv4Route route;
-  if (ChoosePhysicalRoute(*host.network, &route)) return FormatIpv4(route.next_hop);
-  return std::string();
-}
-
 std::string GetPhysicalUplinkFingerprint(HostNetwork& network) {
   Ipv4Route route;
-  if (!ChoosePhysicalRoute(network, &route)) return std::string();
+  if (!FindPhysicalUplink(network, &route)) return std::string();
   return FormatIpv4(route.next_hop) + "|" + std::to_string(route.if_index);
 }
 
@@ -139,7 +130,7 @@ bool BestRouteUsesTunnel(HostNetwork& network, uint64_t tunnel_luid) {
                  std::to_string(route.if_index) + " metric=" + std::to_string(route.metric));
   const uint32_t tunnel_index = FindTunnelInterfaceIndex(network, tunnel_luid);
   return (tunnel_index != 0 && tunnel_index == route.if_index) ||
-         (tunnel_luid == 0 && route.next_hop == kTunnelGatewayValue);
+         (tunnel_luid == 0 && route.next_hop == kTunnelGateway);
 }
 
 bool HasIpv6DefaultRoute(HostNetwork& network) {

@@ -10,19 +10,21 @@
 #include "tunnel_log/tunnel_log.h"
 #include "vpn_engine/adapter_routes/tunnel_adapter.h"
 #include "vpn_engine/adapter_routes/wintun_holder.h"
-#include "vpn_engine/host/command_runner.h"
 #include "vpn_engine/host/ipv4_text.h"
 
 namespace zelvora {
 namespace {
 
-constexpr uint32_t kRouteTimeoutMs = 15000;
-constexpr uint32_t kEnableTimeoutMs = 10000;
 constexpr int kAddressSettleMs = 300;
 constexpr int kAddressRetrySettleMs = 400;
 constexpr int kDefaultRouteSettleMs = 400;
 constexpr int kDefaultRouteRetrySettleMs = 500;
 constexpr Ipv4Address kHostMask = 0xFFFFFFFFu;
+constexpr Ipv4Address kTunnelAddressValue = 0x0A005502;  // 10.0.85.2
+constexpr uint8_t kTunnelPrefixLength = 24;
+// Bypass, LAN and tunnel routes all carry route metric 1 (as route.exe and netsh added them);
+// the bypass routes win by being more specific than any default route.
+constexpr uint32_t kRouteMetric = 1;
 
 bool IsIpv4(const std::string& text) {
   Ipv4Address ignored = 0;
@@ -33,14 +35,39 @@ bool Contains(const std::vector<std::string>& list, const std::string& value) {
   return std::find(list.begin(), list.end(), value) != list.end();
 }
 
-std::string HostRouteCommand(const std::string& address, const std::string& gateway) {
-  return "route ADD " + address + " MASK 255.255.255.255 " + gateway + " METRIC 1";
+// A route around the tunnel: via the physical gateway, on the interface of the route row that
+// named the gateway. 0 or the system's error code.
+uint32_t AddUplinkRoute(EngineNetworkState& engine, Ipv4Address destination,
+                        uint8_t prefix_length) {
+  Ipv4Address gateway = 0;
+  ParseIpv4(engine.physical_gateway, &gateway);
+  Ipv4RouteToAdd route;
+  route.destination = destination;
+  route.prefix_length = prefix_length;
+  route.next_hop = gateway;
+  route.if_index = engine.physical_if_index;
+  route.metric = kRouteMetric;
+  const uint32_t error = engine.host.network->AddIpv4Route(route);
+  if (error != 0 && error != kErrorObjectAlreadyExists) {
+    TunnelLogWrite("route add " + FormatIpv4(destination) + "/" + std::to_string(prefix_length) +
+                   " via " + engine.physical_gateway + " failed err=" + std::to_string(error));
+  }
+  return error;
 }
 
-// The gateway cached for this start, detected (and cached) when there is none yet.
-std::string CachedOrDetectedGateway(EngineNetworkState& engine) {
-  if (engine.physical_gateway.empty()) engine.physical_gateway = DetectPhysicalGateway(engine.host);
-  return engine.physical_gateway;
+// Fills in the physical uplink (gateway and its interface) from the route table.
+bool DetectUplink(EngineNetworkState& engine) {
+  Ipv4Route uplink;
+  if (!FindPhysicalUplink(*engine.host.network, &uplink)) return false;
+  engine.physical_gateway = FormatIpv4(uplink.next_hop);
+  engine.physical_if_index = uplink.if_index;
+  return true;
+}
+
+// The uplink cached for this start, detected (and cached) when there is none yet.
+bool CachedOrDetectedUplink(EngineNetworkState& engine) {
+  return (!engine.physical_gateway.empty() && engine.physical_if_index != 0) ||
+         DetectUplink(engine);
 }
 
 // The prefix length after the "/" as a 32-bit integer: leading blanks and a sign allowed,
@@ -64,12 +91,12 @@ bool ReadPrefixLength(const std::string& text, long long* value) {
   return true;
 }
 
-std::string SetAddressCommand(const std::string& name) {
-  // store=active: the address lasts for the session only, so neither a crash nor the adapter's
-  // next life brings it back after a restart.
-  return "netsh interface ip set address name=\"" + name +
-         "\" source=static addr=" + kTunnelAddress + " mask=" + kTunnelMask +
-         " gateway=none store=active";
+// The tunnel adapter's LUID and interface index now (the index may change while the LUID
+// stays); with no LUID known, the tunnel-named adapter's index. False when it is gone.
+bool TunnelInterface(EngineNetworkState& engine, uint64_t* luid, uint32_t* if_index) {
+  *luid = engine.tunnel_luid;
+  *if_index = FindTunnelInterfaceIndex(*engine.host.network, *luid);
+  return *if_index != 0;
 }
 
 }  // namespace
@@ -84,26 +111,29 @@ std::string TunnelName(EngineNetworkState& engine) {
   return FindTunnelAdapterName(*engine.host.network);
 }
 
-void EnableTunnelInterface(EngineNetworkState& engine) {
-  const std::string name = TunnelName(engine);
-  if (name.empty()) return;
-  engine.host.commands->Run("netsh interface set interface name=\"" + name + "\" admin=ENABLED",
-                            kEnableTimeoutMs, true);
-}
-
 bool ConfigureTunnelAddress(EngineNetworkState& engine) {
   ConsoleLine("VPN Service: Configuring TUN interface...");
   std::string name = TunnelName(engine);
   if (name.empty()) name = "Zelvora";
   engine.tunnel_adapter_name = name;
-  const std::string command = SetAddressCommand(name);
-  ConsoleLine("VPN Service: Executing: " + command);
-  engine.host.commands->Run(command, kRouteTimeoutMs, true);
+  // Added through IP Helper, the address lasts for the session only: neither a crash nor the
+  // adapter's next life brings it back after a restart.
+  const auto add = [&engine] {
+    uint64_t luid = 0;
+    uint32_t if_index = 0;
+    if (!TunnelInterface(engine, &luid, &if_index)) return;
+    const uint32_t error = engine.host.network->AddUnicastAddress(
+        luid, if_index, kTunnelAddressValue, kTunnelPrefixLength);
+    if (error != 0 && error != kErrorObjectAlreadyExists) {
+      TunnelLogWrite("tunnel address 10.0.85.2/24 not added err=" + std::to_string(error));
+    }
+  };
+  add();
   if (!WaitWhileRunning(engine.running, kAddressSettleMs)) return false;
   if (TunnelAdapterHasAddress(*engine.host.network, engine.tunnel_luid)) return true;
 
   TunnelLogWrite("ERROR: Zelvora adapter missing 10.0.85.2 after set address");
-  engine.host.commands->Run(command, kRouteTimeoutMs, true);
+  add();
   if (!WaitWhileRunning(engine.running, kAddressRetrySettleMs)) return false;
   if (TunnelAdapterHasAddress(*engine.host.network, engine.tunnel_luid)) return true;
   LogConnectDiagnostics(*engine.host.network, engine.physical_gateway, engine.server_bypass_ip,
@@ -137,26 +167,25 @@ void AddServerBypassRoutes(EngineNetworkState& engine, const std::string& server
     ConsoleLine("VPN Service: Resolved server to " + std::to_string(routable.size()) +
                 " IPv4 address(es)");
   }
-  const std::string gateway = DetectPhysicalGateway(engine.host);
-  if (gateway.empty()) {
+  if (!DetectUplink(engine)) {
     if (announce) {
       TunnelLogWrite("ERROR: could not detect physical gateway (bypass routes skipped)");
       ConsoleLine("VPN Service: ERROR - Could not find default gateway for bypass route");
     }
     return;
   }
-  engine.physical_gateway = gateway;
+  const std::string& gateway = engine.physical_gateway;
   if (announce) {
     TunnelLogWrite("Physical gateway: " + gateway);
     ConsoleLine("VPN Service: Default gateway: " + gateway);
   }
   engine.server_bypass_ip = routable.front();
-  CommandRunner& commands = *engine.host.commands;
   for (const std::string& address : routable) {
     if (!engine.running) return;
-    const std::string command = HostRouteCommand(address, gateway);
-    if (announce) ConsoleLine("VPN Service: Adding bypass route: " + command);
-    commands.Run(command, kRouteTimeoutMs, true);
+    if (announce) ConsoleLine("VPN Service: Adding bypass route: " + address + " via " + gateway);
+    Ipv4Address value = 0;
+    ParseIpv4(address, &value);
+    AddUplinkRoute(engine, value, 32);
     if (address != engine.server_bypass_ip && !Contains(engine.bypass_host_routes, address)) {
       engine.bypass_host_routes.push_back(address);
     }
@@ -192,8 +221,7 @@ void AddHostBypassRoutes(EngineNetworkState& engine, const std::string& host) {
     TunnelLogWrite("bypass: could not resolve '" + name + "'");
     return;
   }
-  const std::string gateway = CachedOrDetectedGateway(engine);
-  if (gateway.empty()) {
+  if (!CachedOrDetectedUplink(engine)) {
     TunnelLogWrite("bypass: no physical gateway, skipping routes for '" + name + "'");
     return;
   }
@@ -203,16 +231,19 @@ void AddHostBypassRoutes(EngineNetworkState& engine, const std::string& host) {
       continue;
     }
     TunnelLogWrite("bypass: " + name + " -> " + address);
-    engine.host.commands->Run(HostRouteCommand(address, gateway), kRouteTimeoutMs, true);
+    Ipv4Address value = 0;
+    ParseIpv4(address, &value);
+    AddUplinkRoute(engine, value, 32);
     engine.bypass_host_routes.push_back(address);
   }
 }
 
 void AddLanBypassRoutes(EngineNetworkState& engine) {
   if (engine.bypass_subnets.empty()) return;
-  const std::string gateway = CachedOrDetectedGateway(engine);
   Ipv4Address gateway_value = 0;
-  if (gateway.empty() || !ParseIpv4(gateway, &gateway_value)) return;
+  if (!CachedOrDetectedUplink(engine) || !ParseIpv4(engine.physical_gateway, &gateway_value)) {
+    return;
+  }
   // The networks the machine routes already (the on-link route of the user's own LAN among
   // them) keep the routes they have: the engine adds only what is missing, so it removes only
   // what it added.
@@ -245,11 +276,10 @@ void AddLanBypassRoutes(EngineNetworkState& engine) {
       ConsoleLine("VPN Service: LAN bypass " + entry + " already routed; left as it is");
       continue;
     }
-    const std::string command =
-        "route ADD " + FormatIpv4(base) + " MASK " + FormatIpv4(mask) + " " + gateway + " METRIC 1";
-    ConsoleLine("VPN Service: Adding LAN bypass route: " + command);
-    if (engine.host.commands->Run(command, kRouteTimeoutMs, true)) {
-      engine.lan_routes.push_back({base, mask, gateway_value, 0, 0});
+    // A route that appeared since the table was read is someone else's: only a route this
+    // call added is recorded (and removed at disconnect).
+    if (AddUplinkRoute(engine, base, PrefixLengthOf(mask)) == 0) {
+      engine.lan_routes.push_back({base, mask, gateway_value, engine.physical_if_index, 0});
       table.push_back(engine.lan_routes.back());
     }
   }
@@ -271,30 +301,56 @@ void RemoveLanRoutes(EngineNetworkState& engine) {
   engine.lan_routes.clear();
 }
 
-bool AddTunnelDefaultRoute(EngineNetworkState& engine, const std::string& adapter_name,
-                           const std::string& next_hop) {
-  CommandRunner& commands = *engine.host.commands;
+bool AddTunnelDefaultRoute(EngineNetworkState& engine, Ipv4Address next_hop) {
   HostNetwork& network = *engine.host.network;
-  // Both for the session only (netsh writes to the persistent store by default).
-  const std::string interface_command =
-      "netsh interface ipv4 set interface interface=\"" + adapter_name + "\" metric=1 store=active";
-  const std::string route_command = "netsh interface ip add route 0.0.0.0/0 \"" + adapter_name +
-                                    "\" " + next_hop + " metric=1 store=active";
-  commands.Run(interface_command, kRouteTimeoutMs, true);
-  ConsoleLine("VPN Service: Adding default route: " + route_command);
-  commands.Run(route_command, kRouteTimeoutMs, true);
+  const auto add = [&engine, &network, next_hop] {
+    uint64_t luid = 0;
+    uint32_t if_index = 0;
+    if (!TunnelInterface(engine, &luid, &if_index)) return;
+    Ipv4RouteToAdd route;
+    route.next_hop = next_hop;
+    route.luid = luid;
+    route.if_index = if_index;
+    route.metric = kRouteMetric;
+    ConsoleLine("VPN Service: Adding default route via " + FormatIpv4(next_hop) + " on interface " +
+                std::to_string(if_index));
+    const uint32_t error = network.AddIpv4Route(route);
+    if (error != 0 && error != kErrorObjectAlreadyExists) {
+      TunnelLogWrite("tunnel default route not added err=" + std::to_string(error));
+    }
+  };
   const uint64_t luid = engine.tunnel_luid;
+  add();
   if (!WaitWhileRunning(engine.running, kDefaultRouteSettleMs)) return false;
   if (IsTunnelDefaultRouteWinning(network, luid) || BestRouteUsesTunnel(network, luid)) return true;
 
-  TunnelLogWrite("WARNING: default route missing/losing after first netsh add — retrying");
-  commands.Run(interface_command, kRouteTimeoutMs, true);
-  commands.Run(route_command, kRouteTimeoutMs, true);
+  TunnelLogWrite("WARNING: default route missing/losing after the first add \xE2\x80\x94 retrying");
+  // Interface metric 1: the tunnel's automatic metric can be no lower than a fast physical
+  // link's; with the route's own 1, only a physical route pinned lower still wins. Only now, as
+  // the interface keeps the metric with its device.
+  uint64_t ignored = 0;
+  uint32_t if_index = 0;
+  InterfaceMetric before;
+  if (TunnelInterface(engine, &ignored, &if_index) &&
+      network.GetInterfaceMetric(if_index, &before)) {
+    engine.tunnel_metric_index = if_index;
+    engine.tunnel_metric_before = before;
+    engine.tunnel_metric_changed = true;
+    if (!network.SetInterfaceMetric(if_index, InterfaceMetric{1, false})) {
+      TunnelLogWrite("tunnel interface metric 1 not set");
+    }
+  }
+  add();
   if (!WaitWhileRunning(engine.running, kDefaultRouteRetrySettleMs)) return false;
   if (IsTunnelDefaultRouteWinning(network, luid) || BestRouteUsesTunnel(network, luid)) return true;
-  TunnelLogWrite("ERROR: IPv4 default via Zelvora not winning — aborting connect");
+  TunnelLogWrite("ERROR: IPv4 default via Zelvora not winning \xE2\x80\x94 aborting connect");
   LogConnectDiagnostics(network, engine.physical_gateway, engine.server_bypass_ip, luid);
   return false;
+}
+
+void RestoreTunnelMetric(EngineNetworkState& engine) {
+  if (!engine.tunnel_metric_changed.exchange(false)) return;
+  engine.host.network->SetInterfaceMetric(engine.tunnel_metric_index, engine.tunnel_metric_before);
 }
 
 void RemoveHostRoutes(HostNetwork& network, const std::vector<std::string>& addresses) {
@@ -313,18 +369,18 @@ void RemoveHostRoutes(HostNetwork& network, const std::vector<std::string>& addr
   }
 }
 
-int DropTunnelDefaultRoutes(const HostSeams& host, uint64_t tunnel_luid) {
+int DropTunnelDefaultRoutes(HostNetwork& network, uint64_t tunnel_luid) {
+  // Every default route via 10.0.85.1, whatever its interface (an earlier adapter's included),
+  // and every one on the tunnel's interface.
   std::vector<Ipv4Route> routes;
-  if (host.network->ReadIpv4Routes(&routes) != ReadStatus::kOk) return 0;
-  const uint32_t tunnel_index = FindTunnelInterfaceIndex(*host.network, tunnel_luid);
+  if (network.ReadIpv4Routes(&routes) != ReadStatus::kOk) return 0;
+  const uint32_t tunnel_index = FindTunnelInterfaceIndex(network, tunnel_luid);
   int dropped = 0;
   for (const Ipv4Route& route : routes) {
-    if (IsTunnelDefaultRoute(route, tunnel_index) && host.network->DeleteIpv4Route(route)) {
+    if (IsTunnelDefaultRoute(route, tunnel_index) && network.DeleteIpv4Route(route)) {
       ++dropped;
     }
   }
-  host.commands->Run(std::string("route DELETE 0.0.0.0 MASK 0.0.0.0 ") + kTunnelGateway,
-                     kRouteTimeoutMs, false);
   if (dropped > 0) {
     TunnelLogWrite("fast-disconnect: dropped " + std::to_string(dropped) +
                    " Zelvora default route(s)");

@@ -21,8 +21,15 @@ struct EngineNetworkState {
   std::string server_bypass_ip;                 // first routed address of the VPN server
   std::vector<std::string> bypass_host_routes;  // every other address given a host route
   std::string physical_gateway;                 // dotted gateway of the physical uplink
+  uint32_t physical_if_index = 0;               // its interface, from the same route row
   std::string tunnel_adapter_name;              // the name the tunnel address was set on
   std::atomic<uint64_t> tunnel_luid{0};         // the adapter that carries the traffic (0: none)
+  // Set when the tunnel interface's metric was changed (to 1), with the row it had before: the
+  // metric is kept with the adapter's device beyond the adapter's life, so it is put back while
+  // the adapter is still there.
+  std::atomic<bool> tunnel_metric_changed{false};
+  uint32_t tunnel_metric_index = 0;
+  InterfaceMetric tunnel_metric_before;
   // The LAN routes this session added (and only those): removed again at disconnect.
   std::vector<Ipv4Route> lan_routes;
 

@@ -73,6 +73,20 @@ enum class ReadStatus {
   kReadFailed,    // the second call failed
 };
 
+// ---- Route and address changes ----
+// What IP Helper answers when the route or address to add is there already (5010).
+inline constexpr uint32_t kErrorObjectAlreadyExists = 5010;
+
+// A route to add. IP Helper finds the interface by its LUID, or by its index when the LUID is 0.
+struct Ipv4RouteToAdd {
+  Ipv4Address destination = 0;  // the network, no bits outside the prefix
+  uint8_t prefix_length = 0;
+  Ipv4Address next_hop = 0;  // 0: on-link
+  uint64_t luid = 0;
+  uint32_t if_index = 0;
+  uint32_t metric = 0;  // the route's own metric; the interface metric is added to it
+};
+
 // The IPv4 row of an interface (metric settings only).
 struct InterfaceMetric {
   uint32_t metric = 0;
@@ -104,6 +118,15 @@ class HostNetwork {
                                     const std::string& address) = 0;
   virtual bool GetInterfaceMetric(uint32_t if_index, InterfaceMetric* row) = 0;
   virtual bool SetInterfaceMetric(uint32_t if_index, const InterfaceMetric& row) = 0;
+
+  // ---- Route and address changes ----
+  // Both last until the next restart only (the active store), and both answer 0 or the
+  // system's error code (kErrorObjectAlreadyExists: it is there already).
+  virtual uint32_t AddIpv4Route(const Ipv4RouteToAdd& route) = 0;
+  // A manual unicast address with its on-link prefix, usable at once (no wait for duplicate
+  // address detection).
+  virtual uint32_t AddUnicastAddress(uint64_t luid, uint32_t if_index, Ipv4Address address,
+                                     uint8_t prefix_length) = 0;
 
   // IPv4 addresses of a host name, in resolver order without repeats; empty on failure.
   virtual std::vector<std::string> ResolveIpv4(const std::string& name) = 0;

@@ -240,6 +240,44 @@ bool Win32HostNetwork::SetInterfaceMetric(uint32_t if_index, const InterfaceMetr
   return ::SetIpInterfaceEntry(&row) == NO_ERROR;
 }
 
+// ---- Route and address changes ----
+
+uint32_t Win32HostNetwork::AddIpv4Route(const Ipv4RouteToAdd& route) {
+  MIB_IPFORWARD_ROW2 row;
+  ::InitializeIpForwardEntry(&row);
+  row.InterfaceLuid.Value = route.luid;
+  row.InterfaceIndex = route.if_index;
+  row.DestinationPrefix.Prefix.si_family = AF_INET;
+  row.DestinationPrefix.Prefix.Ipv4.sin_family = AF_INET;
+  row.DestinationPrefix.Prefix.Ipv4.sin_addr.s_addr = htonl(route.destination);
+  row.DestinationPrefix.PrefixLength = route.prefix_length;
+  row.NextHop.si_family = AF_INET;
+  row.NextHop.Ipv4.sin_family = AF_INET;
+  row.NextHop.Ipv4.sin_addr.s_addr = htonl(route.next_hop);
+  row.Metric = route.metric;
+  // A route set by hand, as route.exe and netsh mark theirs.
+  row.Protocol = RouteProtocolNetMgmt;  // MIB_IPPROTO_NETMGMT
+  return ::CreateIpForwardEntry2(&row);
+}
+
+uint32_t Win32HostNetwork::AddUnicastAddress(uint64_t luid, uint32_t if_index, Ipv4Address address,
+                                             uint8_t prefix_length) {
+  MIB_UNICASTIPADDRESS_ROW row;
+  ::InitializeUnicastIpAddressEntry(&row);
+  row.InterfaceLuid.Value = luid;
+  row.InterfaceIndex = if_index;
+  row.Address.si_family = AF_INET;
+  row.Address.Ipv4.sin_family = AF_INET;
+  row.Address.Ipv4.sin_addr.s_addr = htonl(address);
+  row.OnLinkPrefixLength = prefix_length;
+  row.PrefixOrigin = IpPrefixOriginManual;
+  row.SuffixOrigin = IpSuffixOriginManual;
+  // From Windows 10 on, the address is usable at once instead of after about three seconds of
+  // duplicate address detection; the tunnel's point-to-point link has no one to collide with.
+  row.DadState = IpDadStatePreferred;
+  return ::CreateUnicastIpAddressEntry(&row);
+}
+
 std::vector<std::string> Win32HostNetwork::ResolveIpv4(const std::string& name) {
   return ResolveServerIPv4(name);
 }

@@ -15,6 +15,10 @@ class Win32HostNetwork : public HostNetwork {
   bool DeleteUnicastAddress(uint64_t luid, uint32_t if_index, const std::string& address) override;
   bool GetInterfaceMetric(uint32_t if_index, InterfaceMetric* metric) override;
   bool SetInterfaceMetric(uint32_t if_index, const InterfaceMetric& metric) override;
+  // Route and address changes.
+  uint32_t AddIpv4Route(const Ipv4RouteToAdd& route) override;
+  uint32_t AddUnicastAddress(uint64_t luid, uint32_t if_index, Ipv4Address address,
+                             uint8_t prefix_length) override;
   std::vector<std::string> ResolveIpv4(const std::string& name) override;
 
   // Adapter DNS servers and the resolver cache.

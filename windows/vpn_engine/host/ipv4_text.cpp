@@ -36,4 +36,11 @@ Ipv4Address MaskFromPrefix(long long prefix_length) {
   return static_cast<Ipv4Address>(0xFFFFFFFFull << (32 - prefix_length));
 }
 
+uint8_t PrefixLengthOf(Ipv4Address mask) {
+  uint8_t length = 0;
+  for (; length < 32 && (mask & (0x80000000u >> length)) != 0; ++length) {
+  }
+  return length;
+}
+
 }  // namespace zelvora

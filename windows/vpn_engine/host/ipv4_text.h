@@ -14,5 +14,7 @@ std::string FormatIpv4(Ipv4Address address);
 
 // The mask of a prefix length: 0.0.0.0 at 0 or below, 255.255.255.255 above 32.
 Ipv4Address MaskFromPrefix(long long prefix_length);
+// The prefix length of a mask: its leading one bits.
+uint8_t PrefixLengthOf(Ipv4Address mask);
 
 }  // namespace zelvora

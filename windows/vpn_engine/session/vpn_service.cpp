@@ -100,9 +100,9 @@ void VpnService::RepairUnfinishedSession() {
   if (BackupFileExists()) RevertDnsLeakProtection(dns);
   RestoreNameResolutionPolicy();
   if (env_.recover_system_proxy) env_.recover_system_proxy();
-  DropTunnelDefaultRoutes(env_.host);
+  DropTunnelDefaultRoutes(*env_.host.network);
   ClearTunnelAddress(*env_.host.network);
-  CloseProxySharingFirewall(net_);
+  CloseProxySharingFirewall(net_);  // a LAN-sharing rule the session left open
   TunnelLogWrite("start-up repair: done");
 }
 
@@ -221,6 +221,7 @@ DnsProtectionContext VpnService::DnsContext() {
 
 void VpnService::TeardownConnection() {
   tunnel_ready_ = false;
+  RestoreTunnelMetric(net_);  // before the children end: their adapter goes with them
   KillChildren();
   if (!stop_requested_) {
     KillOrphanCoreProcesses();
@@ -246,9 +247,12 @@ void VpnService::CleanupNetworkConfig() {
   RemoveHostRoutes(network, net_.bypass_host_routes);
   if (!net_.server_bypass_ip.empty()) RemoveHostRoutes(network, {net_.server_bypass_ip});
   RemoveLanRoutes(net_);
-  DropTunnelDefaultRoutes(env_.host, net_.tunnel_luid);
+  DropTunnelDefaultRoutes(*env_.host.network, net_.tunnel_luid);
   ClearTunnelAddress(network, net_.tunnel_luid);
   net_.tunnel_luid = 0;
+  // The sharing rule goes before the DNS backup does: the start-up repair finds a rule only
+  // through that backup.
+  if (!net_.share_proxy_ports.empty()) CloseProxySharingFirewall(net_);
   DnsProtectionContext dns = DnsContext();
   if (dns_backups_.empty() && PendingDnsRestores() <= 0 && BackupFileExists()) {
     // Nothing of this process's in memory, yet a backup on disk: a session that crashed left
@@ -258,7 +262,6 @@ void VpnService::CleanupNetworkConfig() {
   } else {
     RestoreDnsAsync(dns);
   }
-  if (!net_.share_proxy_ports.empty()) CloseProxySharingFirewall(net_);
   net_.server_bypass_ip.clear();
   net_.bypass_host_routes.clear();
   net_.panel_host.clear();
@@ -273,6 +276,7 @@ void VpnService::Stop(bool recreate_adapter) {
   WaitPrepared();
   stop_requested_ = true;
   const auto started = std::chrono::steady_clock::now();
+  RestoreTunnelMetric(net_);  // while the tunnel's adapter is still there
   KillChildren();
   KillOrphanCoreProcesses();
   SetRunning(false);
@@ -285,7 +289,7 @@ void VpnService::Stop(bool recreate_adapter) {
   }
   // Fast disconnect: traffic stops leaving through the tunnel and DNS is unblocked before the
   // worker (which may sit in a probe until its time-out) is waited for.
-  DropTunnelDefaultRoutes(env_.host, net_.tunnel_luid);
+  DropTunnelDefaultRoutes(*env_.host.network, net_.tunnel_luid);
   ClearTunnelAddress(*env_.host.network, net_.tunnel_luid);
   if (env_.guard) env_.guard->Remove();
   RestoreNameResolutionPolicy();

@@ -29,14 +29,15 @@ constexpr uint32_t kAdapterTimeoutXrayTunMs = 25000;
 // One look is one adapter listing; looking often keeps the time between the adapter coming up
 // and the connect going on short.
 constexpr uint32_t kAdapterPollMs = 50;
-constexpr uint32_t kAfterEnableTunMs = 400;
-constexpr uint32_t kAfterEnableXrayTunMs = 600;
+// The adapter is up when the engine finds it (an up link implies it is enabled); a short
+// settling time before its address and routes are set.
+constexpr uint32_t kAfterAdapterUpTunMs = 400;
+constexpr uint32_t kAfterAdapterUpXrayTunMs = 600;
 constexpr int kSocksProbeAttempts = 4;
 constexpr uint32_t kSocksProbeGapMs = 800;
 constexpr int kTunProbeAttempts = 5;
 constexpr uint32_t kTunProbeGapMs = 600;
 constexpr uint32_t kBeforeDnsGuardMs = 200;
-constexpr char kOnLink[] = "0.0.0.0";  // a route's next hop on a point-to-point adapter
 
 // The configuration path as the core's command line carries it: UTF-8, launched wide, so a user
 // folder with letters outside the ANSI code page still reaches the core intact.
@@ -229,8 +230,7 @@ void VpnService::RunStartSequence() {
     TunnelLogWrite("Zelvora adapter did not appear within 20s");
     return Fail();
   }
-  EnableTunnelInterface(net_);
-  if (!net_.running || !WaitWhileRunning(kAfterEnableTunMs)) return TeardownConnection();
+  if (!net_.running || !WaitWhileRunning(kAfterAdapterUpTunMs)) return TeardownConnection();
 
   if (!ConfigureTunnelAddress(net_)) return Fail();
   const std::string adapter_name = net_.tunnel_adapter_name;
@@ -257,7 +257,6 @@ void VpnService::RunStartSequence() {
     AddHostBypassRoutes(net_, domain);
   }
   AddLanBypassRoutes(net_);
-  OpenProxySharingFirewall(net_);
   if (!net_.running) return TeardownConnection();
 
   if (HasIpv6DefaultRoute(*env_.host.network)) {
@@ -271,7 +270,7 @@ void VpnService::RunStartSequence() {
         "network conflict may be interfering; retry)");
     return FailWithDiagnostics();
   }
-  if (!AddTunnelDefaultRoute(net_, adapter_name, kTunnelGateway)) return Fail();
+  if (!AddTunnelDefaultRoute(net_, kTunnelGateway)) return Fail();
   if (!ConfirmTunPath(Mode::kTun2socks)) return;
   if (!WaitWhileRunning(kBeforeDnsGuardMs) || !net_.running) return TeardownConnection();
 
@@ -280,6 +279,9 @@ void VpnService::RunStartSequence() {
     TunnelLogWrite("ERROR: DNS leak protection failed \xE2\x80\x94 aborting connect");
     return Fail();
   }
+  // Opened once the DNS backup exists: a session that dies with the rule open leaves that
+  // backup, and the next start's repair removes the rule with the rest.
+  OpenProxySharingFirewall(net_);
   if (!net_.running) return TeardownConnection();
 
   env_.holder->RenameNetworkProfile();
@@ -297,8 +299,7 @@ void VpnService::RunXrayTunSequence(uint16_t port) {
     TunnelLogWrite("ERROR: Zelvora adapter did not appear within 25s (Xray TUN)");
     return Fail();
   }
-  EnableTunnelInterface(net_);
-  if (!WaitWhileRunning(kAfterEnableXrayTunMs)) return TeardownConnection();
+  if (!WaitWhileRunning(kAfterAdapterUpXrayTunMs)) return TeardownConnection();
 
   TunnelAdapter tunnel;
   if (!ReadTunnelAdapter(*env_.host.network, net_.tunnel_luid, &tunnel)) {
@@ -321,7 +322,6 @@ void VpnService::RunXrayTunSequence(uint16_t port) {
     AddHostBypassRoutes(net_, domain);
   }
   AddLanBypassRoutes(net_);
-  OpenProxySharingFirewall(net_);
   if (!net_.running) return TeardownConnection();
 
   if (!SocksProbeAttempts(port, Mode::kXrayTun)) {
@@ -331,7 +331,7 @@ void VpnService::RunXrayTunSequence(uint16_t port) {
   // The core may set up no default route of its own: then everything would still go direct.
   // As in the tun2socks mode, the default route through the tunnel must exist and win.
   if (!IsTunnelDefaultRouteWinning(*env_.host.network, net_.tunnel_luid) &&
-      !AddTunnelDefaultRoute(net_, adapter_name, kOnLink)) {
+      !AddTunnelDefaultRoute(net_, kOnLink)) {
     if (!net_.running) return TeardownConnection();
     return Fail();
   }
@@ -341,6 +341,9 @@ void VpnService::RunXrayTunSequence(uint16_t port) {
     TunnelLogWrite("ERROR: DNS leak protection failed \xE2\x80\x94 aborting connect");
     return Fail();
   }
+  // Opened once the DNS backup exists: a session that dies with the rule open leaves that
+  // backup, and the next start's repair removes the rule with the rest.
+  OpenProxySharingFirewall(net_);
   tunnel_ready_ = true;
   TunnelLogWrite("Zelvora tunnel ready (Xray TUN + process split tunnel)");
   StartStatsThread();
