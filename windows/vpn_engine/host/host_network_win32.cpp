@@ -71,6 +71,18 @@ ULONG ListingFlags(AdapterListing listing) {
   return 0;
 }
 
+// An IPv4 unicast-address row of the interface (by LUID, or by index when the LUID is 0), with
+// its default values and the address still to fill in.
+MIB_UNICASTIPADDRESS_ROW Ipv4AddressRow(uint64_t luid, uint32_t if_index) {
+  MIB_UNICASTIPADDRESS_ROW row;
+  ::InitializeUnicastIpAddressEntry(&row);
+  row.InterfaceLuid.Value = luid;
+  row.InterfaceIndex = if_index;
+  row.Address.si_family = AF_INET;
+  row.Address.Ipv4.sin_family = AF_INET;
+  return row;
+}
+
 // ---- Adapter DNS servers and the resolver cache ----
 
 // DNS_INTERFACE_SETTINGS as Microsoft Learn documents it (netioapi.h, Windows 10 build 19041
@@ -206,12 +218,7 @@ bool Win32HostNetwork::ReadIpv6DefaultRoute(bool* present) {
 
 bool Win32HostNetwork::DeleteUnicastAddress(uint64_t luid, uint32_t if_index,
                                             const std::string& address) {
-  MIB_UNICASTIPADDRESS_ROW row;
-  ::InitializeUnicastIpAddressEntry(&row);
-  row.InterfaceLuid.Value = luid;
-  row.InterfaceIndex = if_index;
-  row.Address.si_family = AF_INET;
-  row.Address.Ipv4.sin_family = AF_INET;
+  MIB_UNICASTIPADDRESS_ROW row = Ipv4AddressRow(luid, if_index);
   if (::inet_pton(AF_INET, address.c_str(), &row.Address.Ipv4.sin_addr) != 1) return false;
   return ::DeleteUnicastIpAddressEntry(&row) == NO_ERROR;
 }
@@ -262,12 +269,7 @@ uint32_t Win32HostNetwork::AddIpv4Route(const Ipv4RouteToAdd& route) {
 
 uint32_t Win32HostNetwork::AddUnicastAddress(uint64_t luid, uint32_t if_index, Ipv4Address address,
                                              uint8_t prefix_length) {
-  MIB_UNICASTIPADDRESS_ROW row;
-  ::InitializeUnicastIpAddressEntry(&row);
-  row.InterfaceLuid.Value = luid;
-  row.InterfaceIndex = if_index;
-  row.Address.si_family = AF_INET;
-  row.Address.Ipv4.sin_family = AF_INET;
+  MIB_UNICASTIPADDRESS_ROW row = Ipv4AddressRow(luid, if_index);
   row.Address.Ipv4.sin_addr.s_addr = htonl(address);
   row.OnLinkPrefixLength = prefix_length;
   row.PrefixOrigin = IpPrefixOriginManual;
