@@ -197,9 +197,9 @@ const Step kSteps[] = {
     {"launch tun2socks", "VPN Service: Waiting for Zelvora adapter", 0},
     {"tun2socks creating its adapter (not ours)", kTun2socksAdapter, 0, false},
     {"engine noticing the adapter + fixed wait", "IPH address", 400},
-    {"tunnel address (+ settle)", "IPH route", 300},
+    {"tunnel address (until it shows)", "IPH route", 0},
     {"bypass routes, SOCKS probe", "VPN Service: Adding default route", 0},
-    {"default route (+ settle), TUN probe, diagnostics", "CALL SetInterfaceDnsSettings", 400 + 200},
+    {"default route (until it wins), TUN probe, diagnostics", "CALL SetInterfaceDnsSettings", 200},
     {"DNS protection, ready", "", 0},
 };
 constexpr size_t kStepCount = sizeof(kSteps) / sizeof(kSteps[0]);

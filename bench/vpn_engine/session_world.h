@@ -26,10 +26,10 @@ namespace session_world {
 
 using Clock = std::chrono::steady_clock;
 
-// The fixed waits of a TUN-mode start: after Xray starts, after the adapter is enabled, before
-// DNS protection; and the route steps' settle times after setting the address and adding the
-// default route.
-constexpr double kFixedWaitsMs = 200 + 400 + 200 + 300 + 400;
+// The fixed waits of a TUN-mode start: after Xray starts, after the adapter is up, and before
+// DNS protection. (The address and the default route are looked for until they show, which is
+// the engine's own time.)
+constexpr double kFixedWaitsMs = 200 + 400 + 200;
 
 inline double Ms(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
 

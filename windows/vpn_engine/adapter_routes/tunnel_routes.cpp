@@ -2,7 +2,10 @@
 #include "vpn_engine/adapter_routes/tunnel_routes.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
+#include <chrono>
+#include <functional>
 
 #include "common/console_line.h"
 #include "common/stop_aware_wait.h"
@@ -15,6 +18,8 @@
 namespace zelvora {
 namespace {
 
+// The longest the engine waits for an address or route it added to show; it goes on as soon
+// as it does (IP Helper adds both before it returns, so normally at the first look).
 constexpr int kAddressSettleMs = 300;
 constexpr int kAddressRetrySettleMs = 400;
 constexpr int kDefaultRouteSettleMs = 400;
@@ -99,6 +104,14 @@ bool TunnelInterface(EngineNetworkState& engine, uint64_t* luid, uint32_t* if_in
   return *if_index != 0;
 }
 
+// Waits up to `limit_ms` until `settled()` holds, looking once per stop-check slice. False
+// when a stop came first.
+bool WaitUntilSettled(const std::atomic<bool>& running, int limit_ms,
+                      const std::function<bool()>& settled) {
+  WaitUnlessStopped([&] { return !running || settled(); }, std::chrono::milliseconds(limit_ms));
+  return running;
+}
+
 }  // namespace
 
 // The tunnel adapter's name now (a rename may have come since it was picked); empty when gone.
@@ -128,14 +141,17 @@ bool ConfigureTunnelAddress(EngineNetworkState& engine) {
       TunnelLogWrite("tunnel address 10.0.85.2/24 not added err=" + std::to_string(error));
     }
   };
+  const auto has_address = [&engine] {
+    return TunnelAdapterHasAddress(*engine.host.network, engine.tunnel_luid);
+  };
   add();
-  if (!WaitWhileRunning(engine.running, kAddressSettleMs)) return false;
-  if (TunnelAdapterHasAddress(*engine.host.network, engine.tunnel_luid)) return true;
+  if (!WaitUntilSettled(engine.running, kAddressSettleMs, has_address)) return false;
+  if (has_address()) return true;
 
   TunnelLogWrite("ERROR: Zelvora adapter missing 10.0.85.2 after set address");
   add();
-  if (!WaitWhileRunning(engine.running, kAddressRetrySettleMs)) return false;
-  if (TunnelAdapterHasAddress(*engine.host.network, engine.tunnel_luid)) return true;
+  if (!WaitUntilSettled(engine.running, kAddressRetrySettleMs, has_address)) return false;
+  if (has_address()) return true;
   LogConnectDiagnostics(*engine.host.network, engine.physical_gateway, engine.server_bypass_ip,
                         engine.tunnel_luid);
   return false;
@@ -320,9 +336,15 @@ bool AddTunnelDefaultRoute(EngineNetworkState& engine, Ipv4Address next_hop) {
     }
   };
   const uint64_t luid = engine.tunnel_luid;
+  // The table is looked at until the route wins there; the best-route lookup (which logs what
+  // it found) only once the wait is over.
+  const auto wins_in_table = [&network, luid] {
+    return IsTunnelDefaultRouteWinning(network, luid);
+  };
+  const auto winning = [&] { return wins_in_table() || BestRouteUsesTunnel(network, luid); };
   add();
-  if (!WaitWhileRunning(engine.running, kDefaultRouteSettleMs)) return false;
-  if (IsTunnelDefaultRouteWinning(network, luid) || BestRouteUsesTunnel(network, luid)) return true;
+  if (!WaitUntilSettled(engine.running, kDefaultRouteSettleMs, wins_in_table)) return false;
+  if (winning()) return true;
 
   TunnelLogWrite("WARNING: default route missing/losing after the first add \xE2\x80\x94 retrying");
   // Interface metric 1: the tunnel's automatic metric can be no lower than a fast physical
@@ -341,8 +363,8 @@ bool AddTunnelDefaultRoute(EngineNetworkState& engine, Ipv4Address next_hop) {
     }
   }
   add();
-  if (!WaitWhileRunning(engine.running, kDefaultRouteRetrySettleMs)) return false;
-  if (IsTunnelDefaultRouteWinning(network, luid) || BestRouteUsesTunnel(network, luid)) return true;
+  if (!WaitUntilSettled(engine.running, kDefaultRouteRetrySettleMs, wins_in_table)) return false;
+  if (winning()) return true;
   TunnelLogWrite("ERROR: IPv4 default via Zelvora not winning \xE2\x80\x94 aborting connect");
   LogConnectDiagnostics(network, engine.physical_gateway, engine.server_bypass_ip, luid);
   return false;
