@@ -7,7 +7,7 @@ namespace {
 
 constexpr uint32_t kFlushCommandMs = 1500;
 
-// Today's netsh commands for the same write, by the adapter's name.
+// The netsh commands for the same write, by the adapter's name.
 bool RunNetshFallback(zelvora::CommandRunner& commands, const DnsAdapter& adapter, bool ipv6,
                       const std::vector<std::string>& servers, uint32_t timeout_ms) {
   if (!IsSafeNetshName(adapter.name)) {
