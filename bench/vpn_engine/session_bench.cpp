@@ -225,10 +225,11 @@ Noticing Notice(const std::vector<Event>& ordered, double created, double until)
   Noticing noticing;
   double first_look = -1;
   for (const Event& event : ordered) {
-    if (event.what != StampedHost::kListing || event.at < created || event.at >= until) {
-      continue;
-    }
-    if (first_look < 0) first_look = event.at;
+    // A listing sees the adapter when it reads the machine, near its end: one that began just
+    // before the adapter came to exist may already show it.
+    const double looked = event.at + event.took;
+    if (event.what != StampedHost::kListing || looked < created || event.at >= until) continue;
+    if (first_look < 0) first_look = looked;
     ++noticing.listings;
     noticing.listing_ms += event.took;
   }
