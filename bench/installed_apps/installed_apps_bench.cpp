@@ -1,6 +1,6 @@
-// Times the installed-apps catalogue on 300 synthetic programs: the first call against the way
-// it read versions before (retired_version_read.h) in the same run, then the first call's
-// phases one by one. Run under Wine:
+// Times the installed-apps catalogue on 300 synthetic programs: the first call (and first calls
+// again after every program changed) against the repeat call in the same run, then the first
+// call's phases one by one. Run under Wine:
 //   scripts/wine-run.sh PREFIX "build/windows/bin/Zelvora App é Ж 中/installed_apps_bench.exe"
 // It writes Uninstall keys and C:\CatalogueBench and removes both when done.
 #include <windows.h>
@@ -28,7 +28,6 @@
 #include "installed_apps/scan/session_user.h"
 #include "installed_apps/scan/store_scan.h"
 #include "installed_apps/scan/uninstall_scan.h"
-#include "retired_version_read.h"
 
 namespace {
 
@@ -146,14 +145,6 @@ double Median(std::vector<double> values) {
   return values[values.size() / 2];
 }
 
-// Each turn's ratio of `now` to `before` (taken one right after the other), middle one: what
-// another worker on the machine does weighs on both halves of a turn alike.
-double MedianRatio(const std::vector<double>& now, const std::vector<double>& before) {
-  std::vector<double> ratios;
-  for (size_t i = 0; i < now.size() && i < before.size(); ++i) ratios.push_back(now[i] / before[i]);
-  return Median(ratios);
-}
-
 }  // namespace
 
 int main() {
@@ -172,15 +163,12 @@ int main() {
   // PowerShell is left out (it is not our work, and Wine runs no scripts).
   CatalogueHooks no_store;
   no_store.run_store_script = [](const std::wstring&) { return std::string(); };
-  CatalogueHooks retired_reads = no_store;
-  retired_reads.read_version = retired::ReadExeFileVersion;
   // What any program pays once for the shell and GDI+ in a fresh process (Wine loads and
   // starts them on first use), measured apart so the first call shows the catalogue's own work.
   const double startup_ms = Millis([&] {
     EnsureGdiplusStarted();
     ExtractFileIconPng(program.wstring());
     ReadExeFileVersion(program.wstring());
-    retired::ReadExeFileVersion(program.wstring());
   });
   std::printf("one-time shell and GDI+ start-up %.1f ms\n", startup_ms);
 
@@ -201,39 +189,28 @@ int main() {
   }
 
   // The first call of the process, nothing read before; then first calls again (every program
-  // changed since), the way versions were read before and the way they are read now in turns.
+  // changed since, so nothing comes from the cache), and the repeat call, all from the cache.
   size_t first_listed = 0;
   const double first_call_ms = Millis([&] { first_listed = RunCatalogue(no_store).apps.size(); });
   constexpr int kTurns = 11;
-  std::vector<double> retired_ms, current_ms;
+  std::vector<double> first_again_ms;
   for (int turn = 0; turn < kTurns; ++turn) {
-    for (int order = 0; order < 2; ++order) {
-      const bool retired_turn = (order == 0) == (turn % 2 == 0);
-      TouchAll(paths, turn * 2 + order);
-      const double ms = Millis([&] { RunCatalogue(retired_turn ? retired_reads : no_store); });
-      (retired_turn ? retired_ms : current_ms).push_back(ms);
-    }
+    TouchAll(paths, turn);
+    first_again_ms.push_back(Millis([&] { RunCatalogue(no_store); }));
   }
   double repeat_call_ms = 1e300;
   for (int run = 0; run < 3; ++run) {
     repeat_call_ms = std::min(repeat_call_ms, Millis([&] { RunCatalogue(no_store); }));
   }
-  const double retired_first = Median(retired_ms);
-  const double current_first = Median(current_ms);
+  const double first_again = Median(first_again_ms);
   std::printf("\nfirst call of the process %.1f ms, listed=%zu (goal < 1000)\n", first_call_ms,
               first_listed);
-  std::printf("first call again, %d turns (every program changed since): median, best\n", kTurns);
-  std::printf("  versions read as before (GetFileVersionInfo)  %7.1f ms %7.1f ms\n", retired_first,
-              *std::min_element(retired_ms.begin(), retired_ms.end()));
-  std::printf("  versions read from one mapping (now)          %7.1f ms %7.1f ms\n", current_first,
-              *std::min_element(current_ms.begin(), current_ms.end()));
-  std::printf("  now / before: %.2fx (median of the turns' ratios); turns, before/now ms:\n   ",
-              MedianRatio(current_ms, retired_ms));
-  for (int turn = 0; turn < kTurns; ++turn) {
-    std::printf(" %.0f/%.0f", retired_ms[turn], current_ms[turn]);
-  }
-  std::printf("\n");
-  std::printf("repeat call (best of 3) %.1f ms\n", repeat_call_ms);
+  std::printf(
+      "first call again, %d turns (every program changed since): median %.1f ms, "
+      "best %.1f ms\n",
+      kTurns, first_again, *std::min_element(first_again_ms.begin(), first_again_ms.end()));
+  std::printf("repeat call (best of 3) %.1f ms; first call again / repeat call %.1fx\n",
+              repeat_call_ms, first_again / repeat_call_ms);
 
   // The first call's phases one by one, on the same programs; versions and icons on the
   // catalogue's threads, as it reads them.
@@ -262,21 +239,8 @@ int main() {
       ::GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data);
     }
   });
-  // The two version readers in turns, so a busy machine weighs on both alike.
-  std::vector<double> retired_version_runs, version_runs;
-  for (int turn = 0; turn < kTurns; ++turn) {
-    for (int order = 0; order < 2; ++order) {
-      const bool retired_turn = (order == 0) == (turn % 2 == 0);
-      const double ms = Millis([&] {
-        OnCatalogueThreads(n, [&](size_t i) {
-          retired_turn ? retired::ReadExeFileVersion(paths[i]) : ReadExeFileVersion(paths[i]);
-        });
-      });
-      (retired_turn ? retired_version_runs : version_runs).push_back(ms);
-    }
-  }
-  const double retired_version_ms = Median(retired_version_runs);
-  const double version_ms = Median(version_runs);
+  const double version_ms =
+      Millis([&] { OnCatalogueThreads(n, [&](size_t i) { ReadExeFileVersion(paths[i]); }); });
   std::vector<IconPixels> icons(n);
   const double icon_ms = Millis(
       [&] { OnCatalogueThreads(n, [&](size_t i) { LoadShellIconPixels(paths[i], icons[i]); }); });
@@ -303,12 +267,10 @@ int main() {
   row("Store listing (script stubbed)", store_ms);
   row("collapse (both)", collapse_ms);
   row("file stamps (cache keys)", stamp_ms);
-  row("versions as before (GetFileVersionInfo), median", retired_version_ms);
-  row("versions, one mapping (now), median", version_ms);
+  row("versions (one data-file mapping each)", version_ms);
   row("icons (own icon, pixels)", icon_ms);
   row("PNG encoding (+ alpha repair)", png_ms);
-  std::printf("versions now / before %.2fx (median of the turns' ratios); png bytes total=%zu\n",
-              MedianRatio(version_runs, retired_version_runs), png_total);
+  std::printf("png bytes total=%zu\n", png_total);
   CleanUp();
   if (added_association) ::RegDeleteKeyW(HKEY_LOCAL_MACHINE, L"Software\\Classes\\.exe");
   return 0;

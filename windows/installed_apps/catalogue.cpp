@@ -54,17 +54,14 @@ struct Facts {
 };
 
 // Fills the entry's missing version and its icon, from the cache when the file is unchanged.
-// A stand-in extractor or reader is always asked and never cached.
-void GatherFacts(Facts& item, const IconExtractor& extract_icon,
-                 const VersionReader& read_version) {
+// A stand-in extractor (tests) is always asked and never cached.
+void GatherFacts(Facts& item, const IconExtractor& extract_icon) {
   Entry& entry = *item.entry;
   const std::optional<FileStamp> stamp = StampOf(entry.exe_path);
   FileFacts known;
   if (stamp) known = SharedFileFactsCache().Find(*stamp);
   if (entry.version.empty()) {
-    if (read_version) {
-      entry.version = read_version(entry.exe_path);
-    } else if (known.version) {
+    if (known.version) {
       entry.version = *known.version;
     } else {
       entry.version = ReadExeFileVersion(entry.exe_path);
@@ -81,15 +78,14 @@ void GatherFacts(Facts& item, const IconExtractor& extract_icon,
   }
 }
 
-void GatherAllFacts(std::vector<Facts>& items, const IconExtractor& extract_icon,
-                    const VersionReader& read_version) {
+void GatherAllFacts(std::vector<Facts>& items, const IconExtractor& extract_icon) {
   std::atomic<size_t> next{0};
   const auto work = [&]() {
     // One apartment for the whole run of this thread, not one per icon.
     zelvora::ScopedComApartment com(zelvora::ScopedComApartment::Threading::kSingle);
     for (size_t i = next++; i < items.size(); i = next++) {
       try {
-        GatherFacts(items[i], extract_icon, read_version);
+        GatherFacts(items[i], extract_icon);
       } catch (...) {
         items[i].icon.clear();  // counted as an entry without an icon
       }
@@ -113,12 +109,12 @@ void GatherAllFacts(std::vector<Facts>& items, const IconExtractor& extract_icon
 }  // namespace
 
 std::vector<AppInfo> BuildResult(EntryTable& table, const IconExtractor& extract_icon,
-                                 size_t* skipped_no_icon, const VersionReader& read_version) {
+                                 size_t* skipped_no_icon) {
   if (!extract_icon) EnsureGdiplusStarted();  // once, before threads race to it
   std::vector<Facts> items;
   items.reserve(table.size());
   table.ForEachMutable([&](Entry& entry) { items.push_back(Facts{&entry, {}}); });
-  GatherAllFacts(items, extract_icon, read_version);
+  GatherAllFacts(items, extract_icon);
 
   std::vector<AppInfo> apps;
   apps.reserve(items.size());
@@ -158,7 +154,7 @@ CatalogueResult RunCatalogue(const CatalogueHooks& hooks) {
   CollapseByDisplayName(table);
   CollapseByExeBasename(table);
   result.collapsed = scanned - table.size();
-  result.apps = BuildResult(table, hooks.extract_icon, &result.skipped_no_icon, hooks.read_version);
+  result.apps = BuildResult(table, hooks.extract_icon, &result.skipped_no_icon);
   LogMessage("getInstalledApps: found " + std::to_string(result.apps.size()) + " apps (classic=" +
              std::to_string(result.classic) + " store=" + std::to_string(result.store) +
              " collapsed=" + std::to_string(result.collapsed) + ")");

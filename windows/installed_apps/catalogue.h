@@ -14,14 +14,11 @@
 namespace installed_apps {
 
 using IconExtractor = std::function<std::vector<uint8_t>(const std::wstring& path)>;
-using VersionReader = std::function<std::wstring(const std::wstring& path)>;
 
-// Replaceable steps, so tests can stand in for PowerShell and the shell, and a benchmark can
-// time another way of reading versions.
+// Replaceable steps, so tests can stand in for PowerShell and the shell.
 struct CatalogueHooks {
   ScriptRunner run_store_script;  // default: PowerShell
   IconExtractor extract_icon;     // default: ExtractFileIconPng, cached per unchanged file
-  VersionReader read_version;     // default: ReadExeFileVersion, cached per unchanged file
   // The session user's SID when it is not the account the app runs as; default:
   // OtherSessionUserSid.
   std::function<std::wstring()> session_user_sid;
@@ -36,11 +33,10 @@ struct CatalogueResult {
 };
 
 // The list in table order; entries without a version get the executable's own, entries
-// without an icon are left out and counted. A stand-in extractor or reader is always asked and
-// what it answers never cached.
+// without an icon are left out and counted. A stand-in extractor is always asked and what it
+// answers never cached.
 std::vector<AppInfo> BuildResult(EntryTable& table, const IconExtractor& extract_icon = {},
-                                 size_t* skipped_no_icon = nullptr,
-                                 const VersionReader& read_version = {});
+                                 size_t* skipped_no_icon = nullptr);
 
 // Everything "getInstalledApps" answers, with its log lines.
 CatalogueResult RunCatalogue(const CatalogueHooks& hooks = {});
