@@ -25,7 +25,6 @@ constexpr int kAddressRetrySettleMs = 400;
 constexpr int kDefaultRouteSettleMs = 400;
 constexpr int kDefaultRouteRetrySettleMs = 500;
 constexpr Ipv4Address kHostMask = 0xFFFFFFFFu;
-constexpr Ipv4Address kTunnelAddressValue = 0x0A005502;  // 10.0.85.2
 constexpr uint8_t kTunnelPrefixLength = 24;
 // Bypass, LAN and tunnel routes all carry route metric 1 (as route.exe and netsh added them);
 // the bypass routes win by being more specific than any default route.
@@ -167,7 +166,7 @@ void AddServerBypassRoutes(EngineNetworkState& engine, const std::string& server
     return;
   }
   if (announce) ConsoleLine("VPN Service: Extracting server address: " + server_host);
-  // Only well-formed addresses reach a command line.
+  // Only well-formed addresses become routes.
   std::vector<std::string> routable;
   for (const std::string& address : addresses) {
     if (IsIpv4(address) && !Contains(routable, address)) routable.push_back(address);

@@ -19,9 +19,10 @@
 
 namespace zelvora {
 
-inline constexpr char kTunnelAddress[] = "10.0.85.2";
-inline constexpr Ipv4Address kTunnelGateway = 0x0A005501;  // 10.0.85.1
-inline constexpr Ipv4Address kOnLink = 0;                  // a next hop on the link itself
+inline constexpr char kTunnelAddress[] = "10.0.85.2";           // as adapter listings show it
+inline constexpr Ipv4Address kTunnelAddressValue = 0x0A005502;  // the same, to add it
+inline constexpr Ipv4Address kTunnelGateway = 0x0A005501;       // 10.0.85.1
+inline constexpr Ipv4Address kOnLink = 0;                       // a next hop on the link itself
 
 // Lookups (no engine state).
 // A default route via 10.0.85.1, or on the tunnel interface when its index is known (non-zero).
